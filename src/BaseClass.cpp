@@ -1,0 +1,162 @@
+#include "BaseClass.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace ombra {
+
+namespace {
+EndRunHandler endRunHandler = nullptr;
+}
+
+EndRunHandler setEndRunHandler(EndRunHandler handler) {
+  EndRunHandler old = endRunHandler;
+  endRunHandler = handler;
+  return old;
+}
+
+void endRun(int status) {
+  std::cout.flush();
+  if (endRunHandler != nullptr) endRunHandler(status);
+  std::exit(status);
+}
+
+void stopRun(const std::string& message) {
+  std::cout << message;
+  endRun(1);
+}
+
+FieldSplitter::FieldSplitter(std::string_view separators, bool nulSeparates) {
+  for (char c : separators) table[static_cast<unsigned char>(c)] = true;
+  if (nulSeparates) table[0] = true;
+}
+
+void FieldSplitter::split(std::string_view text, std::vector<std::string_view>& fields, int minLength) const {
+  const char* data = text.data();
+  const size_t size = text.size();
+  size_t start = 0;
+  for (size_t i = 0; i < size; ++i) {
+    if (!isSeparator(data[i])) continue;
+    if (static_cast<long>(i - start) >= minLength) fields.emplace_back(data + start, i - start);
+    start = i + 1;
+  }
+  if (static_cast<long>(size - start) >= minLength) fields.emplace_back(data + start, size - start);
+}
+
+LineReader::LineReader(std::istream& in, size_t blockSize) : input(in), buffer(blockSize < 16 ? 16 : blockSize) {}
+
+bool LineReader::refill() {
+  if (exhausted) return false;
+  if (begin > 0) {
+    std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+  }
+  if (end == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than the block
+  input.read(buffer.data() + end, static_cast<std::streamsize>(buffer.size() - end));
+  const std::streamsize got = input.gcount();
+  end += static_cast<size_t>(got);
+  if (!input) exhausted = true;  // end of file or a stream error: no more reads
+  return got > 0;
+}
+
+bool LineReader::next(std::string_view& line) {
+  size_t searched = begin;
+  for (;;) {
+    const void* hit = std::memchr(buffer.data() + searched, '\n', end - searched);
+    if (hit != nullptr) {
+      const size_t stop = static_cast<size_t>(static_cast<const char*>(hit) - buffer.data());
+      line = std::string_view(buffer.data() + begin, stop - begin);
+      begin = stop + 1;
+      ++lineCount;
+      return true;
+    }
+    searched = end - begin;  // offset from the new front after refill
+    if (!refill()) break;
+    searched += begin;
+  }
+  if (begin == end) return false;
+  line = std::string_view(buffer.data() + begin, end - begin);  // last line without a line feed
+  begin = end;
+  ++lineCount;
+  return true;
+}
+
+long leadingLong(std::string_view text) {
+  return std::strtol(std::string(text).c_str(), nullptr, 10);
+}
+
+double leadingDouble(std::string_view text) {
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+}  // namespace ombra
+
+bool BaseClass::fileExists(std::string path) {
+  return stat(path.c_str(), &statBuffer) == 0;
+}
+
+void BaseClass::CreateFile(std::ofstream& out, std::string path) {
+  CreateFile(out, path, std::ios_base::out);
+}
+
+void BaseClass::CreateFile(std::ofstream& out, std::string path, std::ios_base::openmode mode) {
+  if (out.is_open()) out.close();
+  out.clear();
+  out.open(path, mode | std::ios_base::out | std::ios_base::trunc);
+  if (!out.good()) ombra::stopRun("Create File " + path + " failed!\n");
+}
+
+void BaseClass::OpenFile(std::ifstream& in, std::string path) {
+  OpenFile(in, path, std::ios_base::in);
+}
+
+void BaseClass::OpenFile(std::ifstream& in, std::string path, std::ios_base::openmode mode) {
+  if (in.is_open()) in.close();
+  in.clear();
+  // A directory opens as a stream on Linux and then fails on the first read;
+  // refuse it here so that it is reported like any other unreadable input.
+  struct stat status {};
+  if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    ombra::stopRun("Open File " + path + " failed!\n");
+  }
+  in.open(path, mode | std::ios_base::in);
+  if (!in.good()) ombra::stopRun("Open File " + path + " failed!\n");
+}
+
+void BaseClass::appendFields(std::string_view text, const ombra::FieldSplitter& splitter, int minLength,
+                             std::vector<std::string>& fields) {
+  std::vector<std::string_view> views;
+  splitter.split(text, views, minLength);
+  for (std::string_view view : views) fields.emplace_back(view);
+}
+
+void BaseClass::splitString(std::string text, std::vector<std::string>& fields, std::string delimiters,
+                            int minLength) {
+  appendFields(text, ombra::FieldSplitter(delimiters), minLength, fields);
+}
+
+void BaseClass::splitString(std::string text, std::vector<std::string>& fields, char delimiter, int minLength) {
+  appendFields(text, ombra::FieldSplitter(std::string_view(&delimiter, 1), false), minLength, fields);
+}
+
+void BaseClass::splitString(std::string text, std::vector<std::string>& fields, char delimiter) {
+  splitString(text, fields, delimiter, 1);
+}
+
+void BaseClass::PrintIt(std::string path, std::vector<std::string>& lines) {
+  CreateFile(baseOutStream, path);
+  for (const std::string& line : lines) baseOutStream << line << "\n";
+  baseOutStream.close();
+  baseOutStream.clear();
+}
+
+std::string BaseClass::TrimSpecialCharacter(std::string text, char c) {
+  std::string kept;
+  kept.reserve(text.size());
+  for (char ch : text) {
+    if (ch != c) kept.push_back(ch);
+  }
+  return kept;
+}

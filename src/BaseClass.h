@@ -1,0 +1,107 @@
+// File and text services shared by every step of a run: opening files with a
+// uniform failure message, splitting lines into fields, reading lines from
+// large blocks, and the one way a run ends early.
+#ifndef OMBRA_BASECLASS_H
+#define OMBRA_BASECLASS_H
+
+#include <sys/stat.h>
+
+#include <array>
+#include <fstream>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombra {
+
+// Ends the process with `status` (flushing standard output first). Tests and
+// fuzzers install a handler that throws instead; it must not return.
+[[noreturn]] void endRun(int status);
+// Prints `message` (which carries its own line breaks) to standard output and
+// ends the run with status 1. Every error stop goes through here.
+[[noreturn]] void stopRun(const std::string& message);
+
+using EndRunHandler = void (*)(int status);
+// Replaces the process exit of endRun; null restores it. Returns the old one.
+EndRunHandler setEndRunHandler(EndRunHandler handler);
+
+// A set of separator characters, tested in one table lookup.
+class FieldSplitter {
+ public:
+  // `nulSeparates`: the character with code 0 also separates fields, as it
+  // does for the multi-character separator sets of the readers.
+  explicit FieldSplitter(std::string_view separators, bool nulSeparates = true);
+  bool isSeparator(char c) const { return table[static_cast<unsigned char>(c)]; }
+  // Appends to `fields` the fields of `text`: every separator closes the
+  // current field, which is kept when it has at least `minLength` characters
+  // (minLength 1: runs of separators count as one and no field is empty).
+  // The views point into `text`.
+  void split(std::string_view text, std::vector<std::string_view>& fields, int minLength = 1) const;
+
+ private:
+  std::array<bool, 256> table{};
+};
+
+// Hands out the lines of a stream (without their line feed) as views into a
+// large buffer, so that a multi-gigabyte file is read in big blocks and never
+// copied line by line. A view stays valid until the next call. A carriage
+// return stays part of its line. Reading ends at the end of the stream or at
+// the first stream error.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in, size_t blockSize = size_t{1} << 22);
+  // Sets `line` to the next line; false when there is none.
+  bool next(std::string_view& line);
+  // 1-based number of the line last returned, counting empty lines.
+  long lineNumber() const { return lineCount; }
+
+ private:
+  bool refill();
+
+  std::istream& input;
+  std::vector<char> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool exhausted = false;
+  long lineCount = 0;
+};
+
+// The number at the start of `text` as strtol (base 10) and strtod read it:
+// the longest valid prefix, 0 when there is none.
+long leadingLong(std::string_view text);
+double leadingDouble(std::string_view text);
+
+}  // namespace ombra
+
+class BaseClass {
+ public:
+  // True when the file system reports a status for `path` (directories too).
+  bool fileExists(std::string path);
+  // Opens `path` for writing, truncating; on failure prints
+  // "Create File <path> failed!" and stops the run.
+  void CreateFile(std::ofstream& out, std::string path);
+  void CreateFile(std::ofstream& out, std::string path, std::ios_base::openmode mode);
+  // Opens `path` for reading; a missing file, an unreadable one or a
+  // directory prints "Open File <path> failed!" and stops the run.
+  void OpenFile(std::ifstream& in, std::string path);
+  void OpenFile(std::ifstream& in, std::string path, std::ios_base::openmode mode);
+  // Appends the fields of `text` separated by any character of `delimiters`
+  // (or by a NUL), keeping fields of at least `minLength` characters.
+  void splitString(std::string text, std::vector<std::string>& fields, std::string delimiters, int minLength);
+  void splitString(std::string text, std::vector<std::string>& fields, char delimiter, int minLength);
+  void splitString(std::string text, std::vector<std::string>& fields, char delimiter);
+  // Writes `lines`, each followed by a line feed, to the file `path`.
+  void PrintIt(std::string path, std::vector<std::string>& lines);
+  // `text` without any occurrence of `c`.
+  std::string TrimSpecialCharacter(std::string text, char c);
+
+ private:
+  static void appendFields(std::string_view text, const ombra::FieldSplitter& splitter, int minLength,
+                           std::vector<std::string>& fields);
+
+  std::ofstream baseOutStream;
+  struct stat statBuffer {};
+};
+
+#endif  // OMBRA_BASECLASS_H

@@ -1,0 +1,216 @@
+// The analysis object of a run and the records it holds.
+//
+// Conventions
+// - One CTest per run owns all state; its steps are member functions that
+//   talk through its members. Records are plain structs held by value.
+// - Ownership: every genotype row is a block of `charTracker`; score arrays
+//   (`Indi::pcs`), `projectionMatrix`, `regressionValues` and the test's
+//   scratch are blocks of `doubleTracker`; integer scratch of `intTracker`.
+//   Clearing a row list never frees its rows: StartUp releases them at the
+//   end of a run, and the trackers sweep what is left.
+// - Who writes what: the readers (TestReaders.cpp) fill the data sets and
+//   `markers`; the writers (TestWriters.cpp) only read them; the components
+//   (TestComponents.cpp) fill `pcs`, `inPca`, the PCA SNP list and may lower
+//   `pcaCount`; the test (TestAssociation.cpp) overwrites `traitValue` and
+//   `genoValue` with residuals and writes the result file.
+// - Genotype store: two bits per individual and SNP, four SNPs per byte with
+//   the first in the top bits (slot 0 = bits 7-6). Code = copies of
+//   `allele2` (0, 1, 2), 3 = missing. Unused low slots of a row's last byte
+//   are 0. A row of M markers has rowBytes(M) bytes.
+// - Errors end the run through ombra::stopRun (status 1) after their message.
+#ifndef OMBRA_TEST_H
+#define OMBRA_TEST_H
+
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "BaseClass.h"
+#include "Matrix.h"
+#include "MemoryClass.h"
+#include "statistic.h"
+
+// One individual of a data set.
+struct Indi {
+  std::string indId;
+  std::string fatherId;
+  std::string motherId;
+  std::string sex;
+  std::string trait;        // as written; compared as text
+  double traitValue = 0;    // leading number of `trait`; becomes its residual in the test
+  double genoValue = 0;     // genotype value at the SNP under test
+  double* pcs = nullptr;    // principal-component scores (a doubleTracker block)
+  bool pcaLoaded = false;   // a PCA file line gave this individual its scores
+  int seq = 0;              // position of the individual's row in its data set's row list
+  bool inPca = true;        // used to compute the components
+};
+
+// The individuals that share one family ID, in file order.
+struct Pedigree {
+  std::string famId;
+  std::vector<Indi> members;
+};
+
+// One packed genotype row.
+struct Index {
+  int seq = 0;
+  unsigned char* geno = nullptr;
+};
+
+struct Marker {
+  std::string chr;
+  std::string snpId;
+  int position = 0;
+  std::string allele1;       // "" while unknown
+  std::string allele2;       // "" while unknown
+  double allele2Count = 0;   // copies of allele2 counted so far, or the .bim's 7th column
+};
+
+// One parent pair of a pedigree with its children.
+struct Family {
+  std::string fatherId;
+  std::string motherId;
+  bool fatherMissing = false;
+  bool motherMissing = false;
+  std::vector<std::string> children;
+  bool selected = false;
+};
+
+struct myclass {
+  double value = 0;
+  int index = 0;
+};
+
+// Orders by value, largest first.
+bool compare(myclass const& a, myclass const& b);
+
+// Bytes of a genotype row holding `markerCount` SNPs.
+inline int rowBytes(long markerCount) { return static_cast<int>((markerCount + 3) / 4); }
+
+class CTest : public virtual BaseClass {
+ public:
+  CTest();
+
+  // Runs the whole program for one command line.
+  void StartUp(int argc, char** argv);
+
+  // Readers. Each returns true when it returns; errors stop the run.
+  bool readMapFile(std::string path, int mapColumns);
+  bool readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
+                    bool unrelated);
+  bool readGenotype(std::string path, std::vector<Index>& rows, bool unrelated);
+  // Codes the allele fields of the current pedigree line into a new row and
+  // appends it; false (no row) after printing a genotype error.
+  bool codingGenotype(std::vector<Index>& rows, int seq);
+
+  // The 2-bit code of one slot of a row; no checks.
+  int extractGenotype(unsigned char* row, int byteIndex, int slot);
+  // The genotype value of individual `individual` (its seq) at SNP `snp`:
+  // 0, 1 or 2 copies of allele2, or the allele2 frequency for a missing one.
+  // byteIndex = slot = -1 derive the position from `snp`.
+  double extractGenotype(std::vector<Index>& rows, int individual, int byteIndex, int slot, bool unrelated,
+                         int snp);
+
+  // Writers of one data set.
+  bool RecodeAdditiveFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows);
+  bool RecodeGenotypeBinaryFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows);
+  bool RecodeGenotypeTextFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows);
+
+  // Principal components.
+  bool readSnpListOfPCA(std::string fileName);
+  void cal_prin();
+  bool ReadingPCA();
+
+  // The association test.
+  void Test();
+  void cal_betaa_formula(double* coefficients, bool onTrait);
+  void cal_betaa(double* coefficients, bool onTrait);
+  void cal_ss();
+  double calculate_T();
+  double calculate_T1();
+
+  // Counters.
+  int familySize;
+  int unrelatedSize;
+  int snpCount = 0;
+  int maxFamilySize = 0;
+  int affectedCount = 0;
+  int unaffectedCount = 0;
+  int missingTraitCount = 0;
+  int otherTraitCount = 0;
+  int pcaSnpCount = 0;
+
+  int pcaCount;
+
+  bool savePCA = false;
+  bool loadPCA = false;
+  bool resultFileGiven = false;
+  bool recodeAdditive = false;
+
+  std::string additivePrefix;
+  std::string pcaFileName;
+  std::string recodePrefix;
+  std::string resultFileName;
+  std::string pcaSnpListFile;
+
+  MemoryClass<int> intTracker;
+  MemoryClass<double> doubleTracker;
+  MemoryClass<char> charTracker;
+
+  StatisticTool statistic;
+  Matrix matrix;
+
+  std::ofstream resultStream;
+  std::ifstream inputStream;
+
+  std::vector<std::string> lineTokens;
+  std::string inputLine;
+
+  std::vector<Pedigree> familyPeds;
+  std::vector<Pedigree> unrelatedPeds;
+  std::vector<Marker> markers;
+  std::vector<Index> familyRows;
+  std::vector<Index> unrelatedRows;
+
+  std::vector<int> pcaSnpIndices;
+  std::vector<std::string> pcaSnpNames;
+
+  std::string missingTrait;
+  std::string missingGenotype;
+
+  double** projectionMatrix;
+  double* regressionValues = nullptr;
+
+  // Fields of the pedigree line being read: views into the reader's buffer,
+  // so that a line of 200,000 allele fields is never copied field by field.
+  std::vector<std::string_view> lineFields;
+  // Individuals whose genotypes were counted into the markers' allele2Count:
+  // the divisor that turns a count into a frequency for missing genotypes.
+  int alleleCountBase = 0;
+  // A .bim supplied the counts; the size of its data set joins the divisor
+  // once that data set's .fam has been read.
+  bool bimCountPending = false;
+  // Markers in the list when each data set was read (its rows fit that many).
+  long familyMarkerCount = 0;
+  long unrelatedMarkerCount = 0;
+
+ private:
+  // Run flow helpers (TestRun.cpp).
+  struct DataSelection;
+  DataSelection scanOptions(int argc, char** argv);
+  void checkOptions(const DataSelection& selection);
+  void loadDataSets(const DataSelection& selection);
+  void checkRowsFitMarkers();
+  void recode(const DataSelection& selection);
+  void releaseRows();
+  static void reportElapsed(std::time_t start);
+
+  // Reader helpers (TestReaders.cpp).
+  Indi makeIndividual(int seq) const;
+  void tallyTrait(const std::string& trait);
+  void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);
+};
+
+#endif  // OMBRA_TEST_H

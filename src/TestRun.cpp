@@ -1,0 +1,224 @@
+// The run flow: options, checks, loading, recoding, the test and the report.
+#include <climits>
+#include <cstdio>
+#include <iostream>
+
+#include "Test.h"
+
+namespace {
+
+const char* const kUsage =
+    "Warning: incorrect usage of program!\n"
+    "Usage:\n"
+    "Command <-F pedigree_file> <-I Unrelated_file> <-P number_of Principal_Component> [-M missing_symbol] "
+    "[-OP filename]] \n"
+    "In which the square brackets ([ ]) and the the square brackets ([]) indicate groupings of optional "
+    "terms and are not to be entered by the user. Items in angled brackets, (<>), are required. Those in "
+    "square brackets, ([]) are optional. Order does not matter because the flags are used\n"
+    "\n\n"
+    "The meaning of the options:\n"
+    " --f : indicate the follwing parameter is the family data file\n"
+    " --i : indicate the follwing parameter is the unrelated (or case/control) data file. \n"
+    "            here we use 1 as trait to indcate case, otherwise it is control\n"
+    " --bf : indicate the follwing parameter is the binary family data file\n"
+    " --bi : indicate the follwing parameter is the binary unrelated (or case/control) data file. \n"
+    "            here we use 1 as trait to indcate case, otherwise it is control\n"
+    " --mg : indicate the follwing parameter is a letter of missing of genotype.\n"
+    " --mt : indicate the follwing parameter is the number which reperesent the missing trait.\n"
+    "              If neglect this option, -999 will be the default.\n"
+    " --op : indicate the follwing parameter is the file name which PCA will be saved. \n"
+    "              If this option is used, the program will only calculate the PCA and does not do the test.\n"
+    " --out: indicate the follwing parameter is the file name which will save the test result.\n"
+    "                If this option is ignored, the default file name is result.txt\n"
+    " --p : indicate the follwing parameter is number of PCA, which will be calculated or reloaded.\n"
+    " --rp : indicate the follwing parameter is the file name which saved calculated PCA. \n"
+    "              If this option is used, the program will not calculate PCA again and just load the PCA data "
+    "from a given file.\n"
+    " --snlp-list-pca : indicate the follwing parameter is the file name, included snp list which will be used "
+    "to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n";
+
+enum class Option {
+  kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kUnknown
+};
+
+// Option words in the order they are compared.
+Option optionOf(const std::string& word) {
+  static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
+                                       "--mg", "--op",  "--rp",       "--out",     "--additive",
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca"};
+  for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
+    if (word == kWords[i]) return static_cast<Option>(i);
+  }
+  return Option::kUnknown;
+}
+
+// "--p" reads as strtol would; the count must fit the int it is kept in.
+int parsePcaCount(const std::string& value) {
+  const long count = ombra::leadingLong(value);
+  if (count < 0 || count > INT_MAX) {
+    ombra::stopRun("The number of principal components (--p) must be a whole number from 0 to " +
+                   std::to_string(INT_MAX) + ".\n");
+  }
+  return static_cast<int>(count);
+}
+
+}  // namespace
+
+struct CTest::DataSelection {
+  std::string familyText, unrelatedText, familyBinary, unrelatedBinary;
+  bool familyTextGiven = false, unrelatedTextGiven = false;
+  bool familyBinaryGiven = false, unrelatedBinaryGiven = false;
+  bool makeBedGiven = false, recodeGiven = false;
+
+  bool familyGiven() const { return familyTextGiven || familyBinaryGiven; }
+  bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven; }
+};
+
+bool compare(myclass const& a, myclass const& b) { return a.value > b.value; }
+
+CTest::CTest()
+    : familySize(0), unrelatedSize(0), pcaCount(10), recodePrefix("Ombra"), missingTrait("0"),
+      missingGenotype("0"), projectionMatrix(nullptr) {}
+
+void CTest::StartUp(int argc, char** argv) {
+  savePCA = loadPCA = resultFileGiven = recodeAdditive = false;
+  pcaFileName.clear();
+  resultFileName.clear();
+  if (argc <= 2) ombra::stopRun(kUsage);
+
+  const DataSelection selection = scanOptions(argc, argv);
+  checkOptions(selection);
+
+  const std::time_t start = std::time(nullptr);
+  markers.clear();
+  loadDataSets(selection);
+  checkRowsFitMarkers();
+  recode(selection);
+
+  std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
+               "time. Please be more patient.)\n";
+  std::cout.flush();
+  Test();
+
+  releaseRows();
+  resultStream.close();
+  std::cout << "The process has been finisned!\n";
+  reportElapsed(start);
+}
+
+CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
+  DataSelection s;
+  for (int i = 1; i < argc; i += 2) {
+    const std::string word = argv[i];
+    const Option option = optionOf(word);
+    if (option == Option::kUnknown) ombra::stopRun("Wrong option symbol!\n");
+    if (i + 1 >= argc) ombra::stopRun(kUsage);  // an option without its value
+    const std::string value = argv[i + 1];
+    switch (option) {
+      case Option::kFamilyText: s.familyText = value; s.familyTextGiven = true; break;
+      case Option::kUnrelatedText: s.unrelatedText = value; s.unrelatedTextGiven = true; break;
+      case Option::kFamilyBinary: s.familyBinary = value; s.familyBinaryGiven = true; break;
+      case Option::kUnrelatedBinary: s.unrelatedBinary = value; s.unrelatedBinaryGiven = true; break;
+      case Option::kPcaCount: pcaCount = parsePcaCount(value); break;
+      case Option::kMissingGenotype:
+        missingGenotype = value;
+        if (value.size() > 1) ombra::stopRun("Miss genotype must be one letter length.\n");
+        break;
+      case Option::kSavePca: savePCA = true; pcaFileName = value; break;
+      case Option::kLoadPca: loadPCA = true; pcaFileName = value; break;
+      case Option::kResult: resultFileGiven = true; resultFileName = value; break;
+      case Option::kAdditive: recodeAdditive = true; additivePrefix = value; break;
+      case Option::kMissingTrait: missingTrait = value; break;
+      case Option::kMakeBed: recodePrefix = value; s.makeBedGiven = true; break;
+      case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
+      case Option::kPcaSnpList: pcaSnpListFile = value; break;
+      case Option::kUnknown: break;
+    }
+  }
+  return s;
+}
+
+void CTest::checkOptions(const DataSelection& s) {
+  if (!s.familyGiven() && !s.unrelatedGiven()) {
+    ombra::stopRun("Do not provide parameter of pedigree file and Independent data!\n");
+  }
+  if (s.makeBedGiven && s.recodeGiven) {
+    ombra::stopRun("The option --make-bed and --recode can not be use together.\n");
+  }
+  if ((s.makeBedGiven || s.recodeGiven) && s.familyGiven() && s.unrelatedGiven()) {
+    ombra::stopRun(
+        "When recoding the original data, only one datset can be used, either family dataset, or nrelated "
+        "dataset.\n");
+  }
+}
+
+// Family set first, then unrelated; a set's binary form wins over its text
+// form. The markers come from the family set's map when it yields any.
+void CTest::loadDataSets(const DataSelection& s) {
+  if (s.familyBinaryGiven) {
+    const std::string& p = s.familyBinary;
+    if (fileExists(p + ".bim")) readMapFile(p + ".bim", 6);
+    readPedigree(p + ".fam", familyPeds, familyRows, true, false);
+    readGenotype(p + ".bed", familyRows, false);
+  } else if (s.familyTextGiven) {
+    const std::string& p = s.familyText;
+    if (fileExists(p + ".map")) readMapFile(p + ".map", 4);
+    readPedigree(p + ".ped", familyPeds, familyRows, false, false);
+  }
+  if (s.unrelatedBinaryGiven) {
+    const std::string& q = s.unrelatedBinary;
+    if (markers.empty()) readMapFile(q + ".bim", 6);
+    readPedigree(q + ".fam", unrelatedPeds, unrelatedRows, true, true);
+    readGenotype(q + ".bed", unrelatedRows, true);
+  } else if (s.unrelatedTextGiven) {
+    const std::string& q = s.unrelatedText;
+    if (markers.empty()) readMapFile(q + ".map", 4);
+    readPedigree(q + ".ped", unrelatedPeds, unrelatedRows, false, true);
+  }
+}
+
+// A set read before another set's map supplied the markers has rows too
+// short for them; every later step would read past its rows.
+void CTest::checkRowsFitMarkers() {
+  const long m = static_cast<long>(markers.size());
+  auto check = [m](int size, long readWith, const char* name) {
+    if (size > 0 && readWith != m) {
+      ombra::stopRun(std::string("The ") + name + " dataset was read with " + std::to_string(readWith) +
+                     " snps, but the snp map lists " + std::to_string(m) +
+                     " snps. Please give the map file of the " + name + " dataset.\n");
+    }
+  };
+  check(familySize, familyMarkerCount, "family");
+  check(unrelatedSize, unrelatedMarkerCount, "unrelated");
+}
+
+// Without "--out" a run performs at most one recoding and ends there.
+void CTest::recode(const DataSelection& s) {
+  std::vector<Pedigree>& peds = s.familyGiven() ? familyPeds : unrelatedPeds;
+  std::vector<Index>& rows = s.familyGiven() ? familyRows : unrelatedRows;
+  if (s.recodeGiven || s.makeBedGiven) {
+    if (s.recodeGiven) {
+      RecodeGenotypeTextFormat(peds, rows);
+    } else {
+      RecodeGenotypeBinaryFormat(peds, rows);
+    }
+    if (resultFileName.empty()) ombra::endRun(0);
+  }
+  if (recodeAdditive) {
+    RecodeAdditiveFormat(peds, rows);
+    if (resultFileName.empty()) ombra::endRun(0);
+  }
+}
+
+void CTest::releaseRows() {
+  for (Index& row : familyRows) charTracker.FreeVector(reinterpret_cast<char*>(row.geno));
+  for (Index& row : unrelatedRows) charTracker.FreeVector(reinterpret_cast<char*>(row.geno));
+}
+
+void CTest::reportElapsed(std::time_t start) {
+  const int elapsed = static_cast<int>(std::time(nullptr) - start);
+  std::cout << "\n---------------------------------------------------------------\n";
+  std::cout << "\nElapse time : " << (elapsed / 60) / 60 << ":" << (elapsed / 60) % 60 << ":" << elapsed % 60
+            << "\n";
+}
