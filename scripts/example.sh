@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds Ombra and runs the full analysis on the bundled example data: the
+# family and the unrelated text sets, 10 principal components.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$root/build-release" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build-release" -j "$(nproc)" --target ombra
+out="$root/example-output"
+mkdir -p "$out"
+cd "$out"
+"$root/build-release/ombra" --f "$root/examples/family" --i "$root/examples/unrelated" --p 10 --out result.txt
+echo "Results: $out/result.txt"
