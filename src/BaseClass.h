@@ -67,6 +67,35 @@ class LineReader {
   long lineCount = 0;
 };
 
+// Collects output in a large buffer and hands it to the stream in big
+// writes: recoding writes hundreds of millions of small fields.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(std::ostream& out) : output(out) { pending.reserve(kFlushSize + 4096); }
+  ~BufferedWriter() { flush(); }
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
+  void put(char c) { pending.push_back(c); }
+  void put(std::string_view text) {
+    pending.append(text.data(), text.size());
+    if (pending.size() >= kFlushSize) flush();
+  }
+  // Ends a line; the buffer is written out when it is full.
+  void endLine() {
+    pending.push_back('\n');
+    if (pending.size() >= kFlushSize) flush();
+  }
+  void flush() {
+    output.write(pending.data(), static_cast<std::streamsize>(pending.size()));
+    pending.clear();
+  }
+
+ private:
+  static constexpr size_t kFlushSize = size_t{1} << 20;
+  std::ostream& output;
+  std::string pending;
+};
+
 // The number at the start of `text` as strtol (base 10) and strtod read it:
 // the longest valid prefix, 0 when there is none.
 long leadingLong(std::string_view text);

@@ -1,8 +1,153 @@
-// Writers that turn one loaded data set into another file format.
+// Writers that turn one loaded data set into another file format. Every
+// writer visits the individuals grouped by family ID, in order of the family
+// ID's first appearance, and reads each one's row at its `seq`.
+#include <array>
+#include <iostream>
+
 #include "Test.h"
 
-bool CTest::RecodeAdditiveFormat(std::vector<Pedigree>&, std::vector<Index>&) { return true; }
+namespace {
 
-bool CTest::RecodeGenotypeBinaryFormat(std::vector<Pedigree>&, std::vector<Index>&) { return true; }
+// The six sample columns, separated by blanks.
+void putSampleColumns(ombra::BufferedWriter& out, const std::string& famId, const Indi& person) {
+  for (const std::string* field : {&famId, &person.indId, &person.fatherId, &person.motherId, &person.sex}) {
+    out.put(*field);
+    out.put(' ');
+  }
+  out.put(person.trait);
+}
 
-bool CTest::RecodeGenotypeTextFormat(std::vector<Pedigree>&, std::vector<Index>&) { return true; }
+}  // namespace
+
+bool CTest::RecodeAdditiveFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
+  std::cout << "Coding additive format file ...\n";
+  std::ofstream file;
+  CreateFile(file, additivePrefix + ".add");
+  {
+    ombra::BufferedWriter out(file);
+    const int markerCount = static_cast<int>(markers.size());
+    for (const Pedigree& pedigree : peds) {
+      for (const Indi& person : pedigree.members) {
+        putSampleColumns(out, pedigree.famId, person);
+        out.put(' ');
+        unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
+        for (int s = 0; s < markerCount; ++s) {
+          if (s > 0) out.put(' ');
+          out.put(static_cast<char>('0' + extractGenotype(row, s / 4, s % 4)));
+        }
+        out.endLine();
+      }
+    }
+  }
+  file.close();
+  return true;
+}
+
+bool CTest::RecodeGenotypeBinaryFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
+  std::cout << "Coding binary format file ...\n";
+  std::ofstream file;
+  CreateFile(file, recodePrefix + ".bim");
+  for (const Marker& marker : markers) {
+    file << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << ' '
+         << (marker.allele1.empty() ? "0" : marker.allele1) << ' '
+         << (marker.allele2.empty() ? "0" : marker.allele2) << ' ' << marker.allele2Count << '\n';
+  }
+  file.close();
+
+  CreateFile(file, recodePrefix + ".fam");
+  {
+    ombra::BufferedWriter out(file);
+    for (const Pedigree& pedigree : peds) {
+      for (const Indi& person : pedigree.members) {
+        putSampleColumns(out, pedigree.famId, person);
+        out.endLine();
+      }
+    }
+  }
+  file.close();
+
+  CreateFile(file, recodePrefix + ".bed", std::ios_base::binary);
+  {
+    ombra::BufferedWriter out(file);
+    const size_t length = static_cast<size_t>(rowBytes(static_cast<long>(markers.size())));
+    for (const Pedigree& pedigree : peds) {
+      for (const Indi& person : pedigree.members) {
+        const unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
+        out.put(std::string_view(reinterpret_cast<const char*>(row), length));
+      }
+    }
+  }
+  file.close();
+  return true;
+}
+
+namespace {
+
+// The text of each genotype code at one marker: "a1 a1", "a1 a2", "a2 a2"
+// and the missing pair. A code that needs an allele the data never named
+// (a .bim column of "0") is written as missing so that the file reads back.
+struct GenotypeTexts {
+  std::array<std::string, 4> text;
+  std::array<bool, 4> unknownAllele{};
+};
+
+GenotypeTexts genotypeTexts(const Marker& marker, const std::string& missing) {
+  const std::string missingPair = missing + " " + missing;
+  GenotypeTexts texts;
+  const std::string* alleles[3][2] = {{&marker.allele1, &marker.allele1},
+                                      {&marker.allele1, &marker.allele2},
+                                      {&marker.allele2, &marker.allele2}};
+  for (int code = 0; code < 3; ++code) {
+    const std::string& first = *alleles[code][0];
+    const std::string& second = *alleles[code][1];
+    texts.unknownAllele[code] = first.empty() || second.empty();
+    texts.text[code] = texts.unknownAllele[code] ? missingPair : first + " " + second;
+  }
+  texts.text[3] = missingPair;
+  return texts;
+}
+
+}  // namespace
+
+bool CTest::RecodeGenotypeTextFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
+  std::cout << "coding text format file ... \n";
+  std::ofstream file;
+  CreateFile(file, recodePrefix + ".map");
+  for (const Marker& marker : markers) {
+    file << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << '\n';
+  }
+  file.close();
+
+  std::vector<GenotypeTexts> texts;
+  texts.reserve(markers.size());
+  for (const Marker& marker : markers) texts.push_back(genotypeTexts(marker, missingGenotype));
+  std::vector<bool> unknownWritten(markers.size(), false);
+
+  CreateFile(file, recodePrefix + ".ped");
+  {
+    ombra::BufferedWriter out(file);
+    const int markerCount = static_cast<int>(markers.size());
+    for (const Pedigree& pedigree : peds) {
+      for (const Indi& person : pedigree.members) {
+        putSampleColumns(out, pedigree.famId, person);
+        out.put(' ');
+        unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
+        for (int s = 0; s < markerCount; ++s) {
+          const int code = extractGenotype(row, s / 4, s % 4);
+          const GenotypeTexts& snp = texts[static_cast<size_t>(s)];
+          if (snp.unknownAllele[static_cast<size_t>(code)]) unknownWritten[static_cast<size_t>(s)] = true;
+          if (s > 0) out.put(' ');
+          out.put(snp.text[static_cast<size_t>(code)]);
+        }
+        out.endLine();
+      }
+    }
+  }
+  file.close();
+  for (size_t s = 0; s < markers.size(); ++s) {
+    if (!unknownWritten[s]) continue;
+    std::cout << "Warning: snp " << markers[s].snpId
+              << " has genotypes of an allele that the binary data does not name; they are written as missing.\n";
+  }
+  return true;
+}
