@@ -96,6 +96,13 @@ class BufferedWriter {
   std::string pending;
 };
 
+// Bytes of memory the system can still hand out (MemAvailable), or a very
+// large number when it cannot tell.
+double availableMemoryBytes();
+// Stops the run with a message naming `purpose`, the size needed and `advice`
+// when `bytes` would not fit in the available memory.
+void requireMemory(double bytes, const std::string& purpose, const std::string& advice);
+
 // The number at the start of `text` as strtol (base 10) and strtod read it:
 // the longest valid prefix, 0 when there is none.
 long leadingLong(std::string_view text);

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "AlleleTable.h"
 #include "BaseClass.h"
 #include "Matrix.h"
 #include "MemoryClass.h"
@@ -186,6 +187,8 @@ class CTest : public virtual BaseClass {
   // Fields of the pedigree line being read: views into the reader's buffer,
   // so that a line of 200,000 allele fields is never copied field by field.
   std::vector<std::string_view> lineFields;
+  // The markers' alleles while a text pedigree file is coded.
+  AlleleTable alleleTable;
   // Individuals whose genotypes were counted into the markers' allele2Count:
   // the divisor that turns a count into a frequency for missing genotypes.
   int alleleCountBase = 0;
@@ -195,6 +198,27 @@ class CTest : public virtual BaseClass {
   // Markers in the list when each data set was read (its rows fit that many).
   long familyMarkerCount = 0;
   long unrelatedMarkerCount = 0;
+
+  // The individuals with a trait in analysis order: family members pedigree
+  // by pedigree, then every unrelated individual as an entry of its own.
+  std::vector<Indi*> tested;
+  std::vector<const unsigned char*> testedRows;  // their genotype rows
+  size_t testedFamilyCount = 0;                   // entries before this are family members
+  std::vector<size_t> familyEntryEnd;             // per family pedigree: end of its entries
+  std::vector<double> testedScores;               // row h: the pcaCount scores of entry h
+  std::vector<double> traitResiduals;             // per entry
+  std::vector<double> genoResiduals;              // per entry, for the SNP under test
+  std::vector<double> familyScores;               // scratch of the statistics
+  std::vector<double> unrelatedScores;
+  std::string resultBuffer;                       // result lines not yet written
+
+  // The allele2 frequency that stands in for a missing genotype at `snp`.
+  double missingValue(int snp) const;
+  // Decodes the values of individual `seq` at `snps` into `values`.
+  void genotypeValues(std::vector<Index>& rows, int seq, bool unrelated, const std::vector<int>& snps,
+                      double* values);
+  // Appends one statistic and its p-value in the result file's columns.
+  void appendStatistic(double statistic, double pValue, bool monomorphic);
 
  private:
   // Run flow helpers (TestRun.cpp).
@@ -207,7 +231,31 @@ class CTest : public virtual BaseClass {
   void releaseRows();
   static void reportElapsed(std::time_t start);
 
+  // Component helpers (TestComponents.cpp).
+  struct Member {
+    Indi* person;
+    bool unrelated;
+  };
+  std::vector<Member> componentColumns();
+  void fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean);
+  void writeEigenLoadings(const std::vector<myclass>& ranked, double** a);
+  void computeScores(const std::vector<myclass>& ranked, double** a, const double* mean);
+  void writePcaFile();
+  void reportIndividualsWithoutScores();
+
+  // Test helpers (TestAssociation.cpp).
+  void allocateScores();
+  void obtainComponents();
+  void collectTestedIndividuals();
+  void buildProjection();
+  void testEverySnp(double* coefficients);
+  void flushResults();
+  void subtractFit(const double* coefficients, std::vector<double>& values) const;
+  double familyScoreTest(bool averageFamilies);
+
   // Reader helpers (TestReaders.cpp).
+  void readMarkers(const std::string& path, bool bim, std::vector<Marker>& list);
+  void alignUnrelatedBinarySet(const std::string& bimPath);
   Indi makeIndividual(int seq) const;
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);

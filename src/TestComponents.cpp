@@ -1,8 +1,319 @@
-// Principal components: the SNP list, the computation and the PCA file.
+// Principal components: the SNP list, the choice of unrelated individuals,
+// the decomposition and the scores, and the PCA file that saves and reloads
+// them.
+#include <algorithm>
+#include <iostream>
+#include <unordered_map>
+
 #include "Test.h"
 
-bool CTest::readSnpListOfPCA(std::string) { return true; }
+bool CTest::readSnpListOfPCA(std::string fileName) {
+  if (!fileExists(fileName)) ombra::stopRun("File " + fileName + " doese not exist!\n");
+  OpenFile(inputStream, fileName);
+  std::cout << "Reading snp list file: " << fileName << " which will be used in calculating PCA ...\n";
+  ombra::LineReader reader(inputStream, size_t{1} << 20);
+  std::string_view line;
+  while (reader.next(line)) {
+    if (!line.empty()) pcaSnpNames.emplace_back(line);
+  }
+  std::cout << "Total " << pcaSnpNames.size() << " in the PCA snp list.\n";
+  std::sort(pcaSnpNames.begin(), pcaSnpNames.end());
+  for (size_t i = 0; i < markers.size(); ++i) {
+    if (std::binary_search(pcaSnpNames.begin(), pcaSnpNames.end(), markers[i].snpId)) {
+      pcaSnpIndices.push_back(static_cast<int>(i));
+    }
+  }
+  if (!pcaSnpIndices.empty()) {
+    std::cout << "Total " << pcaSnpIndices.size() << " will be used to calculate the PCA";
+    pcaSnpCount = static_cast<int>(pcaSnpIndices.size());
+  }
+  return true;
+}
 
-void CTest::cal_prin() {}
+namespace {
 
-bool CTest::ReadingPCA() { return true; }
+// Groups a pedigree's members by parent pair, in order of first appearance.
+std::vector<Family> parentPairs(std::vector<Indi>& members) {
+  std::vector<Family> families;
+  for (Indi& person : members) {
+    person.inPca = false;
+    auto same = std::find_if(families.begin(), families.end(), [&](const Family& f) {
+      return f.fatherId == person.fatherId && f.motherId == person.motherId;
+    });
+    if (same != families.end()) {
+      same->children.push_back(person.indId);
+    } else {
+      Family family;
+      family.fatherId = person.fatherId;
+      family.motherId = person.motherId;
+      family.children.push_back(person.indId);
+      families.push_back(std::move(family));
+    }
+  }
+  auto isMember = [&](const std::string& id) {
+    return std::any_of(members.begin(), members.end(), [&](const Indi& p) { return p.indId == id; });
+  };
+  for (Family& family : families) {
+    family.fatherMissing = !isMember(family.fatherId);
+    family.motherMissing = !isMember(family.motherId);
+  }
+  return families;
+}
+
+// Marks the first member with this ID as used for the components.
+void take(std::vector<Indi>& members, const std::string& id) {
+  auto found = std::find_if(members.begin(), members.end(), [&](const Indi& p) { return p.indId == id; });
+  if (found != members.end()) found->inPca = true;
+}
+
+// Founders, and one child for all sibships that share an absent parent,
+// are mutually unrelated; a sibship with a parent present adds nobody.
+void selectUnrelatedMembers(Pedigree& pedigree) {
+  std::vector<Family> families = parentPairs(pedigree.members);
+  for (size_t r = 0; r < families.size(); ++r) {
+    Family& family = families[r];
+    if (family.selected || !family.fatherMissing || !family.motherMissing) continue;
+    const long father = ombra::leadingLong(family.fatherId);
+    const long mother = ombra::leadingLong(family.motherId);
+    family.selected = true;
+    if (father == 0 && mother == 0) {
+      for (const std::string& child : family.children) take(pedigree.members, child);
+      continue;
+    }
+    take(pedigree.members, family.children.front());
+    for (size_t later = r + 1; later < families.size(); ++later) {
+      Family& other = families[later];
+      if (other.selected) continue;
+      if ((other.fatherId == family.fatherId && father != 0) || (other.motherId == family.motherId && mother != 0)) {
+        other.selected = true;
+      }
+    }
+  }
+}
+
+std::string eigenLoadingFileName(const std::string& pcaFileName) {
+  return pcaFileName.substr(0, pcaFileName.find('.')) + ".Eigen_Loading.txt";
+}
+
+}  // namespace
+
+double CTest::missingValue(int snp) const {
+  return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
+}
+
+void CTest::genotypeValues(std::vector<Index>& rows, int seq, bool unrelated, const std::vector<int>& snps,
+                           double* values) {
+  const int n = unrelated ? unrelatedSize : familySize;
+  if (seq < 0 || seq >= n) ombra::stopRun("The index of given individual is not correct");
+  const unsigned char* row = rows[static_cast<size_t>(seq)].geno;
+  for (size_t s = 0; s < snps.size(); ++s) {
+    const int snp = snps[s];
+    const int code = (row[snp / 4] >> (2 * (3 - snp % 4))) & 3;
+    values[s] = code != 3 ? code : missingValue(snp);
+  }
+}
+
+std::vector<CTest::Member> CTest::componentColumns() {
+  std::vector<Member> columns;
+  for (Pedigree& pedigree : familyPeds) {
+    for (Indi& person : pedigree.members) {
+      if (person.inPca) columns.push_back(Member{&person, false});
+    }
+  }
+  for (Pedigree& pedigree : unrelatedPeds) {
+    for (Indi& person : pedigree.members) columns.push_back(Member{&person, true});
+  }
+  return columns;
+}
+
+void CTest::cal_prin() {
+  const int snps = static_cast<int>(pcaSnpIndices.size());
+  pcaSnpCount = snps;
+  std::cout << "Calculating PCA with give snps and unrelated individuals ...\n";
+  for (Pedigree& pedigree : familyPeds) selectUnrelatedMembers(pedigree);
+  const std::vector<Member> columns = componentColumns();
+  const int cols = static_cast<int>(columns.size());
+
+  // The centred matrix, its column-major working copy and V dominate.
+  const double cells = (snps + 1.0) * (cols + 1.0);
+  ombra::requireMemory(8.0 * (2.0 * cells + (cols + 1.0) * (cols + 1.0)),
+                       "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
+                           " individuals",
+                       "Please give fewer snps for the principal components with --snp-list-pca.");
+  double** a = nullptr;
+  double** v = nullptr;
+  double* w = nullptr;
+  double* mean = nullptr;
+  doubleTracker.Matrix(a, snps + 1, cols + 1);
+  doubleTracker.Matrix(v, cols + 1, cols + 1);
+  doubleTracker.Vector(w, cols + 1);
+  doubleTracker.Vector(mean, snps);
+  fillCentredMatrix(columns, a, mean);
+
+  matrix.svdcmp(a, snps, cols, w, v);
+
+  std::vector<myclass> ranked(static_cast<size_t>(cols));
+  for (int j = 0; j < cols; ++j) ranked[static_cast<size_t>(j)] = myclass{w[j + 1], j};
+  std::stable_sort(ranked.begin(), ranked.end(), compare);
+
+  if (pcaCount > cols || pcaCount > snps) {
+    const int available = std::min(cols, snps);
+    std::cout << "The maximum available principal component is " << available
+              << ", which smallter than setting value.\n";
+    std::cout << "Set the parameter of principal component equals " << available << "\n";
+    pcaCount = available;
+  }
+  if (savePCA) writeEigenLoadings(ranked, a);
+  computeScores(ranked, a, mean);
+
+  doubleTracker.FreeMatrix(a, snps + 1);
+  doubleTracker.FreeMatrix(v, cols + 1);
+  doubleTracker.FreeVector(w);
+  doubleTracker.FreeVector(mean);
+}
+
+// A[s+1][j+1] = genotype of column j at PCA SNP s minus the SNP's mean.
+void CTest::fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean) {
+  const int snps = static_cast<int>(pcaSnpIndices.size());
+  const int cols = static_cast<int>(columns.size());
+  std::vector<double> values(static_cast<size_t>(snps));
+  for (int j = 0; j < cols; ++j) {
+    const Member& column = columns[static_cast<size_t>(j)];
+    genotypeValues(column.unrelated ? unrelatedRows : familyRows, column.person->seq, column.unrelated,
+                   pcaSnpIndices, values.data());
+    for (int s = 0; s < snps; ++s) a[s + 1][j + 1] = values[static_cast<size_t>(s)];
+  }
+  for (int s = 0; s < snps; ++s) {
+    double* row = a[s + 1];
+    double sum = 0;
+    for (int j = 1; j <= cols; ++j) sum += row[j];
+    mean[s] = sum / cols;
+    for (int j = 1; j <= cols; ++j) row[j] -= mean[s];
+  }
+}
+
+void CTest::writeEigenLoadings(const std::vector<myclass>& ranked, double** a) {
+  std::ofstream out;
+  CreateFile(out, eigenLoadingFileName(pcaFileName));
+  out << "Sum of All Eigen Value ..." << "\n";
+  for (const myclass& value : ranked) out << value.value << "\t";
+  out << "\n\n\n" << "Eigen Value ..." << "\n";
+  for (int k = 0; k < pcaCount; ++k) out << ranked[static_cast<size_t>(k)].value << "\t";
+  out << "\n\n\n" << "Loading ..." << "\n";
+  const int snps = static_cast<int>(pcaSnpIndices.size());
+  for (int s = 0; s < snps; ++s) {
+    for (int k = 0; k < pcaCount; ++k) out << a[s + 1][ranked[static_cast<size_t>(k)].index + 1] << "\t";
+    out << "\n";
+  }
+  out.close();
+}
+
+// Every family member and every unrelated individual gets the projection of
+// its own centred genotypes on the leading left singular vectors.
+void CTest::computeScores(const std::vector<myclass>& ranked, double** a, const double* mean) {
+  const int snps = static_cast<int>(pcaSnpIndices.size());
+  const size_t count = static_cast<size_t>(pcaCount);
+  if (count == 0) return;
+  std::vector<double> loadings(static_cast<size_t>(snps) * count);  // leading columns of U, row by row
+  for (int s = 0; s < snps; ++s) {
+    for (size_t k = 0; k < count; ++k) loadings[static_cast<size_t>(s) * count + k] = a[s + 1][ranked[k].index + 1];
+  }
+  std::vector<double> values(static_cast<size_t>(snps));
+  auto score = [&](Indi& person, bool unrelated) {
+    genotypeValues(unrelated ? unrelatedRows : familyRows, person.seq, unrelated, pcaSnpIndices, values.data());
+    std::fill(person.pcs, person.pcs + count, 0.0);
+    for (int s = 0; s < snps; ++s) {
+      const double centred = values[static_cast<size_t>(s)] - mean[s];
+      const double* loading = &loadings[static_cast<size_t>(s) * count];
+      for (size_t k = 0; k < count; ++k) person.pcs[k] += centred * loading[k];
+    }
+  };
+  for (Pedigree& pedigree : familyPeds) {
+    for (Indi& person : pedigree.members) score(person, false);
+  }
+  for (Pedigree& pedigree : unrelatedPeds) {
+    for (Indi& person : pedigree.members) score(person, true);
+  }
+}
+
+void CTest::writePcaFile() {
+  std::ofstream out(pcaFileName, std::ios_base::out | std::ios_base::trunc);
+  if (!out.good()) ombra::stopRun("Create PCA file failed!\n");
+  auto line = [&](const std::string& famId, const Indi& person, int flag) {
+    out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << flag << "\t";
+    for (int k = 0; k < pcaCount; ++k) out << person.pcs[k] << "\t";
+    out << "\n";
+  };
+  for (const Pedigree& pedigree : familyPeds) {
+    for (const Indi& person : pedigree.members) line(pedigree.famId, person, person.inPca ? 1 : 0);
+  }
+  for (const Pedigree& pedigree : unrelatedPeds) {
+    for (const Indi& person : pedigree.members) line(pedigree.famId, person, 1);
+  }
+  out.close();
+}
+
+namespace {
+
+// The first member named `indId` among the pedigrees with family ID `famId`.
+Indi* findIndividual(std::vector<Pedigree>& peds, const std::unordered_map<std::string_view, size_t>& byFamily,
+                     std::string_view famId, std::string_view indId) {
+  auto found = byFamily.find(famId);
+  if (found == byFamily.end()) return nullptr;
+  for (Indi& person : peds[found->second].members) {
+    if (person.indId == indId) return &person;
+  }
+  return nullptr;
+}
+
+std::unordered_map<std::string_view, size_t> pedigreesByFamily(const std::vector<Pedigree>& peds) {
+  std::unordered_map<std::string_view, size_t> index;
+  for (size_t i = 0; i < peds.size(); ++i) index.emplace(peds[i].famId, i);
+  return index;
+}
+
+}  // namespace
+
+bool CTest::ReadingPCA() {
+  OpenFile(inputStream, pcaFileName);
+  std::cout << "Load calculated PCA from file " << pcaFileName << "...\n";
+  const auto familyIndex = pedigreesByFamily(familyPeds);
+  const auto unrelatedIndex = pedigreesByFamily(unrelatedPeds);
+  const ombra::FieldSplitter separators("\t ");
+  const size_t needed = static_cast<size_t>(pcaCount) + 4;
+  ombra::LineReader reader(inputStream, size_t{1} << 20);
+  std::string_view line;
+  while (reader.next(line)) {
+    if (line.empty()) continue;
+    lineFields.clear();
+    separators.split(line, lineFields);
+    const std::string famId(lineFields.size() > 0 ? lineFields[0] : std::string_view());
+    const std::string indId(lineFields.size() > 1 ? lineFields[1] : std::string_view());
+    if (lineFields.size() < needed) {
+      ombra::stopRun("The individual " + famId + "\t" + indId + " has not enought PCA are required " +
+                     std::to_string(pcaCount) + "\n");
+    }
+    Indi* person = findIndividual(familyPeds, familyIndex, famId, indId);
+    if (person == nullptr) person = findIndividual(unrelatedPeds, unrelatedIndex, famId, indId);
+    if (person == nullptr) {
+      ombra::stopRun("Can not found the same individual " + famId + "\t" + indId +
+                     " in the pedigree. However, this individual is coming up in the PCA data file.\n");
+    }
+    for (int k = 0; k < pcaCount; ++k) person->pcs[k] = ombra::leadingDouble(lineFields[4 + static_cast<size_t>(k)]);
+    person->pcaLoaded = true;
+  }
+  reportIndividualsWithoutScores();
+  return true;
+}
+
+void CTest::reportIndividualsWithoutScores() {
+  std::string missing;
+  for (const std::vector<Pedigree>* peds : {&familyPeds, &unrelatedPeds}) {
+    for (const Pedigree& pedigree : *peds) {
+      for (const Indi& person : pedigree.members) {
+        if (!person.pcaLoaded) missing += pedigree.famId + " " + person.indId + "\n";
+      }
+    }
+  }
+  if (!missing.empty()) ombra::stopRun("Some individuals do not have PCA. They are:\n" + missing);
+}

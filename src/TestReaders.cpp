@@ -1,6 +1,7 @@
 // Readers of the data sets: SNP maps, pedigree and sample files with the
 // coding of text genotypes, binary genotype files, and the genotype store's
 // accessors.
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <unordered_map>
@@ -32,9 +33,19 @@ bool CTest::readMapFile(std::string path, int mapColumns) {
   requireFile(*this, path);
   OpenFile(inputStream, path);
   std::cout << "Reading snp map: " << path << " ...\n";
-  markers.clear();
-
   const bool bim = mapColumns == 6;
+  readMarkers(path, bim, markers);
+  // A new marker list starts its allele counts afresh.
+  alleleCountBase = 0;
+  bimCountPending = bim;
+  snpCount = static_cast<int>(markers.size());
+  std::cout << "Total " << snpCount << " snps are read. \n\n";
+  return true;
+}
+
+// Reads the map lines of the open input stream into `list`.
+void CTest::readMarkers(const std::string& path, bool bim, std::vector<Marker>& list) {
+  list.clear();
   const size_t needed = bim ? 7 : 4;
   ombra::LineReader reader(inputStream, size_t{1} << 20);
   std::string_view line;
@@ -52,14 +63,8 @@ bool CTest::readMapFile(std::string path, int mapColumns) {
       marker.allele2 = bimAllele(lineFields[5]);
       marker.allele2Count = ombra::leadingDouble(lineFields[6]);
     }
-    markers.push_back(std::move(marker));
+    list.push_back(std::move(marker));
   }
-  // A new marker list starts its allele counts afresh.
-  alleleCountBase = 0;
-  bimCountPending = bim;
-  snpCount = static_cast<int>(markers.size());
-  std::cout << "Total " << snpCount << " snps are read. \n\n";
-  return true;
 }
 
 Indi CTest::makeIndividual(int seq) const {
@@ -127,6 +132,7 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
     ++seq;
   }
 
+  alleleTable.addCounts(markers);
   int total = 0;
   for (const Pedigree& pedigree : peds) {
     const int size = static_cast<int>(pedigree.members.size());
@@ -161,28 +167,6 @@ void CTest::printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated
   std::cout << kSeparatorLine;
 }
 
-namespace {
-
-enum class AlleleMatch { kFirst, kSecond, kThird };
-
-// Matches one allele against the marker's alleles, discovering them in the
-// order they first appear.
-AlleleMatch matchAllele(Marker& marker, std::string_view allele) {
-  if (allele == marker.allele1) return AlleleMatch::kFirst;
-  if (allele == marker.allele2) return AlleleMatch::kSecond;
-  if (marker.allele1.empty()) {
-    marker.allele1.assign(allele.data(), allele.size());
-    return AlleleMatch::kFirst;
-  }
-  if (marker.allele2.empty()) {
-    marker.allele2.assign(allele.data(), allele.size());
-    return AlleleMatch::kSecond;
-  }
-  return AlleleMatch::kThird;
-}
-
-}  // namespace
-
 bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
   const size_t markerCount = markers.size();
   char* block = nullptr;
@@ -190,31 +174,30 @@ bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
   unsigned char* row = reinterpret_cast<unsigned char*>(block);
   std::memset(row, 0, static_cast<size_t>(rowBytes(static_cast<long>(markerCount))));
 
+  alleleTable.attach(markers);
   const std::string_view missing(missingGenotype);
   const size_t pairs = (lineFields.size() - 6) / 2;
   unsigned packed = 0;
   for (size_t s = 0; s < pairs && s < markerCount; ++s) {
     const std::string_view a1 = lineFields[6 + 2 * s];
     const std::string_view a2 = lineFields[7 + 2 * s];
-    Marker& marker = markers[s];
     unsigned code = 3;
-    const bool missing1 = a1 == missing;
-    const bool missing2 = a2 == missing;
+    const bool missing1 = sameText(a1, missing);
+    const bool missing2 = sameText(a2, missing);
     if (missing1 != missing2) {
-      std::cout << "genotype of snp " << marker.snpId << " in " << (seq + 1)
+      std::cout << "genotype of snp " << markers[s].snpId << " in " << (seq + 1)
                 << "th line is not correct, only one allele is missing!\n";
       return false;
     }
     if (!missing1) {
-      const AlleleMatch m1 = matchAllele(marker, a1);
-      const AlleleMatch m2 = m1 == AlleleMatch::kThird ? m1 : matchAllele(marker, a2);
-      if (m2 == AlleleMatch::kThird) {
-        std::cout << "The allele of marker " << marker.snpId << " (chromosome " << marker.chr
+      const int pairCode = alleleTable.code(s, a1, a2);
+      if (pairCode < 0) {
+        std::cout << "The allele of marker " << markers[s].snpId << " (chromosome " << markers[s].chr
                   << ") is more than 2, please check the data!\n";
         return false;
       }
-      code = (m1 == AlleleMatch::kSecond) + (m2 == AlleleMatch::kSecond);
-      marker.allele2Count += code;
+      code = static_cast<unsigned>(pairCode);
+      alleleTable.count(s, code);
     }
     packed = (packed << 2) | code;
     if (s % 4 == 3) {
@@ -264,6 +247,73 @@ double CTest::extractGenotype(std::vector<Index>& rows, int individual, int byte
     slot = snp % 4;
   }
   const int code = extractGenotype(rows[static_cast<size_t>(individual)].geno, byteIndex, slot);
-  if (code != 3) return code;
-  return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
+  return code != 3 ? code : missingValue(snp);
+}
+
+namespace {
+
+// Where an allele of the second data set stands in the shared marker: 1 or
+// 2, taking over an allele the shared marker does not know yet; 0 for a
+// third allele.
+int placeAllele(Marker& shared, const std::string& allele) {
+  if (allele == shared.allele1) return 1;
+  if (allele == shared.allele2) return 2;
+  if (shared.allele1.empty()) {
+    shared.allele1 = allele;
+    return 1;
+  }
+  if (shared.allele2.empty()) {
+    shared.allele2 = allele;
+    return 2;
+  }
+  return 0;
+}
+
+// True when the second set's codes count the shared marker's first allele.
+bool codesCountFirstAllele(Marker& shared, const Marker& own) {
+  const int first = own.allele1.empty() ? 0 : placeAllele(shared, own.allele1);
+  const int second = own.allele2.empty() ? 0 : placeAllele(shared, own.allele2);
+  if ((!own.allele1.empty() && first == 0) || (!own.allele2.empty() && second == 0)) {
+    ombra::stopRun("The allele of marker " + shared.snpId + " (chromosome " + shared.chr +
+                   ") is more than 2, please check the data!\n");
+  }
+  return first == 2 || second == 1;
+}
+
+}  // namespace
+
+// A binary unrelated set codes its genotypes against the alleles of its own
+// .bim, which need not be in the order of the shared marker list taken from
+// the family set. Its codes are turned to count the shared second allele, and
+// its individuals join the allele counts, so that pooling two binary sets
+// made separately gives what pooling their text sets gives.
+void CTest::alignUnrelatedBinarySet(const std::string& bimPath) {
+  if (!fileExists(bimPath)) return;
+  OpenFile(inputStream, bimPath);
+  std::vector<Marker> own;
+  readMarkers(bimPath, true, own);
+  const bool sameSnps = own.size() == markers.size() &&
+                        std::equal(own.begin(), own.end(), markers.begin(),
+                                   [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; });
+  if (!sameSnps) {
+    ombra::stopRun("The snps of " + bimPath + " are not the snps of the family dataset, in the same order.\n");
+  }
+  std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))), 0);
+  for (size_t s = 0; s < markers.size(); ++s) {
+    if (codesCountFirstAllele(markers[s], own[s])) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
+  }
+  for (Index& row : unrelatedRows) {
+    for (size_t b = 0; b < flipSlots.size(); ++b) {
+      // Codes 0 and 2 swap (their low bit is 0); 1 and 3 stay.
+      const unsigned char evenCodes = static_cast<unsigned char>(~row.geno[b] & flipSlots[b]);
+      row.geno[b] ^= static_cast<unsigned char>(evenCodes << 1);
+    }
+  }
+  for (size_t s = 0; s < markers.size(); ++s) {
+    for (const Index& row : unrelatedRows) {
+      const int code = extractGenotype(row.geno, static_cast<int>(s / 4), static_cast<int>(s % 4));
+      if (code != 3) markers[s].allele2Count += code;
+    }
+  }
+  alleleCountBase += unrelatedSize;
 }

@@ -168,9 +168,11 @@ void CTest::loadDataSets(const DataSelection& s) {
   }
   if (s.unrelatedBinaryGiven) {
     const std::string& q = s.unrelatedBinary;
-    if (markers.empty()) readMapFile(q + ".bim", 6);
+    const bool sharedMarkers = !markers.empty();
+    if (!sharedMarkers) readMapFile(q + ".bim", 6);
     readPedigree(q + ".fam", unrelatedPeds, unrelatedRows, true, true);
     readGenotype(q + ".bed", unrelatedRows, true);
+    if (sharedMarkers) alignUnrelatedBinarySet(q + ".bim");
   } else if (s.unrelatedTextGiven) {
     const std::string& q = s.unrelatedText;
     if (markers.empty()) readMapFile(q + ".map", 4);

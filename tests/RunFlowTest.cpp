@@ -142,4 +142,32 @@ TEST(Loading, GenotypeErrorStopsWithStatusOne) {
                      "genotype of snp rs1 in 1th line is not correct, only one allele is missing!\n");
 }
 
+// Two binary sets made separately may name a SNP's alleles in either order.
+TEST(Loading, BinaryUnrelatedSetIsAlignedToTheSharedAlleles) {
+  TempDir dir;
+  dir.write("f.bim", "1 rs1 0 5 A G 1\n1 rs2 0 6 C 0 0\n");
+  dir.write("f.fam", "F 1 0 0 1 1\n");
+  dir.write("f.bed", std::string(1, '\x40'));  // A G, C C
+  dir.write("u.bim", "1 rs1 0 5 G A 2\n1 rs2 0 6 T C 1\n");
+  dir.write("u.fam", "U 2 0 0 1 1\n");
+  dir.write("u.bed", std::string(1, '\x50'));  // G A, T C
+  const RunResult run = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--additive", "a", "--out", "r.txt"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("u.bim"), std::string::npos);
+  // Allele T of rs2 joins the shared marker as its second allele.
+  const std::string result = dir.read("r.txt");
+  EXPECT_EQ(result.substr(0, 44), "rs1                 A    G    5.000000e-01\t5");
+  EXPECT_EQ(result.substr(result.find("rs2"), 44), "rs2                 C    T    7.500000e-01\t2");
+
+  dir.write("u.bim", "1 rs1 0 5 G T 2\n1 rs2 0 6 T C 1\n");
+  const RunResult third = runOmbra(dir.path(), {"--bf", "f", "--bi", "u"});
+  EXPECT_EQ(third.status, 1);
+  EXPECT_NE(third.out.find("The allele of marker rs1 (chromosome 1) is more than 2, please check the data!\n"),
+            std::string::npos);
+  dir.write("u.bim", "1 rs1 0 5 G A 2\n1 other 0 6 T C 1\n");
+  EXPECT_NE(runOmbra(dir.path(), {"--bf", "f", "--bi", "u"})
+                .out.find("The snps of u.bim are not the snps of the family dataset, in the same order.\n"),
+            std::string::npos);
+}
+
 }  // namespace

@@ -1,0 +1,166 @@
+// The association test: the statistics on known residuals, and whole result
+// files compared byte for byte with golden files kept in tests/golden.
+// Set OMBRA_REGENERATE=1 to rewrite the golden files after an intended
+// change, and read the diff before committing it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "Test.h"
+#include "TestSupport.h"
+
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::runOmbra;
+
+namespace {
+
+// Family pedigree A: (y, g) = (1, 2), (-1, 0); B: (0.5, 1), (0.5, 1);
+// three unrelated individuals: (1, 1), (-1, 0), (0, 2).
+class WorkedExample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    people.resize(7);
+    for (Indi& person : people) test.tested.push_back(&person);
+    test.familyEntryEnd = {2, 4};
+    test.testedFamilyCount = 4;
+    test.traitResiduals = {1, -1, 0.5, 0.5, 1, -1, 0};
+    test.genoResiduals = {2, 0, 1, 1, 1, 0, 2};
+  }
+  std::vector<Indi> people;
+  CTest test;
+};
+
+TEST_F(WorkedExample, ThreeStatisticsAndTheirPValues) {
+  test.cal_ss();
+  EXPECT_EQ(test.resultBuffer, "       2.700000        1.003482e-01");
+  test.resultBuffer.clear();
+  EXPECT_NEAR(test.calculate_T(), 2.049764e-01, 1e-7);
+  EXPECT_EQ(test.resultBuffer, "       1.606557        2.049764e-01");
+  test.resultBuffer.clear();
+  EXPECT_NEAR(test.calculate_T1(), 2.004071e-01, 1e-7);
+  EXPECT_EQ(test.resultBuffer, "       1.639405        2.004071e-01");
+}
+
+TEST_F(WorkedExample, DegenerateDataGiveIeeeResults) {
+  // One counted pedigree: its spread divides 0 by 0.
+  test.familyEntryEnd = {4, 4};
+  test.calculate_T();
+  EXPECT_EQ(test.resultBuffer, "           -nan                 nan");
+  test.resultBuffer.clear();
+  // Unrelated data only, no association: T = 0 and p = 1.
+  test.familyEntryEnd.clear();
+  test.testedFamilyCount = 0;
+  test.traitResiduals = {1, -1, 1, -1};
+  test.genoResiduals = {1, 1, 2, 2};
+  test.tested.resize(4);
+  test.cal_ss();
+  EXPECT_EQ(test.resultBuffer, "       0.000000        1.000000e+00");
+}
+
+std::string goldenPath(const std::string& name) { return std::string(OMBRA_SOURCE_DIR) + "/tests/golden/" + name; }
+
+void expectGolden(const std::string& actual, const std::string& name) {
+  if (std::getenv("OMBRA_REGENERATE") != nullptr) {
+    testing_support::writeFile(goldenPath(name), actual);
+    return;
+  }
+  EXPECT_EQ(actual, testing_support::readFile(goldenPath(name))) << "golden file " << name;
+}
+
+// Standard output without its last line, the elapsed time.
+std::string withoutElapsed(const std::string& out) {
+  const size_t last = out.rfind("Elapse time : ");
+  return last == std::string::npos ? out : out.substr(0, last);
+}
+
+const char* const kMap =
+    "1 mono 0 1\n1 allSecond 0 2\n1 allSecondMissing 0 3\n1 a_snp_name_longer_than_twenty 0 4\n"
+    "2 rs5 0 5\n2 rs6 0 6\n2 rs7 0 7\n";
+// F2's members all lack a trait; F1 4 lacks one too. Its first line names
+// allele A of the all-second SNPs so that G becomes the second allele.
+const char* const kFamily =
+    "F1 1 0 0 1 0 A A A A A A C C A G T T C G\n"
+    "F1 2 0 0 2 1 A A G G G G C T A A T T C C\n"
+    "F1 3 1 2 1 2 A A G G G G T T G G T C G G\n"
+    "F1 4 1 2 2 0 A A G G G G C T A G C C C G\n"
+    "F2 5 0 0 1 0 A A G G G G C C A A T C C C\n"
+    "F2 6 0 0 2 0 A A G G 0 0 T T A G T T G G\n"
+    "F3 7 0 0 1 1 A A G G G G C C A A C C C G\n"
+    "F3 8 0 0 2 2 A A G G 0 0 C T G G T C G G\n"
+    "F3 9 7 8 1 2 A A G G G G C T A G T C C G\n";
+// U holds three individuals under one family ID.
+const char* const kUnrelated =
+    "U 11 0 0 1 1 A A G G G G C C A A T T C C\n"
+    "U 12 0 0 2 2 A A G G G G T T G G C C G G\n"
+    "U 13 0 0 1 2 A A G G G G C T A G T C C G\n"
+    "V 14 0 0 2 1 A A G G G G C C A A T T C G\n"
+    "W 15 0 0 1 0 A A G G G G C T G G T C G G\n"
+    "X 16 0 0 2 2 A A G G G G T T A G C C C C\n"
+    "Y 17 0 0 1 1 A A G G G G C C A A T T C G\n"
+    "Z 18 0 0 2 2 A A G G G G C T G G T C G G\n";
+
+class ResultFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.write("fam.map", kMap);
+    dir.write("fam.ped", kFamily);
+    dir.write("unr.map", kMap);
+    dir.write("unr.ped", kUnrelated);
+  }
+  // Runs ombra with `args`; the result file and the console must match the
+  // golden files of `name`.
+  void expectRun(const std::vector<std::string>& args, const std::string& name) {
+    const RunResult run = runOmbra(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.out;
+    expectGolden(dir.read("result.txt"), name + ".result.txt");
+    expectGolden(withoutElapsed(run.out), name + ".stdout.txt");
+  }
+  TempDir dir;
+};
+
+TEST_F(ResultFiles, BothDataSets) { expectRun({"--f", "fam", "--i", "unr", "--p", "2"}, "both"); }
+
+TEST_F(ResultFiles, FamilyOnly) { expectRun({"--f", "fam", "--p", "1"}, "family_only"); }
+
+TEST_F(ResultFiles, UnrelatedOnly) { expectRun({"--i", "unr", "--p", "1"}, "unrelated_only"); }
+
+TEST_F(ResultFiles, NoComponents) { expectRun({"--f", "fam", "--i", "unr", "--p", "0"}, "no_components"); }
+
+TEST_F(ResultFiles, SavedComponentsLoadedWithSaveAlsoGiven) {
+  RunResult run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "2", "--op", "pca.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  expectGolden(dir.read("pca.txt"), "both.pca.txt");
+  expectGolden(dir.read("pca.Eigen_Loading.txt"), "both.Eigen_Loading.txt");
+  expectRun({"--f", "fam", "--i", "unr", "--p", "2", "--op", "other.txt", "--rp", "pca.txt"}, "reloaded");
+  EXPECT_FALSE(dir.exists("other.txt"));
+}
+
+TEST_F(ResultFiles, OutNamesTheResultFile) {
+  const RunResult run = runOmbra(dir.path(), {"--f", "fam", "--p", "1", "--out", "res.txt"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_FALSE(dir.exists("result.txt"));
+  expectGolden(dir.read("res.txt"), "family_only.result.txt");
+  const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--out", "no/res.txt"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.out.find("Create File no/res.txt failed!\n"), std::string::npos);
+}
+
+// The bundled example, with and without recoding to the binary format first:
+// a binary set made from a text set gives the same result file.
+TEST(ExampleData, WholeRunTextAndBinary) {
+  TempDir dir;
+  const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+  RunResult run = runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string textResult = dir.read("result.txt");
+  expectGolden(textResult, "example.result.txt");
+
+  ASSERT_EQ(runOmbra(dir.path(), {"--f", examples + "family", "--make-bed", "fam"}).status, 0);
+  ASSERT_EQ(runOmbra(dir.path(), {"--i", examples + "unrelated", "--make-bed", "unr"}).status, 0);
+  run = runOmbra(dir.path(), {"--bf", "fam", "--bi", "unr", "--out", "binary.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(dir.read("binary.txt"), textResult);
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+// Principal components: choice of individuals, the decomposition, the PCA
+// and eigen loading files, and loading the scores back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "BaseClass.h"
+#include "SvdReference.h"
+#include "Test.h"
+#include "TestSupport.h"
+
+using testing_support::RunEnded;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::ThrowOnEndRun;
+using testing_support::runOmbra;
+
+namespace {
+
+const char* const kAlleles[] = {"A A", "A G", "G G"};
+
+// A map of `snps` markers and pedigree lines whose genotypes come from a
+// fixed-seed generator, so that every SNP varies.
+std::string mapOf(int snps) {
+  std::string text;
+  for (int s = 0; s < snps; ++s) text += "1 rs" + std::to_string(s) + " 0 " + std::to_string(s + 1) + "\n";
+  return text;
+}
+
+std::string withGenotypes(const std::string& samples, int snps, unsigned seed) {
+  std::mt19937 random(seed);
+  std::istringstream lines(samples);
+  std::string line;
+  std::string out;
+  while (std::getline(lines, line)) {
+    out += line;
+    for (int s = 0; s < snps; ++s) out += std::string(" ") + kAlleles[random() % 3];
+    out += "\n";
+  }
+  return out;
+}
+
+const char* const kFamilies =
+    "P1 1 0 0 1 1\nP1 2 0 0 2 1\nP1 3 1 2 1 2\nP1 4 1 2 2 1\n"   // founders and their children
+    "P2 5 11 12 1 1\nP2 6 11 12 2 2\nP2 7 11 12 1 1\n"           // parents absent: first child only
+    "P3 8 11 12 1 1\nP3 9 11 13 2 2\n"                           // shared absent father
+    "P4 10 0 x 1 1\nP4 14 0 x 2 1\n"                             // x reads as 0: founders
+    "P5 20 0 0 1 1\nP5 21 20 99 1 2\nP5 22 20 99 2 1\n";         // one parent present
+
+// The first four columns of every line of a PCA file.
+std::vector<std::string> flagsOf(const std::string& pcaFile) {
+  std::istringstream lines(pcaFile);
+  std::vector<std::string> rows;
+  std::string famId, indId, trait, flag, rest;
+  while (lines >> famId >> indId >> trait >> flag) {
+    std::getline(lines, rest);
+    rows.push_back(famId + " " + indId + " " + trait + " " + flag);
+  }
+  return rows;
+}
+
+TEST(ComponentSelection, FoundersAndOneChildPerAbsentParentGroup) {
+  TempDir dir;
+  dir.write("f.map", mapOf(30));
+  dir.write("f.ped", withGenotypes(kFamilies, 30, 1));
+  dir.write("u.ped", withGenotypes("U 31 0 0 1 1\nU 32 0 0 1 2\nV 33 0 0 2 0\n", 30, 2));
+  const RunResult run = runOmbra(dir.path(), {"--f", "f", "--i", "u", "--p", "2", "--op", "pca.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(flagsOf(dir.read("pca.txt")),
+            (std::vector<std::string>{"P1 1 1 1", "P1 2 1 1", "P1 3 2 0", "P1 4 1 0", "P2 5 1 1", "P2 6 2 0",
+                                      "P2 7 1 0", "P3 8 1 1", "P3 9 2 0", "P4 10 1 1", "P4 14 1 1", "P5 20 1 1",
+                                      "P5 21 2 0", "P5 22 1 0", "U 31 1 1", "U 32 2 1", "V 33 0 1"}));
+  EXPECT_EQ(run.out.find("Program is processing"), run.out.rfind("Program is processing"));
+  EXPECT_EQ(run.out.find("The process has been finisned!"), std::string::npos);
+  EXPECT_FALSE(dir.exists("result.txt"));
+  EXPECT_TRUE(dir.exists("pca.Eigen_Loading.txt"));
+}
+
+TEST(ComponentFiles, EigenLoadingNameIsTheTextBeforeTheFirstDot) {
+  TempDir dir;
+  dir.write("u.map", mapOf(8));
+  dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\nD 4 0 0 1 2\n", 8, 3));
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"pca.out.txt", "pca.Eigen_Loading.txt"}, {"pcafile", "pcafile.Eigen_Loading.txt"},
+      {"./pca.txt", ".Eigen_Loading.txt"}};
+  for (const auto& [pcaName, loadingName] : names) {
+    const RunResult run = runOmbra(dir.path(), {"--i", "u", "--p", "2", "--op", pcaName});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(dir.exists(loadingName)) << pcaName;
+    std::remove(dir.file(loadingName).c_str());
+  }
+  const RunResult run = runOmbra(dir.path(), {"--i", "u", "--op", "missing/pca.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Create File missing/pca.Eigen_Loading.txt failed!\n"), std::string::npos);
+}
+
+TEST(ComponentCount, IsLoweredToWhatTheDataHold) {
+  TempDir dir;
+  dir.write("u.map", mapOf(20));
+  dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\nD 4 0 0 1 2\nE 5 0 0 1 1\nF 6 0 0 1 1\n",
+                                   20, 4));
+  const RunResult run = runOmbra(dir.path(), {"--i", "u", "--op", "pca.txt"});
+  EXPECT_NE(run.out.find("Calculating PCA with give snps and unrelated individuals ...\n"
+                         "The maximum available principal component is 6, which smallter than setting value.\n"
+                         "Set the parameter of principal component equals 6\n"),
+            std::string::npos);
+  // Six scores per line after the four leading fields, each followed by a tab.
+  const std::string pca = dir.read("pca.txt");
+  const std::string first = pca.substr(0, pca.find('\n'));
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\t'), 10);
+}
+
+TEST(SnpList, NamesAreWholeLinesMatchedExactly) {
+  TempDir dir;
+  dir.write("u.map", mapOf(6));
+  dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\n", 6, 5));
+  dir.write("list.txt", "rs4\n\nrs1\nrs4\nrs2\r\nrs3 \nnot-in-map");
+  const RunResult run =
+      runOmbra(dir.path(), {"--i", "u", "--p", "1", "--snp-list-pca", "list.txt", "--op", "p.txt"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("Reading snp list file: list.txt which will be used in calculating PCA ...\n"
+                         "Total 6 in the PCA snp list.\n"
+                         "Total 2 will be used to calculate the PCACalculating PCA with give snps and unrelated "
+                         "individuals ...\n"),
+            std::string::npos);
+  // Two SNPs used: the loading section has one line per SNP.
+  const std::string loading = dir.read("p.Eigen_Loading.txt");
+  EXPECT_EQ(std::count(loading.begin(), loading.end(), '\n'), 1 + 3 + 1 + 3 + 1 + 2);
+}
+
+TEST(SnpList, NoMatchingNameLeavesNoComponents) {
+  TempDir dir;
+  dir.write("u.map", mapOf(3));
+  dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\n", 3, 6));
+  dir.write("list.txt", "rs9\n");
+  RunResult run = runOmbra(dir.path(), {"--i", "u", "--snp-list-pca", "list.txt", "--op", "p.txt"});
+  EXPECT_NE(run.out.find("Total 1 in the PCA snp list.\nCalculating PCA"), std::string::npos);
+  EXPECT_NE(run.out.find("The maximum available principal component is 0"), std::string::npos);
+  EXPECT_EQ(dir.read("p.txt"), "A\t1\t1\t1\t\nB\t2\t2\t1\t\n");
+  run = runOmbra(dir.path(), {"--i", "u", "--snp-list-pca", "absent.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("File absent.txt doese not exist!\n"), std::string::npos);
+}
+
+class PcaLoading : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.write("f.map", mapOf(5));
+    dir.write("f.ped", withGenotypes("F 1 0 0 1 1\nF 2 0 0 1 2\nG 3 0 0 2 1\n", 5, 7));
+  }
+  RunResult load(const std::string& pcaFile, const std::string& count) {
+    dir.write("p.txt", pcaFile);
+    return runOmbra(dir.path(), {"--f", "f", "--p", count, "--rp", "p.txt"});
+  }
+  static std::string tail(const RunResult& run) { return run.out.substr(run.out.find("Load calculated")); }
+  TempDir dir;
+};
+
+TEST_F(PcaLoading, ReadsTabsBlanksAndSkipsEmptyLines) {
+  const RunResult run = load("F\t1\t1\t1\t0.5\t1\n\nF 2  2\t 0 -0.25 2 extra\nG\t3\t1\t1\t1e-1\t3", "2");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(dir.exists("result.txt"));
+}
+
+TEST_F(PcaLoading, FailuresStopWithTheirMessages) {
+  RunResult run = load("F\t1\t1\t1\t0.5\t1\t\n", "3");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nThe individual F\t1 has not enought PCA are required 3\n");
+  run = load("F\t1\t1\t1\t0.5\t\nH\t9\t1\t1\t0.5\t\n", "1");
+  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nCan not found the same individual H\t9 in the "
+                       "pedigree. However, this individual is coming up in the PCA data file.\n");
+  run = load("F\t1\t1\t1\t0.5\t\n", "1");
+  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nSome individuals do not have PCA. They are:\nF 2\nG 3\n");
+  EXPECT_EQ(run.status, 1);
+  run = load("   \n", "0");
+  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nThe individual \t has not enought PCA are required 0\n");
+  run = runOmbra(dir.path(), {"--f", "f", "--rp", "nope.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Open File nope.txt failed!\n"), std::string::npos);
+}
+
+TEST_F(PcaLoading, AFileSavedWithNoComponentsLoadsBack) {
+  RunResult run = runOmbra(dir.path(), {"--f", "f", "--p", "0", "--op", "zero.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(dir.read("zero.txt"), "F\t1\t1\t1\t\nF\t2\t2\t1\t\nG\t3\t1\t1\t\n");
+  run = runOmbra(dir.path(), {"--f", "f", "--p", "0", "--rp", "zero.txt"});
+  EXPECT_EQ(run.status, 0) << run.out;
+}
+
+TEST_F(PcaLoading, SavedScoresReloadAndFewerMayBeAsked) {
+  RunResult run = runOmbra(dir.path(), {"--f", "f", "--p", "3", "--op", "three.txt"});
+  ASSERT_EQ(run.status, 0);
+  run = runOmbra(dir.path(), {"--f", "f", "--p", "2", "--op", "ignored.txt", "--rp", "three.txt"});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(dir.exists("ignored.txt"));
+  EXPECT_TRUE(dir.exists("result.txt"));
+  run = runOmbra(dir.path(), {"--f", "f", "--rp", "three.txt"});
+  EXPECT_EQ(tail(run), "Load calculated PCA from file three.txt...\nThe individual F\t1 has not enought PCA are "
+                       "required 10\n");
+}
+
+// The decomposition against the plain transcription, and the scores against
+// the singular vectors: a column's score k is w[k] times its V entry.
+TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecomposition) {
+  TempDir dir;
+  const int snps = 12;
+  dir.write("u.map", mapOf(snps));
+  dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\nD 4 0 0 1 2\nE 5 0 0 1 1\n", snps, 8));
+  CTest test;
+  testing::internal::CaptureStdout();
+  test.readMapFile(dir.file("u.map"), 4);
+  test.readPedigree(dir.file("u.ped"), test.unrelatedPeds, test.unrelatedRows, false, true);
+  test.pcaCount = 3;
+  test.savePCA = true;
+  test.pcaFileName = dir.file("p.txt");
+  for (int s = 0; s < snps; ++s) test.pcaSnpIndices.push_back(s);
+  std::vector<std::vector<double>> scores(5, std::vector<double>(3));
+  for (size_t i = 0; i < 5; ++i) test.unrelatedPeds[i].members[0].pcs = scores[i].data();
+  test.cal_prin();
+  testing::internal::GetCapturedStdout();
+
+  // The centred genotype matrix, built here from the codes.
+  std::vector<std::vector<double>> a(snps + 1, std::vector<double>(6, 0.0));
+  std::vector<std::vector<double>> v(6, std::vector<double>(6, 0.0));
+  std::vector<double*> aRows, vRows;
+  for (auto& row : a) aRows.push_back(row.data());
+  for (auto& row : v) vRows.push_back(row.data());
+  for (int s = 0; s < snps; ++s) {
+    double sum = 0;
+    for (int j = 0; j < 5; ++j) sum += a[s + 1][j + 1] = test.extractGenotype(test.unrelatedRows, j, -1, -1, true, s);
+    for (int j = 0; j < 5; ++j) a[s + 1][j + 1] -= sum / 5;
+  }
+  std::vector<double> w(6, 0.0);
+  svdref::svdcmpReference(aRows.data(), snps, 5, w.data(), vRows.data());
+  std::vector<int> order{1, 2, 3, 4, 5};
+  std::sort(order.begin(), order.end(), [&](int x, int y) { return w[x] > w[y]; });
+
+  std::istringstream loading(testing_support::readFile(dir.file("p.Eigen_Loading.txt")));
+  std::string header;
+  std::getline(loading, header);
+  EXPECT_EQ(header, "Sum of All Eigen Value ...");
+  for (int k = 0; k < 5; ++k) {
+    double printed = 0;
+    loading >> printed;
+    EXPECT_NEAR(printed, w[order[k]], 1e-5 * w[order[0]]) << k;
+  }
+  for (int j = 0; j < 5; ++j) {
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(scores[j][k], w[order[k]] * v[j + 1][order[k]], 1e-9) << j << " " << k;
+    }
+  }
+}
+
+TEST(MemoryGuard, NamesWhatDoesNotFit) {
+  ThrowOnEndRun hook;
+  testing::internal::CaptureStdout();
+  int status = 0;
+  try {
+    ombra::requireMemory(1e30, "The thing", "Use less.");
+  } catch (const RunEnded& ended) {
+    status = ended.status;
+  }
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out.rfind("The thing needs about ", 0), 0u) << out;
+  EXPECT_NE(out.find(" MB are available. Use less.\n"), std::string::npos);
+}
+
+}  // namespace
