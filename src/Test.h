@@ -84,6 +84,11 @@ struct myclass {
   int index = 0;
 };
 
+// How the principal components are decomposed: always by the Golub-Reinsch
+// SVD, always through the eigen-decomposition of the Gram matrix, or by the
+// SVD while it is quick and through the Gram matrix above that.
+enum class PcaMethod { kExact, kFast, kAuto };
+
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
 
@@ -187,6 +192,8 @@ class CTest : public virtual BaseClass {
   // Fields of the pedigree line being read: views into the reader's buffer,
   // so that a line of 200,000 allele fields is never copied field by field.
   std::vector<std::string_view> lineFields;
+  // Option "--pca-method".
+  PcaMethod pcaMethod = PcaMethod::kAuto;
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
   // Individuals whose genotypes were counted into the markers' allele2Count:

@@ -39,14 +39,14 @@ const char* const kUsage =
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
-  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kUnknown
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kUnknown
 };
 
 // Option words in the order they are compared.
 Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                       "--mt", "--make-bed", "--recode", "--snp-list-pca"};
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -61,6 +61,13 @@ int parsePcaCount(const std::string& value) {
                    std::to_string(INT_MAX) + ".\n");
   }
   return static_cast<int>(count);
+}
+
+PcaMethod parsePcaMethod(const std::string& value) {
+  if (value == "exact") return PcaMethod::kExact;
+  if (value == "fast") return PcaMethod::kFast;
+  if (value == "auto") return PcaMethod::kAuto;
+  ombra::stopRun("The option --pca-method takes exact, fast or auto.\n");
 }
 
 }  // namespace
@@ -133,6 +140,7 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kMakeBed: recodePrefix = value; s.makeBedGiven = true; break;
       case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
       case Option::kPcaSnpList: pcaSnpListFile = value; break;
+      case Option::kPcaMethod: pcaMethod = parsePcaMethod(value); break;
       case Option::kUnknown: break;
     }
   }
