@@ -245,6 +245,7 @@ class CTest : public virtual BaseClass {
   };
   std::vector<Member> componentColumns();
   void fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean);
+  void decompose(double** a, int snps, int cols, double* w, double** v);
   void writeEigenLoadings(const std::vector<myclass>& ranked, double** a);
   void computeScores(const std::vector<myclass>& ranked, double** a, const double* mean);
   void writePcaFile();

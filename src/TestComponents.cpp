@@ -150,7 +150,7 @@ void CTest::cal_prin() {
   doubleTracker.Vector(mean, snps);
   fillCentredMatrix(columns, a, mean);
 
-  matrix.svdcmp(a, snps, cols, w, v);
+  decompose(a, snps, cols, w, v);
 
   std::vector<myclass> ranked(static_cast<size_t>(cols));
   for (int j = 0; j < cols; ++j) ranked[static_cast<size_t>(j)] = myclass{w[j + 1], j};
@@ -170,6 +170,17 @@ void CTest::cal_prin() {
   doubleTracker.FreeMatrix(v, cols + 1);
   doubleTracker.FreeVector(w);
   doubleTracker.FreeVector(mean);
+}
+
+// The fast svdcmp does about 3e8 units of S x C^2 work a second here; past
+// a few seconds of it the Gram route is far quicker.
+constexpr double kExactWorkLimit = 1e9;
+
+void CTest::decompose(double** a, int snps, int cols, double* w, double** v) {
+  const double work = static_cast<double>(snps) * cols * cols;
+  const bool gram = pcaMethod == PcaMethod::kFast || (pcaMethod == PcaMethod::kAuto && work > kExactWorkLimit);
+  if (gram && matrix.gramSvd(a, snps, cols, w, v, std::min(pcaCount, cols))) return;
+  matrix.svdcmp(a, snps, cols, w, v);
 }
 
 // A[s+1][j+1] = genotype of column j at PCA SNP s minus the SNP's mean.
