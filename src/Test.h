@@ -133,6 +133,9 @@ class CTest : public virtual BaseClass {
   void Test();
   void cal_betaa_formula(double* coefficients, bool onTrait);
   void cal_betaa(double* coefficients, bool onTrait);
+  // Computes the terms of the statistics from the current residuals; call it
+  // after the genotype residuals change and before the three statistics.
+  void prepareStatistics();
   void cal_ss();
   double calculate_T();
   double calculate_T1();
@@ -212,11 +215,28 @@ class CTest : public virtual BaseClass {
   std::vector<const unsigned char*> testedRows;  // their genotype rows
   size_t testedFamilyCount = 0;                   // entries before this are family members
   std::vector<size_t> familyEntryEnd;             // per family pedigree: end of its entries
-  std::vector<double> testedScores;               // row h: the pcaCount scores of entry h
+  std::vector<double> componentScores;            // [k * n + h]: score k of entry h
+  std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h]
   std::vector<double> traitResiduals;             // per entry
   std::vector<double> genoResiduals;              // per entry, for the SNP under test
   std::vector<double> familyScores;               // scratch of the statistics
-  std::vector<double> unrelatedScores;
+  // Terms of the statistics that depend on the trait only (once per run).
+  struct TraitTerms {
+    bool ready = false;
+    std::vector<double> centred;     // y - mean over all entries
+    std::vector<double> ownCentred;  // y - mean over the entry's own data set
+    double unrelatedSquares = 0;     // sum of ownCentred^2 over unrelated entries
+  } traitTerms;
+  // Terms shared by the three statistics of the SNP under test.
+  struct SnpTerms {
+    std::vector<double> cross;          // centred cross-products, all-entry means
+    std::vector<double> ownCross;       // centred on each data set's own means
+    std::vector<double> familySums;     // per counted pedigree: sum of cross
+    std::vector<double> familyMembers;  // per counted pedigree: its tested members
+    std::vector<double> ownFamilySums;  // per counted pedigree: sum of ownCross
+    double genotypeSquares = 0;         // unrelated: sum of squared own-centred g
+    double unrelatedSpread = 0;         // sample variance of unrelated cross
+  } snpTerms;
   std::string resultBuffer;                       // result lines not yet written
 
   // The allele2 frequency that stands in for a missing genotype at `snp`.
@@ -260,6 +280,7 @@ class CTest : public virtual BaseClass {
   void flushResults();
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
   double familyScoreTest(bool averageFamilies);
+  void prepareTraitTerms();
 
   // Reader helpers (TestReaders.cpp).
   void readMarkers(const std::string& path, bool bim, std::vector<Marker>& list);

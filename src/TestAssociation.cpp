@@ -104,11 +104,12 @@ void CTest::collectTestedIndividuals() {
     }
   }
   const size_t count = static_cast<size_t>(pcaCount);
-  testedScores.assign(tested.size() * count, 0.0);
-  traitResiduals.resize(tested.size());
-  genoResiduals.resize(tested.size());
-  for (size_t h = 0; h < tested.size(); ++h) {
-    std::copy(tested[h]->pcs, tested[h]->pcs + count, testedScores.data() + h * count);
+  const size_t n = tested.size();
+  componentScores.assign(count * n, 0.0);
+  traitResiduals.resize(n);
+  genoResiduals.resize(n);
+  for (size_t h = 0; h < n; ++h) {
+    for (size_t k = 0; k < count; ++k) componentScores[k * n + h] = tested[h]->pcs[k];
     traitResiduals[h] = tested[h]->traitValue;
   }
 }
@@ -118,7 +119,7 @@ void CTest::collectTestedIndividuals() {
 void CTest::buildProjection() {
   const int p = pcaCount;
   const int n = static_cast<int>(tested.size());
-  const double* x = testedScores.data();
+  const double* x = componentScores.data();  // x[c * n + i]: score c of entry i
   MemoryClass<double> work;
   double** xtx = nullptr;
   double** inverse = nullptr;
@@ -127,7 +128,7 @@ void CTest::buildProjection() {
   for (int r = 0; r < p; ++r) {
     for (int c = 0; c < p; ++c) {
       double sum = 0;
-      for (int i = 0; i < n; ++i) sum += x[i * p + c] * x[i * p + r];
+      for (int i = 0; i < n; ++i) sum += x[c * n + i] * x[r * n + i];
       xtx[r][c] = sum;
     }
   }
@@ -137,9 +138,13 @@ void CTest::buildProjection() {
   for (int r = 0; r < p; ++r) {
     for (int k = 0; k < n; ++k) {
       double sum = 0;
-      for (int l = 0; l < p; ++l) sum += x[k * p + l] * inverse[r][l];
+      for (int l = 0; l < p; ++l) sum += x[l * n + k] * inverse[r][l];
       projectionMatrix[r][k] = sum;
     }
+  }
+  projectionByEntry.resize(size_t(n) * size_t(p));
+  for (int r = 0; r < p; ++r) {
+    for (int k = 0; k < n; ++k) projectionByEntry[size_t(k) * p + r] = projectionMatrix[r][k];
   }
   work.FreeMatrix(xtx, p);
   work.FreeMatrix(inverse, p);
@@ -173,6 +178,7 @@ void CTest::testEverySnp(double* coefficients) {
       for (int i = 0; i < 3; ++i) appendStatistic(0.0, 1.0, true);
     } else {
       cal_betaa_formula(coefficients, false);
+      prepareStatistics();
       cal_ss();
       calculate_T();
       calculate_T1();
@@ -204,15 +210,17 @@ void CTest::cal_betaa_formula(double* coefficients, bool onTrait) {
   const int n = static_cast<int>(values.size());
   for (int m = 0; m < p; ++m) coefficients[m] = 0;
   for (int h = 0; h < n; ++h) regressionValues[h] = values[static_cast<size_t>(h)];
-  for (int m = 0; m < p; ++m) {
-    const double* row = projectionMatrix[m];
-    double sum = 0;
-    for (int h = 0; h < n; ++h) sum += row[h] * regressionValues[h];
-    coefficients[m] = sum;
+  // The p sums advance side by side, each adding in increasing h.
+  const double* byEntry = projectionByEntry.data();
+  for (int h = 0; h < n; ++h) {
+    const double value = regressionValues[h];
+    const double* column = byEntry + size_t(h) * p;
+    for (int m = 0; m < p; ++m) coefficients[m] += column[m] * value;
   }
   subtractFit(coefficients, values);
   if (onTrait) {
     for (int h = 0; h < n; ++h) tested[static_cast<size_t>(h)]->traitValue = values[static_cast<size_t>(h)];
+    traitTerms.ready = false;
   }
 }
 
@@ -224,7 +232,7 @@ void CTest::cal_betaa(double* coefficients, bool onTrait) {
     double numerator = 0;
     double denominator = 0;
     for (size_t h = 0; h < values.size(); ++h) {
-      const double score = testedScores[h * p + w];
+      const double score = componentScores[w * values.size() + h];
       numerator += score * values[h];
       denominator += score * score;
     }
@@ -233,135 +241,18 @@ void CTest::cal_betaa(double* coefficients, bool onTrait) {
   subtractFit(coefficients, values);
   if (onTrait) {
     for (size_t h = 0; h < values.size(); ++h) tested[h]->traitValue = values[h];
+    traitTerms.ready = false;
   }
 }
 
+// Each value loses its fit one component at a time, in component order.
 void CTest::subtractFit(const double* coefficients, std::vector<double>& values) const {
   const size_t p = static_cast<size_t>(pcaCount);
-  for (size_t h = 0; h < values.size(); ++h) {
-    const double* score = testedScores.data() + h * p;
-    double value = values[h];
-    for (size_t w = 0; w < p; ++w) value -= coefficients[w] * score[w];
-    values[h] = value;
+  const size_t n = values.size();
+  double* value = values.data();
+  for (size_t w = 0; w < p; ++w) {
+    const double coefficient = coefficients[w];
+    const double* score = componentScores.data() + w * n;
+    for (size_t h = 0; h < n; ++h) value[h] -= coefficient * score[h];
   }
-}
-
-namespace {
-
-// Sample variance of `scores` (0 for none; one score divides 0 by 0).
-double spread(const std::vector<double>& scores) {
-  if (scores.empty()) return 0;
-  double sum = 0;
-  for (double s : scores) sum += s;
-  const double mean = sum / static_cast<double>(scores.size());
-  double squares = 0;
-  for (double s : scores) squares += (s - mean) * (s - mean);
-  return squares / (static_cast<double>(scores.size()) - 1);
-}
-
-}  // namespace
-
-double CTest::calculate_T() { return familyScoreTest(true); }
-
-double CTest::calculate_T1() { return familyScoreTest(false); }
-
-// Each family contributes one score (the mean or the sum of its members'
-// centred cross-products), each unrelated individual its own; the squared
-// total is compared with the scores' spread.
-double CTest::familyScoreTest(bool averageFamilies) {
-  const std::vector<double>& y = traitResiduals;
-  const std::vector<double>& g = genoResiduals;
-  const size_t n = tested.size();
-  double ySum = 0;
-  double gSum = 0;
-  for (size_t h = 0; h < n; ++h) {
-    ySum += y[h];
-    gSum += g[h];
-  }
-  const double yBar = ySum / static_cast<double>(n);
-  const double gBar = gSum / static_cast<double>(n);
-
-  familyScores.clear();
-  size_t begin = 0;
-  for (size_t end : familyEntryEnd) {
-    if (end > begin) {
-      double sum = 0;
-      for (size_t h = begin; h < end; ++h) sum += (y[h] - yBar) * (g[h] - gBar);
-      familyScores.push_back(averageFamilies ? (1.0 / static_cast<double>(end - begin)) * sum : sum);
-    }
-    begin = end;
-  }
-  unrelatedScores.clear();
-  for (size_t h = testedFamilyCount; h < n; ++h) unrelatedScores.push_back((y[h] - yBar) * (g[h] - gBar));
-
-  double total = 0;
-  for (double s : familyScores) total += s;
-  for (double s : unrelatedScores) total += s;
-  const double families = static_cast<double>(familyScores.size());
-  const double unrelated = static_cast<double>(unrelatedScores.size());
-  const double t = total * total / (families * spread(familyScores) + unrelated * spread(unrelatedScores));
-  const double p = 1 - statistic.chi2cdf(t, 1);
-  appendStatistic(t, p, false);
-  return p;
-}
-
-// Pools covariances: each data set is centred on its own means; the variance
-// comes from the unrelated sums of squares and the spread of family sums.
-void CTest::cal_ss() {
-  const std::vector<double>& y = traitResiduals;
-  const std::vector<double>& g = genoResiduals;
-  const size_t n = tested.size();
-  const size_t familyMembers = testedFamilyCount;
-  const size_t unrelatedCount = n - familyMembers;
-  auto mean = [](const std::vector<double>& v, size_t from, size_t to) {
-    if (to == from) return 0.0;
-    double sum = 0;
-    for (size_t h = from; h < to; ++h) sum += v[h];
-    return sum / static_cast<double>(to - from);
-  };
-  const double yBarU = mean(y, familyMembers, n);
-  const double gBarU = mean(g, familyMembers, n);
-  const double yBarF = mean(y, 0, familyMembers);
-  const double gBarF = mean(g, 0, familyMembers);
-
-  double syy = 0;
-  double sgg = 0;
-  double total = 0;
-  for (size_t h = familyMembers; h < n; ++h) {
-    const double cross = (y[h] - yBarU) * (g[h] - gBarU);
-    total += cross;
-    syy += (y[h] - yBarU) * (y[h] - yBarU);
-    sgg += (g[h] - gBarU) * (g[h] - gBarU);
-  }
-  familyScores.clear();  // c_k of the counted pedigrees
-  size_t begin = 0;
-  for (size_t end : familyEntryEnd) {
-    if (end > begin) {
-      double sum = 0;
-      for (size_t h = begin; h < end; ++h) {
-        const double cross = (y[h] - yBarF) * (g[h] - gBarF);
-        sum += cross;
-        total += cross;
-      }
-      familyScores.push_back(sum);
-    }
-    begin = end;
-  }
-  const size_t pedigrees = familyEntryEnd.size();
-  double familySum = 0;
-  for (double c : familyScores) familySum += c;
-  const double cBar = pedigrees > 0 ? familySum / static_cast<double>(pedigrees) : 0;
-  double d = 0;
-  for (double c : familyScores) d += (c - cBar) * (c - cBar);
-
-  const double u = static_cast<double>(unrelatedCount);
-  double t;
-  if (unrelatedCount > 0 && !familyScores.empty()) {
-    t = total * total / (syy * sgg / u + d);
-  } else if (unrelatedCount > 0) {
-    t = total * total / (syy * sgg / u);
-  } else {
-    t = total * total / d;
-  }
-  appendStatistic(t, 1 - statistic.chi2cdf(t, 1), false);
 }

@@ -32,6 +32,7 @@ class WorkedExample : public ::testing::Test {
 };
 
 TEST_F(WorkedExample, ThreeStatisticsAndTheirPValues) {
+  test.prepareStatistics();
   test.cal_ss();
   EXPECT_EQ(test.resultBuffer, "       2.700000        1.003482e-01");
   test.resultBuffer.clear();
@@ -45,6 +46,7 @@ TEST_F(WorkedExample, ThreeStatisticsAndTheirPValues) {
 TEST_F(WorkedExample, DegenerateDataGiveIeeeResults) {
   // One counted pedigree: its spread divides 0 by 0.
   test.familyEntryEnd = {4, 4};
+  test.prepareStatistics();
   test.calculate_T();
   EXPECT_EQ(test.resultBuffer, "           -nan                 nan");
   test.resultBuffer.clear();
@@ -54,6 +56,8 @@ TEST_F(WorkedExample, DegenerateDataGiveIeeeResults) {
   test.traitResiduals = {1, -1, 1, -1};
   test.genoResiduals = {1, 1, 2, 2};
   test.tested.resize(4);
+  test.traitTerms.ready = false;
+  test.prepareStatistics();
   test.cal_ss();
   EXPECT_EQ(test.resultBuffer, "       0.000000        1.000000e+00");
 }
