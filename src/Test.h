@@ -92,6 +92,9 @@ enum class PcaMethod { kExact, kFast, kAuto };
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
 
+// The 2-bit code of SNP `snp` in a packed row.
+inline int genotypeCode(const unsigned char* row, size_t snp) { return (row[snp / 4] >> (2 * (3 - snp % 4))) & 3; }
+
 // Bytes of a genotype row holding `markerCount` SNPs.
 inline int rowBytes(long markerCount) { return static_cast<int>((markerCount + 3) / 4); }
 

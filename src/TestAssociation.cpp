@@ -159,12 +159,10 @@ void CTest::testEverySnp(double* coefficients) {
     appendLeft(resultBuffer, marker.allele1, 5);
     appendLeft(resultBuffer, marker.allele2, 5);
 
-    const size_t byte = m / 4;
-    const int shift = static_cast<int>(2 * (3 - m % 4));
     const double missing = missingValue(static_cast<int>(m));
     double sum = 0;
     for (size_t h = 0; h < n; ++h) {
-      const int code = (testedRows[h][byte] >> shift) & 3;
+      const int code = genotypeCode(testedRows[h], m);
       const double value = code != 3 ? code : missing;
       genoResiduals[h] = value;
       sum += value;

@@ -108,7 +108,7 @@ void CTest::genotypeValues(std::vector<Index>& rows, int seq, bool unrelated, co
   const unsigned char* row = rows[static_cast<size_t>(seq)].geno;
   for (size_t s = 0; s < snps.size(); ++s) {
     const int snp = snps[s];
-    const int code = (row[snp / 4] >> (2 * (3 - snp % 4))) & 3;
+    const int code = genotypeCode(row, static_cast<size_t>(snp));
     values[s] = code != 3 ? code : missingValue(snp);
   }
 }

@@ -17,28 +17,34 @@ void putSampleColumns(ombra::BufferedWriter& out, const std::string& famId, cons
   out.put(person.trait);
 }
 
+// One line per individual, grouped by family ID: the sample columns, then
+// the text `snpText(s, code)` of every SNP's genotype, separated by blanks.
+template <typename SnpText>
+void writeGenotypeLines(std::ofstream& file, const std::vector<Pedigree>& peds, const std::vector<Index>& rows,
+                        size_t markerCount, SnpText snpText) {
+  ombra::BufferedWriter out(file);
+  for (const Pedigree& pedigree : peds) {
+    for (const Indi& person : pedigree.members) {
+      putSampleColumns(out, pedigree.famId, person);
+      out.put(' ');
+      const unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
+      for (size_t s = 0; s < markerCount; ++s) {
+        if (s > 0) out.put(' ');
+        out.put(snpText(s, genotypeCode(row, s)));
+      }
+      out.endLine();
+    }
+  }
+}
+
 }  // namespace
 
 bool CTest::RecodeAdditiveFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
   std::cout << "Coding additive format file ...\n";
   std::ofstream file;
   CreateFile(file, additivePrefix + ".add");
-  {
-    ombra::BufferedWriter out(file);
-    const int markerCount = static_cast<int>(markers.size());
-    for (const Pedigree& pedigree : peds) {
-      for (const Indi& person : pedigree.members) {
-        putSampleColumns(out, pedigree.famId, person);
-        out.put(' ');
-        unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
-        for (int s = 0; s < markerCount; ++s) {
-          if (s > 0) out.put(' ');
-          out.put(static_cast<char>('0' + extractGenotype(row, s / 4, s % 4)));
-        }
-        out.endLine();
-      }
-    }
-  }
+  static const std::string_view kDigits[4] = {"0", "1", "2", "3"};
+  writeGenotypeLines(file, peds, rows, markers.size(), [](size_t, int code) { return kDigits[code]; });
   file.close();
   return true;
 }
@@ -124,25 +130,11 @@ bool CTest::RecodeGenotypeTextFormat(std::vector<Pedigree>& peds, std::vector<In
   std::vector<bool> unknownWritten(markers.size(), false);
 
   CreateFile(file, recodePrefix + ".ped");
-  {
-    ombra::BufferedWriter out(file);
-    const int markerCount = static_cast<int>(markers.size());
-    for (const Pedigree& pedigree : peds) {
-      for (const Indi& person : pedigree.members) {
-        putSampleColumns(out, pedigree.famId, person);
-        out.put(' ');
-        unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
-        for (int s = 0; s < markerCount; ++s) {
-          const int code = extractGenotype(row, s / 4, s % 4);
-          const GenotypeTexts& snp = texts[static_cast<size_t>(s)];
-          if (snp.unknownAllele[static_cast<size_t>(code)]) unknownWritten[static_cast<size_t>(s)] = true;
-          if (s > 0) out.put(' ');
-          out.put(snp.text[static_cast<size_t>(code)]);
-        }
-        out.endLine();
-      }
-    }
-  }
+  writeGenotypeLines(file, peds, rows, markers.size(), [&](size_t s, int code) {
+    const GenotypeTexts& snp = texts[s];
+    if (snp.unknownAllele[static_cast<size_t>(code)]) unknownWritten[s] = true;
+    return std::string_view(snp.text[static_cast<size_t>(code)]);
+  });
   file.close();
   for (size_t s = 0; s < markers.size(); ++s) {
     if (!unknownWritten[s]) continue;
