@@ -242,6 +242,17 @@ class CTest : public virtual BaseClass {
   } snpTerms;
   std::string resultBuffer;                       // result lines not yet written
 
+  // Calls visit(famId, person, unrelated) for every individual in analysis
+  // order: family pedigrees and their members, then the unrelated ones.
+  template <typename Visit>
+  void forEachIndividual(Visit visit) {
+    for (Pedigree& pedigree : familyPeds) {
+      for (Indi& person : pedigree.members) visit(pedigree.famId, person, false);
+    }
+    for (Pedigree& pedigree : unrelatedPeds) {
+      for (Indi& person : pedigree.members) visit(pedigree.famId, person, true);
+    }
+  }
   // The allele2 frequency that stands in for a missing genotype at `snp`.
   double missingValue(int snp) const;
   // Decodes the values of individual `seq` at `snps` into `values`.

@@ -42,14 +42,10 @@ void CTest::Test() {
   resultStream.close();
 
   doubleTracker.FreeVector(coefficients);
-  for (std::vector<Pedigree>* peds : {&familyPeds, &unrelatedPeds}) {
-    for (Pedigree& pedigree : *peds) {
-      for (Indi& person : pedigree.members) {
-        doubleTracker.FreeVector(person.pcs);
-        person.pcs = nullptr;
-      }
-    }
-  }
+  forEachIndividual([&](const std::string&, Indi& person, bool) {
+    doubleTracker.FreeVector(person.pcs);
+    person.pcs = nullptr;
+  });
 }
 
 void CTest::allocateScores() {
@@ -58,11 +54,7 @@ void CTest::allocateScores() {
                        "The scores of " + std::to_string(familySize + unrelatedSize) + " individuals on " +
                            std::to_string(pcaCount) + " principal components",
                        "Please ask for fewer principal components with --p.");
-  for (std::vector<Pedigree>* peds : {&familyPeds, &unrelatedPeds}) {
-    for (Pedigree& pedigree : *peds) {
-      for (Indi& person : pedigree.members) doubleTracker.Vector(person.pcs, pcaCount);
-    }
-  }
+  forEachIndividual([&](const std::string&, Indi& person, bool) { doubleTracker.Vector(person.pcs, pcaCount); });
 }
 
 // Loads the scores, or computes them; with "--op" alone, saves them and ends.

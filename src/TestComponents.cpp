@@ -239,28 +239,18 @@ void CTest::computeScores(const std::vector<myclass>& ranked, double** a, const 
       for (size_t k = 0; k < count; ++k) person.pcs[k] += centred * loading[k];
     }
   };
-  for (Pedigree& pedigree : familyPeds) {
-    for (Indi& person : pedigree.members) score(person, false);
-  }
-  for (Pedigree& pedigree : unrelatedPeds) {
-    for (Indi& person : pedigree.members) score(person, true);
-  }
+  forEachIndividual([&](const std::string&, Indi& person, bool unrelated) { score(person, unrelated); });
 }
 
 void CTest::writePcaFile() {
   std::ofstream out(pcaFileName, std::ios_base::out | std::ios_base::trunc);
   if (!out.good()) ombra::stopRun("Create PCA file failed!\n");
-  auto line = [&](const std::string& famId, const Indi& person, int flag) {
-    out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << flag << "\t";
+  forEachIndividual([&](const std::string& famId, const Indi& person, bool unrelated) {
+    out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << (unrelated || person.inPca ? 1 : 0)
+        << "\t";
     for (int k = 0; k < pcaCount; ++k) out << person.pcs[k] << "\t";
     out << "\n";
-  };
-  for (const Pedigree& pedigree : familyPeds) {
-    for (const Indi& person : pedigree.members) line(pedigree.famId, person, person.inPca ? 1 : 0);
-  }
-  for (const Pedigree& pedigree : unrelatedPeds) {
-    for (const Indi& person : pedigree.members) line(pedigree.famId, person, 1);
-  }
+  });
   out.close();
 }
 
@@ -319,12 +309,8 @@ bool CTest::ReadingPCA() {
 
 void CTest::reportIndividualsWithoutScores() {
   std::string missing;
-  for (const std::vector<Pedigree>* peds : {&familyPeds, &unrelatedPeds}) {
-    for (const Pedigree& pedigree : *peds) {
-      for (const Indi& person : pedigree.members) {
-        if (!person.pcaLoaded) missing += pedigree.famId + " " + person.indId + "\n";
-      }
-    }
-  }
+  forEachIndividual([&](const std::string& famId, const Indi& person, bool) {
+    if (!person.pcaLoaded) missing += famId + " " + person.indId + "\n";
+  });
   if (!missing.empty()) ombra::stopRun("Some individuals do not have PCA. They are:\n" + missing);
 }
