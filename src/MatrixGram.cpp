@@ -4,9 +4,12 @@
 // component and rounding, at a fraction of the cost when A has many more
 // rows than columns; the dense kernels are OpenBLAS's.
 #include <cblas.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <iostream>
 #include <limits>
 #include <vector>
 
@@ -14,6 +17,45 @@
 
 extern "C" void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
                         double* work, const int* lwork, int* iwork, const int* liwork, int* info);
+
+namespace {
+
+// The OpenBLAS kernels of the route, loaded at their first use.
+struct OpenBlas {
+  decltype(&cblas_dsyrk) dsyrk = nullptr;
+  decltype(&cblas_dgemm) dgemm = nullptr;
+  decltype(&dsyevd_) dsyevd = nullptr;
+  bool loaded() const { return dsyrk != nullptr && dgemm != nullptr && dsyevd != nullptr; }
+};
+
+OpenBlas loadOpenBlas() {
+  // OpenBLAS picks its kernels from the processor model when it is loaded,
+  // and gives a model it does not know its slowest kernels (several times
+  // slower on recent processors). Unless the user chose, name the kernels
+  // from the instruction sets the processor and the system support.
+  if (std::getenv("OPENBLAS_CORETYPE") == nullptr) {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) {
+      setenv("OPENBLAS_CORETYPE", "SkylakeX", 0);
+    } else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+      setenv("OPENBLAS_CORETYPE", "Haswell", 0);
+    }
+  }
+  OpenBlas library;
+  void* handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return library;
+  library.dsyrk = reinterpret_cast<decltype(&cblas_dsyrk)>(dlsym(handle, "cblas_dsyrk"));
+  library.dgemm = reinterpret_cast<decltype(&cblas_dgemm)>(dlsym(handle, "cblas_dgemm"));
+  library.dsyevd = reinterpret_cast<decltype(&dsyevd_)>(dlsym(handle, "dsyevd_"));
+  return library;
+}
+
+const OpenBlas& openBlas() {
+  static const OpenBlas library = loadOpenBlas();
+  return library;
+}
+
+}  // namespace
 
 namespace {
 
@@ -32,7 +74,7 @@ std::vector<double> gramMatrix(double** a, int m, int n) {
   for (int first = 1; first <= m; first += kBlockRows) {
     const int count = std::min(kBlockRows, m - first + 1);
     packRows(a, first, count, n, block);
-    cblas_dsyrk(CblasRowMajor, CblasUpper, CblasTrans, n, count, 1.0, block.data(), n, 1.0, gram.data(), n);
+    openBlas().dsyrk(CblasRowMajor, CblasUpper, CblasTrans, n, count, 1.0, block.data(), n, 1.0, gram.data(), n);
   }
   return gram;
 }
@@ -47,13 +89,13 @@ bool symmetricEigen(std::vector<double>& matrix, int n, std::vector<double>& val
   double workSize = 0;
   int iworkSize = 0;
   // The row-major upper triangle is the column-major lower one.
-  dsyevd_("V", "L", &n, matrix.data(), &n, values.data(), &workSize, &lwork, &iworkSize, &liwork, &info);
+  openBlas().dsyevd("V", "L", &n, matrix.data(), &n, values.data(), &workSize, &lwork, &iworkSize, &liwork, &info);
   if (info != 0) return false;
   lwork = static_cast<int>(workSize);
   liwork = iworkSize;
   std::vector<double> work(size_t(std::max(lwork, 1)));
   std::vector<int> iwork(size_t(std::max(liwork, 1)));
-  dsyevd_("V", "L", &n, matrix.data(), &n, values.data(), work.data(), &lwork, iwork.data(), &liwork, &info);
+  openBlas().dsyevd("V", "L", &n, matrix.data(), &n, values.data(), work.data(), &lwork, iwork.data(), &liwork, &info);
   return info == 0;
 }
 
@@ -61,6 +103,10 @@ bool symmetricEigen(std::vector<double>& matrix, int n, std::vector<double>& val
 
 bool Matrix::gramSvd(double** a, int m, int n, double* w, double** v, int wanted) {
   if (n <= 0) return true;
+  if (!openBlas().loaded()) {
+    std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
+    return false;
+  }
   std::vector<double> vectors = gramMatrix(a, m, n);
   std::vector<double> values;
   if (!symmetricEigen(vectors, n, values)) return false;
@@ -93,7 +139,7 @@ void Matrix::leftVectors(double** a, int m, int n, double* w, double** v, int wa
     const int count = std::min(kBlockRows, m - first + 1);
     packRows(a, first, count, n, block);
     if (wanted > 0) {
-      cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, count, wanted, n, 1.0, block.data(), n,
+      openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, count, wanted, n, 1.0, block.data(), n,
                   leading.data(), wanted, 0.0, product.data(), wanted);
     }
     for (int r = 0; r < count; ++r) {

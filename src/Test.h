@@ -255,9 +255,8 @@ class CTest : public virtual BaseClass {
   }
   // The allele2 frequency that stands in for a missing genotype at `snp`.
   double missingValue(int snp) const;
-  // Decodes the values of individual `seq` at `snps` into `values`.
-  void genotypeValues(std::vector<Index>& rows, int seq, bool unrelated, const std::vector<int>& snps,
-                      double* values);
+  // The genotype row of `person`, a member of the unrelated set or not.
+  const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.
   void appendStatistic(double statistic, double pValue, bool monomorphic);
 

@@ -101,16 +101,10 @@ double CTest::missingValue(int snp) const {
   return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
 }
 
-void CTest::genotypeValues(std::vector<Index>& rows, int seq, bool unrelated, const std::vector<int>& snps,
-                           double* values) {
+const unsigned char* CTest::genotypeRow(const Indi& person, bool unrelated) {
   const int n = unrelated ? unrelatedSize : familySize;
-  if (seq < 0 || seq >= n) ombra::stopRun("The index of given individual is not correct");
-  const unsigned char* row = rows[static_cast<size_t>(seq)].geno;
-  for (size_t s = 0; s < snps.size(); ++s) {
-    const int snp = snps[s];
-    const int code = genotypeCode(row, static_cast<size_t>(snp));
-    values[s] = code != 3 ? code : missingValue(snp);
-  }
+  if (person.seq < 0 || person.seq >= n) ombra::stopRun("The index of given individual is not correct");
+  return (unrelated ? unrelatedRows : familyRows)[static_cast<size_t>(person.seq)].geno;
 }
 
 std::vector<CTest::Member> CTest::componentColumns() {
@@ -183,21 +177,23 @@ void CTest::decompose(double** a, int snps, int cols, double* w, double** v) {
   matrix.svdcmp(a, snps, cols, w, v);
 }
 
-// A[s+1][j+1] = genotype of column j at PCA SNP s minus the SNP's mean.
+// A[s+1][j+1] = genotype of column j at PCA SNP s minus the SNP's mean,
+// built one SNP row at a time so that the writes run along the row.
 void CTest::fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean) {
   const int snps = static_cast<int>(pcaSnpIndices.size());
   const int cols = static_cast<int>(columns.size());
-  std::vector<double> values(static_cast<size_t>(snps));
-  for (int j = 0; j < cols; ++j) {
-    const Member& column = columns[static_cast<size_t>(j)];
-    genotypeValues(column.unrelated ? unrelatedRows : familyRows, column.person->seq, column.unrelated,
-                   pcaSnpIndices, values.data());
-    for (int s = 0; s < snps; ++s) a[s + 1][j + 1] = values[static_cast<size_t>(s)];
-  }
+  std::vector<const unsigned char*> rows;
+  for (const Member& column : columns) rows.push_back(genotypeRow(*column.person, column.unrelated));
   for (int s = 0; s < snps; ++s) {
+    const int snp = pcaSnpIndices[static_cast<size_t>(s)];
+    const double missing = missingValue(snp);
     double* row = a[s + 1];
     double sum = 0;
-    for (int j = 1; j <= cols; ++j) sum += row[j];
+    for (int j = 1; j <= cols; ++j) {
+      const int code = genotypeCode(rows[static_cast<size_t>(j - 1)], static_cast<size_t>(snp));
+      row[j] = code != 3 ? code : missing;
+      sum += row[j];
+    }
     mean[s] = sum / cols;
     for (int j = 1; j <= cols; ++j) row[j] -= mean[s];
   }
@@ -229,17 +225,32 @@ void CTest::computeScores(const std::vector<myclass>& ranked, double** a, const 
   for (int s = 0; s < snps; ++s) {
     for (size_t k = 0; k < count; ++k) loadings[static_cast<size_t>(s) * count + k] = a[s + 1][ranked[k].index + 1];
   }
-  std::vector<double> values(static_cast<size_t>(snps));
-  auto score = [&](Indi& person, bool unrelated) {
-    genotypeValues(unrelated ? unrelatedRows : familyRows, person.seq, unrelated, pcaSnpIndices, values.data());
-    std::fill(person.pcs, person.pcs + count, 0.0);
-    for (int s = 0; s < snps; ++s) {
-      const double centred = values[static_cast<size_t>(s)] - mean[s];
-      const double* loading = &loadings[static_cast<size_t>(s) * count];
-      for (size_t k = 0; k < count; ++k) person.pcs[k] += centred * loading[k];
-    }
+  struct Scored {
+    Indi* person;
+    const unsigned char* row;
   };
-  forEachIndividual([&](const std::string&, Indi& person, bool unrelated) { score(person, unrelated); });
+  std::vector<Scored> everyone;
+  forEachIndividual([&](const std::string&, Indi& person, bool unrelated) {
+    everyone.push_back(Scored{&person, genotypeRow(person, unrelated)});
+    std::fill(person.pcs, person.pcs + count, 0.0);
+  });
+  // Individuals in blocks, so that the loadings stream from memory once per
+  // block; each score still adds its terms in SNP order.
+  constexpr size_t kBlock = 64;
+  for (size_t first = 0; first < everyone.size(); first += kBlock) {
+    const size_t last = std::min(everyone.size(), first + kBlock);
+    for (int s = 0; s < snps; ++s) {
+      const int snp = pcaSnpIndices[static_cast<size_t>(s)];
+      const double missing = missingValue(snp);
+      const double* loading = &loadings[static_cast<size_t>(s) * count];
+      for (size_t i = first; i < last; ++i) {
+        const int code = genotypeCode(everyone[i].row, static_cast<size_t>(snp));
+        const double centred = (code != 3 ? code : missing) - mean[s];
+        double* pcs = everyone[i].person->pcs;
+        for (size_t k = 0; k < count; ++k) pcs[k] += centred * loading[k];
+      }
+    }
+  }
 }
 
 void CTest::writePcaFile() {
