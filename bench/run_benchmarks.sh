@@ -1,0 +1,344 @@
+#!/usr/bin/env bash
+# Times Ombra against PLINK 1.9 and PLINK 2 on simulated data, side by side.
+#
+#   bench/run_benchmarks.sh [small|medium|both] [options]
+#
+#   --runs N        timed runs per command; the table shows medians (default 3)
+#   --timeout S     seconds after which one Ombra or PLINK run is stopped and
+#                   reported as "timeout" (default 1800)
+#   --data DIR      where the data and the outputs go (default /tmp/ombra-bench);
+#                   never inside the repository
+#   --table FILE    also write the table to FILE (markdown)
+#   --seed S        seed of the simulator (default 1)
+#
+# From a fresh clone: builds a release binary into build-bench/, builds the
+# simulator, installs what is missing (cmake, g++, GNU time, plink1.9, plink2)
+# with apt-get, generates the data and runs:
+#   text load   ombra --f SET --make-bed        vs plink1.9 --file SET --make-bed
+#               (family set, then unrelated set)
+#   components  ombra --f fam --i unr --p 10 --op   vs plink2 --pca 10 on the
+#               same individuals (founders, one child per parentless sibship,
+#               the unrelated set), from a merge made with plink1.9
+#   test        ombra ... --rp (components loaded)  vs plink2 --glm, linear on
+#               the trait, with Ombra's 10 components as covariates
+#   whole run   ombra --f fam --i unr --p 10        vs the sum of PLINK's two
+#               text loads, PCA and regression
+# Wall time from the shell clock, peak memory (max RSS) from /usr/bin/time -v.
+# Every input is read once before timing, so all runs read from the page cache.
+set -euo pipefail
+
+die() {
+  echo "run_benchmarks: error: $*" >&2
+  exit 1
+}
+note() { echo "run_benchmarks: $*" >&2; }
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+size="small"
+runs=3
+limit=1800
+data="/tmp/ombra-bench"
+table=""
+seed=1
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    small | medium | both) size="$1" ;;
+    --runs) [ $# -ge 2 ] || die "--runs needs a value"; runs="$2"; shift ;;
+    --timeout) [ $# -ge 2 ] || die "--timeout needs a value"; limit="$2"; shift ;;
+    --data) [ $# -ge 2 ] || die "--data needs a value"; data="$2"; shift ;;
+    --table) [ $# -ge 2 ] || die "--table needs a value"; table="$2"; shift ;;
+    --seed) [ $# -ge 2 ] || die "--seed needs a value"; seed="$2"; shift ;;
+    -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"; exit 0 ;;
+    *) die "unknown argument '$1' (try --help)" ;;
+  esac
+  shift
+done
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || die "--runs must be a positive integer, not '$runs'"
+[[ "$limit" =~ ^[1-9][0-9]*$ ]] || die "--timeout must be a positive integer, not '$limit'"
+[[ "$seed" =~ ^[0-9]+$ ]] || die "--seed must be a non-negative integer, not '$seed'"
+mkdir -p "$data" || die "cannot create $data"
+data="$(cd "$data" && pwd)"
+case "$data/" in "$root"/*) die "--data must be outside the repository ($root)" ;; esac
+if [ -n "$table" ]; then
+  mkdir -p "$(dirname "$table")"
+  table="$(cd "$(dirname "$table")" && pwd)/$(basename "$table")"
+fi
+
+# ---------------------------------------------------------------- tools
+install_missing() {
+  local missing=()
+  command -v cmake >/dev/null || missing+=(cmake)
+  command -v g++ >/dev/null || missing+=(g++)
+  command -v make >/dev/null || missing+=(make)
+  [ -x /usr/bin/time ] || missing+=(time)
+  command -v timeout >/dev/null || missing+=(coreutils)
+  command -v plink1.9 >/dev/null || missing+=(plink1.9)
+  command -v plink2 >/dev/null || missing+=(plink2)
+  [ ${#missing[@]} -eq 0 ] && return 0
+  note "installing ${missing[*]}"
+  local sudo_cmd=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || die "need root or sudo to install: ${missing[*]}"
+    sudo_cmd="sudo"
+  fi
+  $sudo_cmd apt-get update -qq || die "apt-get update failed"
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" ||
+    die "apt-get install ${missing[*]} failed"
+}
+
+build() {
+  local dir="$root/build-bench"
+  note "building a release binary and the simulator in $dir"
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DOMBRA_TESTS=OFF >"$data/build.log" 2>&1 ||
+    { tail -20 "$data/build.log" >&2; die "cmake configure failed (log: $data/build.log)"; }
+  cmake --build "$dir" -j "$(nproc)" --target ombra >>"$data/build.log" 2>&1 ||
+    { tail -20 "$data/build.log" >&2; die "building ombra failed (log: $data/build.log)"; }
+  cmake --build "$dir" -j "$(nproc)" --target simulate >>"$data/build.log" 2>&1 ||
+    { tail -20 "$data/build.log" >&2; die "building the simulator failed (log: $data/build.log)"; }
+  OMBRA="$dir/ombra"
+  SIMULATE="$dir/simulate"
+}
+
+# ---------------------------------------------------------------- data
+# Sizes: families unrelated snps.
+size_params() {
+  case "$1" in
+    small) echo "100 200 20000" ;;
+    medium) echo "600 1000 100000" ;;
+  esac
+}
+
+generate() {
+  local name="$1" dir="$data/$1"
+  local params
+  params="$(size_params "$name") $seed"
+  local fams unr snps
+  read -r fams unr snps _ <<<"$params"
+  if [ -f "$dir/params" ] && [ "$(cat "$dir/params")" = "$params" ] &&
+    [ -s "$dir/family.ped" ] && [ -s "$dir/unrelated.ped" ] && [ -s "$dir/pca_keep.txt" ]; then
+    note "reusing the $name data in $dir"
+    return 0
+  fi
+  note "generating the $name data ($fams families, $unr unrelated, $snps SNPs) in $dir"
+  rm -rf "$dir"
+  "$SIMULATE" --families "$fams" --unrelated "$unr" --snps "$snps" --seed "$seed" --out "$dir" ||
+    die "the simulator failed"
+  echo "$params" >"$dir/params"
+}
+
+# ---------------------------------------------------------------- timing
+# run_once LOG CMD...: one run with the time limit, in the current directory.
+# Sets LAST_SECONDS, LAST_MB and LAST_STATUS (ok, timeout or failed).
+run_once() {
+  local log="$1"
+  shift
+  local tf="$log.time" t0 t1 rc=0
+  t0=$(date +%s.%N)
+  /usr/bin/time -v -o "$tf" timeout "$limit" "$@" >"$log" 2>&1 || rc=$?
+  t1=$(date +%s.%N)
+  LAST_SECONDS=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+  LAST_MB=$(awk -F': ' '/Maximum resident set size/ { printf "%.0f", $2 / 1024 }' "$tf")
+  if [ "$rc" -eq 0 ]; then
+    LAST_STATUS=ok
+  elif [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+    LAST_STATUS=timeout
+  else
+    LAST_STATUS=failed
+  fi
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# measure KEY CHECK CMD...: RUNS runs; CHECK is a file the command must
+# leave behind. Sets SEC[KEY] (median, or "timeout") and MB[KEY] (largest peak).
+declare -A SEC MB
+measure() {
+  local key="$1" check="$2"
+  shift 2
+  local times="" peak=0 i
+  for ((i = 1; i <= runs; i++)); do
+    rm -f "$check"
+    run_once "logs/$key.$i" "$@"
+    case "$LAST_STATUS" in
+      timeout)
+        note "  $key: run $i stopped after ${limit}s"
+        rm -f "$check"
+        SEC[$key]=timeout
+        MB[$key]="-"
+        return 0
+        ;;
+      failed)
+        tail -15 "logs/$key.$i" >&2
+        die "$key failed: $* (log: $PWD/logs/$key.$i)"
+        ;;
+    esac
+    [ -e "$check" ] || { tail -15 "logs/$key.$i" >&2; die "$key wrote no $check: $* (log: $PWD/logs/$key.$i)"; }
+    times+="$LAST_SECONDS"$'\n'
+    if [ "${LAST_MB:-0}" -gt "$peak" ]; then peak="$LAST_MB"; fi
+    note "  $key: run $i ${LAST_SECONDS}s, ${LAST_MB} MB"
+  done
+  SEC[$key]=$(printf '%s' "$times" | median)
+  MB[$key]="$peak"
+}
+
+is_number() { [[ "$1" =~ ^[0-9.]+$ ]]; }
+ratio() {
+  if is_number "$1" && is_number "$2"; then
+    awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'
+  else
+    echo "-"
+  fi
+}
+fmt() { if is_number "$1"; then awk -v a="$1" 'BEGIN { printf "%.2f", a }'; else echo "$1"; fi; }
+
+ROWS=()
+row() { # task ombra-key peer-label peer-seconds peer-mb
+  local task="$1" o="$2" peer="$3" ps="$4" pm="$5"
+  ROWS+=("| $task | $(fmt "${SEC[$o]}") | $peer | $(fmt "$ps") | $(ratio "${SEC[$o]}" "$ps") | ${MB[$o]} | $pm |")
+}
+
+# ---------------------------------------------------------------- one size
+bench_size() {
+  local name="$1" dir="$data/$1"
+  local work="$dir/work"
+  rm -rf "$work"
+  mkdir -p "$work/logs"
+  cd "$work"
+  local fam="$dir/family" unr="$dir/unrelated"
+  local nfam nunr nsnp famMB unrMB
+  nfam=$(wc -l <"$fam.ped")
+  nunr=$(wc -l <"$unr.ped")
+  nsnp=$(wc -l <"$fam.map")
+  famMB=$(awk -v b="$(stat -c %s "$fam.ped")" 'BEGIN { printf "%.1f", b / 1e6 }')
+  unrMB=$(awk -v b="$(stat -c %s "$unr.ped")" 'BEGIN { printf "%.1f", b / 1e6 }')
+  cat "$fam.ped" "$fam.map" "$unr.ped" "$unr.map" >/dev/null
+
+  note "[$name] merging the two sets for PLINK 2 (plink1.9 --merge, not timed)"
+  plink1.9 --file "$fam" --merge "$unr.ped" "$unr.map" --allow-no-sex --make-bed --out merged \
+    >logs/merge.out 2>&1 || { tail -15 merged.log >&2; die "plink1.9 could not merge the two sets"; }
+
+  note "[$name] text load"
+  measure load_fam_ombra o_fam.bed "$OMBRA" --f "$fam" --make-bed o_fam
+  measure load_fam_plink p_fam.bed plink1.9 --file "$fam" --allow-no-sex --make-bed --out p_fam
+  measure load_unr_ombra o_unr.bed "$OMBRA" --i "$unr" --make-bed o_unr
+  measure load_unr_plink p_unr.bed plink1.9 --file "$unr" --allow-no-sex --make-bed --out p_unr
+
+  note "[$name] components"
+  measure pca_ombra pca.txt "$OMBRA" --f "$fam" --i "$unr" --p 10 --op pca.txt
+  measure pca_plink p2pca.eigenvec plink2 --bfile merged --keep "$dir/pca_keep.txt" --pca 10 --out p2pca
+  if [ -s pca.txt ]; then
+    # Ombra flags the individuals it decomposed; they must be the kept ones.
+    if ! diff <(awk -F'\t' '$4 == 1 { print $1, $2 }' pca.txt | sort) <(sort "$dir/pca_keep.txt") >/dev/null; then
+      note "warning: Ombra's decomposed individuals differ from $dir/pca_keep.txt"
+    fi
+  fi
+
+  note "[$name] test"
+  local pcaNote=""
+  if [ ! -s pca.txt ]; then
+    # The test only needs some components to load: take them, untimed, from
+    # every 100th SNP, which Ombra decomposes quickly.
+    note "  no components from the full decomposition: computing them from every 100th SNP (not timed)"
+    awk 'NR % 100 == 0 { print $2 }' "$fam.map" >pca_snps.txt
+    run_once logs/pca_subset "$OMBRA" --f "$fam" --i "$unr" --p 10 --snp-list-pca pca_snps.txt --op pca.txt
+    if [ "$LAST_STATUS" = ok ] && [ -s pca.txt ]; then
+      pcaNote="The full decomposition did not finish: the test loads components that Ombra computed from every 100th SNP ($(wc -l <pca_snps.txt) SNPs, ${LAST_SECONDS}s)."
+    else
+      note "  that failed too ($LAST_STATUS; log: $PWD/logs/pca_subset)"
+      rm -f pca.txt
+    fi
+  fi
+  if [ -s pca.txt ]; then
+    # Trait as a quantitative phenotype: 1 -> 0.5, 2 -> 1.5 (values other than
+    # 0/1/2 keep PLINK 2 from taking it for case/control), missing -> NA.
+    awk -F'\t' 'BEGIN { OFS = "\t"; print "#FID", "IID", "TRAIT" }
+      { print $1, $2, ($3 == "1") ? "0.5" : (($3 == "2") ? "1.5" : "NA") }' pca.txt >pheno.txt
+    awk -F'\t' 'BEGIN { printf "#FID\tIID"; for (k = 1; k <= 10; k++) printf "\tPC%d", k; print "" }
+      { printf "%s\t%s", $1, $2; for (k = 5; k <= 14; k++) printf "\t%s", $k; print "" }' pca.txt >covar.txt
+    cp pca.txt pca_loaded.txt
+    measure test_ombra res_rp.txt "$OMBRA" --f "$fam" --i "$unr" --p 10 --rp pca_loaded.txt --out res_rp.txt
+    measure test_plink p2glm.TRAIT.glm.linear plink2 --bfile merged --pheno pheno.txt --pheno-name TRAIT \
+      --covar covar.txt --glm hide-covar --out p2glm
+  else
+    note "  no components from Ombra: the test is skipped"
+    SEC[test_ombra]="skipped"; MB[test_ombra]="-"
+    SEC[test_plink]="skipped"; MB[test_plink]="-"
+  fi
+
+  note "[$name] whole run"
+  if [ "${SEC[pca_ombra]}" = timeout ]; then
+    note "  the components alone timed out: the whole run is not attempted"
+    SEC[whole_ombra]="not run"; MB[whole_ombra]="-"
+  else
+    measure whole_ombra result.txt "$OMBRA" --f "$fam" --i "$unr" --p 10 --out result.txt
+  fi
+  local sum="-" peakPeers="-"
+  if is_number "${SEC[load_fam_plink]}" && is_number "${SEC[load_unr_plink]}" &&
+    is_number "${SEC[pca_plink]}" && is_number "${SEC[test_plink]}"; then
+    sum=$(awk -v a="${SEC[load_fam_plink]}" -v b="${SEC[load_unr_plink]}" -v c="${SEC[pca_plink]}" \
+      -v d="${SEC[test_plink]}" 'BEGIN { printf "%.3f", a + b + c + d }')
+    peakPeers=$(printf '%s\n' "${MB[load_fam_plink]}" "${MB[load_unr_plink]}" "${MB[pca_plink]}" \
+      "${MB[test_plink]}" | sort -g | tail -1)
+  fi
+
+  ROWS=()
+  row "text load, family ($famMB MB .ped)" load_fam_ombra "plink1.9 --file --make-bed" \
+    "${SEC[load_fam_plink]}" "${MB[load_fam_plink]}"
+  row "text load, unrelated ($unrMB MB .ped)" load_unr_ombra "plink1.9 --file --make-bed" \
+    "${SEC[load_unr_plink]}" "${MB[load_unr_plink]}"
+  row "components (--op, 10)" pca_ombra "plink2 --pca 10" "${SEC[pca_plink]}" "${MB[pca_plink]}"
+  row "test (--rp, 10 components)" test_ombra "plink2 --glm (linear, 10 covariates)" \
+    "${SEC[test_plink]}" "${MB[test_plink]}"
+  row "whole default run (--p 10)" whole_ombra "sum of the four PLINK runs above" "$sum" "$peakPeers"
+
+  local throughput=""
+  if is_number "${SEC[load_fam_ombra]}" && is_number "${SEC[load_fam_plink]}"; then
+    throughput=$(awk -v m="$famMB" -v a="${SEC[load_fam_ombra]}" -v b="${SEC[load_fam_plink]}" \
+      'BEGIN { printf "Text load throughput (family .ped): Ombra %.0f MB/s, PLINK 1.9 %.0f MB/s.", m / a, m / b }')
+  fi
+
+  {
+    echo
+    echo "### $name: $nfam family + $nunr unrelated individuals, $nsnp SNPs"
+    echo
+    echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo);" \
+      "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM;" \
+      "Ombra $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')$(git -C "$root" diff --quiet HEAD 2>/dev/null || echo ' (with uncommitted changes)');" \
+      "$(plink1.9 --version | head -1); $(plink2 --version | head -1)."
+    echo "Medians of $runs runs (seconds), peak resident memory (MB); ratio = Ombra / peer; time limit ${limit}s per run."
+    echo
+    echo "| task | Ombra s | peer | peer s | Ombra/peer | Ombra MB | peer MB |"
+    echo "|---|---:|---|---:|---:|---:|---:|"
+    printf '%s\n' "${ROWS[@]}"
+    echo
+    if [ -n "$throughput" ]; then echo "$throughput"; fi
+    if [ -n "$pcaNote" ]; then echo "$pcaNote"; fi
+    echo "PLINK 2's PCA runs on the same individuals Ombra decomposes (--keep); its regression uses Ombra's saved components as covariates."
+  } >>"$report"
+  cd "$data"
+}
+
+# ---------------------------------------------------------------- main
+install_missing
+build
+report="$data/report.$$.md"
+: >"$report"
+case "$size" in
+  both) sizes=(small medium) ;;
+  *) sizes=("$size") ;;
+esac
+for s in "${sizes[@]}"; do
+  generate "$s"
+  bench_size "$s"
+done
+{
+  echo "## Ombra against PLINK 1.9 / PLINK 2"
+  cat "$report"
+} >"$report.full"
+cat "$report.full"
+if [ -n "$table" ]; then
+  cp "$report.full" "$table"
+  note "table written to $table"
+fi
+rm -f "$report" "$report.full"
