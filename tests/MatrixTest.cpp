@@ -222,6 +222,59 @@ TEST(MatrixSvdBits, NotFiniteInputsStayInBounds) {
   expectBitIdentical(inf, 5, 5);
 }
 
+// Sets the thread count of svdcmp for one scope.
+class ThreadCount {
+ public:
+  explicit ThreadCount(int count) { Matrix::setSvdThreads(count); }
+  ~ThreadCount() { Matrix::setSvdThreads(0); }
+  ThreadCount(const ThreadCount&) = delete;
+  ThreadCount& operator=(const ThreadCount&) = delete;
+};
+
+// Large enough for every phase to be shared out between threads; three
+// threads split the work unevenly. The result must not depend on the count.
+void expectSameBitsOnAnyThreadCount(const Table& a, int m, int n) {
+  Decomposition want = decompose(svdref::svdcmpReference, a, m, n);
+  for (int threads : {1, 2, 3}) {
+    ThreadCount count(threads);
+    Decomposition got = decompose(fastSvd, a, m, n);
+    EXPECT_TRUE(sameTables(got.u, want.u)) << "U of " << m << " x " << n << ", " << threads << " threads";
+    EXPECT_TRUE(sameVectors(got.w, want.w)) << "w of " << m << " x " << n << ", " << threads << " threads";
+    EXPECT_TRUE(sameTables(got.v, want.v)) << "V of " << m << " x " << n << ", " << threads << " threads";
+  }
+}
+
+TEST(MatrixSvdThreads, SameBitsOnAnyThreadCount) {
+  expectSameBitsOnAnyThreadCount(genotypeTable(3000, 120, 71), 3000, 120);
+  // Tall enough for the narrower column groups of the left-hand phase.
+  expectSameBitsOnAnyThreadCount(randomTable(30000, 13, 72), 30000, 13);
+}
+
+TEST(MatrixSvdThreads, RankDeficientOnAnyThreadCount) {
+  const int m = 2500, n = 90;
+  Table a = genotypeTable(m, n, 73);
+  for (int r = 1; r <= m; ++r) {
+    a.at(r, 1) = 0.0;
+    a.at(r, 40) = a.at(r, 7);
+    a.at(r, 41) = 0.0;
+    a.at(r, 90) = -a.at(r, 3);
+  }
+  expectSameBitsOnAnyThreadCount(a, m, n);
+}
+
+TEST(MatrixSvdThreads, CountIsSetCappedAndRestored) {
+  {
+    ThreadCount count(3);
+    EXPECT_EQ(Matrix::svdThreads(), 3);
+  }
+  {
+    ThreadCount count(1000);
+    EXPECT_EQ(Matrix::svdThreads(), 8);
+  }
+  EXPECT_GE(Matrix::svdThreads(), 1);
+  EXPECT_LE(Matrix::svdThreads(), 8);
+}
+
 // ------------------------------------------------ properties of svdcmp
 
 TEST(MatrixSvd, ReconstructsAndIsOrthogonal) {
