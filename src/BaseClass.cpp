@@ -44,17 +44,32 @@ void FieldSplitter::split(std::string_view text, std::vector<std::string_view>& 
   if (static_cast<long>(size - start) >= minLength) fields.emplace_back(data + start, size - start);
 }
 
-LineReader::LineReader(std::istream& in, size_t blockSize) : input(in), buffer(blockSize < 16 ? 16 : blockSize) {}
+LineReader::LineReader(std::istream& in, size_t blockSize)
+    : input(in), capacity(blockSize < 16 ? 16 : blockSize) {
+  buffer.reset(new char[capacity]);
+}
 
 bool LineReader::refill() {
   if (exhausted) return false;
   if (begin > 0) {
-    std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+    std::memmove(buffer.get(), buffer.get() + begin, end - begin);
     end -= begin;
     begin = 0;
   }
-  if (end == buffer.size()) buffer.resize(buffer.size() * 2);  // a line longer than the block
-  input.read(buffer.data() + end, static_cast<std::streamsize>(buffer.size() - end));
+  if (end == capacity) {  // a line longer than the block
+    // A file without line feeds (a binary file given as text) would
+    // otherwise be taken whole into memory until the allocator gives up.
+    const double grown = 2.0 * static_cast<double>(capacity);
+    if (grown > 256.0 * 1048576.0) {
+      requireMemory(grown, "A line of more than " + std::to_string(capacity / 1048576) + " MB",
+                    "Please check that the input is a text file of the expected format.");
+    }
+    std::unique_ptr<char[]> larger(new char[2 * capacity]);
+    std::memcpy(larger.get(), buffer.get(), end);
+    buffer = std::move(larger);
+    capacity *= 2;
+  }
+  input.read(buffer.get() + end, static_cast<std::streamsize>(capacity - end));
   const std::streamsize got = input.gcount();
   end += static_cast<size_t>(got);
   if (!input) exhausted = true;  // end of file or a stream error: no more reads
@@ -64,10 +79,10 @@ bool LineReader::refill() {
 bool LineReader::next(std::string_view& line) {
   size_t searched = begin;
   for (;;) {
-    const void* hit = std::memchr(buffer.data() + searched, '\n', end - searched);
+    const void* hit = std::memchr(buffer.get() + searched, '\n', end - searched);
     if (hit != nullptr) {
-      const size_t stop = static_cast<size_t>(static_cast<const char*>(hit) - buffer.data());
-      line = std::string_view(buffer.data() + begin, stop - begin);
+      const size_t stop = static_cast<size_t>(static_cast<const char*>(hit) - buffer.get());
+      line = std::string_view(buffer.get() + begin, stop - begin);
       begin = stop + 1;
       ++lineCount;
       return true;
@@ -77,7 +92,7 @@ bool LineReader::next(std::string_view& line) {
     searched += begin;
   }
   if (begin == end) return false;
-  line = std::string_view(buffer.data() + begin, end - begin);  // last line without a line feed
+  line = std::string_view(buffer.get() + begin, end - begin);  // last line without a line feed
   begin = end;
   ++lineCount;
   return true;

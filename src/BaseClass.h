@@ -9,6 +9,7 @@
 #include <array>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,10 @@ class LineReader {
   bool refill();
 
   std::istream& input;
-  std::vector<char> buffer;
+  // Left uninitialised: a small file then touches only the pages it fills,
+  // instead of every page of a block of megabytes.
+  std::unique_ptr<char[]> buffer;
+  size_t capacity;
   size_t begin = 0;
   size_t end = 0;
   bool exhausted = false;

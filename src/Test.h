@@ -285,7 +285,7 @@ class CTest : public virtual BaseClass {
   void reportIndividualsWithoutScores();
 
   // Test helpers (TestAssociation.cpp).
-  void allocateScores();
+  int allocateScores();
   void obtainComponents();
   void collectTestedIndividuals();
   void buildProjection();

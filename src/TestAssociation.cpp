@@ -28,9 +28,9 @@ void appendFormatted(std::string& out, const char* format, double value) {
 }  // namespace
 
 void CTest::Test() {
-  allocateScores();
+  const int slots = allocateScores();
   double* coefficients = nullptr;
-  doubleTracker.Vector(coefficients, pcaCount);
+  doubleTracker.Vector(coefficients, slots);
   obtainComponents();
 
   collectTestedIndividuals();
@@ -48,13 +48,19 @@ void CTest::Test() {
   });
 }
 
-void CTest::allocateScores() {
-  const double people = static_cast<double>(familySize) + unrelatedSize;
-  ombra::requireMemory(8.0 * people * pcaCount,
-                       "The scores of " + std::to_string(familySize + unrelatedSize) + " individuals on " +
-                           std::to_string(pcaCount) + " principal components",
+// Computed components are never more than the individuals or the snps, so
+// an over-large "--p" only costs memory when the scores are loaded, and is
+// checked against the memory available. Returns the scores per individual.
+int CTest::allocateScores() {
+  const int people = familySize + unrelatedSize;
+  const int markerCount = static_cast<int>(markers.size());
+  const int slots = loadPCA ? pcaCount : std::min({pcaCount, people, markerCount});
+  ombra::requireMemory(8.0 * people * slots,
+                       "The scores of " + std::to_string(people) + " individuals on " + std::to_string(slots) +
+                           " principal components",
                        "Please ask for fewer principal components with --p.");
-  forEachIndividual([&](const std::string&, Indi& person, bool) { doubleTracker.Vector(person.pcs, pcaCount); });
+  forEachIndividual([&](const std::string&, Indi& person, bool) { doubleTracker.Vector(person.pcs, slots); });
+  return slots;
 }
 
 // Loads the scores, or computes them; with "--op" alone, saves them and ends.

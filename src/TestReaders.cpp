@@ -1,7 +1,11 @@
 // Readers of the data sets: SNP maps, pedigree and sample files with the
 // coding of text genotypes, binary genotype files, and the genotype store's
 // accessors.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <unordered_map>
@@ -22,6 +26,30 @@ const char* const kSeparatorLine = "\n------------------------------------------
 
 void requireFile(BaseClass& base, const std::string& path) {
   if (!base.fileExists(path)) ombra::stopRun("File " + path + " doese not exist!\n");
+}
+
+// A position that does not fit the int it is kept in would wrap silently into
+// another position.
+int positionOf(std::string_view field, const std::string& path, long line) {
+  const long position = ombra::leadingLong(field);
+  if (position < INT_MIN || position > INT_MAX) {
+    ombra::stopRun("Line " + std::to_string(line) + " of " + path + " has the position " + std::string(field) +
+                   ", which is out of range.\n");
+  }
+  return static_cast<int>(position);
+}
+
+// A carriage return would stay glued to the last field (the trait of a .fam
+// line, the last allele of a .ped line) and silently change what it means.
+void rejectCarriageReturn(std::string_view line, const std::string& path, long lineNumber) {
+  if (line.find('\r') == std::string_view::npos) return;
+  ombra::stopRun("Line " + std::to_string(lineNumber) + " of " + path +
+                 " has a carriage return: the file has Windows line endings. Please convert it to Unix line "
+                 "endings (for example with dos2unix).\n");
+}
+
+[[noreturn]] void stopOutOfMemory(const std::string& what) {
+  ombra::stopRun("Out of memory while storing " + what + ".\n");
 }
 
 // A .bim allele column of "0" means the allele is unknown.
@@ -57,11 +85,17 @@ void CTest::readMarkers(const std::string& path, bool bim, std::vector<Marker>& 
     Marker marker;
     marker.chr = std::string(lineFields[0]);
     marker.snpId = std::string(lineFields[1]);
-    marker.position = static_cast<int>(ombra::leadingLong(lineFields[3]));
+    marker.position = positionOf(lineFields[3], path, reader.lineNumber());
     if (bim) {
       marker.allele1 = bimAllele(lineFields[4]);
       marker.allele2 = bimAllele(lineFields[5]);
       marker.allele2Count = ombra::leadingDouble(lineFields[6]);
+      // The count stands in for missing genotypes; a negative, infinite or
+      // not-a-number count would silently spread into every statistic.
+      if (!(marker.allele2Count >= 0 && marker.allele2Count <= 1e300)) {
+        ombra::stopRun("Line " + std::to_string(reader.lineNumber()) + " of " + path + " has the allele count " +
+                       std::string(lineFields[6]) + ", which is not a count.\n");
+      }
     }
     list.push_back(std::move(marker));
   }
@@ -102,11 +136,18 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
 
   const size_t expected = 6 + 2 * markers.size();
   std::unordered_map<std::string, size_t> pedigreeOf;  // family ID -> position in peds
+  // Family ID and individual ID (a tab cannot occur in either) -> line.
+  std::unordered_map<std::string, long> lineOfIndividual;
+  // The rows of a text set are allocated line by line; compare their total
+  // with the memory the machine has before it is exhausted in the allocator.
+  const double rowLength = rowBytes(static_cast<long>(markers.size()));
+  double memoryLeft = binary ? 0 : ombra::availableMemoryBytes();
   int seq = 0;
   ombra::LineReader reader(inputStream);
   std::string_view line;
   while (reader.next(line)) {
     if (line.empty()) continue;
+    rejectCarriageReturn(line, path, reader.lineNumber());
     lineFields.clear();
     kPedigreeSeparators.split(line, lineFields);
     if (lineFields.size() < 6) stopShortLine(path, reader.lineNumber(), lineFields.size(), 6);
@@ -116,7 +157,34 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
       ombra::stopRun("Individual " + std::string(lineFields[0]) + " " + std::string(lineFields[1]) +
                      " does not have same snp as snp map listed.\n");
     }
+    if (seq == INT_MAX) ombra::stopRun("The file " + path + " has more individuals than this program can hold.\n");
+    // Two individuals with one family ID and individual ID cannot be told
+    // apart: parents, the PCA file and the components would all take the first.
+    std::string key(lineFields[0]);
+    key += '\t';
+    key.append(lineFields[1].data(), lineFields[1].size());
+    const auto seen = lineOfIndividual.emplace(std::move(key), reader.lineNumber());
+    if (!seen.second) {
+      ombra::stopRun("Individual " + std::string(lineFields[0]) + " " + std::string(lineFields[1]) + " on line " +
+                     std::to_string(reader.lineNumber()) + " of " + path + " was already given on line " +
+                     std::to_string(seen.first->second) + ".\n");
+    }
+    if (!binary) {
+      memoryLeft -= rowLength;
+      if (memoryLeft < 0) memoryLeft = ombra::availableMemoryBytes() - rowLength;  // measured again
+      if (memoryLeft < 0) {
+        ombra::stopRun("The genotypes of " + path + " need more memory than the machine has left after " +
+                       std::to_string(seq) + " individuals. Please use a machine with more memory, or fewer snps "
+                       "or individuals.\n");
+      }
+    }
     Indi person = makeIndividual(seq);
+    // An infinite or not-a-number trait would turn every statistic into
+    // not-a-number without a word.
+    if (!std::isfinite(person.traitValue) && person.trait != missingTrait) {
+      ombra::stopRun("Line " + std::to_string(reader.lineNumber()) + " of " + path + " has the trait " + person.trait +
+                     ", which is not a finite number.\n");
+    }
     tallyTrait(person.trait);
     std::string famId(lineFields[0]);
     auto found = pedigreeOf.find(famId);
@@ -171,6 +239,7 @@ bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
   const size_t markerCount = markers.size();
   char* block = nullptr;
   charTracker.Vector(block, rowBytes(static_cast<long>(markerCount)));
+  if (block == nullptr) stopOutOfMemory("the genotypes of individual " + std::to_string(seq + 1));
   unsigned char* row = reinterpret_cast<unsigned char*>(block);
   std::memset(row, 0, static_cast<size_t>(rowBytes(static_cast<long>(markerCount))));
 
@@ -219,6 +288,17 @@ bool CTest::readGenotype(std::string path, std::vector<Index>& rows, bool unrela
   rows.clear();
   const int length = rowBytes(static_cast<long>(markers.size()));
   const int n = unrelated ? unrelatedSize : familySize;
+  // All rows are allocated before any is used; a file too short for them
+  // stops at its first incomplete row, so only what it holds can be needed.
+  struct stat status {};
+  double needed = static_cast<double>(n) * length;
+  if (stat(path.c_str(), &status) == 0 && static_cast<double>(status.st_size) < needed) {
+    needed = static_cast<double>(status.st_size);
+  }
+  ombra::requireMemory(needed,
+                       "The genotypes of " + std::to_string(n) + " individuals and " +
+                           std::to_string(markers.size()) + " snps",
+                       "Please use a machine with more memory, or fewer snps or individuals.");
   for (int i = 0; i < n; ++i) {
     if (inputStream.eof()) {
       ombra::stopRun("Can not read the total genotype of all" + std::to_string(n) +
@@ -226,6 +306,7 @@ bool CTest::readGenotype(std::string path, std::vector<Index>& rows, bool unrela
     }
     char* block = nullptr;
     charTracker.Vector(block, length);
+    if (block == nullptr) stopOutOfMemory("the genotypes of " + path);
     inputStream.read(block, length);
     if (!inputStream || inputStream.gcount() != length) ombra::stopRun("Read binary file failed.\n");
     rows.push_back(Index{i, reinterpret_cast<unsigned char*>(block)});

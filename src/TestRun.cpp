@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "Test.h"
 
@@ -70,6 +71,25 @@ PcaMethod parsePcaMethod(const std::string& value) {
   ombra::stopRun("The option --pca-method takes exact, fast or auto.\n");
 }
 
+// Without snps or without an individual with a trait the test would write a
+// result of nothing, or of not-a-number for every snp.
+void checkSomethingToTest(const CTest& test) {
+  if (test.savePCA && !test.loadPCA) return;  // only the components are computed, no test
+  if (test.markers.empty()) ombra::stopRun("There is no snp to test: no snp map was read, or it lists no snps.\n");
+  if (test.familySize + test.unrelatedSize == 0) {
+    ombra::stopRun("There is no individual to test: the data sets are empty.\n");
+  }
+  for (const std::vector<Pedigree>* peds : {&test.familyPeds, &test.unrelatedPeds}) {
+    for (const Pedigree& pedigree : *peds) {
+      for (const Indi& person : pedigree.members) {
+        if (person.trait != test.missingTrait) return;
+      }
+    }
+  }
+  ombra::stopRun("There is no individual to test: every trait is the missing-trait code " + test.missingTrait +
+                 ".\n");
+}
+
 }  // namespace
 
 struct CTest::DataSelection {
@@ -98,15 +118,23 @@ void CTest::StartUp(int argc, char** argv) {
   checkOptions(selection);
 
   const std::time_t start = std::time(nullptr);
-  markers.clear();
-  loadDataSets(selection);
-  checkRowsFitMarkers();
-  recode(selection);
+  // A container that cannot grow would otherwise end the process with an
+  // uncaught exception instead of a message.
+  try {
+    markers.clear();
+    loadDataSets(selection);
+    checkRowsFitMarkers();
+    recode(selection);
+    checkSomethingToTest(*this);
 
-  std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
-               "time. Please be more patient.)\n";
-  std::cout.flush();
-  Test();
+    std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
+                 "time. Please be more patient.)\n";
+    std::cout.flush();
+    Test();
+  } catch (const std::bad_alloc&) {
+    ombra::stopRun("\nThe program ran out of memory. Please use a machine with more memory, or fewer snps or "
+                   "individuals.\n");
+  }
 
   releaseRows();
   resultStream.close();
