@@ -4,15 +4,17 @@
 // - One CTest per run owns all state; its steps are member functions that
 //   talk through its members. Records are plain structs held by value.
 // - Ownership: every genotype row is a block of `charTracker`; score arrays
-//   (`Indi::pcs`), `projectionMatrix`, `regressionValues` and the test's
-//   scratch are blocks of `doubleTracker`; integer scratch of `intTracker`.
-//   Clearing a row list never frees its rows: StartUp releases them at the
-//   end of a run, and the trackers sweep what is left.
+//   (`Indi::pcs`), `projectionMatrix`, `regressionValues` and the work
+//   matrices of the components are blocks of `doubleTracker`. The test's
+//   per-SNP scratch lives in vectors allocated once per run. Clearing a row
+//   list never frees its rows: StartUp releases them at the end of a run,
+//   and the trackers sweep what is left.
 // - Who writes what: the readers (TestReaders.cpp) fill the data sets and
 //   `markers`; the writers (TestWriters.cpp) only read them; the components
 //   (TestComponents.cpp) fill `pcs`, `inPca`, the PCA SNP list and may lower
-//   `pcaCount`; the test (TestAssociation.cpp) overwrites `traitValue` and
-//   `genoValue` with residuals and writes the result file.
+//   `pcaCount`; the test (TestAssociation.cpp, statistics in
+//   TestStatistics.cpp) overwrites `traitValue` with its residual, keeps the
+//   tested individuals' values in contiguous arrays and writes the result.
 // - Genotype store: two bits per individual and SNP, four SNPs per byte with
 //   the first in the top bits (slot 0 = bits 7-6). Code = copies of
 //   `allele2` (0, 1, 2), 3 = missing. Unused low slots of a row's last byte
