@@ -1,0 +1,43 @@
+// One interface for the genotypes of a data set, whatever file they come
+// from: the markers it holds and the codes of a block of SNPs.
+//
+// Codes are Ombra's: 0, 1, 2 copies of the marker's allele2, 3 missing. A
+// block is SNP-major: SNP j of the block takes columnBytes(sampleCount())
+// bytes starting at out + j * columnBytes(...), individual i of the data
+// set's sample order at slot i % 4 of byte i / 4, the first slot in the top
+// bits (as in the genotype rows of Test.h); unused low slots of a column's
+// last byte are 0.
+//
+// The samples (IDs, parents, sex, trait) come from the data set's .fam or
+// .ped through the pedigree reader; a source only checks that its own
+// sample count agrees.
+#ifndef OMBRA_FORMATS_GENOTYPESOURCE_H
+#define OMBRA_FORMATS_GENOTYPESOURCE_H
+
+#include <cstddef>
+#include <vector>
+
+#include "Test.h"
+
+namespace ombra {
+
+// Bytes of one SNP's column of `samples` packed codes.
+inline size_t columnBytes(size_t samples) { return (samples + 3) / 4; }
+
+class GenotypeSource {
+ public:
+  virtual ~GenotypeSource() = default;
+  // Individuals of the source, in the order of its sample file.
+  virtual size_t sampleCount() const = 0;
+  // The markers in file order, with alleles and allele2 counts filled in.
+  virtual const std::vector<Marker>& markers() const = 0;
+  // Fills `out` with the codes of SNPs first .. first + count - 1 (a block,
+  // as described above). Sources that stream a file may require blocks in
+  // increasing order; errors (a file that ends early) stop the run with a
+  // message naming the file and the SNP.
+  virtual void readSnps(size_t first, size_t count, unsigned char* out) = 0;
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_GENOTYPESOURCE_H
