@@ -91,6 +91,13 @@ struct myclass {
 // SVD while it is quick and through the Gram matrix above that.
 enum class PcaMethod { kExact, kFast, kAuto };
 
+// How trait and genotypes are adjusted for the components. kIntercept: a
+// constant column beside the scores, and a missing genotype at the mean
+// dosage of the called ones, so that no statistic depends on which allele is
+// counted. kLegacy: the scores alone, and a missing genotype at the allele2
+// frequency, as earlier versions did (to reproduce stored results).
+enum class Adjustment { kIntercept, kLegacy };
+
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
 
@@ -119,7 +126,7 @@ class CTest : public virtual BaseClass {
   // The 2-bit code of one slot of a row; no checks.
   int extractGenotype(unsigned char* row, int byteIndex, int slot);
   // The genotype value of individual `individual` (its seq) at SNP `snp`:
-  // 0, 1 or 2 copies of allele2, or the allele2 frequency for a missing one.
+  // 0, 1 or 2 copies of allele2, or missingValue(snp) for a missing one.
   // byteIndex = slot = -1 derive the position from `snp`.
   double extractGenotype(std::vector<Index>& rows, int individual, int byteIndex, int slot, bool unrelated,
                          int snp);
@@ -202,6 +209,15 @@ class CTest : public virtual BaseClass {
   std::vector<std::string_view> lineFields;
   // Option "--pca-method".
   PcaMethod pcaMethod = PcaMethod::kAuto;
+  // Option "--adjustment".
+  Adjustment adjustment = Adjustment::kIntercept;
+  // Per marker, the mean dosage of the called genotypes of every loaded
+  // individual: a missing genotype's value under kIntercept. Filled by
+  // computeMeanDosages once the data sets are loaded.
+  std::vector<double> meanDosage;
+  // Columns of the adjustment's design: the constant (kIntercept) and the
+  // pcaCount scores.
+  int designColumns = 0;
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
   // Individuals whose genotypes were counted into the markers' allele2Count:
@@ -220,8 +236,8 @@ class CTest : public virtual BaseClass {
   std::vector<const unsigned char*> testedRows;  // their genotype rows
   size_t testedFamilyCount = 0;                   // entries before this are family members
   std::vector<size_t> familyEntryEnd;             // per family pedigree: end of its entries
-  std::vector<double> componentScores;            // [k * n + h]: score k of entry h
-  std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h]
+  std::vector<double> design;                     // [k * n + h]: design column k of entry h
+  std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h], p = designColumns
   std::vector<double> traitResiduals;             // per entry
   std::vector<double> genoResiduals;              // per entry, for the SNP under test
   std::vector<double> familyScores;               // scratch of the statistics
@@ -255,8 +271,13 @@ class CTest : public virtual BaseClass {
       for (Indi& person : pedigree.members) visit(pedigree.famId, person, true);
     }
   }
-  // The allele2 frequency that stands in for a missing genotype at `snp`.
+  // The value that stands in for a missing genotype at `snp`: the mean
+  // dosage (kIntercept; computeMeanDosages must have run) or the allele2
+  // frequency (kLegacy).
   double missingValue(int snp) const;
+  // Counts the called genotypes and allele2 copies of every loaded row into
+  // `meanDosage`.
+  void computeMeanDosages();
   // The genotype row of `person`, a member of the unrelated set or not.
   const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.

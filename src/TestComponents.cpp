@@ -5,6 +5,7 @@
 #include <iostream>
 #include <unordered_map>
 
+#include "DosageCounts.h"
 #include "Test.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
@@ -98,7 +99,18 @@ std::string eigenLoadingFileName(const std::string& pcaFileName) {
 }  // namespace
 
 double CTest::missingValue(int snp) const {
+  if (adjustment == Adjustment::kIntercept) return meanDosage[static_cast<size_t>(snp)];
   return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
+}
+
+void CTest::computeMeanDosages() {
+  std::vector<const unsigned char*> rows;
+  rows.reserve(familyRows.size() + unrelatedRows.size());
+  for (const Index& row : familyRows) rows.push_back(row.geno);
+  for (const Index& row : unrelatedRows) rows.push_back(row.geno);
+  ombra::DosageCounts counts;
+  ombra::addDosageCounts(rows.data(), rows.size(), markers.size(), counts);
+  ombra::meanDosages(counts, meanDosage);
 }
 
 const unsigned char* CTest::genotypeRow(const Indi& person, bool unrelated) {

@@ -40,14 +40,15 @@ const char* const kUsage =
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
-  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kUnknown
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kUnknown
 };
 
 // Option words in the order they are compared.
 Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method"};
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                                       "--adjustment"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -69,6 +70,12 @@ PcaMethod parsePcaMethod(const std::string& value) {
   if (value == "fast") return PcaMethod::kFast;
   if (value == "auto") return PcaMethod::kAuto;
   ombra::stopRun("The option --pca-method takes exact, fast or auto.\n");
+}
+
+Adjustment parseAdjustment(const std::string& value) {
+  if (value == "intercept") return Adjustment::kIntercept;
+  if (value == "legacy") return Adjustment::kLegacy;
+  ombra::stopRun("The option --adjustment takes intercept or legacy.\n");
 }
 
 // Without snps or without an individual with a trait the test would write a
@@ -169,6 +176,7 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
       case Option::kPcaSnpList: pcaSnpListFile = value; break;
       case Option::kPcaMethod: pcaMethod = parsePcaMethod(value); break;
+      case Option::kAdjustment: adjustment = parseAdjustment(value); break;
       case Option::kUnknown: break;
     }
   }
