@@ -33,19 +33,10 @@ class Matrix {
   bool Inv(double** a, int n, double** inv);
   bool Inv(int** a, int n, double** inv, int& rank);
   bool Inv(int** a, int n, double** inv);
-  // The decomposition of svdcmp (same layout) through the eigenvectors of
-  // A'A, for m much larger than n: w comes out descending, V orthonormal,
-  // and U is filled for the first `wanted` columns only (0 elsewhere). Each
-  // returned component has the sign that makes its largest |U| entry
-  // positive. Agrees with svdcmp up to the signs and rounding. False when
-  // the eigen-decomposition fails.
-  bool gramSvd(double** a, int m, int n, double* w, double** v, int wanted);
-
  private:
   friend struct MatrixTestAccess;
   // svdcmp done in place on the row-pointer arrays (slow, no extra memory).
   static void svdcmpInPlace(double** a, int m, int n, double* w, double** v);
-  static void leftVectors(double** a, int m, int n, double* w, double** v, int wanted);
 };
 
 #endif  // OMBRA_MATRIX_H

@@ -299,11 +299,15 @@ class CTest : public virtual BaseClass {
     Indi* person;
     bool unrelated;
   };
+  struct Components;
   std::vector<Member> componentColumns();
-  void fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean);
-  void decompose(double** a, int snps, int cols, double* w, double** v);
-  void writeEigenLoadings(const std::vector<myclass>& ranked, double** a);
-  void computeScores(const std::vector<myclass>& ranked, double** a, const double* mean);
+  bool useGramRoute(int snps, int cols) const;
+  void exactRoute(const std::vector<Member>& columns, Components& components);
+  bool gramRoute(const std::vector<Member>& columns, Components& components);
+  std::vector<const unsigned char*> columnRows(const std::vector<Member>& columns);
+  void centredRow(const std::vector<const unsigned char*>& rows, int s, double* out, double& mean) const;
+  void writeEigenLoadings(const Components& components);
+  void computeScores(const Components& components);
   void writePcaFile();
   void reportIndividualsWithoutScores();
 
