@@ -16,9 +16,10 @@ class Matrix {
   // plain row-pointer algorithm, whatever the thread count, and that
   // algorithm is the fallback when the copy cannot be allocated.
   void svdcmp(double** a, int m, int n, double* w, double** v);
-  // Threads svdcmp may use: the count last set here (0 restores the
-  // default), else the environment variable OMBRA_THREADS, else the number
-  // of processors; at most 8.
+  // Threads of every threaded step (svdcmp, the Gram route's kernels, the
+  // per-SNP test): the count last set here (option --threads; 0 restores
+  // the default), else the environment variable OMBRA_THREADS, else the
+  // number of processors; at most 8.
   static void setSvdThreads(int count);
   static int svdThreads();
   // The same on 0-based arrays; needs m >= n (otherwise it prints a warning

@@ -240,7 +240,6 @@ class CTest : public virtual BaseClass {
   std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h], p = designColumns
   std::vector<double> traitResiduals;             // per entry
   std::vector<double> genoResiduals;              // per entry, for the SNP under test
-  std::vector<double> familyScores;               // scratch of the statistics
   // Terms of the statistics that depend on the trait only (once per run).
   struct TraitTerms {
     bool ready = false;
@@ -248,16 +247,28 @@ class CTest : public virtual BaseClass {
     std::vector<double> ownCentred;  // y - mean over the entry's own data set
     double unrelatedSquares = 0;     // sum of ownCentred^2 over unrelated entries
   } traitTerms;
-  // Terms shared by the three statistics of the SNP under test.
+  // Terms shared by the three statistics of a SNP.
+  // "Own" cross-products are centred on each data set's own means.
   struct SnpTerms {
     std::vector<double> cross;          // centred cross-products, all-entry means
-    std::vector<double> ownCross;       // centred on each data set's own means
     std::vector<double> familySums;     // per counted pedigree: sum of cross
+    std::vector<double> averagedSums;   // per counted pedigree: familySums / members
     std::vector<double> familyMembers;  // per counted pedigree: its tested members
-    std::vector<double> ownFamilySums;  // per counted pedigree: sum of ownCross
+    std::vector<double> ownFamilySums;  // per counted pedigree: sum of own cross-products
+    double ownTotal = 0;                // own cross-products, unrelated entries then family ones
+    double averagedTotal = 0;           // averagedSums, then the unrelated cross
+    double summedTotal = 0;             // familySums, then the unrelated cross
     double genotypeSquares = 0;         // unrelated: sum of squared own-centred g
     double unrelatedSpread = 0;         // sample variance of unrelated cross
-  } snpTerms;
+  } snpTerms;  // of the SNP under test
+  // The terms of the SNP whose genotype residuals are g (one per tested
+  // entry); the trait's terms must be ready. Safe to call from several
+  // threads with their own `terms`.
+  void prepareSnpTerms(const double* g, SnpTerms& terms) const;
+  // The statistics of cal_ss, calculate_T (averageFamilies) and
+  // calculate_T1 from a SNP's terms.
+  double ssStatistic(const SnpTerms& terms) const;
+  double familyStatistic(const SnpTerms& terms, bool averageFamilies) const;
   std::string resultBuffer;                       // result lines not yet written
 
   // Calls visit(famId, person, unrelated) for every individual in analysis
@@ -282,6 +293,9 @@ class CTest : public virtual BaseClass {
   const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.
   void appendStatistic(double statistic, double pValue, bool monomorphic);
+  static void appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic);
+  // Appends a result line's SNP name, alleles and the frequencies 1 - f, f.
+  static void appendSnpColumns(std::string& out, const Marker& marker, double f);
 
  private:
   // Run flow helpers (TestRun.cpp).
@@ -317,9 +331,18 @@ class CTest : public virtual BaseClass {
   void collectTestedIndividuals();
   void buildProjection();
   void testEverySnp(double* coefficients);
+  // The test on blocks of SNPs shared out between threads (TestBlocks.cpp):
+  // the default adjustment's route whenever OpenBLAS is there.
+  struct BlockScratch;
+  bool canTestInBlocks() const;
+  void testInBlocks();
+  void runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
+                 std::vector<std::string>& lines);
+  void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std::string& out) const;
+  void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
   void flushResults();
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
-  double familyScoreTest(bool averageFamilies);
+  double appendFamilyTest(bool averageFamilies);
   void prepareTraitTerms();
 
   // Reader helpers (TestReaders.cpp).

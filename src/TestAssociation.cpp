@@ -39,7 +39,11 @@ void CTest::Test() {
   cal_betaa_formula(coefficients, true);
 
   CreateFile(resultStream, resultFileGiven ? resultFileName : "result.txt");
-  testEverySnp(coefficients);
+  if (canTestInBlocks()) {
+    testInBlocks();
+  } else {
+    testEverySnp(coefficients);
+  }
   resultStream.close();
 
   doubleTracker.FreeVector(coefficients);
@@ -158,11 +162,6 @@ void CTest::testEverySnp(double* coefficients) {
   resultBuffer.clear();
   const size_t n = tested.size();
   for (size_t m = 0; m < markers.size(); ++m) {
-    const Marker& marker = markers[m];
-    appendLeft(resultBuffer, marker.snpId, 20);
-    appendLeft(resultBuffer, marker.allele1, 5);
-    appendLeft(resultBuffer, marker.allele2, 5);
-
     const double missing = missingValue(static_cast<int>(m));
     double sum = 0;
     for (size_t h = 0; h < n; ++h) {
@@ -172,9 +171,7 @@ void CTest::testEverySnp(double* coefficients) {
       sum += value;
     }
     const double f = sum / (2.0 * static_cast<double>(n));
-    appendFormatted(resultBuffer, "%10.6e", 1 - f);
-    resultBuffer += '\t';
-    appendFormatted(resultBuffer, "%10.6e", f);
+    appendSnpColumns(resultBuffer, markers[m], f);
 
     if (std::trunc(f) == 1.0 || std::trunc(1 - f) == 1.0) {
       for (int i = 0; i < 3; ++i) appendStatistic(0.0, 1.0, true);
@@ -197,13 +194,26 @@ void CTest::flushResults() {
 }
 
 void CTest::appendStatistic(double statistic, double pValue, bool monomorphic) {
+  appendStatisticTo(resultBuffer, statistic, pValue, monomorphic);
+}
+
+void CTest::appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic) {
   if (monomorphic) {
-    resultBuffer.append(14, ' ');
-    resultBuffer += '0';
+    out.append(14, ' ');
+    out += '0';
   } else {
-    appendFormatted(resultBuffer, "%15.6f", statistic);
+    appendFormatted(out, "%15.6f", statistic);
   }
-  appendFormatted(resultBuffer, "%20.6e", pValue);
+  appendFormatted(out, "%20.6e", pValue);
+}
+
+void CTest::appendSnpColumns(std::string& out, const Marker& marker, double f) {
+  appendLeft(out, marker.snpId, 20);
+  appendLeft(out, marker.allele1, 5);
+  appendLeft(out, marker.allele2, 5);
+  appendFormatted(out, "%10.6e", 1 - f);
+  out += '\t';
+  appendFormatted(out, "%10.6e", f);
 }
 
 void CTest::cal_betaa_formula(double* coefficients, bool onTrait) {

@@ -8,6 +8,7 @@
 #include "DosageCounts.h"
 #include "Test.h"
 #include "numerics/GramComponents.h"
+#include "numerics/OpenBlas.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
   if (!fileExists(fileName)) ombra::stopRun("File " + fileName + " doese not exist!\n");
@@ -229,6 +230,7 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
     }
   };
   ombra::LeadingComponents leading;
+  if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
   if (!ombra::gramComponents(snps, cols, wanted, centredRows, leading)) {
     std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
     return false;

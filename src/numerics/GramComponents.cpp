@@ -102,7 +102,9 @@ void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<
       for (int k = 0; k < wanted; ++k) {
         const double w = out.singularValues[static_cast<size_t>(k)];
         double& u = product[static_cast<size_t>(r) * static_cast<size_t>(wanted) + static_cast<size_t>(k)];
-        u = w > 0 ? u / w : 0.0;
+        // A SNP without variation has loadings of 0, whose sign would
+        // depend on how the kernel split its work.
+        u = w > 0 && u != 0 ? u / w : 0.0;
       }
     }
   }
@@ -118,7 +120,10 @@ void fixSigns(int snps, LeadingComponents& out) {
       if (std::fabs(out.loadings[s * wanted + k]) > std::fabs(out.loadings[largest * wanted + k])) largest = s;
     }
     if (snps == 0 || out.loadings[largest * wanted + k] >= 0) continue;
-    for (size_t s = 0; s < static_cast<size_t>(snps); ++s) out.loadings[s * wanted + k] = -out.loadings[s * wanted + k];
+    for (size_t s = 0; s < static_cast<size_t>(snps); ++s) {
+      double& loading = out.loadings[s * wanted + k];
+      loading = loading == 0 ? 0.0 : -loading;  // no negative zeros
+    }
   }
 }
 
