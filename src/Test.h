@@ -86,10 +86,13 @@ struct myclass {
   int index = 0;
 };
 
-// How the principal components are decomposed: always by the Golub-Reinsch
-// SVD, always through the eigen-decomposition of the Gram matrix, or by the
-// SVD while it is quick and through the Gram matrix above that.
-enum class PcaMethod { kExact, kFast, kAuto };
+// How the principal components are decomposed (option --pca-method): always
+// by the Golub-Reinsch SVD, always through the eigen-decomposition of the
+// Gram matrix, always by randomized subspace iteration, or the first while
+// it is quick, the second while its matrix fits, the third beyond.
+enum class PcaMethod { kExact, kFast, kAuto, kApprox };
+// The route a run takes.
+enum class PcaRoute { kExact, kGram, kApprox };
 
 // How trait and genotypes are adjusted for the components. kIntercept: a
 // constant column beside the scores, and a missing genotype at the mean
@@ -315,9 +318,9 @@ class CTest : public virtual BaseClass {
   };
   struct Components;
   std::vector<Member> componentColumns();
-  bool useGramRoute(int snps, int cols) const;
+  PcaRoute chooseRoute(int snps, int cols) const;
   void exactRoute(const std::vector<Member>& columns, Components& components);
-  bool gramRoute(const std::vector<Member>& columns, Components& components);
+  bool gramRoute(const std::vector<Member>& columns, Components& components, bool approximate);
   std::vector<const unsigned char*> columnRows(const std::vector<Member>& columns);
   void centredRow(const std::vector<const unsigned char*>& rows, int s, double* out, double& mean) const;
   void writeEigenLoadings(const Components& components);

@@ -7,6 +7,7 @@
 
 #include "DosageCounts.h"
 #include "Test.h"
+#include "numerics/ApproxComponents.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 
@@ -151,7 +152,10 @@ void CTest::cal_prin() {
   const int cols = static_cast<int>(columns.size());
 
   Components components;
-  if (!useGramRoute(snps, cols) || !gramRoute(columns, components)) exactRoute(columns, components);
+  const PcaRoute route = chooseRoute(snps, cols);
+  const bool done = (route == PcaRoute::kGram && gramRoute(columns, components, false)) ||
+                    (route == PcaRoute::kApprox && gramRoute(columns, components, true));
+  if (!done) exactRoute(columns, components);
 
   if (pcaCount > cols || pcaCount > snps) {
     const int available = std::min(cols, snps);
@@ -169,9 +173,19 @@ void CTest::cal_prin() {
 // holds the S x C matrix that the exact route needs twice.
 constexpr double kExactWorkLimit = 5e8;
 
-bool CTest::useGramRoute(int snps, int cols) const {
+// auto: the exact route while it is quick, the Gram route while its C x C
+// matrix fits in a quarter of the memory, the approximate one beyond.
+PcaRoute CTest::chooseRoute(int snps, int cols) const {
+  switch (pcaMethod) {
+    case PcaMethod::kExact: return PcaRoute::kExact;
+    case PcaMethod::kFast: return PcaRoute::kGram;
+    case PcaMethod::kApprox: return PcaRoute::kApprox;
+    case PcaMethod::kAuto: break;
+  }
+  const int wanted = std::min({pcaCount, cols, snps});
+  if (ombra::gramComponentsBytes(snps, cols, wanted) > ombra::availableMemoryBytes() / 4) return PcaRoute::kApprox;
   const double work = static_cast<double>(snps) * cols * cols;
-  return pcaMethod == PcaMethod::kFast || (pcaMethod == PcaMethod::kAuto && work > kExactWorkLimit);
+  return work > kExactWorkLimit ? PcaRoute::kGram : PcaRoute::kExact;
 }
 
 // The Golub-Reinsch SVD of the whole centred matrix, held in memory.
@@ -211,13 +225,15 @@ void CTest::exactRoute(const std::vector<Member>& columns, Components& component
   doubleTracker.FreeVector(w);
 }
 
-// The Gram matrix accumulated from blocks of centred rows; false (after a
-// message) when OpenBLAS is not there, so that the exact route takes over.
-bool CTest::gramRoute(const std::vector<Member>& columns, Components& components) {
+// The Gram matrix accumulated from blocks of centred rows, or (approximate)
+// the subspace iteration that streams them; false (after a message) when
+// OpenBLAS is not there, so that the exact route takes over.
+bool CTest::gramRoute(const std::vector<Member>& columns, Components& components, bool approximate) {
   const int snps = static_cast<int>(pcaSnpIndices.size());
   const int cols = static_cast<int>(columns.size());
   const int wanted = std::min({pcaCount, cols, snps});
-  ombra::requireMemory(ombra::gramComponentsBytes(snps, cols, wanted),
+  ombra::requireMemory(approximate ? ombra::approxComponentsBytes(snps, cols, wanted)
+                                   : ombra::gramComponentsBytes(snps, cols, wanted),
                        "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
                            " individuals",
                        "Please use fewer unrelated individuals for the principal components.");
@@ -231,7 +247,9 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
   };
   ombra::LeadingComponents leading;
   if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
-  if (!ombra::gramComponents(snps, cols, wanted, centredRows, leading)) {
+  const bool computed = approximate ? ombra::approxComponents(snps, cols, wanted, centredRows, leading)
+                                    : ombra::gramComponents(snps, cols, wanted, centredRows, leading);
+  if (!computed) {
     std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
     return false;
   }

@@ -70,7 +70,8 @@ PcaMethod parsePcaMethod(const std::string& value) {
   if (value == "exact") return PcaMethod::kExact;
   if (value == "fast") return PcaMethod::kFast;
   if (value == "auto") return PcaMethod::kAuto;
-  ombra::stopRun("The option --pca-method takes exact, fast or auto.\n");
+  if (value == "approx") return PcaMethod::kApprox;
+  ombra::stopRun("The option --pca-method takes exact, fast, approx or auto.\n");
 }
 
 // "--threads": a whole number of at least 1, written as such.

@@ -128,7 +128,7 @@ TEST(GramRoute, OptionValueIsChecked) {
   TempDir dir;
   const RunResult run = runOmbra(dir.path(), {"--f", "x", "--pca-method", "quick"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "The option --pca-method takes exact, fast or auto.\n");
+  EXPECT_EQ(run.out, "The option --pca-method takes exact, fast, approx or auto.\n");
 }
 
 }  // namespace

@@ -102,32 +102,31 @@ void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<
       for (int k = 0; k < wanted; ++k) {
         const double w = out.singularValues[static_cast<size_t>(k)];
         double& u = product[static_cast<size_t>(r) * static_cast<size_t>(wanted) + static_cast<size_t>(k)];
-        // A SNP without variation has loadings of 0, whose sign would
-        // depend on how the kernel split its work.
-        u = w > 0 && u != 0 ? u / w : 0.0;
+        u = w > 0 ? u / w : 0.0;
       }
     }
   }
 }
 
+}  // namespace
+
 // Turns each component so that its first largest |loading| is positive,
 // which makes runs reproducible.
-void fixSigns(int snps, LeadingComponents& out) {
+void fixLoadingSigns(int snps, LeadingComponents& out) {
   const size_t wanted = static_cast<size_t>(out.wanted);
+  const size_t count = static_cast<size_t>(std::max(snps, 0));
   for (size_t k = 0; k < wanted; ++k) {
     size_t largest = 0;
-    for (size_t s = 1; s < static_cast<size_t>(snps); ++s) {
+    for (size_t s = 1; s < count; ++s) {
       if (std::fabs(out.loadings[s * wanted + k]) > std::fabs(out.loadings[largest * wanted + k])) largest = s;
     }
-    if (snps == 0 || out.loadings[largest * wanted + k] >= 0) continue;
-    for (size_t s = 0; s < static_cast<size_t>(snps); ++s) {
+    const bool flip = count > 0 && out.loadings[largest * wanted + k] < 0;
+    for (size_t s = 0; s < count; ++s) {
       double& loading = out.loadings[s * wanted + k];
-      loading = loading == 0 ? 0.0 : -loading;  // no negative zeros
+      loading = loading == 0 ? 0.0 : (flip ? -loading : loading);
     }
   }
 }
-
-}  // namespace
 
 double gramComponentsBytes(int snps, int cols, int wanted) {
   const double c = cols;
@@ -155,7 +154,7 @@ bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, Lea
   }
   if (out.wanted > 0) {
     leftVectors(snps, cols, rows, vectors, out);
-    fixSigns(snps, out);
+    fixLoadingSigns(snps, out);
   }
   return true;
 }

@@ -33,6 +33,12 @@ constexpr int kGramBlockRows = 2048;
 // cannot be loaded or its eigen-solver fails.
 bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out);
 
+// Turns each component of out.loadings so that its first largest entry in
+// absolute value is positive, and every zero loading into +0 (a SNP without
+// variation would otherwise carry a sign that depends on how a kernel split
+// its work).
+void fixLoadingSigns(int snps, LeadingComponents& out);
+
 // Bytes gramComponents needs beyond its caller's memory.
 double gramComponentsBytes(int snps, int cols, int wanted);
 

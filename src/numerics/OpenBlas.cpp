@@ -35,6 +35,7 @@ OpenBlas loadOpenBlas() {
   bind(handle, "dsterf_", library.dsterf);
   bind(handle, "dstemr_", library.dstemr);
   bind(handle, "dormtr_", library.dormtr);
+  bind(handle, "dsyev_", library.dsyev);
   bind(handle, "openblas_set_num_threads", library.setThreads);
   return library;
 }

@@ -13,6 +13,8 @@ void dstemr_(const char* jobz, const char* range, const int* n, double* d, doubl
              const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
              const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork,
              const int* liwork, int* info);
+void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
+            const int* lwork, int* info);
 void dormtr_(const char* side, const char* uplo, const char* trans, const int* m, const int* n, const double* a,
              const int* lda, const double* tau, double* c, const int* ldc, double* work, const int* lwork,
              int* info);
@@ -27,9 +29,10 @@ struct OpenBlas {
   decltype(&dsterf_) dsterf = nullptr;
   decltype(&dstemr_) dstemr = nullptr;
   decltype(&dormtr_) dormtr = nullptr;
+  decltype(&dsyev_) dsyev = nullptr;
   void (*setThreads)(int) = nullptr;
   bool loaded() const {
-    return dsyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && setThreads;
+    return dsyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && setThreads;
   }
 };
 

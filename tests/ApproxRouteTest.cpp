@@ -1,0 +1,130 @@
+// The approximate decomposition (randomized subspace iteration) against the
+// Gram route, on the bundled example where both run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "numerics/ApproxComponents.h"
+
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::runOmbra;
+
+namespace {
+
+// The component scores of a PCA file, by component.
+std::vector<std::vector<double>> scoreColumns(const std::string& text, size_t count) {
+  std::vector<std::vector<double>> columns(count);
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string skip;
+    for (int i = 0; i < 4; ++i) fields >> skip;
+    for (size_t k = 0; k < count; ++k) {
+      double value = 0;
+      fields >> value;
+      columns[k].push_back(value);
+    }
+  }
+  return columns;
+}
+
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < a.size(); ++i) ma += a[i], mb += b[i];
+  ma /= a.size();
+  mb /= b.size();
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    ab += (a[i] - ma) * (b[i] - mb);
+    aa += (a[i] - ma) * (a[i] - ma);
+    bb += (b[i] - mb) * (b[i] - mb);
+  }
+  return ab / std::sqrt(aa * bb);
+}
+
+// The numbers of the loading file's first list (every singular value
+// computed).
+std::vector<double> singularValues(const std::string& loadingFile) {
+  std::istringstream in(loadingFile);
+  std::string line;
+  std::getline(in, line);
+  std::getline(in, line);
+  std::istringstream values(line);
+  std::vector<double> out;
+  double value = 0;
+  while (values >> value) out.push_back(value);
+  return out;
+}
+
+TEST(ApproxRoute, AgreesWithTheGramRoute) {
+  TempDir dir;
+  const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+  for (const char* method : {"fast", "approx"}) {
+    const RunResult run = runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated", "--p",
+                                                "10", "--pca-method", method, "--op", std::string(method) + ".txt"});
+    ASSERT_EQ(run.status, 0) << run.out;
+  }
+  const std::vector<double> exact = singularValues(dir.read("fast.Eigen_Loading.txt"));
+  const std::vector<double> approx = singularValues(dir.read("approx.Eigen_Loading.txt"));
+  ASSERT_EQ(approx.size(), 10u);  // only the computed values are listed
+  ASSERT_GT(exact.size(), 10u);
+  for (size_t k = 0; k < approx.size(); ++k) EXPECT_NEAR(approx[k], exact[k], 1e-5 * exact[k]) << k;  // 6 digits printed
+
+  const auto gram = scoreColumns(dir.read("fast.txt"), 10);
+  const auto randomized = scoreColumns(dir.read("approx.txt"), 10);
+  for (size_t k = 0; k < 10; ++k) EXPECT_GT(correlation(gram[k], randomized[k]), 0.9999) << "component " << k;
+
+  // Seeded: the same files every time.
+  const std::string first = dir.read("approx.txt");
+  ASSERT_EQ(runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated", "--p", "10",
+                                  "--pca-method", "approx", "--op", "approx.txt", "--threads", "1"})
+                .status,
+            0);
+  EXPECT_EQ(dir.read("approx.txt"), first);
+}
+
+// Genotype-like rows of four populations, centred: a few strong components
+// above a noise floor, as in a cohort.
+TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
+  const int snps = 3000;
+  const int cols = 120;
+  const int wanted = 4;
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> uniform(0.05, 0.95);
+  std::vector<double> a(static_cast<size_t>(snps) * cols);
+  for (int s = 0; s < snps; ++s) {
+    double p[4];
+    for (double& value : p) value = uniform(random);
+    double sum = 0;
+    for (int j = 0; j < cols; ++j) {
+      std::binomial_distribution<int> copies(2, p[j % 4]);
+      sum += a[static_cast<size_t>(s) * cols + j] = copies(random);
+    }
+    for (int j = 0; j < cols; ++j) a[static_cast<size_t>(s) * cols + j] -= sum / cols;
+  }
+  auto rows = [&](int first, int count, double* block) {
+    std::copy(a.begin() + static_cast<long>(first) * cols, a.begin() + static_cast<long>(first + count) * cols, block);
+  };
+  ombra::LeadingComponents gram, approx;
+  ASSERT_TRUE(ombra::gramComponents(snps, cols, wanted, rows, gram));
+  ASSERT_TRUE(ombra::approxComponents(snps, cols, wanted, rows, approx));
+  ASSERT_EQ(approx.singularValues.size(), static_cast<size_t>(wanted));
+  for (int k = 0; k < wanted; ++k) {
+    EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;
+  }
+  // The three population axes are well separated from the noise: their
+  // loadings agree closely (signs by the same rule).
+  for (int k = 0; k < 3; ++k) {
+    for (int s = 0; s < snps; ++s) {
+      const size_t at = static_cast<size_t>(s) * wanted + k;
+      EXPECT_NEAR(approx.loadings[at], gram.loadings[at], 1e-6) << "loading " << s << " of " << k;
+    }
+  }
+}
+
+}  // namespace
