@@ -76,16 +76,18 @@ class TextInput::GzipBuffer : public std::streambuf {
     int code = Z_OK;
     const char* message = gzerror(file, &code);
     if (got < 0 || (code != Z_OK && code != Z_STREAM_END)) {
-      stopRun("The file " + path + " is not a readable gzip file: " + (message != nullptr ? message : "error") +
-              " (after " + std::to_string(inflated) + " bytes of text). Please check or re-create it.\n");
+      std::string reason = message != nullptr ? message : "error";
+      // zlib puts the file's name in front of its message.
+      if (reason.compare(0, path.size() + 2, path + ": ") == 0) reason.erase(0, path.size() + 2);
+      stopRun("The file " + path + " is not a readable gzip file: " + reason + " (near byte " +
+              std::to_string(static_cast<long long>(gzoffset(file))) +
+              " of the compressed file). Please check it or compress it again.\n");
     }
-    inflated += got;
     return got;
   }
 
   std::string path;
   gzFile file = nullptr;
-  long long inflated = 0;
   char small[4096];
 };
 
