@@ -134,6 +134,21 @@ TEST(PlinkFileset, ExampleResultsEqualTheTextRunInEveryLayoutAndMix) {
   }
 }
 
+// The filesets under examples/plink are what --make-plink-bed writes from
+// the example text sets.
+TEST(PlinkFileset, ExampleFilesetsAreCurrent) {
+  TempDir dir;
+  for (const std::string name : {"family", "unrelated"}) {
+    const RunResult run = runOmbra(dir.path(), {name == "family" ? "--f" : "--i", kExamples + name,
+                                                "--make-plink-bed", name});
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const std::string extension : {".bed", ".bim", ".fam"}) {
+      EXPECT_EQ(dir.read(name + extension), testing_support::readFile(kExamples + "plink/" + name + extension))
+          << name << extension;
+    }
+  }
+}
+
 TEST(PlinkFileset, MakePlinkBedTakesOneDataSetAndNoOtherRecoding) {
   TempDir dir;
   dir.write("in.map", kMap);
