@@ -2,6 +2,7 @@
 // what was expected, status 1, and leaves no result behind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,14 @@ TEST(PlinkBadInput, IndividualMajorAndForeignBedFiles) {
             "p.bim has the 6 columns of a PLINK .bim, but p.bed does not start with the bytes 0x6c 0x1b 0x01 of a "
             "PLINK 1 .bed; the set is read as this program's own binary set, whose .bim has 7 columns.\n"
             "Reading snp map: p.bim ...\nLine 1 of p.bim has 6 fields, but at least 7 are needed.\n");
+  std::remove(dir.file("p.bed").c_str());
+  const RunResult missing = runOmbra(dir.path(), {"--bf", "p"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out.rfind("p.bim has the 6 columns of a PLINK .bim, but p.bed does not exist; the set is read "
+                              "as this program's own binary set, whose .bim has 7 columns.\n",
+                              0),
+            0u)
+      << missing.out;
 }
 
 TEST(PlinkBadInput, BimLinesAndFamIdentifiers) {

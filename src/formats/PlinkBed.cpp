@@ -84,9 +84,10 @@ bool isPlinkFileset(const std::string& prefix) {
     kBimSeparators.split(line, fields);
     if (fields.size() != 6) return false;
     if (!plinkBed) {
-      std::cout << bimPath << " has the 6 columns of a PLINK .bim, but " << bedPath
-                << " does not start with the bytes 0x6c 0x1b 0x01 of a PLINK 1 .bed; the set is read as this "
-                   "program's own binary set, whose .bim has 7 columns.\n";
+      const char* why = fileSize(bedPath) < 0 ? " does not exist"
+                                              : " does not start with the bytes 0x6c 0x1b 0x01 of a PLINK 1 .bed";
+      std::cout << bimPath << " has the 6 columns of a PLINK .bim, but " << bedPath << why
+                << "; the set is read as this program's own binary set, whose .bim has 7 columns.\n";
     }
     return plinkBed;
   }
