@@ -33,8 +33,8 @@
 #include "BaseClass.h"
 #include "Matrix.h"
 #include "MemoryClass.h"
-#include "statistic.h"
 #include "formats/TextInput.h"
+#include "statistic.h"
 
 // One individual of a data set.
 struct Indi {
