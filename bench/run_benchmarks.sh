@@ -10,6 +10,7 @@
 #                   never inside the repository
 #   --table FILE    also write the table to FILE (markdown)
 #   --seed S        seed of the simulator (default 1)
+#   --formats-only  only the input-format section below (no PLINK comparison)
 #
 # From a fresh clone: builds a release binary into build-bench/, builds the
 # simulator, installs what is missing (cmake, g++, GNU time, plink1.9, plink2)
@@ -23,6 +24,12 @@
 #               the trait, with Ombra's 10 components as covariates
 #   whole run   ombra --f fam --i unr --p 10        vs the sum of PLINK's two
 #               text loads, PCA and regression
+# and, in a section of its own, the input formats against each other:
+#   PLINK fileset load  ombra --bf SET --make-bed   vs the text load above
+#               (filesets made untimed by plink1.9 --make-bed)
+#   gzip text load      ombra --f SET(.ped.gz) --make-bed   vs the text load
+#   whole run           ombra --bf --bi on the PLINK filesets   vs on Ombra's
+#               own binary sets (both --p 10)
 # Wall time from the shell clock, peak memory (max RSS) from /usr/bin/time -v.
 # Every input is read once before timing, so all runs read from the page cache.
 set -euo pipefail
@@ -40,6 +47,7 @@ limit=1800
 data="/tmp/ombra-bench"
 table=""
 seed=1
+formats_only=0
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -49,6 +57,7 @@ while [ $# -gt 0 ]; do
     --data) [ $# -ge 2 ] || die "--data needs a value"; data="$2"; shift ;;
     --table) [ $# -ge 2 ] || die "--table needs a value"; table="$2"; shift ;;
     --seed) [ $# -ge 2 ] || die "--seed needs a value"; seed="$2"; shift ;;
+    --formats-only) formats_only=1 ;;
     -h | --help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"; exit 0 ;;
     *) die "unknown argument '$1' (try --help)" ;;
   esac
@@ -319,6 +328,57 @@ bench_size() {
   cd "$data"
 }
 
+# ---------------------------------------------------------------- formats
+bench_formats() {
+  local name="$1" dir="$data/$1"
+  local work="$dir/work-formats"
+  rm -rf "$work"
+  mkdir -p "$work/logs"
+  cd "$work"
+  local fam="$dir/family" unr="$dir/unrelated"
+  note "[$name] PLINK 1 filesets and gzip text (made untimed)"
+  for set in family unrelated; do
+    plink1.9 --file "$dir/$set" --allow-no-sex --output-missing-phenotype 0 --make-bed --out "plink_$set" \
+      >"logs/plink_$set.out" 2>&1 || die "plink1.9 could not convert $dir/$set"
+  done
+  if [ ! -s "$dir/gz/family.ped.gz" ]; then
+    mkdir -p "$dir/gz"
+    gzip -6 -c "$fam.ped" >"$dir/gz/family.ped.gz.part" && mv "$dir/gz/family.ped.gz.part" "$dir/gz/family.ped.gz"
+    cp "$fam.map" "$dir/gz/family.map"
+  fi
+  cat "$fam.ped" "$dir/gz/family.ped.gz" plink_family.bed plink_unrelated.bed >/dev/null
+
+  measure f_text o_fam.bed "$OMBRA" --f "$fam" --make-bed o_fam
+  measure f_plink x_fam.bed "$OMBRA" --bf plink_family --make-bed x_fam
+  measure f_gzip g_fam.bed "$OMBRA" --f "$dir/gz/family" --make-bed g_fam
+  run_once logs/o_unr "$OMBRA" --i "$unr" --make-bed o_unr
+  [ "$LAST_STATUS" = ok ] || die "ombra --i $unr --make-bed failed"
+  measure w_ombra res_ombra.txt "$OMBRA" --bf o_fam --bi o_unr --p 10 --out res_ombra.txt
+  measure w_plink res_plink.txt "$OMBRA" --bf plink_family --bi plink_unrelated --p 10 --out res_plink.txt
+
+  ROWS=()
+  row "family set from a PLINK fileset (--bf, --make-bed)" f_plink "the same from text (--f)" \
+    "${SEC[f_text]}" "${MB[f_text]}"
+  row "family set from gzip text (.ped.gz, --make-bed)" f_gzip "the same from plain text" \
+    "${SEC[f_text]}" "${MB[f_text]}"
+  row "whole default run from PLINK filesets (--p 10)" w_plink "the same from Ombra's binary sets" \
+    "${SEC[w_ombra]}" "${MB[w_ombra]}"
+  {
+    echo
+    echo "### input formats, $name set"
+    echo
+    echo "$(date -u '+%Y-%m-%d %H:%M UTC'); Ombra $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')$(git -C "$root" diff --quiet HEAD 2>/dev/null || echo ' (with uncommitted changes)')." \
+      "Medians of $runs runs (seconds); the peer columns are Ombra too; ratio = first / second."
+    echo
+    echo "| task | Ombra s | compared with | its s | ratio | Ombra MB | its MB |"
+    echo "|---|---:|---|---:|---:|---:|---:|"
+    printf '%s\n' "${ROWS[@]}"
+    echo
+    echo "The PLINK filesets are made by plink1.9 --make-bed from the text sets; the gzip file by gzip -6."
+  } >>"$report"
+  cd "$data"
+}
+
 # ---------------------------------------------------------------- main
 install_missing
 build
@@ -330,7 +390,8 @@ case "$size" in
 esac
 for s in "${sizes[@]}"; do
   generate "$s"
-  bench_size "$s"
+  [ "$formats_only" -eq 1 ] || bench_size "$s"
+  bench_formats "$s"
 done
 {
   echo "## Ombra against PLINK 1.9 / PLINK 2"

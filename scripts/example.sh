@@ -11,3 +11,12 @@ mkdir -p "$out"
 cd "$out"
 "$root/build-release/ombra" --f "$root/examples/family" --i "$root/examples/unrelated" --p 10 --out result.txt
 echo "Results: $out/result.txt"
+# The same data as PLINK 1 binary filesets must give the same result file.
+"$root/build-release/ombra" --bf "$root/examples/plink/family" --bi "$root/examples/plink/unrelated" --p 10 \
+  --out result-plink.txt >plink-run.log
+if cmp -s result.txt result-plink.txt; then
+  echo "The PLINK 1 filesets in examples/plink give the same result."
+else
+  echo "The PLINK 1 filesets in examples/plink give a different result: compare $out/result-plink.txt" >&2
+  exit 1
+fi

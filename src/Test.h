@@ -33,6 +33,7 @@
 #include "BaseClass.h"
 #include "Matrix.h"
 #include "MemoryClass.h"
+#include "formats/TextInput.h"
 #include "statistic.h"
 
 // One individual of a data set.
@@ -223,6 +224,8 @@ class CTest : public virtual BaseClass {
   int designColumns = 0;
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
+  // The open .ped or .map, plain or gzip-compressed.
+  ombra::TextInput textInput;
   // Individuals whose genotypes were counted into the markers' allele2Count:
   // the divisor that turns a count into a frequency for missing genotypes.
   int alleleCountBase = 0;
@@ -349,8 +352,14 @@ class CTest : public virtual BaseClass {
   void prepareTraitTerms();
 
   // Reader helpers (TestReaders.cpp).
-  void readMarkers(const std::string& path, bool bim, std::vector<Marker>& list);
+  void readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list);
   void alignUnrelatedBinarySet(const std::string& bimPath);
+  // Turns the unrelated set's codes, made against its own markers `own`
+  // (read from `name`), to the shared markers, and counts them.
+  void alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name);
+  // Reads the PLINK 1 fileset `prefix` as the family or the unrelated set
+  // (formats/PlinkSetLoad.cpp).
+  void loadPlinkSet(const std::string& prefix, bool unrelated);
   Indi makeIndividual(int seq) const;
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);

@@ -59,10 +59,10 @@ std::string bimAllele(std::string_view field) { return field == "0" ? std::strin
 
 bool CTest::readMapFile(std::string path, int mapColumns) {
   requireFile(*this, path);
-  OpenFile(inputStream, path);
+  std::istream& in = textInput.open(*this, inputStream, path);
   std::cout << "Reading snp map: " << path << " ...\n";
   const bool bim = mapColumns == 6;
-  readMarkers(path, bim, markers);
+  readMarkers(in, path, bim, markers);
   // A new marker list starts its allele counts afresh.
   alleleCountBase = 0;
   bimCountPending = bim;
@@ -71,11 +71,11 @@ bool CTest::readMapFile(std::string path, int mapColumns) {
   return true;
 }
 
-// Reads the map lines of the open input stream into `list`.
-void CTest::readMarkers(const std::string& path, bool bim, std::vector<Marker>& list) {
+// Reads the map lines of `in` into `list`.
+void CTest::readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list) {
   list.clear();
   const size_t needed = bim ? 7 : 4;
-  ombra::LineReader reader(inputStream, size_t{1} << 20);
+  ombra::LineReader reader(in, size_t{1} << 20);
   std::string_view line;
   while (reader.next(line)) {
     if (line.empty()) continue;
@@ -128,7 +128,7 @@ void CTest::tallyTrait(const std::string& trait) {
 bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
                          bool unrelated) {
   requireFile(*this, path);
-  OpenFile(inputStream, path);
+  std::istream& in = textInput.open(*this, inputStream, path);
   std::cout << "Reading pedigree: " << path << " ...\n";
   rows.clear();
   peds.clear();
@@ -143,7 +143,7 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
   const double rowLength = rowBytes(static_cast<long>(markers.size()));
   double memoryLeft = binary ? 0 : ombra::availableMemoryBytes();
   int seq = 0;
-  ombra::LineReader reader(inputStream);
+  ombra::LineReader reader(in);
   std::string_view line;
   while (reader.next(line)) {
     if (line.empty()) continue;
@@ -372,12 +372,16 @@ void CTest::alignUnrelatedBinarySet(const std::string& bimPath) {
   if (!fileExists(bimPath)) return;
   OpenFile(inputStream, bimPath);
   std::vector<Marker> own;
-  readMarkers(bimPath, true, own);
+  readMarkers(inputStream, bimPath, true, own);
+  alignUnrelatedMarkers(own, bimPath);
+}
+
+void CTest::alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name) {
   const bool sameSnps = own.size() == markers.size() &&
                         std::equal(own.begin(), own.end(), markers.begin(),
                                    [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; });
   if (!sameSnps) {
-    ombra::stopRun("The snps of " + bimPath + " are not the snps of the family dataset, in the same order.\n");
+    ombra::stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
   }
   std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))), 0);
   for (size_t s = 0; s < markers.size(); ++s) {

@@ -6,6 +6,9 @@
 #include <new>
 
 #include "Test.h"
+#include "formats/PlinkBed.h"
+#include "formats/PlinkBedWriter.h"
+#include "formats/TextInput.h"
 
 namespace {
 
@@ -41,7 +44,8 @@ const char* const kUsage =
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
-  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads, kUnknown
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
+  kMakePlinkBed, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -49,7 +53,7 @@ Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
-                                       "--adjustment", "--threads"};
+                                       "--adjustment", "--threads", "--make-plink-bed"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -115,6 +119,8 @@ struct CTest::DataSelection {
   bool familyTextGiven = false, unrelatedTextGiven = false;
   bool familyBinaryGiven = false, unrelatedBinaryGiven = false;
   bool makeBedGiven = false, recodeGiven = false;
+  bool makePlinkBedGiven = false;
+  std::string plinkBedPrefix;
 
   bool familyGiven() const { return familyTextGiven || familyBinaryGiven; }
   bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven; }
@@ -189,6 +195,7 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kPcaMethod: pcaMethod = parsePcaMethod(value); break;
       case Option::kAdjustment: adjustment = parseAdjustment(value); break;
       case Option::kThreads: Matrix::setSvdThreads(parseThreads(value)); break;
+      case Option::kMakePlinkBed: s.plinkBedPrefix = value; s.makePlinkBedGiven = true; break;
       case Option::kUnknown: break;
     }
   }
@@ -202,7 +209,10 @@ void CTest::checkOptions(const DataSelection& s) {
   if (s.makeBedGiven && s.recodeGiven) {
     ombra::stopRun("The option --make-bed and --recode can not be use together.\n");
   }
-  if ((s.makeBedGiven || s.recodeGiven) && s.familyGiven() && s.unrelatedGiven()) {
+  if (s.makePlinkBedGiven && (s.makeBedGiven || s.recodeGiven)) {
+    ombra::stopRun("The option --make-plink-bed can not be used together with --make-bed or --recode.\n");
+  }
+  if ((s.makeBedGiven || s.recodeGiven || s.makePlinkBedGiven) && s.familyGiven() && s.unrelatedGiven()) {
     ombra::stopRun(
         "When recoding the original data, only one datset can be used, either family dataset, or nrelated "
         "dataset.\n");
@@ -212,17 +222,21 @@ void CTest::checkOptions(const DataSelection& s) {
 // Family set first, then unrelated; a set's binary form wins over its text
 // form. The markers come from the family set's map when it yields any.
 void CTest::loadDataSets(const DataSelection& s) {
-  if (s.familyBinaryGiven) {
+  if (s.familyBinaryGiven && ombra::isPlinkFileset(s.familyBinary)) {
+    loadPlinkSet(s.familyBinary, false);
+  } else if (s.familyBinaryGiven) {
     const std::string& p = s.familyBinary;
     if (fileExists(p + ".bim")) readMapFile(p + ".bim", 6);
     readPedigree(p + ".fam", familyPeds, familyRows, true, false);
     readGenotype(p + ".bed", familyRows, false);
   } else if (s.familyTextGiven) {
-    const std::string& p = s.familyText;
-    if (fileExists(p + ".map")) readMapFile(p + ".map", 4);
-    readPedigree(p + ".ped", familyPeds, familyRows, false, false);
+    const std::string map = ombra::textInputPath(s.familyText, ".map");
+    if (fileExists(map)) readMapFile(map, 4);
+    readPedigree(ombra::textInputPath(s.familyText, ".ped"), familyPeds, familyRows, false, false);
   }
-  if (s.unrelatedBinaryGiven) {
+  if (s.unrelatedBinaryGiven && ombra::isPlinkFileset(s.unrelatedBinary)) {
+    loadPlinkSet(s.unrelatedBinary, true);
+  } else if (s.unrelatedBinaryGiven) {
     const std::string& q = s.unrelatedBinary;
     const bool sharedMarkers = !markers.empty();
     if (!sharedMarkers) readMapFile(q + ".bim", 6);
@@ -231,8 +245,8 @@ void CTest::loadDataSets(const DataSelection& s) {
     if (sharedMarkers) alignUnrelatedBinarySet(q + ".bim");
   } else if (s.unrelatedTextGiven) {
     const std::string& q = s.unrelatedText;
-    if (markers.empty()) readMapFile(q + ".map", 4);
-    readPedigree(q + ".ped", unrelatedPeds, unrelatedRows, false, true);
+    if (markers.empty()) readMapFile(ombra::textInputPath(q, ".map"), 4);
+    readPedigree(ombra::textInputPath(q, ".ped"), unrelatedPeds, unrelatedRows, false, true);
   }
 }
 
@@ -255,8 +269,11 @@ void CTest::checkRowsFitMarkers() {
 void CTest::recode(const DataSelection& s) {
   std::vector<Pedigree>& peds = s.familyGiven() ? familyPeds : unrelatedPeds;
   std::vector<Index>& rows = s.familyGiven() ? familyRows : unrelatedRows;
-  if (s.recodeGiven || s.makeBedGiven) {
-    if (s.recodeGiven) {
+  if (s.recodeGiven || s.makeBedGiven || s.makePlinkBedGiven) {
+    if (s.makePlinkBedGiven) {
+      std::cout << "Coding PLINK 1 binary fileset ...\n";
+      ombra::writePlinkFileset(s.plinkBedPrefix, markers, peds, rows);
+    } else if (s.recodeGiven) {
       RecodeGenotypeTextFormat(peds, rows);
     } else {
       RecodeGenotypeBinaryFormat(peds, rows);

@@ -1,0 +1,100 @@
+#include "formats/PlinkBedWriter.h"
+
+#include <algorithm>
+#include <fstream>
+#include <string_view>
+
+#include "BaseClass.h"
+#include "formats/PlinkBed.h"
+#include "formats/SourceLoader.h"
+
+namespace ombra {
+
+namespace {
+
+const std::string kUnknownAllele = "0";
+
+const std::string& alleleText(const std::string& allele) { return allele.empty() ? kUnknownAllele : allele; }
+
+// A full disk or a failing device shows in the stream's state after close.
+void closeChecked(std::ofstream& file, const std::string& path) {
+  file.close();
+  if (!file) stopRun("Writing " + path + " failed (is the disk full?).\n");
+}
+
+void writeBim(BaseClass& files, const std::string& path, const std::vector<Marker>& markers) {
+  std::ofstream file;
+  files.CreateFile(file, path);
+  {
+    BufferedWriter out(file);
+    for (const Marker& marker : markers) {
+      for (const std::string* field : {&marker.chr, &marker.snpId}) {
+        out.put(*field);
+        out.put('\t');
+      }
+      out.put("0\t");
+      out.put(std::to_string(marker.position));
+      out.put('\t');
+      out.put(alleleText(marker.allele1));
+      out.put('\t');
+      out.put(alleleText(marker.allele2));
+      out.endLine();
+    }
+  }
+  closeChecked(file, path);
+}
+
+void writeFam(BaseClass& files, const std::string& path, const std::vector<Pedigree>& peds) {
+  std::ofstream file;
+  files.CreateFile(file, path);
+  {
+    BufferedWriter out(file);
+    for (const Pedigree& pedigree : peds) {
+      for (const Indi& person : pedigree.members) {
+        for (const std::string* field : {&pedigree.famId, &person.indId, &person.fatherId, &person.motherId,
+                                         &person.sex}) {
+          out.put(*field);
+          out.put(' ');
+        }
+        out.put(person.trait);
+        out.endLine();
+      }
+    }
+  }
+  closeChecked(file, path);
+}
+
+void writeBed(BaseClass& files, const std::string& path, size_t snps, const std::vector<const unsigned char*>& order) {
+  std::ofstream file;
+  files.CreateFile(file, path, std::ios_base::binary);
+  {
+    BufferedWriter out(file);
+    out.put(std::string_view(reinterpret_cast<const char*>(kPlinkBedMagic.data()), kPlinkBedMagic.size()));
+    const size_t perBlock = snpsPerBlock(order.size());
+    const size_t stride = columnBytes(order.size());
+    std::vector<unsigned char> block(perBlock * stride);
+    for (size_t first = 0; first < snps && stride > 0; first += perBlock) {
+      const size_t count = std::min(perBlock, snps - first);
+      rowsToColumns(order, first, count, block.data());
+      ombraColumnsToPlink(block.data(), count, order.size());
+      out.put(std::string_view(reinterpret_cast<const char*>(block.data()), count * stride));
+    }
+  }
+  closeChecked(file, path);
+}
+
+}  // namespace
+
+void writePlinkFileset(const std::string& prefix, const std::vector<Marker>& markers,
+                       const std::vector<Pedigree>& peds, const std::vector<Index>& rows) {
+  BaseClass files;
+  writeBim(files, prefix + ".bim", markers);
+  writeFam(files, prefix + ".fam", peds);
+  std::vector<const unsigned char*> order;
+  for (const Pedigree& pedigree : peds) {
+    for (const Indi& person : pedigree.members) order.push_back(rows[static_cast<size_t>(person.seq)].geno);
+  }
+  writeBed(files, prefix + ".bed", markers.size(), order);
+}
+
+}  // namespace ombra

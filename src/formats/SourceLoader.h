@@ -1,0 +1,36 @@
+// Moving genotype codes between a source's SNP-major blocks and the
+// individual-major rows of the genotype store (Test.h), a block of SNPs at a
+// time, through 256-entry byte tables.
+#ifndef OMBRA_FORMATS_SOURCELOADER_H
+#define OMBRA_FORMATS_SOURCELOADER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "MemoryClass.h"
+#include "formats/GenotypeSource.h"
+
+namespace ombra {
+
+// Replaces `rows` with one row per individual of `source` (seq = its
+// position in the source's sample order), each a block of `tracker` of
+// rowBytes(M) bytes for the source's M markers, filled from its blocks in
+// increasing SNP order. Stops the run when the rows would not fit in memory.
+void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Index>& rows);
+
+// Fills `out` with SNPs first .. first + count - 1 of `rows` (rows of at
+// least first + count SNPs, one per individual in the order given) as a
+// SNP-major block in GenotypeSource's layout. `first` is a multiple of 4, so
+// that the block starts at a byte of every row.
+void rowsToColumns(const std::vector<const unsigned char*>& rows, size_t first, size_t count, unsigned char* out);
+
+// Copies of allele2 in `bytes` packed codes (missing codes count 0).
+uint64_t allele2Copies(const unsigned char* codes, size_t bytes);
+
+// SNPs per block for `samples` individuals: a multiple of 4 whose block
+// stays within a few megabytes (at least 4).
+size_t snpsPerBlock(size_t samples);
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_SOURCELOADER_H
