@@ -49,6 +49,7 @@ struct Indi {
   bool pcaLoaded = false;   // a PCA file line gave this individual its scores
   int seq = 0;              // position of the individual's row in its data set's row list
   bool inPca = true;        // used to compute the components
+  std::vector<double> covariates;  // per covariate column; not-a-number where missing
 };
 
 // The individuals that share one family ID, in file order.
@@ -215,6 +216,20 @@ class CTest : public virtual BaseClass {
   PcaMethod pcaMethod = PcaMethod::kAuto;
   // Option "--adjustment".
   Adjustment adjustment = Adjustment::kIntercept;
+  // Study design (TestDesign.cpp): options --covar, --covar-name, --pheno,
+  // --pheno-name, and the names of the covariate columns every
+  // individual's `covariates` holds.
+  std::string covariateFile;
+  std::vector<std::string> covariateRequest;
+  std::string phenotypeFile;
+  std::string phenotypeName;
+  std::vector<std::string> covariateNames;
+  bool missingTraitGiven = false;  // option --mt
+  // Replaces the traits by the phenotype file's and gives every individual
+  // its covariates, when the options ask for them.
+  void applyStudyDesign();
+  void applyPhenotype();
+  void attachCovariates();
   // Per marker, the mean dosage of the called genotypes of every loaded
   // individual: a missing genotype's value under kIntercept. Filled by
   // computeMeanDosages once the data sets are loaded.
@@ -335,6 +350,8 @@ class CTest : public virtual BaseClass {
   int allocateScores();
   void obtainComponents();
   void collectTestedIndividuals();
+  void fillDesign();
+  std::vector<size_t> independentCovariates(size_t leading) const;
   void buildProjection();
   void testEverySnp(double* coefficients);
   // The test on blocks of SNPs shared out between threads (TestBlocks.cpp):

@@ -28,13 +28,13 @@ void appendFormatted(std::string& out, const char* format, double value) {
 }  // namespace
 
 void CTest::Test() {
-  const int slots = allocateScores();
-  double* coefficients = nullptr;
-  doubleTracker.Vector(coefficients, slots + 1);  // the scores and the constant
+  allocateScores();
   if (adjustment == Adjustment::kIntercept) computeMeanDosages();
   obtainComponents();
 
   collectTestedIndividuals();
+  double* coefficients = nullptr;
+  doubleTracker.Vector(coefficients, std::max(designColumns, 1));
   buildProjection();
   cal_betaa_formula(coefficients, true);
 
@@ -90,9 +90,19 @@ void CTest::collectTestedIndividuals() {
   tested.clear();
   testedRows.clear();
   familyEntryEnd.clear();
+  size_t leftOut = 0;
+  // Individuals without a trait take no part; neither do those missing a
+  // covariate, who are counted.
+  auto takes = [&](const Indi& person) {
+    if (person.trait == missingTrait) return false;
+    const bool complete = std::none_of(person.covariates.begin(), person.covariates.end(),
+                                       [](double value) { return std::isnan(value); });
+    leftOut += complete ? 0 : 1;
+    return complete;
+  };
   for (Pedigree& pedigree : familyPeds) {
     for (Indi& person : pedigree.members) {
-      if (person.trait == missingTrait) continue;
+      if (!takes(person)) continue;
       tested.push_back(&person);
       testedRows.push_back(familyRows[static_cast<size_t>(person.seq)].geno);
     }
@@ -101,25 +111,82 @@ void CTest::collectTestedIndividuals() {
   testedFamilyCount = tested.size();
   for (Pedigree& pedigree : unrelatedPeds) {
     for (Indi& person : pedigree.members) {
-      if (person.trait == missingTrait) continue;
+      if (!takes(person)) continue;
       tested.push_back(&person);
       testedRows.push_back(unrelatedRows[static_cast<size_t>(person.seq)].geno);
     }
   }
+  if (leftOut > 0) {
+    std::cout << leftOut << " individuals with a trait are left out of the test for a missing covariate.\n";
+    if (tested.empty()) ombra::stopRun("There is no individual to test: every individual with a trait misses a covariate.\n");
+  }
+  fillDesign();
+}
+
+// The design: the constant (first, so that the legacy design is the same
+// matrix without its first column), the scores, then the covariates that
+// add a direction to them over the tested individuals.
+void CTest::fillDesign() {
   const size_t count = static_cast<size_t>(pcaCount);
   const size_t n = tested.size();
-  // The constant comes first, so that the legacy design is the same matrix
-  // without its first column.
   const size_t first = adjustment == Adjustment::kIntercept ? 1 : 0;
-  designColumns = static_cast<int>(first + count);
-  design.assign((first + count) * n, 0.0);
+  const std::vector<size_t> kept = independentCovariates(first + count);
+  const size_t columns = first + count + kept.size();
+  designColumns = static_cast<int>(columns);
+  design.assign(columns * n, 0.0);
   traitResiduals.resize(n);
   genoResiduals.resize(n);
   for (size_t h = 0; h < n; ++h) {
     if (first == 1) design[h] = 1.0;
     for (size_t k = 0; k < count; ++k) design[(first + k) * n + h] = tested[h]->pcs[k];
+    for (size_t c = 0; c < kept.size(); ++c) design[(first + count + c) * n + h] = tested[h]->covariates[kept[c]];
     traitResiduals[h] = tested[h]->traitValue;
   }
+}
+
+// The covariates, in order, that are not constant or a linear combination
+// of the design's first `leading` columns and the covariates kept before
+// them; each one left out is reported by name.
+std::vector<size_t> CTest::independentCovariates(size_t leading) const {
+  std::vector<size_t> kept;
+  if (covariateNames.empty()) return kept;
+  const size_t n = tested.size();
+  std::vector<std::vector<double>> basis;  // orthonormal, over the tested entries
+  auto addDirection = [&](std::vector<double> v) {
+    double before = 0;
+    for (double x : v) before += x * x;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const std::vector<double>& q : basis) {
+        double dot = 0;
+        for (size_t h = 0; h < n; ++h) dot += q[h] * v[h];
+        for (size_t h = 0; h < n; ++h) v[h] -= dot * q[h];
+      }
+    }
+    double after = 0;
+    for (double x : v) after += x * x;
+    if (!(after > 1e-18 * before) || after == 0) return false;
+    for (double& x : v) x /= std::sqrt(after);
+    basis.push_back(std::move(v));
+    return true;
+  };
+  const bool intercept = adjustment == Adjustment::kIntercept;
+  for (size_t k = 0; k < leading; ++k) {
+    std::vector<double> column(n);
+    for (size_t h = 0; h < n; ++h) column[h] = intercept && k == 0 ? 1.0 : tested[h]->pcs[k - (intercept ? 1 : 0)];
+    addDirection(std::move(column));
+  }
+  for (size_t c = 0; c < covariateNames.size(); ++c) {
+    std::vector<double> column(n);
+    for (size_t h = 0; h < n; ++h) column[h] = tested[h]->covariates[c];
+    if (addDirection(std::move(column))) {
+      kept.push_back(c);
+    } else {
+      std::cout << "The covariate " << covariateNames[c]
+                << " is constant or a linear combination of the other columns of the design among the tested "
+                   "individuals; it is left out.\n";
+    }
+  }
+  return kept;
 }
 
 // projectionMatrix = (X'X)^-1 X', X holding the design of the tested

@@ -45,7 +45,7 @@ const char* const kUsage =
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
-  kMakePlinkBed, kUnknown
+  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -53,7 +53,8 @@ Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
-                                       "--adjustment", "--threads", "--make-plink-bed"};
+                                       "--adjustment", "--threads", "--make-plink-bed",
+                                       "--covar", "--covar-name", "--pheno", "--pheno-name"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -76,6 +77,19 @@ PcaMethod parsePcaMethod(const std::string& value) {
   if (value == "auto") return PcaMethod::kAuto;
   if (value == "approx") return PcaMethod::kApprox;
   ombra::stopRun("The option --pca-method takes exact, fast, approx or auto.\n");
+}
+
+// A comma-separated list of names, none of them empty.
+std::vector<std::string> splitNames(const std::string& value, const char* option) {
+  std::vector<std::string> names;
+  size_t begin = 0;
+  while (true) {
+    const size_t end = value.find(',', begin);
+    names.push_back(value.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    if (names.back().empty()) ombra::stopRun(std::string("The option ") + option + " takes names separated by commas.\n");
+    if (end == std::string::npos) return names;
+    begin = end + 1;
+  }
 }
 
 // "--threads": a whole number of at least 1, written as such.
@@ -148,6 +162,7 @@ void CTest::StartUp(int argc, char** argv) {
     markers.clear();
     loadDataSets(selection);
     checkRowsFitMarkers();
+    applyStudyDesign();
     recode(selection);
     checkSomethingToTest(*this);
 
@@ -188,7 +203,7 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kLoadPca: loadPCA = true; pcaFileName = value; break;
       case Option::kResult: resultFileGiven = true; resultFileName = value; break;
       case Option::kAdditive: recodeAdditive = true; additivePrefix = value; break;
-      case Option::kMissingTrait: missingTrait = value; break;
+      case Option::kMissingTrait: missingTrait = value; missingTraitGiven = true; break;
       case Option::kMakeBed: recodePrefix = value; s.makeBedGiven = true; break;
       case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
       case Option::kPcaSnpList: pcaSnpListFile = value; break;
@@ -196,6 +211,10 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kAdjustment: adjustment = parseAdjustment(value); break;
       case Option::kThreads: Matrix::setSvdThreads(parseThreads(value)); break;
       case Option::kMakePlinkBed: s.plinkBedPrefix = value; s.makePlinkBedGiven = true; break;
+      case Option::kCovar: covariateFile = value; break;
+      case Option::kCovarName: covariateRequest = splitNames(value, "--covar-name"); break;
+      case Option::kPheno: phenotypeFile = value; break;
+      case Option::kPhenoName: phenotypeName = value; break;
       case Option::kUnknown: break;
     }
   }
