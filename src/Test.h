@@ -112,6 +112,9 @@ class CTest : public virtual BaseClass {
   bool readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
                     bool unrelated);
   bool readGenotype(std::string path, std::vector<Index>& rows, bool unrelated);
+  // A VCF/BCF data set: PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and
+  // .vcf (src/formats/VcfDataSet.cpp).
+  bool readVcfSet(const std::string& prefix, bool unrelated);
   // Codes the allele fields of the current pedigree line into a new row and
   // appends it; false (no row) after printing a genotype error.
   bool codingGenotype(std::vector<Index>& rows, int seq);
@@ -300,6 +303,9 @@ class CTest : public virtual BaseClass {
   // Reader helpers (TestReaders.cpp).
   void readMarkers(const std::string& path, bool bim, std::vector<Marker>& list);
   void alignUnrelatedBinarySet(const std::string& bimPath);
+  // Turns the unrelated set's codes, made against `own` (read from
+  // `source`), to count the shared markers' second alleles.
+  void alignUnrelatedSet(const std::vector<Marker>& own, const std::string& source);
   Indi makeIndividual(int seq) const;
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);

@@ -373,11 +373,15 @@ void CTest::alignUnrelatedBinarySet(const std::string& bimPath) {
   OpenFile(inputStream, bimPath);
   std::vector<Marker> own;
   readMarkers(bimPath, true, own);
+  alignUnrelatedSet(own, bimPath);
+}
+
+void CTest::alignUnrelatedSet(const std::vector<Marker>& own, const std::string& source) {
   const bool sameSnps = own.size() == markers.size() &&
                         std::equal(own.begin(), own.end(), markers.begin(),
                                    [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; });
   if (!sameSnps) {
-    ombra::stopRun("The snps of " + bimPath + " are not the snps of the family dataset, in the same order.\n");
+    ombra::stopRun("The snps of " + source + " are not the snps of the family dataset, in the same order.\n");
   }
   std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))), 0);
   for (size_t s = 0; s < markers.size(); ++s) {

@@ -40,14 +40,16 @@ const char* const kUsage =
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
-  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kUnknown
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kFamilyVcf,
+  kUnrelatedVcf, kUnknown
 };
 
 // Option words in the order they are compared.
 Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method"};
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                                       "--vf", "--vi"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -97,9 +99,11 @@ struct CTest::DataSelection {
   bool familyTextGiven = false, unrelatedTextGiven = false;
   bool familyBinaryGiven = false, unrelatedBinaryGiven = false;
   bool makeBedGiven = false, recodeGiven = false;
+  std::string familyVcf, unrelatedVcf;
+  bool familyVcfGiven = false, unrelatedVcfGiven = false;
 
-  bool familyGiven() const { return familyTextGiven || familyBinaryGiven; }
-  bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven; }
+  bool familyGiven() const { return familyTextGiven || familyBinaryGiven || familyVcfGiven; }
+  bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven || unrelatedVcfGiven; }
 };
 
 bool compare(myclass const& a, myclass const& b) { return a.value > b.value; }
@@ -169,6 +173,8 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
       case Option::kPcaSnpList: pcaSnpListFile = value; break;
       case Option::kPcaMethod: pcaMethod = parsePcaMethod(value); break;
+      case Option::kFamilyVcf: s.familyVcf = value; s.familyVcfGiven = true; break;
+      case Option::kUnrelatedVcf: s.unrelatedVcf = value; s.unrelatedVcfGiven = true; break;
       case Option::kUnknown: break;
     }
   }
@@ -189,10 +195,13 @@ void CTest::checkOptions(const DataSelection& s) {
   }
 }
 
-// Family set first, then unrelated; a set's binary form wins over its text
-// form. The markers come from the family set's map when it yields any.
+// Family set first, then unrelated; a set's VCF form wins over its binary
+// form, which wins over its text form. The markers come from the family
+// set's map or VCF when it yields any.
 void CTest::loadDataSets(const DataSelection& s) {
-  if (s.familyBinaryGiven) {
+  if (s.familyVcfGiven) {
+    readVcfSet(s.familyVcf, false);
+  } else if (s.familyBinaryGiven) {
     const std::string& p = s.familyBinary;
     if (fileExists(p + ".bim")) readMapFile(p + ".bim", 6);
     readPedigree(p + ".fam", familyPeds, familyRows, true, false);
@@ -202,7 +211,9 @@ void CTest::loadDataSets(const DataSelection& s) {
     if (fileExists(p + ".map")) readMapFile(p + ".map", 4);
     readPedigree(p + ".ped", familyPeds, familyRows, false, false);
   }
-  if (s.unrelatedBinaryGiven) {
+  if (s.unrelatedVcfGiven) {
+    readVcfSet(s.unrelatedVcf, true);
+  } else if (s.unrelatedBinaryGiven) {
     const std::string& q = s.unrelatedBinary;
     const bool sharedMarkers = !markers.empty();
     if (!sharedMarkers) readMapFile(q + ".bim", 6);
