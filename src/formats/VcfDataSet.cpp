@@ -39,13 +39,13 @@ bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
 
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
   ombra::VcfSource source(path, namesInFileOrder(peds), famPath);
-  if (source.ignoredSamples() > 0) {
-    std::cout << source.ignoredSamples() << " samples of " << path << " are not in " << famPath
-              << " and are ignored.\n";
-  }
-  if (source.skippedRecords() > 0) {
-    std::cout << source.skippedRecords() << " records of " << path
-              << " are not biallelic SNPs or indels and are skipped.\n";
+  const size_t ignored = source.ignoredSamples();
+  if (ignored == 1) std::cout << "1 sample of " << path << " is not in " << famPath << " and is ignored.\n";
+  if (ignored > 1) std::cout << ignored << " samples of " << path << " are not in " << famPath << " and are ignored.\n";
+  const size_t skipped = source.skippedRecords();
+  if (skipped == 1) std::cout << "1 record of " << path << " is not a biallelic SNP or indel and is skipped.\n";
+  if (skipped > 1) {
+    std::cout << skipped << " records of " << path << " are not biallelic SNPs or indels and are skipped.\n";
   }
   ombra::loadRows(source, charTracker, rows);
 

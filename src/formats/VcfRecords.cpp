@@ -2,8 +2,8 @@
 
 #include <htslib/hts.h>
 #include <htslib/hts_log.h>
-#include <htslib/kseq.h>
-#include <htslib/kstring.h>
+#include <htslib/bgzf.h>
+#include <htslib/hfile.h>
 #include <htslib/vcf.h>
 
 #include <algorithm>
@@ -32,6 +32,21 @@ void requireEndMarker(htsFile* file, const std::string& path) {
   }
 }
 
+// What one character of a bare diploid call stands for: 0 or 1 ALT copies,
+// a missing allele, or anything else (left to the full GT parser).
+constexpr unsigned kMissing = 2;
+constexpr unsigned kOther = 4;
+const struct AlleleKinds {
+  unsigned char kind[256];
+  AlleleKinds() : kind() {
+    for (unsigned char& k : kind) k = kOther;
+    kind['0'] = 0;
+    kind['1'] = 1;
+    kind['.'] = kMissing;
+  }
+  unsigned operator[](unsigned char c) const { return kind[c]; }
+} kAlleleKind;
+
 // The position of a key in a FORMAT column, or -1.
 int keyIndex(std::string_view format, std::string_view key) {
   int index = 0;
@@ -47,13 +62,15 @@ int keyIndex(std::string_view format, std::string_view key) {
 }
 
 // Reads VCF text lines. The site columns are split in next(); the sample
-// columns only for the records whose genotypes are asked for.
+// columns only for the records whose genotypes are asked for. Lines are
+// found in large blocks of the decompressed text (htslib's own line reader
+// looks at one character at a time).
 class VcfTextReader : public VcfRecordReader {
  public:
-  VcfTextReader(std::string filePath, HtsFilePtr opened) : VcfRecordReader(std::move(filePath)), file(std::move(opened)) {
+  VcfTextReader(std::string filePath, HtsFilePtr opened)
+      : VcfRecordReader(std::move(filePath)), file(std::move(opened)), buffer(new char[capacity]) {
     readHeader();
   }
-  ~VcfTextReader() override { free(line.s); }
 
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
@@ -64,32 +81,79 @@ class VcfTextReader : public VcfRecordReader {
 
  private:
   // The next line without its line end; false at the end of the file.
-  bool nextLine();
+  bool nextLine(std::string_view& line);
+  // Reads more text after what is left of the buffer; false at the end.
+  bool refill();
   void readHeader();
+  [[noreturn]] void stopCutOff(int columns) const;
 
   HtsFilePtr file;
-  kstring_t line = KS_INITIALIZE;
+  size_t capacity = size_t{1} << 22;
+  std::unique_ptr<char[]> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool exhausted = false;
   long long lineNumber = 0;
   VcfSite current;
   const char* afterInfo = nullptr;  // start of the FORMAT column, or the line end
   const char* lineEnd = nullptr;
 };
 
-bool VcfTextReader::nextLine() {
-  const int length = hts_getline(file.get(), KS_SEP_LINE, &line);
-  if (length == -1) return false;
-  if (length < -1) {
+bool VcfTextReader::refill() {
+  if (exhausted) return false;
+  if (begin > 0) {
+    std::memmove(buffer.get(), buffer.get() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+  }
+  if (end == capacity) {
+    std::unique_ptr<char[]> larger(new char[capacity * 2]);
+    std::memcpy(larger.get(), buffer.get(), end);
+    buffer = std::move(larger);
+    capacity *= 2;
+  }
+  // htslib keeps a compressed file behind BGZF and a plain one behind hFILE.
+  char* into = buffer.get() + end;
+  // One BGZF block at a time, so that a corrupt block is reported after the
+  // last line read before it.
+  const size_t room = std::min<size_t>(capacity - end, size_t{1} << 16);
+  const ssize_t got = file->is_bgzf ? bgzf_read(file->fp.bgzf, into, room) : hread(file->fp.hfile, into, room);
+  if (got < 0) {
     stopRun("The file " + path + " cannot be read after line " + std::to_string(lineNumber) +
             ": it is corrupt or truncated.\n");
   }
+  if (got == 0) exhausted = true;
+  end += static_cast<size_t>(got);
+  return got > 0;
+}
+
+bool VcfTextReader::nextLine(std::string_view& line) {
+  size_t searched = begin;
+  while (true) {
+    const void* feed = std::memchr(buffer.get() + searched, '\n', end - searched);
+    if (feed != nullptr) {
+      const size_t at = static_cast<size_t>(static_cast<const char*>(feed) - buffer.get());
+      line = std::string_view(buffer.get() + begin, at - begin);
+      begin = at + 1;
+      break;
+    }
+    searched = end - begin;
+    if (!refill()) {
+      if (begin == end) return false;
+      line = std::string_view(buffer.get() + begin, end - begin);
+      begin = end;
+      break;
+    }
+    searched += begin;
+  }
   ++lineNumber;
-  if (line.l > 0 && line.s[line.l - 1] == '\r') line.s[--line.l] = '\0';
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return true;
 }
 
 void VcfTextReader::readHeader() {
-  while (nextLine()) {
-    const std::string_view header(line.s, line.l);
+  std::string_view header;
+  while (nextLine(header)) {
     if (header.compare(0, 2, "##") == 0) continue;
     if (header.compare(0, 6, "#CHROM") != 0) {
       stopRun("Line " + std::to_string(lineNumber) + " of " + path +
@@ -107,24 +171,26 @@ void VcfTextReader::readHeader() {
   stopRun("The file " + path + " has no #CHROM header line.\n");
 }
 
+void VcfTextReader::stopCutOff(int columns) const {
+  stopRun("Record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ") of " + path + " has " +
+          std::to_string(columns) + " columns, but a VCF record has at least 8: it is cut off.\n");
+}
+
 bool VcfTextReader::next(VcfSite& site) {
+  std::string_view line;
   do {
-    if (!nextLine()) return false;
-  } while (line.l == 0);
+    if (!nextLine(line)) return false;
+  } while (line.empty());
   ++recordNumber;
-  const char* p = line.s;
-  lineEnd = line.s + line.l;
+  const char* p = line.data();
+  lineEnd = line.data() + line.size();
   std::string_view columns[8];
   for (int c = 0; c < 8; ++c) {
     const void* tab = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
-    const char* end = tab != nullptr ? static_cast<const char*>(tab) : lineEnd;
-    if (c < 7 && end == lineEnd) {
-      current = VcfSite{};
-      stopRun("Record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ") of " + path +
-              " has " + std::to_string(c + 1) + " columns, but a VCF record has at least 8: it is cut off.\n");
-    }
-    columns[c] = std::string_view(p, static_cast<size_t>(end - p));
-    p = end == lineEnd ? lineEnd : end + 1;
+    const char* columnEnd = tab != nullptr ? static_cast<const char*>(tab) : lineEnd;
+    if (c < 7 && columnEnd == lineEnd) stopCutOff(c + 1);
+    columns[c] = std::string_view(p, static_cast<size_t>(columnEnd - p));
+    p = columnEnd == lineEnd ? lineEnd : columnEnd + 1;
   }
   afterInfo = p;
   current.chrom = columns[0];
@@ -161,6 +227,16 @@ void VcfTextReader::genotypes(unsigned char* codes) {
   const char* p = formatEnd + 1;
   const char* columnEnd = p;
   for (size_t c = 0; c < n; ++c) {
+    // Most columns are a bare call such as "0/1" and its tab.
+    if (gtIndex == 0 && c + 1 < n && lineEnd - p >= 4 && p[3] == '\t' && (p[1] == '/' || p[1] == '|')) {
+      const unsigned a = kAlleleKind[static_cast<unsigned char>(p[0])];
+      const unsigned b = kAlleleKind[static_cast<unsigned char>(p[2])];
+      if (((a | b) & kOther) == 0) {
+        codes[c] = static_cast<unsigned char>(((a | b) & kMissing) != 0 ? 3 : a + b);
+        p += 4;
+        continue;
+      }
+    }
     const void* found = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
     columnEnd = found != nullptr ? static_cast<const char*>(found) : lineEnd;
     if (columnEnd == lineEnd && c + 1 < n) {
@@ -284,7 +360,11 @@ std::unique_ptr<VcfRecordReader> VcfRecordReader::open(const std::string& path) 
   HtsFilePtr file(hts_open(path.c_str(), "r"));
   if (file == nullptr) stopRun("The file " + path + " cannot be opened as a VCF or BCF file.\n");
   const htsExactFormat format = hts_get_format(file.get())->format;
-  if (format != vcf && format != bcf) stopRun("The file " + path + " is not a VCF or BCF file.\n");
+  if (format != vcf && format != bcf) {
+    const bool compressed = hts_get_format(file.get())->compression != no_compression;
+    stopRun("The file " + path + " is not a VCF or BCF file" +
+            (compressed ? ", or its first compressed block is corrupt.\n" : ".\n"));
+  }
   requireEndMarker(file.get(), path);
   if (format == bcf) return std::make_unique<BcfReader>(path, std::move(file));
   return std::make_unique<VcfTextReader>(path, std::move(file));
