@@ -166,10 +166,7 @@ void VcfSource::decode(unsigned char* column, size_t snp) {
     column[seq >> 2] |= static_cast<unsigned char>(code << (6 - 2 * (seq & 3)));
     altCopies += code != 3 ? code : 0;
   }
-  if (snp == countedSnps) {
-    sites[snp].allele2Count = altCopies;
-    ++countedSnps;
-  }
+  sites[snp].allele2Count = altCopies;
 }
 
 }  // namespace ombra

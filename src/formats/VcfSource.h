@@ -69,7 +69,6 @@ class VcfSource : public GenotypeSource {
   size_t skipped = 0;
   std::unique_ptr<VcfRecordReader> reader;  // the genotype pass
   size_t nextSnp = 0;                       // marker whose record comes next in the genotype pass
-  size_t countedSnps = 0;                   // markers whose allele2Count is complete
   std::vector<unsigned char> codes;         // per sample column, of the current record
 };
 
