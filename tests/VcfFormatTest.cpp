@@ -278,7 +278,16 @@ TEST_F(VcfSmallSet, SampleMatchingStopsNamingTheIndividual) {
                             "ambiguous.fam"),
             std::string::npos)
       << result.out;
-  EXPECT_FALSE(dir.exists("absent.txt") || dir.exists("twice.txt") || dir.exists("ambiguous.txt"));
+  writeSet("joined", withColumns(vcfOf(kMap, kPed, byIid), {0, 1, 2, 3, 4, 5, 6, 7}, {"A_B_C"}),
+           famOf(kPed) + "A_B C 0 0 1 1\nA B_C 0 0 1 1\n");
+  result = run("joined");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("The sample A_B_C of joined.vcf is the family ID and individual ID, joined by _, of "
+                            "several individuals of joined.fam.\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_FALSE(dir.exists("absent.txt") || dir.exists("twice.txt") || dir.exists("ambiguous.txt") ||
+               dir.exists("joined.txt"));
 }
 
 // `vcf` with every sample column of every record replaced by `change(it)`.

@@ -201,9 +201,9 @@ bool VcfTextReader::next(VcfSite& site) {
   const std::string_view position = columns[1];
   long long value = 0;
   bool digits = !position.empty() && position.size() <= 18;
-  for (char c : position) {
-    digits = digits && c >= '0' && c <= '9';
-    value = value * 10 + (c - '0');
+  for (size_t k = 0; digits && k < position.size(); ++k) {
+    digits = position[k] >= '0' && position[k] <= '9';
+    value = value * 10 + (position[k] - '0');
   }
   if (!digits) {
     stopRun("Record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ") of " + path +

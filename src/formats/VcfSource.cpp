@@ -53,14 +53,16 @@ VcfSource::VcfSource(const std::string& filePath, const std::vector<SampleName>&
 
 void VcfSource::matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
                              const std::string& famPath) {
-  constexpr int kSeveral = -1;
+  constexpr int kSeveral = -2;  // an ID that several individuals share
   std::unordered_map<std::string, int> byIndId;
   std::unordered_map<std::string, int> byJoinedIds;
   for (size_t i = 0; i < individuals.size(); ++i) {
     const int seq = static_cast<int>(i);
     const auto added = byIndId.emplace(individuals[i].indId, seq);
     if (!added.second) added.first->second = kSeveral;
-    byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
+    // "A_B" "C" and "A" "B_C" join alike.
+    const auto joined = byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
+    if (!joined.second) joined.first->second = kSeveral;
   }
   std::vector<int> columnOfSeq(individuals.size(), -1);
   seqOfColumn.assign(names.size(), -1);
@@ -76,6 +78,10 @@ void VcfSource::matchSamples(const std::vector<std::string>& names, const std::v
     } else {
       const auto joined = byJoinedIds.find(names[c]);
       if (joined != byJoinedIds.end()) seq = joined->second;
+      if (seq == kSeveral) {
+        stopRun("The sample " + names[c] + " of " + path + " is the family ID and individual ID, joined by _, of "
+                "several individuals of " + famPath + ".\n");
+      }
     }
     if (seq < 0) {
       ++ignored;
