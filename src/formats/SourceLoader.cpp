@@ -1,6 +1,7 @@
 #include "formats/SourceLoader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace ombra {
@@ -15,24 +16,33 @@ size_t blockSnps(size_t samples) {
   return std::max<size_t>(4, snps / 4 * 4);
 }
 
+// The four codes of a column byte (individuals t = 0..3) moved to the top
+// bits of byte 3 - t of a word: shifted right by 2k, the codes of SNP k of a
+// group take their place in each individual's row byte.
+const struct SpreadTable {
+  uint32_t word[256];
+  SpreadTable() : word() {
+    for (unsigned b = 0; b < 256; ++b) {
+      for (unsigned t = 0; t < 4; ++t) word[b] |= ((b >> (6 - 2 * t)) & 3u) << (8 * (3 - t) + 6);
+    }
+  }
+} kSpread;
+
 // Moves the codes of SNPs first .. first + count - 1 (a SNP-major block,
-// first a multiple of 4) into the individual-major rows, four SNPs (one
-// byte of every row) at a time.
+// first a multiple of 4) into the individual-major rows, a tile of four
+// SNPs by four individuals at a time.
 void transposeBlock(const unsigned char* block, size_t samples, size_t first, size_t count, std::vector<Index>& rows) {
   const size_t column = columnBytes(samples);
+  const std::vector<unsigned char> absent(column, 0);  // SNPs past the block's end
   for (size_t j = 0; j < count; j += 4) {
-    const size_t group = std::min<size_t>(4, count - j);
     const unsigned char* columns[4];
-    for (size_t k = 0; k < 4; ++k) columns[k] = block + (j + std::min(k, group - 1)) * column;
+    for (size_t k = 0; k < 4; ++k) columns[k] = j + k < count ? block + (j + k) * column : absent.data();
     const size_t byte = (first + j) / 4;
-    for (size_t i = 0; i < samples; ++i) {
-      const unsigned shift = 2 * (3 - static_cast<unsigned>(i % 4));
-      unsigned packed = 0;
-      for (size_t k = 0; k < 4; ++k) {
-        const unsigned code = k < group ? (columns[k][i / 4] >> shift) & 3u : 0u;
-        packed = (packed << 2) | code;
-      }
-      rows[i].geno[byte] = static_cast<unsigned char>(packed);
+    for (size_t q = 0; q < column; ++q) {
+      const uint32_t word = kSpread.word[columns[0][q]] | kSpread.word[columns[1][q]] >> 2 |
+                            kSpread.word[columns[2][q]] >> 4 | kSpread.word[columns[3][q]] >> 6;
+      const size_t individuals = std::min<size_t>(4, samples - 4 * q);
+      for (size_t t = 0; t < individuals; ++t) rows[4 * q + t].geno[byte] = static_cast<unsigned char>(word >> (8 * (3 - t)));
     }
   }
 }

@@ -34,6 +34,20 @@ bool sameBases(std::string_view a, std::string_view b) {
 
 std::string nameOf(const SampleName& individual) { return individual.famId + " " + individual.indId; }
 
+// ALT copies in a byte of four codes, a missing code counting none.
+const struct AltCopies {
+  unsigned char count[256];
+  AltCopies() : count() {
+    for (unsigned b = 0; b < 256; ++b) {
+      for (unsigned slot = 0; slot < 4; ++slot) {
+        const unsigned code = (b >> (2 * slot)) & 3;
+        count[b] = static_cast<unsigned char>(count[b] + (code == 3 ? 0 : code));
+      }
+    }
+  }
+  unsigned operator[](unsigned b) const { return count[b]; }
+} kAltCopies;
+
 }  // namespace
 
 bool isBiallelicSnpOrIndel(const VcfSite& site) {
@@ -96,7 +110,9 @@ void VcfSource::matchSamples(const std::vector<std::string>& names, const std::v
     columnOfSeq[static_cast<size_t>(seq)] = static_cast<int>(c);
     seqOfColumn[c] = seq;
   }
+  inFileOrder = true;
   for (size_t i = 0; i < individuals.size(); ++i) {
+    inFileOrder = inFileOrder && columnOfSeq[i] == static_cast<int>(i);
     if (columnOfSeq[i] < 0) {
       stopRun("The individual " + nameOf(individuals[i]) + " of " + famPath + " is not a sample of " + path + ".\n");
     }
@@ -165,7 +181,18 @@ void VcfSource::advance() {
 void VcfSource::decode(unsigned char* column, size_t snp) {
   reader->genotypes(codes.data());
   unsigned altCopies = 0;
-  for (size_t c = 0; c < codes.size(); ++c) {
+  size_t done = 0;
+  if (inFileOrder) {
+    // The individuals are the first sample columns in order: four codes
+    // make one byte.
+    for (; done + 4 <= individualCount; done += 4) {
+      const unsigned char* four = codes.data() + done;
+      const unsigned packed = static_cast<unsigned>(four[0] << 6 | four[1] << 4 | four[2] << 2 | four[3]);
+      column[done / 4] = static_cast<unsigned char>(packed);
+      altCopies += kAltCopies[packed];
+    }
+  }
+  for (size_t c = inFileOrder ? done : 0; c < codes.size(); ++c) {
     const int seq = seqOfColumn[c];
     if (seq < 0) continue;
     const unsigned code = codes[c];

@@ -64,6 +64,7 @@ class VcfSource : public GenotypeSource {
   std::string path;
   size_t individualCount = 0;
   std::vector<int> seqOfColumn;  // per sample column: individual's seq, or -1
+  bool inFileOrder = false;      // individual i is sample column i, for every i
   std::vector<Marker> sites;
   size_t ignored = 0;
   size_t skipped = 0;
