@@ -175,6 +175,16 @@ TEST_F(VcfBadInput, CorruptAndTruncatedBgzipFiles) {
   dir.write("inside.vcf.gz", whole.substr(0, blocks[2] + 100));
   dir.write("inside.fam", kFam);
   expectStop("inside", "The file inside.vcf.gz ends without the end-of-file block of bgzip: it is truncated.\n");
+
+  // An ordinary gzip stream has no end-of-file block; its own end tells.
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && gzip -dc whole.vcf.gz | gzip -c > gzip.vcf.gz").c_str()), 0);
+  const std::string gzip = dir.read("gzip.vcf.gz");
+  dir.write("cut.vcf.gz", gzip.substr(0, gzip.size() / 2));
+  dir.write("cut.fam", kFam);
+  const RunResult cut = runOmbra(dir.path(), {"--vf", "cut", "--p", "0", "--out", "cut.txt"});
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.out.find("The file cut.vcf.gz cannot be read after line "), std::string::npos) << cut.out;
+  EXPECT_FALSE(dir.exists("cut.txt"));
 }
 
 TEST_F(VcfBadInput, BrokenBcfFiles) {
