@@ -61,6 +61,20 @@ int keyIndex(std::string_view format, std::string_view key) {
   return -1;
 }
 
+// Subfield `index` (separated by ':') of the sample column [column, end);
+// a null view when the column has fewer subfields.
+std::string_view subfield(const char* column, const char* end, int index) {
+  const char* field = column;
+  for (int k = 0; k < index; ++k) {
+    const void* colon = std::memchr(field, ':', static_cast<size_t>(end - field));
+    if (colon == nullptr) return std::string_view();
+    field = static_cast<const char*>(colon) + 1;
+  }
+  const void* colon = std::memchr(field, ':', static_cast<size_t>(end - field));
+  const char* fieldEnd = colon != nullptr ? static_cast<const char*>(colon) : end;
+  return std::string_view(field, static_cast<size_t>(fieldEnd - field));
+}
+
 // Reads VCF text lines. The site columns are split in next(); the sample
 // columns only for the records whose genotypes are asked for. Lines are
 // found in large blocks of the decompressed text (htslib's own line reader
@@ -243,18 +257,12 @@ void VcfTextReader::genotypes(unsigned char* codes) {
       stopAt("has " + std::to_string(c + 1) + " sample columns, but the header names " + std::to_string(n) +
              ": it is cut off");
     }
-    const char* gt = p;
-    for (int k = 0; k < gtIndex && gt != columnEnd; ++k) {
-      const void* colon = std::memchr(gt, ':', static_cast<size_t>(columnEnd - gt));
-      gt = colon != nullptr ? static_cast<const char*>(colon) + 1 : columnEnd;
-    }
-    const void* colon = std::memchr(gt, ':', static_cast<size_t>(columnEnd - gt));
-    const char* gtEnd = colon != nullptr ? static_cast<const char*>(colon) : columnEnd;
+    const std::string_view gt = subfield(p, columnEnd, gtIndex);
     // A sample may drop trailing FORMAT fields; a dropped GT is missing.
     GtProblem problem = GtProblem::kNone;
-    codes[c] = gtIndex > 0 && gt == columnEnd && gt[-1] != ':' ? 3 : gtCode(gt, gtEnd, problem);
+    codes[c] = gt.data() == nullptr ? 3 : gtCode(gt.data(), gt.data() + gt.size(), problem);
     if (problem != GtProblem::kNone) {
-      stopAt("has the genotype " + text(std::string_view(gt, static_cast<size_t>(gtEnd - gt))) + " for sample " +
+      stopAt("has the genotype " + text(gt) + " for sample " +
              samples[c] + ", " + gtProblemWords(problem));
     }
     p = columnEnd + 1;

@@ -48,6 +48,45 @@ const struct AltCopies {
   unsigned operator[](unsigned b) const { return count[b]; }
 } kAltCopies;
 
+// The individuals of a .fam by individual ID and by "FID_IID".
+class SampleIndex {
+ public:
+  explicit SampleIndex(const std::vector<SampleName>& individuals) {
+    for (size_t i = 0; i < individuals.size(); ++i) {
+      const int seq = static_cast<int>(i);
+      const auto added = byIndId.emplace(individuals[i].indId, seq);
+      if (!added.second) added.first->second = kSeveral;
+      // "A_B" "C" and "A" "B_C" join alike.
+      const auto joined = byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
+      if (!joined.second) joined.first->second = kSeveral;
+    }
+  }
+  // The seq of the individual whose individual ID is `name`, else of the one
+  // whose FID_IID is; -1 for none. Stops the run when several share it.
+  int find(const std::string& name, const std::string& path, const std::string& famPath) const {
+    const auto byId = byIndId.find(name);
+    if (byId != byIndId.end()) {
+      if (byId->second == kSeveral) {
+        stopRun("The sample " + name + " of " + path + " is the individual ID of several individuals of " + famPath +
+                "; name the samples FID_IID to tell them apart.\n");
+      }
+      return byId->second;
+    }
+    const auto joined = byJoinedIds.find(name);
+    if (joined == byJoinedIds.end()) return -1;
+    if (joined->second == kSeveral) {
+      stopRun("The sample " + name + " of " + path + " is the family ID and individual ID, joined by _, of several "
+              "individuals of " + famPath + ".\n");
+    }
+    return joined->second;
+  }
+
+ private:
+  static constexpr int kSeveral = -2;
+  std::unordered_map<std::string, int> byIndId;
+  std::unordered_map<std::string, int> byJoinedIds;
+};
+
 }  // namespace
 
 bool isBiallelicSnpOrIndel(const VcfSite& site) {
@@ -67,36 +106,11 @@ VcfSource::VcfSource(const std::string& filePath, const std::vector<SampleName>&
 
 void VcfSource::matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
                              const std::string& famPath) {
-  constexpr int kSeveral = -2;  // an ID that several individuals share
-  std::unordered_map<std::string, int> byIndId;
-  std::unordered_map<std::string, int> byJoinedIds;
-  for (size_t i = 0; i < individuals.size(); ++i) {
-    const int seq = static_cast<int>(i);
-    const auto added = byIndId.emplace(individuals[i].indId, seq);
-    if (!added.second) added.first->second = kSeveral;
-    // "A_B" "C" and "A" "B_C" join alike.
-    const auto joined = byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
-    if (!joined.second) joined.first->second = kSeveral;
-  }
+  const SampleIndex index(individuals);
   std::vector<int> columnOfSeq(individuals.size(), -1);
   seqOfColumn.assign(names.size(), -1);
   for (size_t c = 0; c < names.size(); ++c) {
-    int seq = -1;
-    const auto byId = byIndId.find(names[c]);
-    if (byId != byIndId.end()) {
-      seq = byId->second;
-      if (seq == kSeveral) {
-        stopRun("The sample " + names[c] + " of " + path + " is the individual ID of several individuals of " +
-                famPath + "; name the samples FID_IID to tell them apart.\n");
-      }
-    } else {
-      const auto joined = byJoinedIds.find(names[c]);
-      if (joined != byJoinedIds.end()) seq = joined->second;
-      if (seq == kSeveral) {
-        stopRun("The sample " + names[c] + " of " + path + " is the family ID and individual ID, joined by _, of "
-                "several individuals of " + famPath + ".\n");
-      }
-    }
+    const int seq = index.find(names[c], path, famPath);
     if (seq < 0) {
       ++ignored;
       continue;
