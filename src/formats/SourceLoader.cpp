@@ -66,7 +66,8 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<In
     rows.push_back(Index{static_cast<int>(i), reinterpret_cast<unsigned char*>(block)});
   }
   const size_t step = blockSnps(samples);
-  std::vector<unsigned char> codes(std::min(step, snps) * columnBytes(samples));
+  // Never empty, so that a source is always handed a real buffer.
+  std::vector<unsigned char> codes(std::max<size_t>(1, std::min(step, snps) * columnBytes(samples)));
   for (size_t first = 0; first < snps; first += step) {
     const size_t count = std::min(step, snps - first);
     source.readSnps(first, count, codes.data());
