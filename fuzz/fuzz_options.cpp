@@ -42,6 +42,14 @@ const std::vector<DataFile>& dataFiles() {
       {"bu.bim", "1 rs1 0 100 G A 3\n1 rs2 0 200 C T 3\n2 rs3 0 300 G A 2\n2 rs4 0 400 T C 2\n"},
       {"bu.fam", "U1 1 0 0 1 1\nU2 2 0 0 2 2\nU3 3 0 0 1 2\n"},
       {"bu.bed", bytes({0xA0, 0x6D, 0x05})},
+      // The family set again as a VCF, its samples named FID_IID.
+      {"vf.vcf",
+       "##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tF1_1\tF1_2\tF1_3\tF2_4\tF2_5\t"
+       "F2_6\n1\t100\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t0/1\t0/1\t1/1\t0/1\t1/1\n"
+       "1\t200\trs2\tC\tT\t.\t.\t.\tGT\t0/0\t0/1\t0/0\t1/1\t0/1\t0/1\n"
+       "2\t300\trs3\tG\tA\t.\t.\t.\tGT\t0/0\t0/1\t0/0\t1/1\t0/1\t0/1\n"
+       "2\t400\trs4\tT\tC\t.\t.\t.\tGT\t0/0\t0/0\t./.\t0/1\t1/1\t0/1\n"},
+      {"vf.fam", "F1 1 0 0 1 1\nF1 2 0 0 2 2\nF1 3 1 2 1 2\nF2 4 0 0 1 1\nF2 5 0 0 2 0\nF2 6 4 5 1 2\n"},
       {"list.txt", "rs2\nrs4\nrs9\n"},
       {"scores.pca",
        "F1\t1\t1\t1\t0.1\t0.2\t0.3\t\nF1\t2\t2\t1\t-0.1\t0.4\t0.1\t\nF1\t3\t2\t0\t0.3\t-0.2\t0.2\t\n"

@@ -7,6 +7,10 @@ command -v g++ >/dev/null || missing+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 ls /usr/lib/*/libopenblas.so >/dev/null 2>&1 || missing+=(libopenblas-dev)
 [ -f /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+[ -f /usr/include/htslib/vcf.h ] || missing+=(libhts-dev)
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+command -v bgzip >/dev/null || missing+=(tabix)
+command -v bcftools >/dev/null || missing+=(bcftools)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"

@@ -124,6 +124,9 @@ class CTest : public virtual BaseClass {
   bool readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
                     bool unrelated);
   bool readGenotype(std::string path, std::vector<Index>& rows, bool unrelated);
+  // A VCF/BCF data set: PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and
+  // .vcf (src/formats/VcfDataSet.cpp).
+  bool readVcfSet(const std::string& prefix, bool unrelated);
   // Codes the allele fields of the current pedigree line into a new row and
   // appends it; false (no row) after printing a genotype error.
   bool codingGenotype(std::vector<Index>& rows, int seq);

@@ -45,7 +45,7 @@ const char* const kUsage =
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
-  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kUnknown
+  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -54,7 +54,7 @@ Option optionOf(const std::string& word) {
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
                                        "--adjustment", "--threads", "--make-plink-bed",
-                                       "--covar", "--covar-name", "--pheno", "--pheno-name"};
+                                       "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -135,9 +135,11 @@ struct CTest::DataSelection {
   bool makeBedGiven = false, recodeGiven = false;
   bool makePlinkBedGiven = false;
   std::string plinkBedPrefix;
+  std::string familyVcf, unrelatedVcf;
+  bool familyVcfGiven = false, unrelatedVcfGiven = false;
 
-  bool familyGiven() const { return familyTextGiven || familyBinaryGiven; }
-  bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven; }
+  bool familyGiven() const { return familyTextGiven || familyBinaryGiven || familyVcfGiven; }
+  bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven || unrelatedVcfGiven; }
 };
 
 bool compare(myclass const& a, myclass const& b) { return a.value > b.value; }
@@ -215,6 +217,8 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kCovarName: covariateRequest = splitNames(value, "--covar-name"); break;
       case Option::kPheno: phenotypeFile = value; break;
       case Option::kPhenoName: phenotypeName = value; break;
+      case Option::kFamilyVcf: s.familyVcf = value; s.familyVcfGiven = true; break;
+      case Option::kUnrelatedVcf: s.unrelatedVcf = value; s.unrelatedVcfGiven = true; break;
       case Option::kUnknown: break;
     }
   }
@@ -238,10 +242,13 @@ void CTest::checkOptions(const DataSelection& s) {
   }
 }
 
-// Family set first, then unrelated; a set's binary form wins over its text
-// form. The markers come from the family set's map when it yields any.
+// Family set first, then unrelated; a set's VCF form wins over its binary
+// form, which wins over its text form. The markers come from the family
+// set's map or VCF when it yields any.
 void CTest::loadDataSets(const DataSelection& s) {
-  if (s.familyBinaryGiven && ombra::isPlinkFileset(s.familyBinary)) {
+  if (s.familyVcfGiven) {
+    readVcfSet(s.familyVcf, false);
+  } else if (s.familyBinaryGiven && ombra::isPlinkFileset(s.familyBinary)) {
     loadPlinkSet(s.familyBinary, false);
   } else if (s.familyBinaryGiven) {
     const std::string& p = s.familyBinary;
@@ -253,7 +260,9 @@ void CTest::loadDataSets(const DataSelection& s) {
     if (fileExists(map)) readMapFile(map, 4);
     readPedigree(ombra::textInputPath(s.familyText, ".ped"), familyPeds, familyRows, false, false);
   }
-  if (s.unrelatedBinaryGiven && ombra::isPlinkFileset(s.unrelatedBinary)) {
+  if (s.unrelatedVcfGiven) {
+    readVcfSet(s.unrelatedVcf, true);
+  } else if (s.unrelatedBinaryGiven && ombra::isPlinkFileset(s.unrelatedBinary)) {
     loadPlinkSet(s.unrelatedBinary, true);
   } else if (s.unrelatedBinaryGiven) {
     const std::string& q = s.unrelatedBinary;

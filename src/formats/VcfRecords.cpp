@@ -1,0 +1,442 @@
+#include "formats/VcfRecords.h"
+
+#include <htslib/hts.h>
+#include <htslib/hts_log.h>
+#include <htslib/bgzf.h>
+#include <htslib/hfile.h>
+#include <htslib/vcf.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "BaseClass.h"
+
+namespace ombra {
+
+namespace {
+
+struct HtsFileCloser {
+  void operator()(htsFile* file) const { hts_close(file); }
+};
+using HtsFilePtr = std::unique_ptr<htsFile, HtsFileCloser>;
+
+std::string text(std::string_view view) { return std::string(view); }
+
+// A bgzip file cut at a block boundary decompresses cleanly and would lose
+// its last records without a word: only the end-of-file block tells.
+void requireEndMarker(htsFile* file, const std::string& path) {
+  if (hts_get_format(file)->compression != bgzf) return;
+  if (hts_check_EOF(file) == 0) {
+    stopRun("The file " + path + " ends without the end-of-file block of bgzip: it is truncated.\n");
+  }
+}
+
+// What one character of a bare diploid call stands for: 0 or 1 ALT copies,
+// a missing allele, or anything else (left to the full GT parser).
+constexpr unsigned kMissing = 2;
+constexpr unsigned kOther = 4;
+const struct AlleleKinds {
+  unsigned char kind[256];
+  AlleleKinds() : kind() {
+    for (unsigned char& k : kind) k = kOther;
+    kind['0'] = 0;
+    kind['1'] = 1;
+    kind['.'] = kMissing;
+  }
+  unsigned operator[](unsigned char c) const { return kind[c]; }
+} kAlleleKind;
+
+// The position of a key in a FORMAT column, or -1.
+int keyIndex(std::string_view format, std::string_view key) {
+  int index = 0;
+  size_t start = 0;
+  while (start <= format.size()) {
+    size_t end = format.find(':', start);
+    if (end == std::string_view::npos) end = format.size();
+    if (format.substr(start, end - start) == key) return index;
+    ++index;
+    start = end + 1;
+  }
+  return -1;
+}
+
+// Subfield `index` (separated by ':') of the sample column [column, end);
+// a null view when the column has fewer subfields.
+std::string_view subfield(const char* column, const char* end, int index) {
+  const char* field = column;
+  for (int k = 0; k < index; ++k) {
+    const void* colon = std::memchr(field, ':', static_cast<size_t>(end - field));
+    if (colon == nullptr) return std::string_view();
+    field = static_cast<const char*>(colon) + 1;
+  }
+  const void* colon = std::memchr(field, ':', static_cast<size_t>(end - field));
+  const char* fieldEnd = colon != nullptr ? static_cast<const char*>(colon) : end;
+  return std::string_view(field, static_cast<size_t>(fieldEnd - field));
+}
+
+// Reads VCF text lines. The site columns are split in next(); the sample
+// columns only for the records whose genotypes are asked for. Lines are
+// found in large blocks of the decompressed text (htslib's own line reader
+// looks at one character at a time).
+class VcfTextReader : public VcfRecordReader {
+ public:
+  VcfTextReader(std::string filePath, HtsFilePtr opened)
+      : VcfRecordReader(std::move(filePath)), file(std::move(opened)), buffer(new char[capacity]) {
+    readHeader();
+  }
+
+  bool next(VcfSite& site) override;
+  void genotypes(unsigned char* codes) override;
+  std::string where() const override {
+    return "record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ", chromosome " +
+           text(current.chrom) + ", position " + std::to_string(current.position) + ") of " + path;
+  }
+
+ private:
+  // The next line without its line end; false at the end of the file.
+  bool nextLine(std::string_view& line);
+  // Reads more text after what is left of the buffer; false at the end.
+  bool refill();
+  void readHeader();
+  [[noreturn]] void stopCutOff(int columns) const;
+
+  HtsFilePtr file;
+  size_t capacity = size_t{1} << 22;
+  std::unique_ptr<char[]> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool exhausted = false;
+  long long lineNumber = 0;
+  VcfSite current;
+  const char* afterInfo = nullptr;  // start of the FORMAT column, or the line end
+  const char* lineEnd = nullptr;
+};
+
+bool VcfTextReader::refill() {
+  if (exhausted) return false;
+  if (begin > 0) {
+    std::memmove(buffer.get(), buffer.get() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+  }
+  if (end == capacity) {
+    std::unique_ptr<char[]> larger(new char[capacity * 2]);
+    std::memcpy(larger.get(), buffer.get(), end);
+    buffer = std::move(larger);
+    capacity *= 2;
+  }
+  // htslib keeps a compressed file behind BGZF and a plain one behind hFILE.
+  char* into = buffer.get() + end;
+  // One BGZF block at a time, so that a corrupt block is reported after the
+  // last line read before it.
+  const size_t room = std::min<size_t>(capacity - end, size_t{1} << 16);
+  const ssize_t got = file->is_bgzf ? bgzf_read(file->fp.bgzf, into, room) : hread(file->fp.hfile, into, room);
+  if (got < 0) {
+    stopRun("The file " + path + " cannot be read after line " + std::to_string(lineNumber) +
+            ": it is corrupt or truncated.\n");
+  }
+  if (got == 0) exhausted = true;
+  end += static_cast<size_t>(got);
+  return got > 0;
+}
+
+bool VcfTextReader::nextLine(std::string_view& line) {
+  size_t searched = begin;
+  while (true) {
+    const void* feed = std::memchr(buffer.get() + searched, '\n', end - searched);
+    if (feed != nullptr) {
+      const size_t at = static_cast<size_t>(static_cast<const char*>(feed) - buffer.get());
+      line = std::string_view(buffer.get() + begin, at - begin);
+      begin = at + 1;
+      break;
+    }
+    searched = end - begin;
+    if (!refill()) {
+      if (begin == end) return false;
+      line = std::string_view(buffer.get() + begin, end - begin);
+      begin = end;
+      break;
+    }
+    searched += begin;
+  }
+  ++lineNumber;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return true;
+}
+
+void VcfTextReader::readHeader() {
+  std::string_view header;
+  while (nextLine(header)) {
+    if (header.compare(0, 2, "##") == 0) continue;
+    if (header.compare(0, 6, "#CHROM") != 0) {
+      stopRun("Line " + std::to_string(lineNumber) + " of " + path +
+              " comes before the #CHROM header line but does not start with ##.\n");
+    }
+    std::vector<std::string_view> columns;
+    FieldSplitter("\t", false).split(header, columns, 0);
+    if (columns.size() < 8) {
+      stopRun("The #CHROM header line of " + path + " has " + std::to_string(columns.size()) +
+              " columns, but a VCF has at least 8.\n");
+    }
+    for (size_t c = 9; c < columns.size(); ++c) samples.emplace_back(columns[c]);
+    return;
+  }
+  stopRun("The file " + path + " has no #CHROM header line.\n");
+}
+
+void VcfTextReader::stopCutOff(int columns) const {
+  stopRun("Record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ") of " + path + " has " +
+          std::to_string(columns) + " columns, but a VCF record has at least 8: it is cut off.\n");
+}
+
+bool VcfTextReader::next(VcfSite& site) {
+  std::string_view line;
+  do {
+    if (!nextLine(line)) return false;
+  } while (line.empty());
+  ++recordNumber;
+  const char* p = line.data();
+  lineEnd = line.data() + line.size();
+  std::string_view columns[8];
+  for (int c = 0; c < 8; ++c) {
+    const void* tab = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
+    const char* columnEnd = tab != nullptr ? static_cast<const char*>(tab) : lineEnd;
+    if (c < 7 && columnEnd == lineEnd) stopCutOff(c + 1);
+    columns[c] = std::string_view(p, static_cast<size_t>(columnEnd - p));
+    p = columnEnd == lineEnd ? lineEnd : columnEnd + 1;
+  }
+  afterInfo = p;
+  current.chrom = columns[0];
+  current.id = columns[2];
+  current.ref = columns[3];
+  current.alt = columns[4];
+  current.altCount = columns[4] == "." ? 0 : 1 + static_cast<int>(std::count(columns[4].begin(), columns[4].end(), ','));
+  const std::string_view position = columns[1];
+  long long value = 0;
+  bool digits = !position.empty() && position.size() <= 18;
+  for (size_t k = 0; digits && k < position.size(); ++k) {
+    digits = position[k] >= '0' && position[k] <= '9';
+    value = value * 10 + (position[k] - '0');
+  }
+  if (!digits) {
+    stopRun("Record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ") of " + path +
+            " has the position " + text(position) + ", which is not a number.\n");
+  }
+  current.position = value;
+  site = current;
+  return true;
+}
+
+void VcfTextReader::genotypes(unsigned char* codes) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const void* tab = std::memchr(afterInfo, '\t', static_cast<size_t>(lineEnd - afterInfo));
+  if (tab == nullptr) stopAt("has no sample columns, but the header names " + std::to_string(n) + " samples");
+  const char* formatEnd = static_cast<const char*>(tab);
+  const std::string_view format(afterInfo, static_cast<size_t>(formatEnd - afterInfo));
+  const int gtIndex = keyIndex(format, "GT");
+  if (gtIndex < 0) stopAt("has no GT field (its FORMAT is " + text(format) + ")");
+
+  const char* p = formatEnd + 1;
+  const char* columnEnd = p;
+  for (size_t c = 0; c < n; ++c) {
+    // Most columns are a bare call such as "0/1" and its tab.
+    if (gtIndex == 0 && c + 1 < n && lineEnd - p >= 4 && p[3] == '\t' && (p[1] == '/' || p[1] == '|')) {
+      const unsigned a = kAlleleKind[static_cast<unsigned char>(p[0])];
+      const unsigned b = kAlleleKind[static_cast<unsigned char>(p[2])];
+      if (((a | b) & kOther) == 0) {
+        codes[c] = static_cast<unsigned char>(((a | b) & kMissing) != 0 ? 3 : a + b);
+        p += 4;
+        continue;
+      }
+    }
+    const void* found = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
+    columnEnd = found != nullptr ? static_cast<const char*>(found) : lineEnd;
+    if (columnEnd == lineEnd && c + 1 < n) {
+      stopAt("has " + std::to_string(c + 1) + " sample columns, but the header names " + std::to_string(n) +
+             ": it is cut off");
+    }
+    const std::string_view gt = subfield(p, columnEnd, gtIndex);
+    // A sample may drop trailing FORMAT fields; a dropped GT is missing.
+    GtProblem problem = GtProblem::kNone;
+    codes[c] = gt.data() == nullptr ? 3 : gtCode(gt.data(), gt.data() + gt.size(), problem);
+    if (problem != GtProblem::kNone) {
+      stopAt("has the genotype " + text(gt) + " for sample " +
+             samples[c] + ", " + gtProblemWords(problem));
+    }
+    p = columnEnd + 1;
+  }
+  if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
+}
+
+// Reads BCF records through htslib.
+class BcfReader : public VcfRecordReader {
+ public:
+  BcfReader(std::string filePath, HtsFilePtr opened) : VcfRecordReader(std::move(filePath)), file(std::move(opened)) {
+    header = bcf_hdr_read(file.get());
+    if (header == nullptr) stopRun("The header of " + path + " cannot be read: it is not a valid BCF header.\n");
+    for (int s = 0; s < bcf_hdr_nsamples(header); ++s) samples.emplace_back(header->samples[s]);
+    record = bcf_init();
+  }
+  ~BcfReader() override {
+    free(gt);
+    if (record != nullptr) bcf_destroy(record);
+    if (header != nullptr) bcf_hdr_destroy(header);
+  }
+
+  bool next(VcfSite& site) override;
+  void genotypes(unsigned char* codes) override;
+  std::string where() const override {
+    return "record " + std::to_string(recordNumber) + " (chromosome " + chrom + ", position " +
+           std::to_string(record->pos + 1) + ") of " + path;
+  }
+
+ private:
+  HtsFilePtr file;
+  bcf_hdr_t* header = nullptr;
+  bcf1_t* record = nullptr;
+  std::string chrom;
+  int32_t* gt = nullptr;
+  int gtCapacity = 0;
+};
+
+bool BcfReader::next(VcfSite& site) {
+  const int status = bcf_read(file.get(), header, record);
+  if (status == -1) return false;
+  ++recordNumber;
+  if (status < -1 || bcf_unpack(record, BCF_UN_STR) != 0) {
+    stopRun("Record " + std::to_string(recordNumber) + " of " + path + " cannot be read: the file is corrupt or truncated.\n");
+  }
+  const char* name = record->rid >= 0 && record->rid < header->n[BCF_DT_CTG] ? bcf_hdr_id2name(header, record->rid) : nullptr;
+  chrom = name != nullptr ? name : ".";
+  site.chrom = chrom;
+  site.position = record->pos + 1;
+  site.id = record->d.id != nullptr ? record->d.id : ".";
+  site.ref = record->n_allele > 0 ? record->d.allele[0] : "";
+  site.alt = record->n_allele > 1 ? record->d.allele[1] : "";
+  site.altCount = record->n_allele > 0 ? record->n_allele - 1 : 0;
+  return true;
+}
+
+void BcfReader::genotypes(unsigned char* codes) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const int values = bcf_get_genotypes(header, record, &gt, &gtCapacity);
+  if (values < 0) stopAt("has no GT field");
+  const size_t ploidy = static_cast<size_t>(values) / n;
+  if (ploidy == 0) stopAt("has no GT values");
+  for (size_t c = 0; c < n; ++c) {
+    const int32_t* call = gt + c * ploidy;
+    size_t alleles = 0;
+    while (alleles < ploidy && call[alleles] != bcf_int32_vector_end) ++alleles;
+    bool missing = false;
+    unsigned alt = 0;
+    bool otherAllele = false;
+    for (size_t a = 0; a < alleles; ++a) {
+      if (call[a] == bcf_int32_missing || bcf_gt_is_missing(call[a])) {
+        missing = true;
+      } else {
+        const int index = bcf_gt_allele(call[a]);
+        otherAllele = otherAllele || index > 1 || index < 0;
+        alt += index == 1;
+      }
+    }
+    GtProblem problem = GtProblem::kNone;
+    if (alleles == 1 && !missing) problem = GtProblem::kHaploid;
+    if (alleles > 2) problem = GtProblem::kPolyploid;
+    if (problem == GtProblem::kNone && otherAllele) problem = GtProblem::kOtherAllele;
+    if (problem != GtProblem::kNone) {
+      stopAt("has a genotype of " + std::to_string(alleles) + " alleles for sample " + samples[c] + ", " +
+             gtProblemWords(problem));
+    }
+    codes[c] = static_cast<unsigned char>(missing || alleles == 0 ? 3 : alt);
+  }
+}
+
+}  // namespace
+
+void VcfRecordReader::stopAt(const std::string& problem) const {
+  std::string place = where();
+  place[0] = 'R';
+  stopRun(place + " " + problem + ".\n");
+}
+
+std::unique_ptr<VcfRecordReader> VcfRecordReader::open(const std::string& path) {
+  // Every problem is reported by this program's own message, naming the file.
+  hts_set_log_level(HTS_LOG_OFF);
+  HtsFilePtr file(hts_open(path.c_str(), "r"));
+  if (file == nullptr) stopRun("The file " + path + " cannot be opened as a VCF or BCF file.\n");
+  const htsExactFormat format = hts_get_format(file.get())->format;
+  if (format != vcf && format != bcf) {
+    const bool compressed = hts_get_format(file.get())->compression != no_compression;
+    stopRun("The file " + path + " is not a VCF or BCF file" +
+            (compressed ? ", or its first compressed block is corrupt.\n" : ".\n"));
+  }
+  requireEndMarker(file.get(), path);
+  if (format == bcf) return std::make_unique<BcfReader>(path, std::move(file));
+  return std::make_unique<VcfTextReader>(path, std::move(file));
+}
+
+unsigned char gtCode(const char* text, const char* end, GtProblem& problem) {
+  problem = GtProblem::kNone;
+  if (end - text == 3 && (text[1] == '/' || text[1] == '|')) {
+    const char a = text[0];
+    const char b = text[2];
+    const bool known = (a == '0' || a == '1') && (b == '0' || b == '1');
+    if (known) return static_cast<unsigned char>((a - '0') + (b - '0'));
+    if ((a == '.' || a == '0' || a == '1') && (b == '.' || b == '0' || b == '1')) return 3;
+  }
+  if (end - text == 1 && text[0] == '.') return 3;
+  int alleles = 0;
+  bool missing = false;
+  bool otherAllele = false;
+  unsigned alt = 0;
+  const char* p = text;
+  while (true) {
+    if (p == end) {
+      problem = GtProblem::kNotGt;
+      return 3;
+    }
+    if (*p == '.') {
+      missing = true;
+      ++p;
+    } else if (*p >= '0' && *p <= '9') {
+      long index = 0;
+      while (p != end && *p >= '0' && *p <= '9') {
+        if (index < 1000) index = index * 10 + (*p - '0');
+        ++p;
+      }
+      otherAllele = otherAllele || index > 1;
+      alt += index == 1;
+    } else {
+      problem = GtProblem::kNotGt;
+      return 3;
+    }
+    ++alleles;
+    if (p == end) break;
+    if (*p != '/' && *p != '|') {
+      problem = GtProblem::kNotGt;
+      return 3;
+    }
+    ++p;
+  }
+  if (alleles == 1) problem = GtProblem::kHaploid;
+  if (alleles > 2) problem = GtProblem::kPolyploid;
+  if (problem == GtProblem::kNone && otherAllele) problem = GtProblem::kOtherAllele;
+  if (problem != GtProblem::kNone) return 3;
+  return static_cast<unsigned char>(missing ? 3 : alt);
+}
+
+const char* gtProblemWords(GtProblem problem) {
+  switch (problem) {
+    case GtProblem::kHaploid: return "which is haploid: only diploid genotypes can be read";
+    case GtProblem::kPolyploid: return "which is polyploid: only diploid genotypes can be read";
+    case GtProblem::kOtherAllele: return "which names an allele other than REF and the record's one ALT";
+    case GtProblem::kNotGt: return "which is not a GT call";
+    case GtProblem::kNone: break;
+  }
+  return "which cannot be read";
+}
+
+}  // namespace ombra

@@ -1,0 +1,75 @@
+// Record by record reading of a VCF (plain, gzip or bgzip) or BCF file
+// through htslib, for the VCF genotype source.
+//
+// htslib opens the file, tells the format apart and decompresses it. BCF
+// records are decoded by htslib; VCF text lines are split here, because
+// htslib's full parse of every sample's fields costs three times as long as
+// the rest of the reading and only GT is needed.
+#ifndef OMBRA_FORMATS_VCFRECORDS_H
+#define OMBRA_FORMATS_VCFRECORDS_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ombra {
+
+// The site columns of the current record; the views stay valid until the
+// next call of next().
+struct VcfSite {
+  std::string_view chrom;
+  long long position = 0;
+  std::string_view id;
+  std::string_view ref;
+  std::string_view alt;  // the ALT allele when altCount is 1
+  int altCount = 0;      // ALT alleles; 0 for an ALT of "."
+};
+
+class VcfRecordReader {
+ public:
+  // Opens `path` and reads its header. Stops the run with a message naming
+  // the file when it cannot be opened, is not a VCF or BCF file, or its
+  // header cannot be read.
+  static std::unique_ptr<VcfRecordReader> open(const std::string& path);
+  virtual ~VcfRecordReader() = default;
+
+  // Sample names of the header, in column order.
+  const std::vector<std::string>& sampleNames() const { return samples; }
+  // Moves to the next record and sets `site`; false at the end of the file.
+  // A corrupt or truncated file stops the run.
+  virtual bool next(VcfSite& site) = 0;
+  // Genotype codes of the current record, which has exactly one ALT allele:
+  // codes[c] for sample column c is the count of ALT alleles of its GT (0, 1,
+  // 2), 3 for a missing or half-missing call. A record without GT, with too
+  // few or too many sample columns, or with a GT that is not a diploid call
+  // of REF and ALT stops the run naming the record.
+  virtual void genotypes(unsigned char* codes) = 0;
+  // "record R (line L, chromosome C, position P) of PATH", for messages.
+  virtual std::string where() const = 0;
+
+ protected:
+  explicit VcfRecordReader(std::string filePath) : path(std::move(filePath)) {}
+  [[noreturn]] void stopAt(const std::string& problem) const;
+
+  std::string path;
+  std::vector<std::string> samples;
+  long long recordNumber = 0;  // 1-based number of the current record
+};
+
+// Why a GT text is not a call this program can code.
+enum class GtProblem { kNone, kHaploid, kPolyploid, kOtherAllele, kNotGt };
+
+// The code of one GT text (up to its ':' or the end of the field): ALT
+// copies 0, 1, 2 or 3 for "." and any call with a missing allele. On a
+// problem returns 3 and sets `problem`.
+unsigned char gtCode(const char* text, const char* end, GtProblem& problem);
+
+// What is wrong with a genotype, as in "the genotype 0 for sample S, which
+// is haploid: ...".
+const char* gtProblemWords(GtProblem problem);
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_VCFRECORDS_H

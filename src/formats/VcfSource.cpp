@@ -1,0 +1,219 @@
+#include "formats/VcfSource.h"
+
+#include <climits>
+#include <cstring>
+#include <unordered_map>
+
+#include "BaseClass.h"
+
+namespace ombra {
+
+namespace {
+
+bool isBases(std::string_view allele) {
+  if (allele.empty()) return false;
+  for (char c : allele) {
+    switch (c) {
+      case 'A': case 'C': case 'G': case 'T': case 'N':
+      case 'a': case 'c': case 'g': case 't': case 'n':
+        break;
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+bool sameBases(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
+  }
+  return true;
+}
+
+std::string nameOf(const SampleName& individual) { return individual.famId + " " + individual.indId; }
+
+// ALT copies in a byte of four codes, a missing code counting none.
+const struct AltCopies {
+  unsigned char count[256];
+  AltCopies() : count() {
+    for (unsigned b = 0; b < 256; ++b) {
+      for (unsigned slot = 0; slot < 4; ++slot) {
+        const unsigned code = (b >> (2 * slot)) & 3;
+        count[b] = static_cast<unsigned char>(count[b] + (code == 3 ? 0 : code));
+      }
+    }
+  }
+  unsigned operator[](unsigned b) const { return count[b]; }
+} kAltCopies;
+
+// The individuals of a .fam by individual ID and by "FID_IID".
+class SampleIndex {
+ public:
+  explicit SampleIndex(const std::vector<SampleName>& individuals) {
+    for (size_t i = 0; i < individuals.size(); ++i) {
+      const int seq = static_cast<int>(i);
+      const auto added = byIndId.emplace(individuals[i].indId, seq);
+      if (!added.second) added.first->second = kSeveral;
+      // "A_B" "C" and "A" "B_C" join alike.
+      const auto joined = byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
+      if (!joined.second) joined.first->second = kSeveral;
+    }
+  }
+  // The seq of the individual whose individual ID is `name`, else of the one
+  // whose FID_IID is; -1 for none. Stops the run when several share it.
+  int find(const std::string& name, const std::string& path, const std::string& famPath) const {
+    const auto byId = byIndId.find(name);
+    if (byId != byIndId.end()) {
+      if (byId->second == kSeveral) {
+        stopRun("The sample " + name + " of " + path + " is the individual ID of several individuals of " + famPath +
+                "; name the samples FID_IID to tell them apart.\n");
+      }
+      return byId->second;
+    }
+    const auto joined = byJoinedIds.find(name);
+    if (joined == byJoinedIds.end()) return -1;
+    if (joined->second == kSeveral) {
+      stopRun("The sample " + name + " of " + path + " is the family ID and individual ID, joined by _, of several "
+              "individuals of " + famPath + ".\n");
+    }
+    return joined->second;
+  }
+
+ private:
+  static constexpr int kSeveral = -2;
+  std::unordered_map<std::string, int> byIndId;
+  std::unordered_map<std::string, int> byJoinedIds;
+};
+
+}  // namespace
+
+bool isBiallelicSnpOrIndel(const VcfSite& site) {
+  if (site.altCount != 1 || !isBases(site.ref) || !isBases(site.alt) || sameBases(site.ref, site.alt)) return false;
+  return (site.ref.size() == 1 && site.alt.size() == 1) || site.ref.size() != site.alt.size();
+}
+
+VcfSource::VcfSource(const std::string& filePath, const std::vector<SampleName>& individuals,
+                     const std::string& famPath)
+    : path(filePath), individualCount(individuals.size()) {
+  reader = VcfRecordReader::open(path);
+  matchSamples(reader->sampleNames(), individuals, famPath);
+  codes.resize(seqOfColumn.size());
+  readSites();
+  reader.reset();
+}
+
+void VcfSource::matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
+                             const std::string& famPath) {
+  const SampleIndex index(individuals);
+  std::vector<int> columnOfSeq(individuals.size(), -1);
+  seqOfColumn.assign(names.size(), -1);
+  for (size_t c = 0; c < names.size(); ++c) {
+    const int seq = index.find(names[c], path, famPath);
+    if (seq < 0) {
+      ++ignored;
+      continue;
+    }
+    const int earlier = columnOfSeq[static_cast<size_t>(seq)];
+    if (earlier >= 0) {
+      stopRun("The individual " + nameOf(individuals[static_cast<size_t>(seq)]) + " of " + famPath +
+              " matches two samples of " + path + ": " + names[static_cast<size_t>(earlier)] + " and " + names[c] +
+              ".\n");
+    }
+    columnOfSeq[static_cast<size_t>(seq)] = static_cast<int>(c);
+    seqOfColumn[c] = seq;
+  }
+  inFileOrder = true;
+  for (size_t i = 0; i < individuals.size(); ++i) {
+    inFileOrder = inFileOrder && columnOfSeq[i] == static_cast<int>(i);
+    if (columnOfSeq[i] < 0) {
+      stopRun("The individual " + nameOf(individuals[i]) + " of " + famPath + " is not a sample of " + path + ".\n");
+    }
+  }
+}
+
+void VcfSource::readSites() {
+  VcfSite site;
+  while (reader->next(site)) {
+    if (isBiallelicSnpOrIndel(site)) {
+      sites.push_back(markerOf(site));
+    } else {
+      ++skipped;
+    }
+  }
+}
+
+Marker VcfSource::markerOf(const VcfSite& site) const {
+  if (site.position > INT_MAX) {
+    std::string place = reader->where();
+    place[0] = 'R';
+    stopRun(place + " has a position beyond " + std::to_string(INT_MAX) + ", which this program cannot hold.\n");
+  }
+  Marker marker;
+  marker.chr = std::string(site.chrom);
+  marker.position = static_cast<int>(site.position);
+  marker.allele1 = std::string(site.ref);
+  marker.allele2 = std::string(site.alt);
+  if (site.id == ".") {
+    marker.snpId = marker.chr + ":" + std::to_string(site.position) + ":" + marker.allele1 + ":" + marker.allele2;
+  } else {
+    marker.snpId = std::string(site.id);
+  }
+  return marker;
+}
+
+void VcfSource::readSnps(size_t first, size_t count, unsigned char* out) {
+  if (reader == nullptr || first < nextSnp) {
+    reader = VcfRecordReader::open(path);
+    nextSnp = 0;
+  }
+  while (nextSnp < first) {
+    advance();
+    ++nextSnp;
+  }
+  const size_t column = columnBytes(individualCount);
+  std::memset(out, 0, count * column);
+  for (size_t j = 0; j < count; ++j) {
+    advance();
+    decode(out + j * column, nextSnp);
+    ++nextSnp;
+  }
+}
+
+void VcfSource::advance() {
+  if (nextSnp >= sites.size()) stopRun("A snp beyond the last one of " + path + " was asked for.\n");
+  VcfSite site;
+  bool found = false;
+  while (!found && reader->next(site)) found = isBiallelicSnpOrIndel(site);
+  const Marker& expected = sites[nextSnp];
+  if (!found || site.position != expected.position || site.ref != expected.allele1 || site.alt != expected.allele2) {
+    stopRun("The file " + path + " changed while it was read: snp " + expected.snpId + " is no longer where it was.\n");
+  }
+}
+
+void VcfSource::decode(unsigned char* column, size_t snp) {
+  reader->genotypes(codes.data());
+  unsigned altCopies = 0;
+  size_t done = 0;
+  if (inFileOrder) {
+    // The individuals are the first sample columns in order: four codes
+    // make one byte.
+    for (; done + 4 <= individualCount; done += 4) {
+      const unsigned char* four = codes.data() + done;
+      const unsigned packed = static_cast<unsigned>(four[0] << 6 | four[1] << 4 | four[2] << 2 | four[3]);
+      column[done / 4] = static_cast<unsigned char>(packed);
+      altCopies += kAltCopies[packed];
+    }
+  }
+  for (size_t c = inFileOrder ? done : 0; c < codes.size(); ++c) {
+    const int seq = seqOfColumn[c];
+    if (seq < 0) continue;
+    const unsigned code = codes[c];
+    column[seq >> 2] |= static_cast<unsigned char>(code << (6 - 2 * (seq & 3)));
+    altCopies += code != 3 ? code : 0;
+  }
+  sites[snp].allele2Count = altCopies;
+}
+
+}  // namespace ombra

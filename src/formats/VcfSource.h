@@ -1,0 +1,83 @@
+// The genotypes of a VCF or BCF file as a genotype source.
+//
+// The samples are the individuals of the data set's .fam, in its order; each
+// is found among the file's sample columns by its individual ID, or else by
+// "FID_IID". Sample columns that match no individual are ignored. Records
+// that are not biallelic SNPs or indels are skipped; every other record is a
+// marker: allele1 = REF, allele2 = ALT, code = copies of ALT from GT.
+//
+// The number of records is known only once the file has been read, and the
+// store's rows need it. The file is therefore read twice: once for the
+// markers (site columns only), then for the genotypes of each block asked
+// for, so that memory holds one block besides the rows.
+#ifndef OMBRA_FORMATS_VCFSOURCE_H
+#define OMBRA_FORMATS_VCFSOURCE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/GenotypeSource.h"
+#include "formats/VcfRecords.h"
+
+namespace ombra {
+
+// The family ID and individual ID of one individual of a .fam.
+struct SampleName {
+  std::string famId;
+  std::string indId;
+};
+
+class VcfSource : public GenotypeSource {
+ public:
+  // Reads the header and the sites of `path` and matches its samples to
+  // `individuals` (the individuals of `famPath`, in its order). Stops the
+  // run, naming the files, when an individual has no sample column, when
+  // two sample columns match one individual or one column several, or when
+  // the file cannot be read.
+  VcfSource(const std::string& path, const std::vector<SampleName>& individuals, const std::string& famPath);
+
+  size_t sampleCount() const override { return individualCount; }
+  // The markers; a marker's allele2Count (ALT copies among the individuals)
+  // is complete once its SNP has been read.
+  const std::vector<Marker>& markers() const override { return sites; }
+  // Blocks are read in increasing order most cheaply; an earlier block
+  // reads the file again from its start.
+  void readSnps(size_t first, size_t count, unsigned char* out) override;
+
+  // Sample columns that match no individual.
+  size_t ignoredSamples() const { return ignored; }
+  // Records that are not biallelic SNPs or indels.
+  size_t skippedRecords() const { return skipped; }
+
+ private:
+  void matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
+                    const std::string& famPath);
+  void readSites();
+  Marker markerOf(const VcfSite& site) const;
+  // Moves the genotype pass to the next marker's record and checks that it
+  // is the record the first pass found.
+  void advance();
+  // Packs the current record's codes into one SNP-major column.
+  void decode(unsigned char* column, size_t snp);
+
+  std::string path;
+  size_t individualCount = 0;
+  std::vector<int> seqOfColumn;  // per sample column: individual's seq, or -1
+  bool inFileOrder = false;      // individual i is sample column i, for every i
+  std::vector<Marker> sites;
+  size_t ignored = 0;
+  size_t skipped = 0;
+  std::unique_ptr<VcfRecordReader> reader;  // the genotype pass
+  size_t nextSnp = 0;                       // marker whose record comes next in the genotype pass
+  std::vector<unsigned char> codes;         // per sample column, of the current record
+};
+
+// True for a record this source keeps: one ALT allele, REF and ALT made of
+// the bases A, C, G, T, N and different, either both one base (a SNP) or of
+// different lengths (an indel).
+bool isBiallelicSnpOrIndel(const VcfSite& site);
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_VCFSOURCE_H
