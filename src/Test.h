@@ -33,6 +33,7 @@
 #include "BaseClass.h"
 #include "Matrix.h"
 #include "MemoryClass.h"
+#include "outputs/OutputFile.h"
 #include "statistic.h"
 
 // One individual of a data set.
@@ -93,6 +94,10 @@ enum class PcaMethod { kExact, kFast, kAuto };
 
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
+
+// The eigen loading file saved with the PCA file `pcaFileName`: beside it,
+// named by the PCA file's name up to its first dot.
+std::string eigenLoadingFileName(const std::string& pcaFileName);
 
 // The 2-bit code of SNP `snp` in a packed row.
 inline int genotypeCode(const unsigned char* row, size_t snp) { return (row[snp / 4] >> (2 * (3 - snp % 4))) & 3; }
@@ -176,7 +181,7 @@ class CTest : public virtual BaseClass {
   StatisticTool statistic;
   Matrix matrix;
 
-  std::ofstream resultStream;
+  ombra::OutputFile resultFile;
   std::ifstream inputStream;
 
   std::vector<std::string> lineTokens;
@@ -267,6 +272,7 @@ class CTest : public virtual BaseClass {
   struct DataSelection;
   DataSelection scanOptions(int argc, char** argv);
   void checkOptions(const DataSelection& selection);
+  void refuseOverwritingInputs(const DataSelection& selection);
   void loadDataSets(const DataSelection& selection);
   void checkRowsFitMarkers();
   void recode(const DataSelection& selection);

@@ -37,9 +37,9 @@ void CTest::Test() {
   buildProjection();
   cal_betaa_formula(coefficients, true);
 
-  CreateFile(resultStream, resultFileGiven ? resultFileName : "result.txt");
+  resultFile.open(resultFileGiven ? resultFileName : "result.txt");
   testEverySnp(coefficients);
-  resultStream.close();
+  resultFile.close();
 
   doubleTracker.FreeVector(coefficients);
   forEachIndividual([&](const std::string&, Indi& person, bool) {
@@ -186,7 +186,7 @@ void CTest::testEverySnp(double* coefficients) {
 }
 
 void CTest::flushResults() {
-  resultStream.write(resultBuffer.data(), static_cast<std::streamsize>(resultBuffer.size()));
+  resultFile.put(resultBuffer);
   resultBuffer.clear();
 }
 

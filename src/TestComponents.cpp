@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "Test.h"
+#include "outputs/OutputFile.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
   if (!fileExists(fileName)) ombra::stopRun("File " + fileName + " doese not exist!\n");
@@ -91,11 +92,14 @@ void selectUnrelatedMembers(Pedigree& pedigree) {
   }
 }
 
-std::string eigenLoadingFileName(const std::string& pcaFileName) {
-  return pcaFileName.substr(0, pcaFileName.find('.')) + ".Eigen_Loading.txt";
-}
-
 }  // namespace
+
+// A dot in a folder name ("run.v2/pca.txt", "./pca.txt") does not count.
+std::string eigenLoadingFileName(const std::string& pcaFileName) {
+  const size_t slash = pcaFileName.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  return pcaFileName.substr(0, pcaFileName.find('.', nameStart)) + ".Eigen_Loading.txt";
+}
 
 double CTest::missingValue(int snp) const {
   return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
@@ -200,8 +204,8 @@ void CTest::fillCentredMatrix(const std::vector<Member>& columns, double** a, do
 }
 
 void CTest::writeEigenLoadings(const std::vector<myclass>& ranked, double** a) {
-  std::ofstream out;
-  CreateFile(out, eigenLoadingFileName(pcaFileName));
+  ombra::OutputFile file(eigenLoadingFileName(pcaFileName));
+  std::ostream& out = file.stream();
   out << "Sum of All Eigen Value ..." << "\n";
   for (const myclass& value : ranked) out << value.value << "\t";
   out << "\n\n\n" << "Eigen Value ..." << "\n";
@@ -212,7 +216,7 @@ void CTest::writeEigenLoadings(const std::vector<myclass>& ranked, double** a) {
     for (int k = 0; k < pcaCount; ++k) out << a[s + 1][ranked[static_cast<size_t>(k)].index + 1] << "\t";
     out << "\n";
   }
-  out.close();
+  file.close();
 }
 
 // Every family member and every unrelated individual gets the projection of
@@ -254,15 +258,16 @@ void CTest::computeScores(const std::vector<myclass>& ranked, double** a, const 
 }
 
 void CTest::writePcaFile() {
-  std::ofstream out(pcaFileName, std::ios_base::out | std::ios_base::trunc);
-  if (!out.good()) ombra::stopRun("Create PCA file failed!\n");
+  ombra::OutputFile file;
+  file.open(pcaFileName, "Create PCA file failed!\n");
+  std::ostream& out = file.stream();
   forEachIndividual([&](const std::string& famId, const Indi& person, bool unrelated) {
     out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << (unrelated || person.inPca ? 1 : 0)
         << "\t";
     for (int k = 0; k < pcaCount; ++k) out << person.pcs[k] << "\t";
     out << "\n";
   });
-  out.close();
+  file.close();
 }
 
 namespace {

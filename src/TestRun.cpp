@@ -116,6 +116,7 @@ void CTest::StartUp(int argc, char** argv) {
 
   const DataSelection selection = scanOptions(argc, argv);
   checkOptions(selection);
+  refuseOverwritingInputs(selection);
 
   const std::time_t start = std::time(nullptr);
   // A container that cannot grow would otherwise end the process with an
@@ -137,7 +138,7 @@ void CTest::StartUp(int argc, char** argv) {
   }
 
   releaseRows();
-  resultStream.close();
+  ombra::commitOutputs();
   std::cout << "The process has been finisned!\n";
   reportElapsed(start);
 }
@@ -187,6 +188,41 @@ void CTest::checkOptions(const DataSelection& s) {
         "When recoding the original data, only one datset can be used, either family dataset, or nrelated "
         "dataset.\n");
   }
+}
+
+// Every file this run may read against every file it will write, before
+// anything is read or written. A run with a recoding and no "--out" ends
+// after its first recoding; "--op" without "--rp" ends after the PCA files.
+void CTest::refuseOverwritingInputs(const DataSelection& s) {
+  std::vector<std::string> inputs;
+  const auto addSet = [&inputs](const std::string& prefix, std::initializer_list<const char*> extensions) {
+    for (const char* extension : extensions) inputs.push_back(prefix + extension);
+  };
+  if (s.familyBinaryGiven) addSet(s.familyBinary, {".bim", ".fam", ".bed"});
+  if (s.familyTextGiven && !s.familyBinaryGiven) addSet(s.familyText, {".map", ".ped"});
+  if (s.unrelatedBinaryGiven) addSet(s.unrelatedBinary, {".bim", ".fam", ".bed"});
+  if (s.unrelatedTextGiven && !s.unrelatedBinaryGiven) addSet(s.unrelatedText, {".map", ".ped"});
+  if (loadPCA) inputs.push_back(pcaFileName);
+  if (!pcaSnpListFile.empty()) inputs.push_back(pcaSnpListFile);
+
+  std::vector<std::string> outputs;
+  for (const char* extension : {".map", ".ped"}) {
+    if (s.recodeGiven) outputs.push_back(recodePrefix + extension);
+  }
+  for (const char* extension : {".bim", ".fam", ".bed"}) {
+    if (s.makeBedGiven) outputs.push_back(recodePrefix + extension);
+  }
+  const bool recodingOnly = resultFileName.empty() && (s.recodeGiven || s.makeBedGiven || recodeAdditive);
+  if (recodeAdditive && !(recodingOnly && (s.recodeGiven || s.makeBedGiven))) {
+    outputs.push_back(additivePrefix + ".add");
+  }
+  if (savePCA && !loadPCA && !recodingOnly) {
+    outputs.push_back(pcaFileName);
+    outputs.push_back(eigenLoadingFileName(pcaFileName));
+  } else if (!recodingOnly) {
+    outputs.push_back(resultFileGiven ? resultFileName : "result.txt");
+  }
+  ombra::refuseOutputsThatAreInputs(inputs, outputs);
 }
 
 // Family set first, then unrelated; a set's binary form wins over its text
