@@ -288,14 +288,17 @@ TEST(Interrupted, EachSignalRemovesTheUnfinishedResult) {
 // Started with SIGHUP ignored (nohup), the run ignores a hangup and finishes.
 TEST(Interrupted, AnIgnoredHangupStaysIgnored) {
   TempDir dir;
-  writeLargeSet(dir, 500, 20000);
+  writeLargeSet(dir, 2000, 40000);
   Child run(dir.path(), kLargeRun, -1, true);
-  while (!hasTemporaryOf(dir.path(), "result.txt") && !run.exited()) usleep(1000);
+  bool writing = false;
+  while (!(writing = hasTemporaryOf(dir.path(), "result.txt")) && !run.exited()) usleep(1000);
+  ASSERT_TRUE(writing) << "the run ended before its result file was started:\n" << run.text();
   run.kill(SIGHUP);
   EXPECT_EQ(run.finish(), 0) << run.text();
   EXPECT_NE(run.text().find("The process has been finisned!\n"), std::string::npos);
   const std::string result = dir.read("result.txt");
-  EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 20000);
+  EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 40000);
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
 }
 
 // A replaced file keeps its mode, a new one gets 0666 less the umask, and a
@@ -331,6 +334,17 @@ TEST(ReplacedOutputs, KeepModeAndLinks) {
   EXPECT_EQ(dir.read("elsewhere/target.add"), whole);
   EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
   EXPECT_EQ(hiddenFiles(dir.file("elsewhere")), std::vector<std::string>{});
+}
+
+// A final name near the longest a file system allows still gets its
+// temporary file beside it.
+TEST(ReplacedOutputs, LongNames) {
+  TempDir dir;
+  const std::string name = std::string(250, 'n') + ".txt";
+  Child run(dir.path(), {"--f", kExamples + "family", "--p", "2", "--out", name});
+  ASSERT_EQ(run.finish(), 0) << run.text();
+  EXPECT_TRUE(dir.exists(name));
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
 }
 
 // The eigen loading file lands beside the PCA file, whatever dots the

@@ -124,11 +124,13 @@ Destination destinationOf(const std::string& path) {
 }
 
 // ".NAME.XXXXXX" in the folder of `target`: hidden, and on the same file
-// system, so that the rename replaces the final name in one step.
+// system, so that the rename replaces the final name in one step. A long
+// NAME is shortened so that the temporary name stays within NAME_MAX.
 std::string temporaryPattern(const std::string& target) {
+  constexpr size_t kNameKept = 200;
   const size_t slash = target.rfind('/');
   const size_t start = slash == std::string::npos ? 0 : slash + 1;
-  return target.substr(0, start) + "." + target.substr(start) + ".XXXXXX";
+  return target.substr(0, start) + "." + target.substr(start, kNameKept) + ".XXXXXX";
 }
 
 }  // namespace
