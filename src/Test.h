@@ -20,6 +20,9 @@
 //   `allele2` (0, 1, 2), 3 = missing. Unused low slots of a row's last byte
 //   are 0. A row of M markers has rowBytes(M) bytes.
 // - Errors end the run through ombra::stopRun (status 1) after their message.
+// - Every output file is written through ombra::OutputFile
+//   (outputs/OutputFile.h): checked writes into a temporary file that takes
+//   its final name when the run ends successfully.
 #ifndef OMBRA_TEST_H
 #define OMBRA_TEST_H
 

@@ -81,14 +81,14 @@ class Child {
   }
   // Waits for the end; the exit status, or minus the signal that ended it.
   int finish() {
+    fcntl(output, F_SETFL, 0);
+    drain();  // to the end of the output, so that the program never waits on a full pipe
     if (!done) {
       int raw = 0;
       while (waitpid(pid, &raw, 0) != pid) {
       }
       record(raw);
     }
-    fcntl(output, F_SETFL, 0);
-    drain();
     return status;
   }
   void kill(int signal) const { ::kill(pid, signal); }
@@ -334,6 +334,24 @@ TEST(ReplacedOutputs, KeepModeAndLinks) {
   EXPECT_EQ(dir.read("elsewhere/target.add"), whole);
   EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
   EXPECT_EQ(hiddenFiles(dir.file("elsewhere")), std::vector<std::string>{});
+}
+
+// Devices are written in place: /dev/null stays the device, and the result
+// sent to /dev/stdout arrives whole on standard output.
+TEST(ReplacedOutputs, DevicesAreWrittenInPlace) {
+  TempDir dir;
+  const std::string family = kExamples + "family";
+  Child toFile(dir.path(), {"--f", family, "--p", "2", "--out", "r.txt"});
+  ASSERT_EQ(toFile.finish(), 0);
+  Child toNull(dir.path(), {"--f", family, "--p", "2", "--out", "/dev/null"});
+  EXPECT_EQ(toNull.finish(), 0) << toNull.text();
+  struct stat null {};
+  ASSERT_EQ(stat("/dev/null", &null), 0);
+  EXPECT_TRUE(S_ISCHR(null.st_mode));
+  Child toOutput(dir.path(), {"--f", family, "--p", "2", "--out", "/dev/stdout"});
+  EXPECT_EQ(toOutput.finish(), 0) << toOutput.text();
+  EXPECT_NE(toOutput.text().find(dir.read("r.txt")), std::string::npos);
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
 }
 
 // A final name near the longest a file system allows still gets its

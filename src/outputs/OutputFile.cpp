@@ -98,8 +98,11 @@ Destination destinationOf(const std::string& path) {
     where.refused = true;
     return where;
   }
-  // No temporary file can be made beside a device node or a /proc entry.
-  if (path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0) {
+  // No temporary file can be made beside a device node or a /proc entry,
+  // and /dev/stdout may name the file standard output was sent to, which
+  // must not be replaced under the shell's feet.
+  const bool devices = path.rfind("/dev/", 0) == 0 && path.rfind("/dev/shm/", 0) != 0;
+  if (devices || path.rfind("/proc/", 0) == 0) {
     where.inPlace = true;
     return where;
   }
