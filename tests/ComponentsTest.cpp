@@ -87,7 +87,7 @@ TEST(ComponentFiles, EigenLoadingNameIsTheFileNameBeforeItsFirstDot) {
   const std::vector<std::pair<std::string, std::string>> names = {
       {"pca.out.txt", "pca.Eigen_Loading.txt"}, {"pcafile", "pcafile.Eigen_Loading.txt"},
       {"./pca.txt", "pca.Eigen_Loading.txt"}, {"sub.v2/pca.txt", "sub.v2/pca.Eigen_Loading.txt"},
-      {".hidden", ".Eigen_Loading.txt"}};
+      {".hidden", ".Eigen_Loading.txt"}, {dir.file("sub.v2/abs.txt"), "sub.v2/abs.Eigen_Loading.txt"}};
   ASSERT_EQ(mkdir(dir.file("sub.v2").c_str(), 0755), 0);
   for (const auto& [pcaName, loadingName] : names) {
     const RunResult run = runOmbra(dir.path(), {"--i", "u", "--p", "2", "--op", pcaName});
