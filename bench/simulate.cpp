@@ -2,6 +2,7 @@
 // set over one SNP map, drawn from a few subpopulations.
 //
 //   simulate [--families N] [--unrelated N] [--snps M] [--seed S] [--out DIR]
+//            [--causal K] [--effect-scale X] [--missing-rate R]
 //
 // Writes DIR/family.ped, DIR/family.map, DIR/unrelated.ped, DIR/unrelated.map
 // (the two maps are the same), DIR/pca_keep.txt, the family and individual
@@ -21,9 +22,10 @@
 // - unrelated set: every individual is its own family, subpopulation drawn at
 //   random;
 // - trait: 1 unaffected / 2 affected from a logistic liability on a few causal
-//   SNPs plus a subpopulation shift (so that the components matter); about 2%
-//   of traits are missing ("0");
-// - about 1% of genotypes are missing, written "0 0".
+//   SNPs (10 by default; --causal K many, each effect times --effect-scale,
+//   for a polygenic trait) plus a subpopulation shift (so that the
+//   components matter); about 2% of traits are missing ("0");
+// - about 1% of genotypes (--missing-rate) are missing, written "0 0".
 // All IDs are numbers, unique over both files.
 #include <sys/stat.h>
 
@@ -44,10 +46,8 @@ namespace {
 constexpr int kPops = 3;
 constexpr double kPopShare[kPops] = {0.5, 0.3, 0.2};
 constexpr double kFst = 0.05;
-constexpr double kMissingGenotype = 0.01;
 constexpr double kMissingTrait = 0.02;
 constexpr double kSibshipShare = 0.10;
-constexpr int kCausal = 10;
 // Logistic liability: intercept, per-subpopulation shift.
 constexpr double kIntercept = -0.6;
 constexpr double kPopShift[kPops] = {0.0, 0.5, -0.5};
@@ -58,12 +58,16 @@ struct Options {
   long snps = 20000;
   unsigned long long seed = 1;
   std::string out = ".";
+  long causal = 10;
+  double effectScale = 1.0;
+  double missingRate = 0.01;
 };
 
 [[noreturn]] void usage(const char* why) {
   std::fprintf(stderr,
                "simulate: %s\n"
-               "usage: simulate [--families N] [--unrelated N] [--snps M] [--seed S] [--out DIR]\n",
+               "usage: simulate [--families N] [--unrelated N] [--snps M] [--seed S] [--out DIR]\n"
+               "                [--causal K] [--effect-scale X] [--missing-rate R]\n",
                why);
   std::exit(2);
 }
@@ -91,9 +95,13 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--snps") o.snps = parseCount(v, "--snps");
     else if (a == "--seed") o.seed = static_cast<unsigned long long>(parseCount(v, "--seed"));
     else if (a == "--out") o.out = v;
+    else if (a == "--causal") o.causal = parseCount(v, "--causal");
+    else if (a == "--effect-scale") o.effectScale = std::atof(v);
+    else if (a == "--missing-rate") o.missingRate = std::atof(v);
     else usage(("unknown option " + a).c_str());
   }
   if (o.snps < 1) usage("--snps must be at least 1");
+  if (!(o.missingRate > 0 && o.missingRate < 1)) usage("--missing-rate must lie between 0 and 1");
   return o;
 }
 
@@ -192,7 +200,7 @@ class Simulator {
     std::fprintf(stderr,
                  "simulate: %ld families (%llu individuals), %ld unrelated, %zu SNPs "
                  "(%zu monomorphic, %d causal); family.ped %.1f MB, unrelated.ped %.1f MB; %.1f s\n",
-                 o_.families, familyIndividuals_, o_.unrelated, m_, monomorphic_, kCausal,
+                 o_.families, familyIndividuals_, o_.unrelated, m_, monomorphic_, static_cast<int>(causal_.size()),
                  famBytes_ / 1e6, unrBytes_ / 1e6, seconds);
   }
 
@@ -245,11 +253,11 @@ class Simulator {
       for (int p = 0; p < kPops; ++p) s.threshold[p] = toThreshold(s.freq[p]);
     }
     // Causal SNPs: distinct, polymorphic, with effects of either sign.
-    while (causal_.size() < static_cast<size_t>(kCausal) && causal_.size() < m_ - nMono) {
+    while (causal_.size() < static_cast<size_t>(o_.causal) && causal_.size() < m_ - nMono) {
       size_t j = static_cast<size_t>(uniform() * m_) % m_;
       if (mono[j] || std::find(causal_.begin(), causal_.end(), j) != causal_.end()) continue;
       causal_.push_back(j);
-      double effect = 0.25 + 0.35 * uniform();
+      double effect = (0.25 + 0.35 * uniform()) * o_.effectScale;
       effects_.push_back(uniform() < 0.5 ? -effect : effect);
       double mean = 0;
       for (int p = 0; p < kPops; ++p) mean += kPopShare[p] * snps_[j].freq[p];
@@ -336,7 +344,7 @@ class Simulator {
     return affected ? '2' : '1';
   }
 
-  // Gap to the next missing genotype (geometric, mean 1 / kMissingGenotype).
+  // Gap to the next missing genotype (geometric, mean 1 / the missing rate).
   size_t missingGap() { return static_cast<size_t>(gap_(rng_)); }
 
   void writeLine(Writer& w, unsigned long long fam, unsigned long long ind, unsigned long long father,
@@ -421,7 +429,7 @@ class Simulator {
 
   Options o_;
   std::mt19937_64 rng_;
-  std::geometric_distribution<long> gap_{kMissingGenotype};
+  std::geometric_distribution<long> gap_{o_.missingRate};
   size_t m_;
   std::vector<Snp> snps_;
   std::vector<size_t> causal_;

@@ -16,9 +16,10 @@ class Matrix {
   // plain row-pointer algorithm, whatever the thread count, and that
   // algorithm is the fallback when the copy cannot be allocated.
   void svdcmp(double** a, int m, int n, double* w, double** v);
-  // Threads svdcmp may use: the count last set here (0 restores the
-  // default), else the environment variable OMBRA_THREADS, else the number
-  // of processors; at most 8.
+  // Threads of every threaded step (svdcmp, the Gram route's kernels, the
+  // per-SNP test): the count last set here (option --threads; 0 restores
+  // the default), else the environment variable OMBRA_THREADS, else the
+  // number of processors; at most 8.
   static void setSvdThreads(int count);
   static int svdThreads();
   // The same on 0-based arrays; needs m >= n (otherwise it prints a warning
@@ -33,19 +34,10 @@ class Matrix {
   bool Inv(double** a, int n, double** inv);
   bool Inv(int** a, int n, double** inv, int& rank);
   bool Inv(int** a, int n, double** inv);
-  // The decomposition of svdcmp (same layout) through the eigenvectors of
-  // A'A, for m much larger than n: w comes out descending, V orthonormal,
-  // and U is filled for the first `wanted` columns only (0 elsewhere). Each
-  // returned component has the sign that makes its largest |U| entry
-  // positive. Agrees with svdcmp up to the signs and rounding. False when
-  // the eigen-decomposition fails.
-  bool gramSvd(double** a, int m, int n, double* w, double** v, int wanted);
-
  private:
   friend struct MatrixTestAccess;
   // svdcmp done in place on the row-pointer arrays (slow, no extra memory).
   static void svdcmpInPlace(double** a, int m, int n, double* w, double** v);
-  static void leftVectors(double** a, int m, int n, double* w, double** v, int wanted);
 };
 
 #endif  // OMBRA_MATRIX_H

@@ -95,6 +95,13 @@ struct myclass {
 // SVD while it is quick and through the Gram matrix above that.
 enum class PcaMethod { kExact, kFast, kAuto };
 
+// How trait and genotypes are adjusted for the components. kIntercept: a
+// constant column beside the scores, and a missing genotype at the mean
+// dosage of the called ones, so that no statistic depends on which allele is
+// counted. kLegacy: the scores alone, and a missing genotype at the allele2
+// frequency, as earlier versions did (to reproduce stored results).
+enum class Adjustment { kIntercept, kLegacy };
+
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
 
@@ -127,7 +134,7 @@ class CTest : public virtual BaseClass {
   // The 2-bit code of one slot of a row; no checks.
   int extractGenotype(unsigned char* row, int byteIndex, int slot);
   // The genotype value of individual `individual` (its seq) at SNP `snp`:
-  // 0, 1 or 2 copies of allele2, or the allele2 frequency for a missing one.
+  // 0, 1 or 2 copies of allele2, or missingValue(snp) for a missing one.
   // byteIndex = slot = -1 derive the position from `snp`.
   double extractGenotype(std::vector<Index>& rows, int individual, int byteIndex, int slot, bool unrelated,
                          int snp);
@@ -210,6 +217,15 @@ class CTest : public virtual BaseClass {
   std::vector<std::string_view> lineFields;
   // Option "--pca-method".
   PcaMethod pcaMethod = PcaMethod::kAuto;
+  // Option "--adjustment".
+  Adjustment adjustment = Adjustment::kIntercept;
+  // Per marker, the mean dosage of the called genotypes of every loaded
+  // individual: a missing genotype's value under kIntercept. Filled by
+  // computeMeanDosages once the data sets are loaded.
+  std::vector<double> meanDosage;
+  // Columns of the adjustment's design: the constant (kIntercept) and the
+  // pcaCount scores.
+  int designColumns = 0;
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
   // Individuals whose genotypes were counted into the markers' allele2Count:
@@ -228,11 +244,10 @@ class CTest : public virtual BaseClass {
   std::vector<const unsigned char*> testedRows;  // their genotype rows
   size_t testedFamilyCount = 0;                   // entries before this are family members
   std::vector<size_t> familyEntryEnd;             // per family pedigree: end of its entries
-  std::vector<double> componentScores;            // [k * n + h]: score k of entry h
-  std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h]
+  std::vector<double> design;                     // [k * n + h]: design column k of entry h
+  std::vector<double> projectionByEntry;          // [h * p + k]: projectionMatrix[k][h], p = designColumns
   std::vector<double> traitResiduals;             // per entry
   std::vector<double> genoResiduals;              // per entry, for the SNP under test
-  std::vector<double> familyScores;               // scratch of the statistics
   // Terms of the statistics that depend on the trait only (once per run).
   struct TraitTerms {
     bool ready = false;
@@ -240,16 +255,28 @@ class CTest : public virtual BaseClass {
     std::vector<double> ownCentred;  // y - mean over the entry's own data set
     double unrelatedSquares = 0;     // sum of ownCentred^2 over unrelated entries
   } traitTerms;
-  // Terms shared by the three statistics of the SNP under test.
+  // Terms shared by the three statistics of a SNP.
+  // "Own" cross-products are centred on each data set's own means.
   struct SnpTerms {
     std::vector<double> cross;          // centred cross-products, all-entry means
-    std::vector<double> ownCross;       // centred on each data set's own means
     std::vector<double> familySums;     // per counted pedigree: sum of cross
+    std::vector<double> averagedSums;   // per counted pedigree: familySums / members
     std::vector<double> familyMembers;  // per counted pedigree: its tested members
-    std::vector<double> ownFamilySums;  // per counted pedigree: sum of ownCross
+    std::vector<double> ownFamilySums;  // per counted pedigree: sum of own cross-products
+    double ownTotal = 0;                // own cross-products, unrelated entries then family ones
+    double averagedTotal = 0;           // averagedSums, then the unrelated cross
+    double summedTotal = 0;             // familySums, then the unrelated cross
     double genotypeSquares = 0;         // unrelated: sum of squared own-centred g
     double unrelatedSpread = 0;         // sample variance of unrelated cross
-  } snpTerms;
+  } snpTerms;  // of the SNP under test
+  // The terms of the SNP whose genotype residuals are g (one per tested
+  // entry); the trait's terms must be ready. Safe to call from several
+  // threads with their own `terms`.
+  void prepareSnpTerms(const double* g, SnpTerms& terms) const;
+  // The statistics of cal_ss, calculate_T (averageFamilies) and
+  // calculate_T1 from a SNP's terms.
+  double ssStatistic(const SnpTerms& terms) const;
+  double familyStatistic(const SnpTerms& terms, bool averageFamilies) const;
   std::string resultBuffer;                       // result lines not yet written
 
   // Calls visit(famId, person, unrelated) for every individual in analysis
@@ -263,12 +290,20 @@ class CTest : public virtual BaseClass {
       for (Indi& person : pedigree.members) visit(pedigree.famId, person, true);
     }
   }
-  // The allele2 frequency that stands in for a missing genotype at `snp`.
+  // The value that stands in for a missing genotype at `snp`: the mean
+  // dosage (kIntercept; computeMeanDosages must have run) or the allele2
+  // frequency (kLegacy).
   double missingValue(int snp) const;
+  // Counts the called genotypes and allele2 copies of every loaded row into
+  // `meanDosage`.
+  void computeMeanDosages();
   // The genotype row of `person`, a member of the unrelated set or not.
   const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.
   void appendStatistic(double statistic, double pValue, bool monomorphic);
+  static void appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic);
+  // Appends a result line's SNP name, alleles and the frequencies 1 - f, f.
+  static void appendSnpColumns(std::string& out, const Marker& marker, double f);
 
  private:
   // Run flow helpers (TestRun.cpp).
@@ -287,11 +322,15 @@ class CTest : public virtual BaseClass {
     Indi* person;
     bool unrelated;
   };
+  struct Components;
   std::vector<Member> componentColumns();
-  void fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean);
-  void decompose(double** a, int snps, int cols, double* w, double** v);
-  void writeEigenLoadings(const std::vector<myclass>& ranked, double** a);
-  void computeScores(const std::vector<myclass>& ranked, double** a, const double* mean);
+  bool useGramRoute(int snps, int cols) const;
+  void exactRoute(const std::vector<Member>& columns, Components& components);
+  bool gramRoute(const std::vector<Member>& columns, Components& components);
+  std::vector<const unsigned char*> columnRows(const std::vector<Member>& columns);
+  void centredRow(const std::vector<const unsigned char*>& rows, int s, double* out, double& mean) const;
+  void writeEigenLoadings(const Components& components);
+  void computeScores(const Components& components);
   void writePcaFile();
   void reportIndividualsWithoutScores();
 
@@ -301,9 +340,18 @@ class CTest : public virtual BaseClass {
   void collectTestedIndividuals();
   void buildProjection();
   void testEverySnp(double* coefficients);
+  // The test on blocks of SNPs shared out between threads (TestBlocks.cpp):
+  // the default adjustment's route whenever OpenBLAS is there.
+  struct BlockScratch;
+  bool canTestInBlocks() const;
+  void testInBlocks();
+  void runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
+                 std::vector<std::string>& lines);
+  void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std::string& out) const;
+  void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
   void flushResults();
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
-  double familyScoreTest(bool averageFamilies);
+  double appendFamilyTest(bool averageFamilies);
   void prepareTraitTerms();
 
   // Reader helpers (TestReaders.cpp).

@@ -30,7 +30,8 @@ void appendFormatted(std::string& out, const char* format, double value) {
 void CTest::Test() {
   const int slots = allocateScores();
   double* coefficients = nullptr;
-  doubleTracker.Vector(coefficients, slots);
+  doubleTracker.Vector(coefficients, slots + 1);  // the scores and the constant
+  if (adjustment == Adjustment::kIntercept) computeMeanDosages();
   obtainComponents();
 
   collectTestedIndividuals();
@@ -38,7 +39,11 @@ void CTest::Test() {
   cal_betaa_formula(coefficients, true);
 
   resultFile.open(resultFileGiven ? resultFileName : "result.txt");
-  testEverySnp(coefficients);
+  if (canTestInBlocks()) {
+    testInBlocks();
+  } else {
+    testEverySnp(coefficients);
+  }
   resultFile.close();
 
   doubleTracker.FreeVector(coefficients);
@@ -103,21 +108,26 @@ void CTest::collectTestedIndividuals() {
   }
   const size_t count = static_cast<size_t>(pcaCount);
   const size_t n = tested.size();
-  componentScores.assign(count * n, 0.0);
+  // The constant comes first, so that the legacy design is the same matrix
+  // without its first column.
+  const size_t first = adjustment == Adjustment::kIntercept ? 1 : 0;
+  designColumns = static_cast<int>(first + count);
+  design.assign((first + count) * n, 0.0);
   traitResiduals.resize(n);
   genoResiduals.resize(n);
   for (size_t h = 0; h < n; ++h) {
-    for (size_t k = 0; k < count; ++k) componentScores[k * n + h] = tested[h]->pcs[k];
+    if (first == 1) design[h] = 1.0;
+    for (size_t k = 0; k < count; ++k) design[(first + k) * n + h] = tested[h]->pcs[k];
     traitResiduals[h] = tested[h]->traitValue;
   }
 }
 
-// projectionMatrix = (X'X)^-1 X', X holding the scores of the tested
+// projectionMatrix = (X'X)^-1 X', X holding the design of the tested
 // individuals, so that each value meets its own individual's column.
 void CTest::buildProjection() {
-  const int p = pcaCount;
+  const int p = designColumns;
   const int n = static_cast<int>(tested.size());
-  const double* x = componentScores.data();  // x[c * n + i]: score c of entry i
+  const double* x = design.data();  // x[c * n + i]: design column c of entry i
   MemoryClass<double> work;
   double** xtx = nullptr;
   double** inverse = nullptr;
@@ -152,11 +162,6 @@ void CTest::testEverySnp(double* coefficients) {
   resultBuffer.clear();
   const size_t n = tested.size();
   for (size_t m = 0; m < markers.size(); ++m) {
-    const Marker& marker = markers[m];
-    appendLeft(resultBuffer, marker.snpId, 20);
-    appendLeft(resultBuffer, marker.allele1, 5);
-    appendLeft(resultBuffer, marker.allele2, 5);
-
     const double missing = missingValue(static_cast<int>(m));
     double sum = 0;
     for (size_t h = 0; h < n; ++h) {
@@ -166,9 +171,7 @@ void CTest::testEverySnp(double* coefficients) {
       sum += value;
     }
     const double f = sum / (2.0 * static_cast<double>(n));
-    appendFormatted(resultBuffer, "%10.6e", 1 - f);
-    resultBuffer += '\t';
-    appendFormatted(resultBuffer, "%10.6e", f);
+    appendSnpColumns(resultBuffer, markers[m], f);
 
     if (std::trunc(f) == 1.0 || std::trunc(1 - f) == 1.0) {
       for (int i = 0; i < 3; ++i) appendStatistic(0.0, 1.0, true);
@@ -191,18 +194,31 @@ void CTest::flushResults() {
 }
 
 void CTest::appendStatistic(double statistic, double pValue, bool monomorphic) {
+  appendStatisticTo(resultBuffer, statistic, pValue, monomorphic);
+}
+
+void CTest::appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic) {
   if (monomorphic) {
-    resultBuffer.append(14, ' ');
-    resultBuffer += '0';
+    out.append(14, ' ');
+    out += '0';
   } else {
-    appendFormatted(resultBuffer, "%15.6f", statistic);
+    appendFormatted(out, "%15.6f", statistic);
   }
-  appendFormatted(resultBuffer, "%20.6e", pValue);
+  appendFormatted(out, "%20.6e", pValue);
+}
+
+void CTest::appendSnpColumns(std::string& out, const Marker& marker, double f) {
+  appendLeft(out, marker.snpId, 20);
+  appendLeft(out, marker.allele1, 5);
+  appendLeft(out, marker.allele2, 5);
+  appendFormatted(out, "%10.6e", 1 - f);
+  out += '\t';
+  appendFormatted(out, "%10.6e", f);
 }
 
 void CTest::cal_betaa_formula(double* coefficients, bool onTrait) {
   std::vector<double>& values = onTrait ? traitResiduals : genoResiduals;
-  const int p = pcaCount;
+  const int p = designColumns;
   const int n = static_cast<int>(values.size());
   for (int m = 0; m < p; ++m) coefficients[m] = 0;
   for (int h = 0; h < n; ++h) regressionValues[h] = values[static_cast<size_t>(h)];
@@ -220,15 +236,15 @@ void CTest::cal_betaa_formula(double* coefficients, bool onTrait) {
   }
 }
 
-// One component at a time: a regression through the origin on each score.
+// One design column at a time: a regression through the origin on each.
 void CTest::cal_betaa(double* coefficients, bool onTrait) {
   std::vector<double>& values = onTrait ? traitResiduals : genoResiduals;
-  const size_t p = static_cast<size_t>(pcaCount);
+  const size_t p = static_cast<size_t>(designColumns);
   for (size_t w = 0; w < p; ++w) {
     double numerator = 0;
     double denominator = 0;
     for (size_t h = 0; h < values.size(); ++h) {
-      const double score = componentScores[w * values.size() + h];
+      const double score = design[w * values.size() + h];
       numerator += score * values[h];
       denominator += score * score;
     }
@@ -241,14 +257,14 @@ void CTest::cal_betaa(double* coefficients, bool onTrait) {
   }
 }
 
-// Each value loses its fit one component at a time, in component order.
+// Each value loses its fit one design column at a time, in column order.
 void CTest::subtractFit(const double* coefficients, std::vector<double>& values) const {
-  const size_t p = static_cast<size_t>(pcaCount);
+  const size_t p = static_cast<size_t>(designColumns);
   const size_t n = values.size();
   double* value = values.data();
   for (size_t w = 0; w < p; ++w) {
     const double coefficient = coefficients[w];
-    const double* score = componentScores.data() + w * n;
+    const double* score = design.data() + w * n;
     for (size_t h = 0; h < n; ++h) value[h] -= coefficient * score[h];
   }
 }

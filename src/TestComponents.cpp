@@ -5,7 +5,10 @@
 #include <iostream>
 #include <unordered_map>
 
+#include "DosageCounts.h"
 #include "Test.h"
+#include "numerics/GramComponents.h"
+#include "numerics/OpenBlas.h"
 #include "outputs/OutputFile.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
@@ -102,7 +105,18 @@ std::string eigenLoadingFileName(const std::string& pcaFileName) {
 }
 
 double CTest::missingValue(int snp) const {
+  if (adjustment == Adjustment::kIntercept) return meanDosage[static_cast<size_t>(snp)];
   return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
+}
+
+void CTest::computeMeanDosages() {
+  std::vector<const unsigned char*> rows;
+  rows.reserve(familyRows.size() + unrelatedRows.size());
+  for (const Index& row : familyRows) rows.push_back(row.geno);
+  for (const Index& row : unrelatedRows) rows.push_back(row.geno);
+  ombra::DosageCounts counts;
+  ombra::addDosageCounts(rows.data(), rows.size(), markers.size(), counts);
+  ombra::meanDosages(counts, meanDosage);
 }
 
 const unsigned char* CTest::genotypeRow(const Indi& person, bool unrelated) {
@@ -124,6 +138,14 @@ std::vector<CTest::Member> CTest::componentColumns() {
   return columns;
 }
 
+// The decomposition's result in the form both routes share: every singular
+// value, largest first, and the leading left singular vectors.
+struct CTest::Components {
+  std::vector<double> singularValues;
+  std::vector<double> loadings;  // row-major, PCA SNP by component (pcaCount columns)
+  std::vector<double> mean;      // per PCA SNP, the mean its row was centred on
+};
+
 void CTest::cal_prin() {
   const int snps = static_cast<int>(pcaSnpIndices.size());
   pcaSnpCount = snps;
@@ -132,6 +154,34 @@ void CTest::cal_prin() {
   const std::vector<Member> columns = componentColumns();
   const int cols = static_cast<int>(columns.size());
 
+  Components components;
+  if (!useGramRoute(snps, cols) || !gramRoute(columns, components)) exactRoute(columns, components);
+
+  if (pcaCount > cols || pcaCount > snps) {
+    const int available = std::min(cols, snps);
+    std::cout << "The maximum available principal component is " << available
+              << ", which smallter than setting value.\n";
+    std::cout << "Set the parameter of principal component equals " << available << "\n";
+    pcaCount = available;
+  }
+  if (savePCA) writeEigenLoadings(components);
+  computeScores(components);
+}
+
+// svdcmp does about 5e8 to 8e8 units of S x C^2 work a second on one core;
+// past about a second of it the Gram route is far quicker, and it never
+// holds the S x C matrix that the exact route needs twice.
+constexpr double kExactWorkLimit = 5e8;
+
+bool CTest::useGramRoute(int snps, int cols) const {
+  const double work = static_cast<double>(snps) * cols * cols;
+  return pcaMethod == PcaMethod::kFast || (pcaMethod == PcaMethod::kAuto && work > kExactWorkLimit);
+}
+
+// The Golub-Reinsch SVD of the whole centred matrix, held in memory.
+void CTest::exactRoute(const std::vector<Member>& columns, Components& components) {
+  const int snps = static_cast<int>(pcaSnpIndices.size());
+  const int cols = static_cast<int>(columns.size());
   // The centred matrix, its column-major working copy and V dominate.
   const double cells = (snps + 1.0) * (cols + 1.0);
   ombra::requireMemory(8.0 * (2.0 * cells + (cols + 1.0) * (cols + 1.0)),
@@ -141,94 +191,108 @@ void CTest::cal_prin() {
   double** a = nullptr;
   double** v = nullptr;
   double* w = nullptr;
-  double* mean = nullptr;
   doubleTracker.Matrix(a, snps + 1, cols + 1);
   doubleTracker.Matrix(v, cols + 1, cols + 1);
   doubleTracker.Vector(w, cols + 1);
-  doubleTracker.Vector(mean, snps);
-  fillCentredMatrix(columns, a, mean);
-
-  decompose(a, snps, cols, w, v);
+  components.mean.assign(static_cast<size_t>(snps), 0.0);
+  const std::vector<const unsigned char*> rows = columnRows(columns);
+  for (int s = 0; s < snps; ++s) centredRow(rows, s, a[s + 1] + 1, components.mean[static_cast<size_t>(s)]);
+  matrix.svdcmp(a, snps, cols, w, v);
 
   std::vector<myclass> ranked(static_cast<size_t>(cols));
   for (int j = 0; j < cols; ++j) ranked[static_cast<size_t>(j)] = myclass{w[j + 1], j};
   std::stable_sort(ranked.begin(), ranked.end(), compare);
-
-  if (pcaCount > cols || pcaCount > snps) {
-    const int available = std::min(cols, snps);
-    std::cout << "The maximum available principal component is " << available
-              << ", which smallter than setting value.\n";
-    std::cout << "Set the parameter of principal component equals " << available << "\n";
-    pcaCount = available;
+  for (const myclass& value : ranked) components.singularValues.push_back(value.value);
+  const size_t count = static_cast<size_t>(std::min({pcaCount, cols, snps}));
+  components.loadings.resize(static_cast<size_t>(snps) * count);
+  for (int s = 0; s < snps; ++s) {
+    for (size_t k = 0; k < count; ++k) {
+      components.loadings[static_cast<size_t>(s) * count + k] = a[s + 1][ranked[k].index + 1];
+    }
   }
-  if (savePCA) writeEigenLoadings(ranked, a);
-  computeScores(ranked, a, mean);
-
   doubleTracker.FreeMatrix(a, snps + 1);
   doubleTracker.FreeMatrix(v, cols + 1);
   doubleTracker.FreeVector(w);
-  doubleTracker.FreeVector(mean);
 }
 
-// svdcmp does about 5e8 to 8e8 units of S x C^2 work a second on one core;
-// past about a second of it the Gram route is far quicker.
-constexpr double kExactWorkLimit = 5e8;
-
-void CTest::decompose(double** a, int snps, int cols, double* w, double** v) {
-  const double work = static_cast<double>(snps) * cols * cols;
-  const bool gram = pcaMethod == PcaMethod::kFast || (pcaMethod == PcaMethod::kAuto && work > kExactWorkLimit);
-  if (gram && matrix.gramSvd(a, snps, cols, w, v, std::min(pcaCount, cols))) return;
-  matrix.svdcmp(a, snps, cols, w, v);
-}
-
-// A[s+1][j+1] = genotype of column j at PCA SNP s minus the SNP's mean,
-// built one SNP row at a time so that the writes run along the row.
-void CTest::fillCentredMatrix(const std::vector<Member>& columns, double** a, double* mean) {
+// The Gram matrix accumulated from blocks of centred rows; false (after a
+// message) when OpenBLAS is not there, so that the exact route takes over.
+bool CTest::gramRoute(const std::vector<Member>& columns, Components& components) {
   const int snps = static_cast<int>(pcaSnpIndices.size());
   const int cols = static_cast<int>(columns.size());
-  std::vector<const unsigned char*> rows;
-  for (const Member& column : columns) rows.push_back(genotypeRow(*column.person, column.unrelated));
-  for (int s = 0; s < snps; ++s) {
-    const int snp = pcaSnpIndices[static_cast<size_t>(s)];
-    const double missing = missingValue(snp);
-    double* row = a[s + 1];
-    double sum = 0;
-    for (int j = 1; j <= cols; ++j) {
-      const int code = genotypeCode(rows[static_cast<size_t>(j - 1)], static_cast<size_t>(snp));
-      row[j] = code != 3 ? code : missing;
-      sum += row[j];
+  const int wanted = std::min({pcaCount, cols, snps});
+  ombra::requireMemory(ombra::gramComponentsBytes(snps, cols, wanted),
+                       "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
+                           " individuals",
+                       "Please use fewer unrelated individuals for the principal components.");
+  const std::vector<const unsigned char*> rows = columnRows(columns);
+  components.mean.assign(static_cast<size_t>(snps), 0.0);
+  auto centredRows = [&](int first, int count, double* block) {
+    for (int r = 0; r < count; ++r) {
+      const size_t s = static_cast<size_t>(first + r);
+      centredRow(rows, first + r, block + static_cast<size_t>(r) * static_cast<size_t>(cols), components.mean[s]);
     }
-    mean[s] = sum / cols;
-    for (int j = 1; j <= cols; ++j) row[j] -= mean[s];
+  };
+  ombra::LeadingComponents leading;
+  if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
+  if (!ombra::gramComponents(snps, cols, wanted, centredRows, leading)) {
+    std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
+    return false;
   }
+  components.singularValues = std::move(leading.singularValues);
+  components.loadings = std::move(leading.loadings);
+  return true;
 }
 
-void CTest::writeEigenLoadings(const std::vector<myclass>& ranked, double** a) {
+// The genotype rows of the component columns, in column order.
+std::vector<const unsigned char*> CTest::columnRows(const std::vector<Member>& columns) {
+  std::vector<const unsigned char*> rows;
+  rows.reserve(columns.size());
+  for (const Member& column : columns) rows.push_back(genotypeRow(*column.person, column.unrelated));
+  return rows;
+}
+
+// out[j] = genotype of column j at PCA SNP s minus the SNP's mean over the
+// columns, which goes to `mean`.
+void CTest::centredRow(const std::vector<const unsigned char*>& rows, int s, double* out, double& mean) const {
+  const size_t snp = static_cast<size_t>(pcaSnpIndices[static_cast<size_t>(s)]);
+  const double missing = missingValue(static_cast<int>(snp));
+  const size_t cols = rows.size();
+  double sum = 0;
+  for (size_t j = 0; j < cols; ++j) {
+    const int code = genotypeCode(rows[j], snp);
+    out[j] = code != 3 ? code : missing;
+    sum += out[j];
+  }
+  mean = sum / static_cast<double>(cols);
+  for (size_t j = 0; j < cols; ++j) out[j] -= mean;
+}
+
+void CTest::writeEigenLoadings(const Components& components) {
   ombra::OutputFile file(eigenLoadingFileName(pcaFileName));
   std::ostream& out = file.stream();
   out << "Sum of All Eigen Value ..." << "\n";
-  for (const myclass& value : ranked) out << value.value << "\t";
+  for (double value : components.singularValues) out << value << "\t";
   out << "\n\n\n" << "Eigen Value ..." << "\n";
-  for (int k = 0; k < pcaCount; ++k) out << ranked[static_cast<size_t>(k)].value << "\t";
+  for (int k = 0; k < pcaCount; ++k) out << components.singularValues[static_cast<size_t>(k)] << "\t";
   out << "\n\n\n" << "Loading ..." << "\n";
-  const int snps = static_cast<int>(pcaSnpIndices.size());
-  for (int s = 0; s < snps; ++s) {
-    for (int k = 0; k < pcaCount; ++k) out << a[s + 1][ranked[static_cast<size_t>(k)].index + 1] << "\t";
+  const size_t snps = pcaSnpIndices.size();
+  const size_t count = static_cast<size_t>(pcaCount);
+  for (size_t s = 0; s < snps; ++s) {
+    for (size_t k = 0; k < count; ++k) out << components.loadings[s * count + k] << "\t";
     out << "\n";
   }
   file.close();
 }
 
-// Every family member and every unrelated individual gets the projection of
-// its own centred genotypes on the leading left singular vectors.
-void CTest::computeScores(const std::vector<myclass>& ranked, double** a, const double* mean) {
+// Every family member and every unrelated individual gets the projection
+// of its own centred genotypes on the leading left singular vectors.
+void CTest::computeScores(const Components& components) {
   const int snps = static_cast<int>(pcaSnpIndices.size());
   const size_t count = static_cast<size_t>(pcaCount);
   if (count == 0) return;
-  std::vector<double> loadings(static_cast<size_t>(snps) * count);  // leading columns of U, row by row
-  for (int s = 0; s < snps; ++s) {
-    for (size_t k = 0; k < count; ++k) loadings[static_cast<size_t>(s) * count + k] = a[s + 1][ranked[k].index + 1];
-  }
+  const std::vector<double>& loadings = components.loadings;  // leading columns of U, row by row
+  const double* mean = components.mean.data();
   struct Scored {
     Indi* person;
     const unsigned char* row;

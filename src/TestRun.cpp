@@ -1,4 +1,5 @@
 // The run flow: options, checks, loading, recoding, the test and the report.
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <iostream>
@@ -40,14 +41,15 @@ const char* const kUsage =
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
-  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kUnknown
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads, kUnknown
 };
 
 // Option words in the order they are compared.
 Option optionOf(const std::string& word) {
   static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method"};
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                                       "--adjustment", "--threads"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -69,6 +71,21 @@ PcaMethod parsePcaMethod(const std::string& value) {
   if (value == "fast") return PcaMethod::kFast;
   if (value == "auto") return PcaMethod::kAuto;
   ombra::stopRun("The option --pca-method takes exact, fast or auto.\n");
+}
+
+// "--threads": a whole number of at least 1, written as such.
+int parseThreads(const std::string& value) {
+  const bool digits = !value.empty() && value.size() <= 9 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const long count = digits ? std::stol(value) : 0;
+  if (count < 1) ombra::stopRun("The number of threads (--threads) must be a whole number of at least 1.\n");
+  return static_cast<int>(count);
+}
+
+Adjustment parseAdjustment(const std::string& value) {
+  if (value == "intercept") return Adjustment::kIntercept;
+  if (value == "legacy") return Adjustment::kLegacy;
+  ombra::stopRun("The option --adjustment takes intercept or legacy.\n");
 }
 
 // Without snps or without an individual with a trait the test would write a
@@ -170,6 +187,8 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kRecode: recodePrefix = value; s.recodeGiven = true; break;
       case Option::kPcaSnpList: pcaSnpListFile = value; break;
       case Option::kPcaMethod: pcaMethod = parsePcaMethod(value); break;
+      case Option::kAdjustment: adjustment = parseAdjustment(value); break;
+      case Option::kThreads: Matrix::setSvdThreads(parseThreads(value)); break;
       case Option::kUnknown: break;
     }
   }

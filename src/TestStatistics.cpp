@@ -47,8 +47,14 @@ void CTest::prepareTraitTerms() {
 
 void CTest::prepareStatistics() {
   if (!traitTerms.ready) prepareTraitTerms();
-  const std::vector<double>& g = genoResiduals;
-  const size_t n = g.size();
+  prepareSnpTerms(genoResiduals.data(), snpTerms);
+}
+
+// Every sum below adds its terms in the order the statistics define it;
+// sums that do not depend on each other share a pass over the entries, so
+// that their chains of additions overlap instead of following each other.
+void CTest::prepareSnpTerms(const double* g, SnpTerms& terms) const {
+  const size_t n = traitTerms.centred.size();
   const size_t family = testedFamilyCount;
   // The sum over all entries passes through the family entries' sum.
   double sumFamily = 0;
@@ -63,80 +69,110 @@ void CTest::prepareStatistics() {
   const double gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : 0.0;
   const double gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : 0.0;
 
-  snpTerms.cross.resize(n);
-  snpTerms.ownCross.resize(n);
+  terms.cross.resize(n);
+  double* cross = terms.cross.data();
   const double* yc = traitTerms.centred.data();
   const double* yo = traitTerms.ownCentred.data();
-  for (size_t h = 0; h < family; ++h) {
-    snpTerms.cross[h] = yc[h] * (g[h] - gBar);
-    snpTerms.ownCross[h] = yo[h] * (g[h] - gBarFamily);
-  }
+  // Unrelated entries: their cross-products, the genotypes' squares, and the
+  // first parts of the pooled total and of the cross-products' spread.
+  double squares = 0;
+  double ownTotal = 0;
+  double crossSum = 0;
   for (size_t h = family; h < n; ++h) {
-    snpTerms.cross[h] = yc[h] * (g[h] - gBar);
-    snpTerms.ownCross[h] = yo[h] * (g[h] - gBarUnrelated);
+    cross[h] = yc[h] * (g[h] - gBar);
+    const double own = yo[h] * (g[h] - gBarUnrelated);
+    squares += (g[h] - gBarUnrelated) * (g[h] - gBarUnrelated);
+    ownTotal += own;
+    crossSum += cross[h];
   }
-  snpTerms.genotypeSquares = 0;
-  for (size_t h = family; h < n; ++h) snpTerms.genotypeSquares += (g[h] - gBarUnrelated) * (g[h] - gBarUnrelated);
-
-  // Sums of the counted pedigrees (those with a tested member).
-  snpTerms.familySums.clear();
-  snpTerms.familyMembers.clear();
-  snpTerms.ownFamilySums.clear();
+  terms.genotypeSquares = squares;
+  // Family entries: the sums of each counted pedigree (one with a tested
+  // member), and the rest of the pooled total.
+  terms.familySums.clear();
+  terms.familyMembers.clear();
+  terms.ownFamilySums.clear();
   size_t begin = 0;
   for (size_t end : familyEntryEnd) {
     if (end > begin) {
       double sum = 0;
       double ownSum = 0;
       for (size_t h = begin; h < end; ++h) {
-        sum += snpTerms.cross[h];
-        ownSum += snpTerms.ownCross[h];
+        cross[h] = yc[h] * (g[h] - gBar);
+        const double own = yo[h] * (g[h] - gBarFamily);
+        sum += cross[h];
+        ownSum += own;
       }
-      snpTerms.familySums.push_back(sum);
-      snpTerms.familyMembers.push_back(static_cast<double>(end - begin));
-      snpTerms.ownFamilySums.push_back(ownSum);
+      terms.familySums.push_back(sum);
+      terms.familyMembers.push_back(static_cast<double>(end - begin));
+      terms.ownFamilySums.push_back(ownSum);
     }
     begin = end;
   }
-  snpTerms.unrelatedSpread = spread(snpTerms.cross.data() + family, n - family);
+  for (size_t h = 0; h < family; ++h) ownTotal += yo[h] * (g[h] - gBarFamily);
+  terms.ownTotal = ownTotal;
+
+  // Family scores (means or sums of the pedigrees' cross-products) and the
+  // totals of both family tests, which go on over the unrelated entries.
+  terms.averagedSums.resize(terms.familySums.size());
+  double averagedTotal = 0;
+  double summedTotal = 0;
+  for (size_t k = 0; k < terms.familySums.size(); ++k) {
+    terms.averagedSums[k] = (1.0 / terms.familyMembers[k]) * terms.familySums[k];
+    averagedTotal += terms.averagedSums[k];
+    summedTotal += terms.familySums[k];
+  }
+  const size_t unrelated = n - family;
+  const double crossMean = crossSum / static_cast<double>(unrelated);
+  double spreadSquares = 0;
+  for (size_t h = family; h < n; ++h) {
+    averagedTotal += cross[h];
+    summedTotal += cross[h];
+    spreadSquares += (cross[h] - crossMean) * (cross[h] - crossMean);
+  }
+  terms.averagedTotal = averagedTotal;
+  terms.summedTotal = summedTotal;
+  // The sample variance of the unrelated cross-products (0 for none; one
+  // divides 0 by 0).
+  terms.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares / (static_cast<double>(unrelated) - 1);
 }
 
-double CTest::calculate_T() { return familyScoreTest(true); }
+double CTest::calculate_T() { return appendFamilyTest(true); }
 
-double CTest::calculate_T1() { return familyScoreTest(false); }
+double CTest::calculate_T1() { return appendFamilyTest(false); }
 
-// Each family contributes one score (the mean or the sum of its members'
-// centred cross-products), each unrelated individual its own; the squared
-// total is compared with the scores' spread.
-double CTest::familyScoreTest(bool averageFamilies) {
-  std::vector<double>& scores = familyScores;
-  scores = snpTerms.familySums;
-  if (averageFamilies) {
-    for (size_t k = 0; k < scores.size(); ++k) scores[k] = (1.0 / snpTerms.familyMembers[k]) * scores[k];
-  }
-  const size_t family = testedFamilyCount;
-  const size_t unrelated = snpTerms.cross.size() - family;
-  double total = 0;
-  for (double s : scores) total += s;
-  for (size_t h = family; h < snpTerms.cross.size(); ++h) total += snpTerms.cross[h];
-  const double families = static_cast<double>(scores.size());
-  const double t = total * total / (families * spread(scores.data(), scores.size()) +
-                                    static_cast<double>(unrelated) * snpTerms.unrelatedSpread);
+double CTest::appendFamilyTest(bool averageFamilies) {
+  const double t = familyStatistic(snpTerms, averageFamilies);
   const double p = 1 - statistic.chi2cdf(t, 1);
   appendStatistic(t, p, false);
   return p;
 }
 
+// Each family contributes one score (the mean or the sum of its members'
+// centred cross-products), each unrelated individual its own; the squared
+// total is compared with the scores' spread.
+double CTest::familyStatistic(const SnpTerms& terms, bool averageFamilies) const {
+  const std::vector<double>& scores = averageFamilies ? terms.averagedSums : terms.familySums;
+  const double total = averageFamilies ? terms.averagedTotal : terms.summedTotal;
+  const size_t unrelated = terms.cross.size() - testedFamilyCount;
+  const double families = static_cast<double>(scores.size());
+  return total * total / (families * spread(scores.data(), scores.size()) +
+                          static_cast<double>(unrelated) * terms.unrelatedSpread);
+}
+
+void CTest::cal_ss() {
+  const double t = ssStatistic(snpTerms);
+  appendStatistic(t, 1 - statistic.chi2cdf(t, 1), false);
+}
+
 // Pools covariances: each data set is centred on its own means; the variance
 // comes from the unrelated sums of squares and the spread of family sums.
-void CTest::cal_ss() {
+double CTest::ssStatistic(const SnpTerms& terms) const {
   const size_t family = testedFamilyCount;
-  const size_t n = snpTerms.ownCross.size();
+  const size_t n = terms.cross.size();
   const size_t unrelated = n - family;
-  double total = 0;
-  for (size_t h = family; h < n; ++h) total += snpTerms.ownCross[h];
-  for (size_t h = 0; h < family; ++h) total += snpTerms.ownCross[h];
+  const double total = terms.ownTotal;
 
-  const std::vector<double>& sums = snpTerms.ownFamilySums;
+  const std::vector<double>& sums = terms.ownFamilySums;
   const size_t pedigrees = familyEntryEnd.size();
   double familySum = 0;
   for (double c : sums) familySum += c;
@@ -145,14 +181,8 @@ void CTest::cal_ss() {
   for (double c : sums) d += (c - cBar) * (c - cBar);
 
   const double u = static_cast<double>(unrelated);
-  const double unrelatedVariance = traitTerms.unrelatedSquares * snpTerms.genotypeSquares / u;
-  double t;
-  if (unrelated > 0 && !sums.empty()) {
-    t = total * total / (unrelatedVariance + d);
-  } else if (unrelated > 0) {
-    t = total * total / unrelatedVariance;
-  } else {
-    t = total * total / d;
-  }
-  appendStatistic(t, 1 - statistic.chi2cdf(t, 1), false);
+  const double unrelatedVariance = traitTerms.unrelatedSquares * terms.genotypeSquares / u;
+  if (unrelated > 0 && !sums.empty()) return total * total / (unrelatedVariance + d);
+  if (unrelated > 0) return total * total / unrelatedVariance;
+  return total * total / d;
 }

@@ -1,5 +1,7 @@
 // The association test: the statistics on known residuals, and whole result
-// files compared byte for byte with golden files kept in tests/golden.
+// files compared byte for byte with golden files kept in tests/golden. The
+// golden files without "intercept" in their names are the results of earlier
+// versions, which --adjustment legacy must keep reproducing.
 // Set OMBRA_REGENERATE=1 to rewrite the golden files after an intended
 // change, and read the diff before committing it.
 #include <gtest/gtest.h>
@@ -112,9 +114,16 @@ class ResultFiles : public ::testing::Test {
     dir.write("unr.map", kMap);
     dir.write("unr.ped", kUnrelated);
   }
-  // Runs ombra with `args`; the result file and the console must match the
-  // golden files of `name`.
+  // Runs ombra with `args` under both adjustments; the result file and the
+  // console must match the golden files of `name` (legacy) and of
+  // `name`.intercept (the default).
   void expectRun(const std::vector<std::string>& args, const std::string& name) {
+    std::vector<std::string> legacy = args;
+    legacy.insert(legacy.end(), {"--adjustment", "legacy"});
+    expectRunWith(legacy, name);
+    expectRunWith(args, name + ".intercept");
+  }
+  void expectRunWith(const std::vector<std::string>& args, const std::string& name) {
     const RunResult run = runOmbra(dir.path(), args);
     EXPECT_EQ(run.status, 0) << run.out;
     expectGolden(dir.read("result.txt"), name + ".result.txt");
@@ -132,19 +141,25 @@ TEST_F(ResultFiles, UnrelatedOnly) { expectRun({"--i", "unr", "--p", "1"}, "unre
 TEST_F(ResultFiles, NoComponents) { expectRun({"--f", "fam", "--i", "unr", "--p", "0"}, "no_components"); }
 
 TEST_F(ResultFiles, SavedComponentsLoadedWithSaveAlsoGiven) {
-  RunResult run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "2", "--op", "pca.txt"});
-  ASSERT_EQ(run.status, 0) << run.out;
-  expectGolden(dir.read("pca.txt"), "both.pca.txt");
-  expectGolden(dir.read("pca.Eigen_Loading.txt"), "both.Eigen_Loading.txt");
-  expectRun({"--f", "fam", "--i", "unr", "--p", "2", "--op", "other.txt", "--rp", "pca.txt"}, "reloaded");
-  EXPECT_FALSE(dir.exists("other.txt"));
+  for (const std::string adjustment : {"legacy", "intercept"}) {
+    const std::string name = adjustment == "legacy" ? "both" : "both.intercept";
+    RunResult run =
+        runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "2", "--op", "pca.txt", "--adjustment", adjustment});
+    ASSERT_EQ(run.status, 0) << run.out;
+    expectGolden(dir.read("pca.txt"), name + ".pca.txt");
+    expectGolden(dir.read("pca.Eigen_Loading.txt"), name + ".Eigen_Loading.txt");
+    expectRunWith({"--f", "fam", "--i", "unr", "--p", "2", "--op", "other.txt", "--rp", "pca.txt", "--adjustment",
+                   adjustment},
+                  adjustment == "legacy" ? "reloaded" : "reloaded.intercept");
+    EXPECT_FALSE(dir.exists("other.txt"));
+  }
 }
 
 TEST_F(ResultFiles, OutNamesTheResultFile) {
   const RunResult run = runOmbra(dir.path(), {"--f", "fam", "--p", "1", "--out", "res.txt"});
   EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(dir.exists("result.txt"));
-  expectGolden(dir.read("res.txt"), "family_only.result.txt");
+  expectGolden(dir.read("res.txt"), "family_only.intercept.result.txt");
   const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--out", "no/res.txt"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("Create File no/res.txt failed!\n"), std::string::npos);
@@ -155,10 +170,14 @@ TEST_F(ResultFiles, OutNamesTheResultFile) {
 TEST(ExampleData, WholeRunTextAndBinary) {
   TempDir dir;
   const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
-  RunResult run = runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated"});
+  RunResult run =
+      runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated", "--adjustment", "legacy"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  expectGolden(dir.read("result.txt"), "example.result.txt");
+  run = runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated"});
   ASSERT_EQ(run.status, 0) << run.out;
   const std::string textResult = dir.read("result.txt");
-  expectGolden(textResult, "example.result.txt");
+  expectGolden(textResult, "example.intercept.result.txt");
 
   ASSERT_EQ(runOmbra(dir.path(), {"--f", examples + "family", "--make-bed", "fam"}).status, 0);
   ASSERT_EQ(runOmbra(dir.path(), {"--i", examples + "unrelated", "--make-bed", "unr"}).status, 0);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Matrix.h"
+#include "numerics/GramComponents.h"
 #include "TestSupport.h"
 
 using testing_support::RunResult;
@@ -43,43 +44,55 @@ OneBased genotypes(int m, int n, unsigned seed) {
 }
 
 TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
-  const int m = 400;
-  const int n = 40;
-  const int wanted = 6;
-  OneBased exact = genotypes(m, n, 11);
-  OneBased fast = exact;
-  for (size_t i = 0; i < fast.data.size(); ++i) fast.pointers[i] = fast.data[i].data();
-  OneBased exactV(n, n), fastV(n, n);
-  std::vector<double> exactW(n + 1), fastW(n + 1);
-  Matrix matrix;
-  matrix.svdcmp(exact.rows(), m, n, exactW.data(), exactV.rows());
-  ASSERT_TRUE(matrix.gramSvd(fast.rows(), m, n, fastW.data(), fastV.rows(), wanted));
+  for (const int m : {400, 30, 5000}) {  // tall, wide (rank below n) and more than two blocks of rows
+    SCOPED_TRACE("rows " + std::to_string(m));
+    const int n = 40;
+    const int wanted = 6;
+    OneBased exact = genotypes(m, n, 11);
+    const OneBased centred = exact;
+    OneBased exactV(n, n);
+    std::vector<double> exactW(n + 1);
+    Matrix matrix;
+    matrix.svdcmp(exact.rows(), m, n, exactW.data(), exactV.rows());
 
-  std::vector<int> order(n);
-  for (int j = 0; j < n; ++j) order[j] = j + 1;
-  std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return exactW[x] > exactW[y]; });
-  const double largest = exactW[order[0]];
-  for (int k = 0; k < n; ++k) {
-    // Singular values far below the largest are zero up to rounding in both.
-    const double tolerance = exactW[order[k]] > 1e-3 * largest ? 1e-9 * exactW[order[k]] : 1e-12 * largest;
-    EXPECT_NEAR(fastW[k + 1], exactW[order[k]], tolerance) << k;
-    if (k > 0) {
-      EXPECT_GE(fastW[k], fastW[k + 1]);
+    int calls = 0;
+    auto rows = [&](int first, int count, double* block) {
+      ++calls;
+      for (int r = 0; r < count; ++r) {
+        std::copy(centred.data[first + r + 1].begin() + 1, centred.data[first + r + 1].end(), block + r * n);
+      }
+    };
+    ombra::LeadingComponents fast;
+    ASSERT_TRUE(ombra::gramComponents(m, n, wanted, rows, fast));
+    const int blocks = (m + ombra::kGramBlockRows - 1) / ombra::kGramBlockRows;
+    EXPECT_EQ(calls, 2 * blocks);  // the matrix is streamed twice, never held
+
+    std::vector<int> order(n);
+    for (int j = 0; j < n; ++j) order[j] = j + 1;
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return exactW[x] > exactW[y]; });
+    const double largest = exactW[order[0]];
+    ASSERT_EQ(fast.singularValues.size(), size_t(n));
+    for (int k = 0; k < n; ++k) {
+      // Singular values far below the largest are zero up to rounding in both.
+      const double tolerance = exactW[order[k]] > 1e-3 * largest ? 1e-9 * exactW[order[k]] : 1e-7 * largest;
+      EXPECT_NEAR(fast.singularValues[k], exactW[order[k]], tolerance) << k;
+      if (k > 0) {
+        EXPECT_GE(fast.singularValues[k - 1], fast.singularValues[k]);
+      }
+    }
+    ASSERT_EQ(fast.loadings.size(), size_t(m) * wanted);
+    for (int k = 0; k < std::min(wanted, m); ++k) {
+      const int e = order[k];
+      auto loading = [&](int i) { return fast.loadings[size_t(i - 1) * wanted + k]; };
+      const double sign = exact.data[1][e] * loading(1) >= 0 ? 1.0 : -1.0;
+      int largestRow = 1;
+      for (int i = 1; i <= m; ++i) {
+        EXPECT_NEAR(loading(i), sign * exact.data[i][e], 1e-7) << "U " << i << " " << k;
+        if (std::fabs(loading(i)) > std::fabs(loading(largestRow))) largestRow = i;
+      }
+      EXPECT_GT(loading(largestRow), 0) << "sign rule of component " << k;
     }
   }
-  for (int k = 0; k < wanted; ++k) {
-    const int e = order[k];
-    const int f = k + 1;
-    const double sign = exact.data[1][e] * fast.data[1][f] >= 0 ? 1.0 : -1.0;
-    int largestRow = 1;
-    for (int i = 1; i <= m; ++i) {
-      EXPECT_NEAR(fast.data[i][f], sign * exact.data[i][e], 1e-7) << "U " << i << " " << k;
-      if (std::fabs(fast.data[i][f]) > std::fabs(fast.data[largestRow][f])) largestRow = i;
-    }
-    EXPECT_GT(fast.data[largestRow][f], 0) << "sign rule of component " << k;
-    for (int i = 1; i <= n; ++i) EXPECT_NEAR(fastV.data[i][f], sign * exactV.data[i][e], 1e-7) << "V " << i;
-  }
-  for (int i = 1; i <= m; ++i) EXPECT_EQ(fast.data[i][wanted + 1], 0.0);
 }
 
 std::vector<double> numbersOf(const std::string& resultFile) {

@@ -5,6 +5,9 @@
 // every number of its result file is recomputed from the input files and the
 // saved component scores. The regression is solved through the normal
 // equations with a Cholesky factor instead of the program's pseudo-inverse.
+// Both adjustments are checked: a constant beside the scores with missing
+// genotypes at the mean dosage (the default), and the scores alone with the
+// allele2 frequency as fill (--adjustment legacy).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -217,8 +220,9 @@ std::map<std::string, std::vector<double>> readScores(const std::string& text, i
   return scores;
 }
 
-// Least-squares residuals of every column of `values` on the columns of `x`
-// (no intercept), through the normal equations and a Cholesky factor.
+// Least-squares residuals of `v` on the columns of `x` (an intercept only
+// when `x` holds a constant column), through the normal equations and a
+// Cholesky factor.
 void residualise(const std::vector<std::vector<double>>& x, std::vector<double>& v) {
   const size_t n = x.size();
   if (n == 0) return;
@@ -275,7 +279,7 @@ double sampleVariance(const std::vector<double>& s) {
 double upperTail(double t) { return std::erfc(std::sqrt(t / 2)); }
 
 std::vector<Expected> computeExpected(const DataSet& data, const std::map<std::string, std::vector<double>>& scores,
-                                      int count) {
+                                      int count, bool intercept) {
   // Reading order of the genotype lines: family file, then unrelated file.
   std::vector<const Person*> reading;
   for (const Person& p : data.family) reading.push_back(&p);
@@ -317,17 +321,18 @@ std::vector<Expected> computeExpected(const DataSet& data, const std::map<std::s
 
   std::vector<std::vector<double>> x;
   for (const Entry& e : used) {
-    if (count == 0) {
-      x.push_back({});
-      continue;
+    std::vector<double> row;
+    if (intercept) row.push_back(1.0);
+    if (count > 0) {
+      auto it = scores.find(e.person->famId + "\t" + e.person->indId);
+      if (it == scores.end()) {
+        ADD_FAILURE() << "no scores for " << e.person->famId << " " << e.person->indId;
+        row.resize(row.size() + static_cast<size_t>(count), 0.0);
+      } else {
+        row.insert(row.end(), it->second.begin(), it->second.end());
+      }
     }
-    auto it = scores.find(e.person->famId + "\t" + e.person->indId);
-    if (it == scores.end()) {
-      ADD_FAILURE() << "no scores for " << e.person->famId << " " << e.person->indId;
-      x.push_back(std::vector<double>(count, 0));
-    } else {
-      x.push_back(it->second);
-    }
+    x.push_back(row);
   }
 
   std::vector<double> y;
@@ -341,6 +346,7 @@ std::vector<Expected> computeExpected(const DataSet& data, const std::map<std::s
     // Allele discovery and codes in reading order.
     std::map<const Person*, int> code;
     double allele2Count = 0;
+    double called = 0;
     for (const Person* p : reading) {
       const std::string& a = p->alleles[2 * s];
       const std::string& b = p->alleles[2 * s + 1];
@@ -364,8 +370,9 @@ std::vector<Expected> computeExpected(const DataSet& data, const std::map<std::s
       }
       code[p] = c;
       allele2Count += c;
+      ++called;
     }
-    const double missing = allele2Count / (2 * coded);
+    const double missing = intercept ? (called > 0 ? allele2Count / called : 0) : allele2Count / (2 * coded);
 
     std::vector<double> g;
     double sum = 0;
@@ -575,12 +582,15 @@ DataSet writeData(const TempDir& dir, unsigned seed) {
 }
 
 TEST(IndependentCheck, ThreeSavedComponentsMissingTraitsSharedUnrelatedIds) {
+  for (const char* adjustment : {"intercept", "legacy"})
   for (unsigned seed : {20240501u, 7u}) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", adjustment " + adjustment);
     TempDir dir;
     const DataSet data = writeData(dir, seed);
+    const bool intercept = std::string(adjustment) == "intercept";
 
-    const RunResult save = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "3", "--op", "pca.txt"});
+    const RunResult save = runOmbra(
+        dir.path(), {"--f", "fam", "--i", "unr", "--p", "3", "--op", "pca.txt", "--adjustment", adjustment});
     ASSERT_EQ(save.status, 0) << save.out;
     ASSERT_TRUE(dir.exists("pca.txt"));
     const std::string pcaText = dir.read("pca.txt");
@@ -596,24 +606,28 @@ TEST(IndependentCheck, ThreeSavedComponentsMissingTraitsSharedUnrelatedIds) {
       EXPECT_EQ(count, data.family.size() + data.unrelated.size());
     }
 
-    const RunResult run =
-        runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "3", "--rp", "pca.txt", "--out", "res.txt"});
+    const RunResult run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "3", "--rp", "pca.txt", "--out",
+                                                "res.txt", "--adjustment", adjustment});
     ASSERT_EQ(run.status, 0) << run.out;
     ASSERT_TRUE(dir.exists("res.txt"));
 
     const auto scores = readScores(pcaText, 3);
     EXPECT_EQ(scores.size(), data.family.size() + data.unrelated.size());
-    compareResult(dir.read("res.txt"), computeExpected(data, scores, 3));
+    compareResult(dir.read("res.txt"), computeExpected(data, scores, 3, intercept));
   }
 }
 
-TEST(IndependentCheck, NoComponentsUsesRawValues) {
+TEST(IndependentCheck, NoComponentsUsesRawOrCentredValues) {
   TempDir dir;
   const DataSet data = writeData(dir, 99u);
-  const RunResult run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "0", "--out", "res.txt"});
+  RunResult run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "0", "--out", "legacy.txt",
+                                        "--adjustment", "legacy"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  compareResult(dir.read("legacy.txt"), computeExpected(data, {}, 0, false));
+  run = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "0", "--out", "res.txt"});
   ASSERT_EQ(run.status, 0) << run.out;
   ASSERT_TRUE(dir.exists("res.txt"));
-  compareResult(dir.read("res.txt"), computeExpected(data, {}, 0));
+  compareResult(dir.read("res.txt"), computeExpected(data, {}, 0, true));
 
   // The same through a saved and reloaded file of zero components.
   const RunResult save = runOmbra(dir.path(), {"--f", "fam", "--i", "unr", "--p", "0", "--op", "pca.txt"});

@@ -102,7 +102,9 @@ TEST(GenotypeCoding, ErrorsStopTheRunAfterTheirMessage) {
             std::string::npos);
 }
 
-TEST(GenotypeStore, MissingGenotypeReadsAsTheSecondAlleleFrequency) {
+// A missing genotype reads as the mean dosage of the called ones; under
+// --adjustment legacy as the second allele's frequency over everyone.
+TEST(GenotypeStore, MissingGenotypeReadsAsTheMeanDosageOrLegacyFrequency) {
   TempDir dir;
   CTest test;
   std::string ped;
@@ -111,12 +113,15 @@ TEST(GenotypeStore, MissingGenotypeReadsAsTheSecondAlleleFrequency) {
     ped += "F " + std::to_string(i) + " 0 0 1 1 " + genotype + "\n";
   }
   readText(test, dir, mapOf(1), ped);
+  test.computeMeanDosages();
+  EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 99, -1, -1, false, 0), 30.0 / 99.0);
+  test.adjustment = Adjustment::kLegacy;
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 99, -1, -1, false, 0), 0.15);
   const std::string out = stopMessage([&] { test.extractGenotype(test.familyRows, 100, 0, 0, false, 0); });
   EXPECT_EQ(out, "The index of given individual is not correct");
 }
 
-TEST(GenotypeStore, MissingValueStaysAFrequencyOverBothTextSets) {
+TEST(GenotypeStore, MissingValueCountsBothTextSets) {
   TempDir dir;
   CTest test;
   readText(test, dir, mapOf(1), "F 1 0 0 1 1 G G\nF 2 0 0 1 1 0 0\n");
@@ -124,7 +129,11 @@ TEST(GenotypeStore, MissingValueStaysAFrequencyOverBothTextSets) {
   testing::internal::CaptureStdout();
   test.readPedigree(dir.file("u.ped"), test.unrelatedPeds, test.unrelatedRows, false, true);
   testing::internal::GetCapturedStdout();
-  // Allele A (the second) was seen twice among four individuals.
+  // Allele A (the second) was seen twice among four individuals, three of
+  // them called.
+  test.computeMeanDosages();
+  EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 1, -1, -1, false, 0), 2.0 / 3.0);
+  test.adjustment = Adjustment::kLegacy;
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 1, -1, -1, false, 0), 0.25);
 }
 

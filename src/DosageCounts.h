@@ -1,0 +1,29 @@
+// Per-SNP counts over the packed genotype rows of the loaded data sets: the
+// copies of allele2 and the called genotypes, from which a missing
+// genotype's fill value (the mean dosage) follows.
+#ifndef OMBRA_DOSAGECOUNTS_H
+#define OMBRA_DOSAGECOUNTS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ombra {
+
+struct DosageCounts {
+  std::vector<uint64_t> copies;  // per SNP: copies of allele2 over the called genotypes
+  std::vector<uint64_t> called;  // per SNP: genotypes that are not missing
+};
+
+// Adds the codes of `rowCount` packed rows of `markerCount` SNPs each (the
+// genotype store's layout; unused low slots of a row's last byte are 0) to
+// `counts`, sizing it to `markerCount` on first use.
+void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts);
+
+// The mean dosage of the called genotypes of each SNP (0 where none is
+// called), in `fill`.
+void meanDosages(const DosageCounts& counts, std::vector<double>& fill);
+
+}  // namespace ombra
+
+#endif  // OMBRA_DOSAGECOUNTS_H

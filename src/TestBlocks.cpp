@@ -1,0 +1,163 @@
+// The per-SNP test on blocks of SNPs. A block's genotypes are decoded for
+// the tested entries into one matrix (a column per SNP), residualised
+// against the whole design by two matrix products, and each column then
+// gives its SNP's statistics. Blocks are shared out between threads; a
+// block's numbers do not depend on the thread that computes it or on how
+// many there are, and the result lines are written in map order.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <new>
+#include <thread>
+
+#include "Test.h"
+#include "numerics/OpenBlas.h"
+
+namespace {
+
+// A block's genotype matrix stays near this many doubles (4 MB).
+constexpr size_t kBlockCells = size_t{1} << 19;
+constexpr size_t kMaxBlockSnps = 256;
+// Blocks handed out per thread before the finished lines are written.
+constexpr size_t kBlocksPerThread = 8;
+
+// SNPs per block: a multiple of 4 (whole bytes of a genotype row) that
+// depends on the number of tested entries only.
+size_t blockSnps(size_t entries) {
+  const size_t fit = kBlockCells / std::max<size_t>(entries, 1);
+  return std::max<size_t>(4, std::min(kMaxBlockSnps, fit) & ~size_t{3});
+}
+
+}  // namespace
+
+// What one thread works on; nothing in it is shared.
+struct CTest::BlockScratch {
+  std::vector<double> genotypes;     // entries x SNPs of the block, column-major
+  std::vector<double> coefficients;  // design columns x SNPs of the block, column-major
+  std::vector<double> sums;          // per SNP of the block
+  SnpTerms terms;
+  StatisticTool statistic;
+};
+
+bool CTest::canTestInBlocks() const {
+  return adjustment == Adjustment::kIntercept && ombra::openBlas().loaded();
+}
+
+void CTest::testInBlocks() {
+  if (!traitTerms.ready) prepareTraitTerms();
+  // Every thread calls the kernels on its own block; OpenBLAS's own threads
+  // would only compete with them.
+  ombra::openBlas().setThreads(1);
+  const size_t snps = markers.size();
+  const size_t width = blockSnps(tested.size());
+  const size_t blocks = (snps + width - 1) / width;
+  const size_t threads = static_cast<size_t>(std::max(1, Matrix::svdThreads()));
+  const size_t window = threads * kBlocksPerThread;
+  std::vector<std::string> lines(window);
+  std::vector<BlockScratch> scratch(threads);
+  for (size_t first = 0; first < blocks; first += window) {
+    const size_t count = std::min(window, blocks - first);
+    runBlocks(first, count, width, threads, scratch, lines);
+    for (size_t b = 0; b < count; ++b) {
+      resultFile.put(lines[b]);
+      lines[b].clear();
+    }
+  }
+}
+
+// Blocks first .. first + count - 1, each into lines[b - first], by up to
+// `threads` threads; memory running out in any of them ends the run as it
+// does on the main thread.
+void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
+                      std::vector<std::string>& lines) {
+  std::atomic<size_t> next{0};
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+  auto work = [&](size_t worker) {
+    try {
+      for (size_t b = next++; b < count && !failed; b = next++) {
+        const size_t firstSnp = (first + b) * width;
+        testBlock(firstSnp, std::min(width, markers.size() - firstSnp), scratch[worker], lines[b]);
+      }
+    } catch (...) {
+      if (!failed.exchange(true)) failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (size_t t = 1; t < std::min(threads, count); ++t) helpers.emplace_back(work, t);
+  } catch (const std::system_error&) {
+    // Go on with the threads that started (maybe none but this one).
+  }
+  work(0);
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std::string& out) const {
+  const size_t n = tested.size();
+  const int p = designColumns;
+  decodeBlock(firstSnp, count, scratch);
+  // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
+  // of every SNP of the block at once.
+  const ombra::OpenBlas& blas = ombra::openBlas();
+  const int entries = static_cast<int>(n);
+  const int columns = static_cast<int>(count);
+  scratch.coefficients.resize(static_cast<size_t>(p) * count);
+  double* g = scratch.genotypes.data();
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, p, columns, entries, 1.0, projectionByEntry.data(), p, g,
+             entries, 0.0, scratch.coefficients.data(), p);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, entries, columns, p, -1.0, design.data(), entries,
+             scratch.coefficients.data(), p, 1.0, g, entries);
+  for (size_t j = 0; j < count; ++j) {
+    const double f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+    appendSnpColumns(out, markers[firstSnp + j], f);
+    if (std::trunc(f) == 1.0 || std::trunc(1 - f) == 1.0) {
+      for (int i = 0; i < 3; ++i) appendStatisticTo(out, 0.0, 1.0, true);
+    } else {
+      prepareSnpTerms(g + j * n, scratch.terms);
+      const double ss = ssStatistic(scratch.terms);
+      appendStatisticTo(out, ss, 1 - scratch.statistic.chi2cdf(ss, 1), false);
+      for (const bool averageFamilies : {true, false}) {
+        const double t = familyStatistic(scratch.terms, averageFamilies);
+        appendStatisticTo(out, t, 1 - scratch.statistic.chi2cdf(t, 1), false);
+      }
+    }
+    out += '\n';
+  }
+}
+
+// The genotype values of the tested entries at SNPs firstSnp ..
+// firstSnp + count - 1 (missing ones at their fill value), a column per SNP,
+// and each column's sum, added in entry order. Entries go in tiles, so that
+// the bytes of a tile's rows stay in the first-level cache while its
+// columns are written in runs.
+void CTest::decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const {
+  constexpr size_t kTile = 64;
+  const size_t n = tested.size();
+  scratch.genotypes.resize(n * count);
+  scratch.sums.assign(count, 0.0);
+  double fill[kMaxBlockSnps];
+  for (size_t j = 0; j < count; ++j) fill[j] = missingValue(static_cast<int>(firstSnp + j));
+  double* sums = scratch.sums.data();
+  const size_t firstByte = firstSnp / 4;
+  const unsigned char* rows[kTile];
+  for (size_t tile = 0; tile < n; tile += kTile) {
+    const size_t size = std::min(kTile, n - tile);
+    for (size_t i = 0; i < size; ++i) rows[i] = testedRows[tile + i] + firstByte;
+    for (size_t j = 0; j < count; ++j) {
+      const size_t byte = j / 4;
+      const int shift = static_cast<int>(2 * (3 - j % 4));
+      const double values[4] = {0.0, 1.0, 2.0, fill[j]};
+      double* out = scratch.genotypes.data() + j * n + tile;
+      double sum = sums[j];
+      for (size_t i = 0; i < size; ++i) {
+        const double value = values[(rows[i][byte] >> shift) & 3];
+        out[i] = value;
+        sum += value;
+      }
+      sums[j] = sum;
+    }
+  }
+}

@@ -1,0 +1,163 @@
+#include "numerics/GramComponents.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "numerics/OpenBlas.h"
+
+namespace ombra {
+
+namespace {
+
+// G = A'A as the upper triangle of a row-major C x C array (the lower
+// triangle of the column-major one LAPACK sees), one rank update a block.
+std::vector<double> gramMatrix(int snps, int cols, const CentredRows& rows) {
+  std::vector<double> gram(static_cast<size_t>(cols) * static_cast<size_t>(cols), 0.0);
+  std::vector<double> block(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(cols));
+  for (int first = 0; first < snps; first += kGramBlockRows) {
+    const int count = std::min(kGramBlockRows, snps - first);
+    rows(first, count, block.data());
+    openBlas().dsyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, count, 1.0, block.data(), cols, 1.0,
+                     gram.data(), cols);
+  }
+  return gram;
+}
+
+// Every eigenvalue of the symmetric `gram` (ascending, in `values`) and the
+// eigenvectors of the `wanted` largest (column-major C x wanted in
+// `vectors`, the largest last). `gram` is overwritten. False on failure.
+bool topEigenpairs(std::vector<double>& gram, int n, int wanted, std::vector<double>& values,
+                   std::vector<double>& vectors) {
+  const OpenBlas& blas = openBlas();
+  std::vector<double> d(static_cast<size_t>(n)), e(static_cast<size_t>(n), 0.0), tau(static_cast<size_t>(std::max(n - 1, 1)));
+  int info = 0;
+  int lwork = -1;
+  double size = 0;
+  blas.dsytrd("L", &n, gram.data(), &n, d.data(), e.data(), tau.data(), &size, &lwork, &info);
+  if (info != 0) return false;
+  lwork = std::max(1, static_cast<int>(size));
+  std::vector<double> work(static_cast<size_t>(lwork));
+  blas.dsytrd("L", &n, gram.data(), &n, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
+  if (info != 0) return false;
+
+  values = d;
+  std::vector<double> offDiagonal = e;
+  blas.dsterf(&n, values.data(), offDiagonal.data(), &info);
+  if (info != 0 || wanted == 0) return info == 0;
+
+  // The wanted eigenvectors of the tridiagonal matrix, then of G.
+  const int low = n - wanted + 1;
+  const int high = n;
+  const double unused = 0;
+  int found = 0;
+  int tryRelative = 1;
+  std::vector<double> w(static_cast<size_t>(n));
+  vectors.assign(static_cast<size_t>(n) * static_cast<size_t>(wanted), 0.0);
+  std::vector<int> support(static_cast<size_t>(2 * wanted));
+  int liwork = -1;
+  int iworkSize = 0;
+  lwork = -1;
+  blas.dstemr("V", "I", &n, d.data(), e.data(), &unused, &unused, &low, &high, &found, w.data(), vectors.data(),
+              &n, &wanted, support.data(), &tryRelative, &size, &lwork, &iworkSize, &liwork, &info);
+  if (info != 0) return false;
+  lwork = std::max(1, static_cast<int>(size));
+  liwork = std::max(1, iworkSize);
+  work.assign(static_cast<size_t>(lwork), 0.0);
+  std::vector<int> iwork(static_cast<size_t>(liwork));
+  blas.dstemr("V", "I", &n, d.data(), e.data(), &unused, &unused, &low, &high, &found, w.data(), vectors.data(),
+              &n, &wanted, support.data(), &tryRelative, work.data(), &lwork, iwork.data(), &liwork, &info);
+  if (info != 0 || found != wanted) return false;
+
+  lwork = -1;
+  blas.dormtr("L", "L", "N", &n, &wanted, gram.data(), &n, tau.data(), vectors.data(), &n, &size, &lwork, &info);
+  if (info != 0) return false;
+  lwork = std::max(1, static_cast<int>(size));
+  work.assign(static_cast<size_t>(lwork), 0.0);
+  blas.dormtr("L", "L", "N", &n, &wanted, gram.data(), &n, tau.data(), vectors.data(), &n, work.data(), &lwork,
+              &info);
+  return info == 0;
+}
+
+// U = A V / w for the leading components, block by block; V column-major
+// C x wanted with the largest component last.
+void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<double>& vectors,
+                 LeadingComponents& out) {
+  const int wanted = out.wanted;
+  // Largest first: component k is eigenvector wanted - 1 - k.
+  std::vector<double> leading(static_cast<size_t>(cols) * static_cast<size_t>(wanted));  // row-major wanted x C
+  for (int k = 0; k < wanted; ++k) {
+    const double* source = vectors.data() + static_cast<size_t>(wanted - 1 - k) * static_cast<size_t>(cols);
+    std::copy(source, source + cols, leading.data() + static_cast<size_t>(k) * static_cast<size_t>(cols));
+  }
+  out.loadings.assign(static_cast<size_t>(snps) * static_cast<size_t>(wanted), 0.0);
+  std::vector<double> block(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(cols));
+  for (int first = 0; first < snps; first += kGramBlockRows) {
+    const int count = std::min(kGramBlockRows, snps - first);
+    rows(first, count, block.data());
+    double* product = out.loadings.data() + static_cast<size_t>(first) * static_cast<size_t>(wanted);
+    openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, wanted, cols, 1.0, block.data(), cols,
+                     leading.data(), cols, 0.0, product, wanted);
+    for (int r = 0; r < count; ++r) {
+      for (int k = 0; k < wanted; ++k) {
+        const double w = out.singularValues[static_cast<size_t>(k)];
+        double& u = product[static_cast<size_t>(r) * static_cast<size_t>(wanted) + static_cast<size_t>(k)];
+        // A SNP without variation has loadings of 0, whose sign would
+        // depend on how the kernel split its work.
+        u = w > 0 && u != 0 ? u / w : 0.0;
+      }
+    }
+  }
+}
+
+// Turns each component so that its first largest |loading| is positive,
+// which makes runs reproducible.
+void fixSigns(int snps, LeadingComponents& out) {
+  const size_t wanted = static_cast<size_t>(out.wanted);
+  for (size_t k = 0; k < wanted; ++k) {
+    size_t largest = 0;
+    for (size_t s = 1; s < static_cast<size_t>(snps); ++s) {
+      if (std::fabs(out.loadings[s * wanted + k]) > std::fabs(out.loadings[largest * wanted + k])) largest = s;
+    }
+    if (snps == 0 || out.loadings[largest * wanted + k] >= 0) continue;
+    for (size_t s = 0; s < static_cast<size_t>(snps); ++s) {
+      double& loading = out.loadings[s * wanted + k];
+      loading = loading == 0 ? 0.0 : -loading;  // no negative zeros
+    }
+  }
+}
+
+}  // namespace
+
+double gramComponentsBytes(int snps, int cols, int wanted) {
+  const double c = cols;
+  return 8.0 * (c * c + (kGramBlockRows + 2.0 * wanted + 8.0) * c + double(snps) * wanted);
+}
+
+bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out) {
+  out.wanted = std::clamp(wanted, 0, std::max(cols, 0));
+  out.singularValues.assign(static_cast<size_t>(std::max(cols, 0)), 0.0);
+  out.loadings.assign(static_cast<size_t>(std::max(snps, 0)) * static_cast<size_t>(out.wanted), 0.0);
+  if (cols <= 0) return true;
+  if (!openBlas().loaded()) return false;
+  std::vector<double> gram = gramMatrix(snps, cols, rows);
+  std::vector<double> values;
+  std::vector<double> vectors;
+  if (!topEigenpairs(gram, cols, out.wanted, values, vectors)) return false;
+  std::vector<double>().swap(gram);
+
+  // Eigenvalues within rounding of zero (A'A carries errors of about
+  // C eps times its largest eigenvalue) are zero singular values.
+  const double noise = values.back() * cols * std::numeric_limits<double>::epsilon();
+  for (int j = 0; j < cols; ++j) {
+    const double value = values[static_cast<size_t>(cols - 1 - j)];
+    out.singularValues[static_cast<size_t>(j)] = value > noise ? std::sqrt(value) : 0.0;
+  }
+  if (out.wanted > 0) {
+    leftVectors(snps, cols, rows, vectors, out);
+    fixSigns(snps, out);
+  }
+  return true;
+}
+
+}  // namespace ombra

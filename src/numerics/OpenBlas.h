@@ -1,0 +1,41 @@
+// The OpenBLAS kernels Ombra uses, loaded at run time on first use so that
+// the kernels can be chosen from the processor's instruction sets first.
+#ifndef OMBRA_NUMERICS_OPENBLAS_H
+#define OMBRA_NUMERICS_OPENBLAS_H
+
+#include <cblas.h>
+
+extern "C" {
+void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau,
+             double* work, const int* lwork, int* info);
+void dsterf_(const int* n, double* d, double* e, int* info);
+void dstemr_(const char* jobz, const char* range, const int* n, double* d, double* e, const double* vl,
+             const double* vu, const int* il, const int* iu, int* m, double* w, double* z, const int* ldz,
+             const int* nzc, int* isuppz, int* tryrac, double* work, const int* lwork, int* iwork,
+             const int* liwork, int* info);
+void dormtr_(const char* side, const char* uplo, const char* trans, const int* m, const int* n, const double* a,
+             const int* lda, const double* tau, double* c, const int* ldc, double* work, const int* lwork,
+             int* info);
+}
+
+namespace ombra {
+
+struct OpenBlas {
+  decltype(&cblas_dsyrk) dsyrk = nullptr;
+  decltype(&cblas_dgemm) dgemm = nullptr;
+  decltype(&dsytrd_) dsytrd = nullptr;
+  decltype(&dsterf_) dsterf = nullptr;
+  decltype(&dstemr_) dstemr = nullptr;
+  decltype(&dormtr_) dormtr = nullptr;
+  void (*setThreads)(int) = nullptr;
+  bool loaded() const {
+    return dsyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && setThreads;
+  }
+};
+
+// The library, loaded once; every pointer is null when it cannot be loaded.
+const OpenBlas& openBlas();
+
+}  // namespace ombra
+
+#endif  // OMBRA_NUMERICS_OPENBLAS_H
