@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "outputs/OutputFile.h"
+
 namespace ombra {
 
 namespace {
@@ -18,6 +20,11 @@ EndRunHandler setEndRunHandler(EndRunHandler handler) {
 
 void endRun(int status) {
   std::cout.flush();
+  if (status == 0) {
+    commitOutputs();
+  } else {
+    discardOutputs();
+  }
   if (endRunHandler != nullptr) endRunHandler(status);
   std::exit(status);
 }
@@ -131,17 +138,6 @@ bool BaseClass::fileExists(std::string path) {
   return stat(path.c_str(), &statBuffer) == 0;
 }
 
-void BaseClass::CreateFile(std::ofstream& out, std::string path) {
-  CreateFile(out, path, std::ios_base::out);
-}
-
-void BaseClass::CreateFile(std::ofstream& out, std::string path, std::ios_base::openmode mode) {
-  if (out.is_open()) out.close();
-  out.clear();
-  out.open(path, mode | std::ios_base::out | std::ios_base::trunc);
-  if (!out.good()) ombra::stopRun("Create File " + path + " failed!\n");
-}
-
 void BaseClass::OpenFile(std::ifstream& in, std::string path) {
   OpenFile(in, path, std::ios_base::in);
 }
@@ -180,10 +176,12 @@ void BaseClass::splitString(std::string text, std::vector<std::string>& fields, 
 }
 
 void BaseClass::PrintIt(std::string path, std::vector<std::string>& lines) {
-  CreateFile(baseOutStream, path);
-  for (const std::string& line : lines) baseOutStream << line << "\n";
-  baseOutStream.close();
-  baseOutStream.clear();
+  ombra::OutputFile out(path);
+  for (const std::string& line : lines) {
+    out.put(line);
+    out.endLine();
+  }
+  out.close();
 }
 
 std::string BaseClass::TrimSpecialCharacter(std::string text, char c) {

@@ -16,8 +16,11 @@
 
 namespace ombra {
 
-// Ends the process with `status` (flushing standard output first). Tests and
-// fuzzers install a handler that throws instead; it must not return.
+// Ends the process with `status` (flushing standard output first). Status 0
+// commits the run's outputs (renames them over their final names), any
+// other status removes their temporary files; both happen before the
+// handler is called. Tests and fuzzers install a handler that throws
+// instead; it must not return.
 [[noreturn]] void endRun(int status);
 // Prints `message` (which carries its own line breaks) to standard output and
 // ends the run with status 1. Every error stop goes through here.
@@ -71,35 +74,6 @@ class LineReader {
   long lineCount = 0;
 };
 
-// Collects output in a large buffer and hands it to the stream in big
-// writes: recoding writes hundreds of millions of small fields.
-class BufferedWriter {
- public:
-  explicit BufferedWriter(std::ostream& out) : output(out) { pending.reserve(kFlushSize + 4096); }
-  ~BufferedWriter() { flush(); }
-  BufferedWriter(const BufferedWriter&) = delete;
-  BufferedWriter& operator=(const BufferedWriter&) = delete;
-  void put(char c) { pending.push_back(c); }
-  void put(std::string_view text) {
-    pending.append(text.data(), text.size());
-    if (pending.size() >= kFlushSize) flush();
-  }
-  // Ends a line; the buffer is written out when it is full.
-  void endLine() {
-    pending.push_back('\n');
-    if (pending.size() >= kFlushSize) flush();
-  }
-  void flush() {
-    output.write(pending.data(), static_cast<std::streamsize>(pending.size()));
-    pending.clear();
-  }
-
- private:
-  static constexpr size_t kFlushSize = size_t{1} << 20;
-  std::ostream& output;
-  std::string pending;
-};
-
 // Bytes of memory the system can still hand out (MemAvailable), or a very
 // large number when it cannot tell.
 double availableMemoryBytes();
@@ -118,10 +92,6 @@ class BaseClass {
  public:
   // True when the file system reports a status for `path` (directories too).
   bool fileExists(std::string path);
-  // Opens `path` for writing, truncating; on failure prints
-  // "Create File <path> failed!" and stops the run.
-  void CreateFile(std::ofstream& out, std::string path);
-  void CreateFile(std::ofstream& out, std::string path, std::ios_base::openmode mode);
   // Opens `path` for reading; a missing file, an unreadable one or a
   // directory prints "Open File <path> failed!" and stops the run.
   void OpenFile(std::ifstream& in, std::string path);
@@ -131,7 +101,8 @@ class BaseClass {
   void splitString(std::string text, std::vector<std::string>& fields, std::string delimiters, int minLength);
   void splitString(std::string text, std::vector<std::string>& fields, char delimiter, int minLength);
   void splitString(std::string text, std::vector<std::string>& fields, char delimiter);
-  // Writes `lines`, each followed by a line feed, to the file `path`.
+  // Writes `lines`, each followed by a line feed, to the output `path`
+  // (see outputs/OutputFile.h: it takes its name when the run commits).
   void PrintIt(std::string path, std::vector<std::string>& lines);
   // `text` without any occurrence of `c`.
   std::string TrimSpecialCharacter(std::string text, char c);
@@ -140,7 +111,6 @@ class BaseClass {
   static void appendFields(std::string_view text, const ombra::FieldSplitter& splitter, int minLength,
                            std::vector<std::string>& fields);
 
-  std::ofstream baseOutStream;
   struct stat statBuffer {};
 };
 

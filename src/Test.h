@@ -20,6 +20,9 @@
 //   `allele2` (0, 1, 2), 3 = missing. Unused low slots of a row's last byte
 //   are 0. A row of M markers has rowBytes(M) bytes.
 // - Errors end the run through ombra::stopRun (status 1) after their message.
+// - Every output file is written through ombra::OutputFile
+//   (outputs/OutputFile.h): checked writes into a temporary file that takes
+//   its final name when the run ends successfully.
 #ifndef OMBRA_TEST_H
 #define OMBRA_TEST_H
 
@@ -34,6 +37,7 @@
 #include "Matrix.h"
 #include "MemoryClass.h"
 #include "formats/TextInput.h"
+#include "outputs/OutputFile.h"
 #include "statistic.h"
 
 // One individual of a data set.
@@ -105,6 +109,10 @@ enum class Adjustment { kIntercept, kLegacy };
 
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
+
+// The eigen loading file saved with the PCA file `pcaFileName`: beside it,
+// named by the PCA file's name up to its first dot.
+std::string eigenLoadingFileName(const std::string& pcaFileName);
 
 // The 2-bit code of SNP `snp` in a packed row.
 inline int genotypeCode(const unsigned char* row, size_t snp) { return (row[snp / 4] >> (2 * (3 - snp % 4))) & 3; }
@@ -191,7 +199,7 @@ class CTest : public virtual BaseClass {
   StatisticTool statistic;
   Matrix matrix;
 
-  std::ofstream resultStream;
+  ombra::OutputFile resultFile;
   std::ifstream inputStream;
 
   std::vector<std::string> lineTokens;
@@ -326,6 +334,7 @@ class CTest : public virtual BaseClass {
   struct DataSelection;
   DataSelection scanOptions(int argc, char** argv);
   void checkOptions(const DataSelection& selection);
+  void refuseOverwritingInputs(const DataSelection& selection);
   void loadDataSets(const DataSelection& selection);
   void checkRowsFitMarkers();
   void recode(const DataSelection& selection);

@@ -38,13 +38,13 @@ void CTest::Test() {
   buildProjection();
   cal_betaa_formula(coefficients, true);
 
-  CreateFile(resultStream, resultFileGiven ? resultFileName : "result.txt");
+  resultFile.open(resultFileGiven ? resultFileName : "result.txt");
   if (canTestInBlocks()) {
     testInBlocks();
   } else {
     testEverySnp(coefficients);
   }
-  resultStream.close();
+  resultFile.close();
 
   doubleTracker.FreeVector(coefficients);
   forEachIndividual([&](const std::string&, Indi& person, bool) {
@@ -256,7 +256,7 @@ void CTest::testEverySnp(double* coefficients) {
 }
 
 void CTest::flushResults() {
-  resultStream.write(resultBuffer.data(), static_cast<std::streamsize>(resultBuffer.size()));
+  resultFile.put(resultBuffer);
   resultBuffer.clear();
 }
 

@@ -60,7 +60,7 @@ void CTest::testInBlocks() {
     const size_t count = std::min(window, blocks - first);
     runBlocks(first, count, width, threads, scratch, lines);
     for (size_t b = 0; b < count; ++b) {
-      resultStream.write(lines[b].data(), static_cast<std::streamsize>(lines[b].size()));
+      resultFile.put(lines[b]);
       lines[b].clear();
     }
   }

@@ -10,6 +10,7 @@
 #include "numerics/ApproxComponents.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
+#include "outputs/OutputFile.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
   if (!fileExists(fileName)) ombra::stopRun("File " + fileName + " doese not exist!\n");
@@ -95,11 +96,14 @@ void selectUnrelatedMembers(Pedigree& pedigree) {
   }
 }
 
-std::string eigenLoadingFileName(const std::string& pcaFileName) {
-  return pcaFileName.substr(0, pcaFileName.find('.')) + ".Eigen_Loading.txt";
-}
-
 }  // namespace
+
+// A dot in a folder name ("run.v2/pca.txt", "./pca.txt") does not count.
+std::string eigenLoadingFileName(const std::string& pcaFileName) {
+  const size_t slash = pcaFileName.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  return pcaFileName.substr(0, pcaFileName.find('.', nameStart)) + ".Eigen_Loading.txt";
+}
 
 double CTest::missingValue(int snp) const {
   if (adjustment == Adjustment::kIntercept) return meanDosage[static_cast<size_t>(snp)];
@@ -283,8 +287,8 @@ void CTest::centredRow(const std::vector<const unsigned char*>& rows, int s, dou
 }
 
 void CTest::writeEigenLoadings(const Components& components) {
-  std::ofstream out;
-  CreateFile(out, eigenLoadingFileName(pcaFileName));
+  ombra::OutputFile file(eigenLoadingFileName(pcaFileName));
+  std::ostream& out = file.stream();
   out << "Sum of All Eigen Value ..." << "\n";
   for (double value : components.singularValues) out << value << "\t";
   out << "\n\n\n" << "Eigen Value ..." << "\n";
@@ -296,7 +300,7 @@ void CTest::writeEigenLoadings(const Components& components) {
     for (size_t k = 0; k < count; ++k) out << components.loadings[s * count + k] << "\t";
     out << "\n";
   }
-  out.close();
+  file.close();
 }
 
 // Every family member and every unrelated individual gets the projection
@@ -336,15 +340,16 @@ void CTest::computeScores(const Components& components) {
 }
 
 void CTest::writePcaFile() {
-  std::ofstream out(pcaFileName, std::ios_base::out | std::ios_base::trunc);
-  if (!out.good()) ombra::stopRun("Create PCA file failed!\n");
+  ombra::OutputFile file;
+  file.open(pcaFileName, "Create PCA file failed!\n");
+  std::ostream& out = file.stream();
   forEachIndividual([&](const std::string& famId, const Indi& person, bool unrelated) {
     out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << (unrelated || person.inPca ? 1 : 0)
         << "\t";
     for (int k = 0; k < pcaCount; ++k) out << person.pcs[k] << "\t";
     out << "\n";
   });
-  out.close();
+  file.close();
 }
 
 namespace {

@@ -156,6 +156,7 @@ void CTest::StartUp(int argc, char** argv) {
 
   const DataSelection selection = scanOptions(argc, argv);
   checkOptions(selection);
+  refuseOverwritingInputs(selection);
 
   const std::time_t start = std::time(nullptr);
   // A container that cannot grow would otherwise end the process with an
@@ -178,7 +179,7 @@ void CTest::StartUp(int argc, char** argv) {
   }
 
   releaseRows();
-  resultStream.close();
+  ombra::commitOutputs();
   std::cout << "The process has been finisned!\n";
   reportElapsed(start);
 }
@@ -240,6 +241,50 @@ void CTest::checkOptions(const DataSelection& s) {
         "When recoding the original data, only one datset can be used, either family dataset, or nrelated "
         "dataset.\n");
   }
+}
+
+// Every file this run may read against every file it will write, before
+// anything is read or written. A run with a recoding and no "--out" ends
+// after its first recoding; "--op" without "--rp" ends after the PCA files.
+void CTest::refuseOverwritingInputs(const DataSelection& s) {
+  std::vector<std::string> inputs;
+  const auto addSet = [&inputs](const std::string& prefix, std::initializer_list<const char*> extensions) {
+    for (const char* extension : extensions) inputs.push_back(prefix + extension);
+  };
+  const std::initializer_list<const char*> vcf{".bcf", ".vcf.gz", ".vcf", ".fam"};
+  const std::initializer_list<const char*> binary{".bim", ".fam", ".bed"};
+  const std::initializer_list<const char*> text{".map", ".ped", ".map.gz", ".ped.gz"};
+  if (s.familyVcfGiven) addSet(s.familyVcf, vcf);
+  if (s.familyBinaryGiven && !s.familyVcfGiven) addSet(s.familyBinary, binary);
+  if (s.familyTextGiven && !s.familyBinaryGiven && !s.familyVcfGiven) addSet(s.familyText, text);
+  if (s.unrelatedVcfGiven) addSet(s.unrelatedVcf, vcf);
+  if (s.unrelatedBinaryGiven && !s.unrelatedVcfGiven) addSet(s.unrelatedBinary, binary);
+  if (s.unrelatedTextGiven && !s.unrelatedBinaryGiven && !s.unrelatedVcfGiven) addSet(s.unrelatedText, text);
+  if (loadPCA) inputs.push_back(pcaFileName);
+  for (const std::string* file : {&pcaSnpListFile, &covariateFile, &phenotypeFile}) {
+    if (!file->empty()) inputs.push_back(*file);
+  }
+
+  std::vector<std::string> outputs;
+  for (const char* extension : {".map", ".ped"}) {
+    if (s.recodeGiven) outputs.push_back(recodePrefix + extension);
+  }
+  for (const char* extension : {".bim", ".fam", ".bed"}) {
+    if (s.makeBedGiven) outputs.push_back(recodePrefix + extension);
+    if (s.makePlinkBedGiven) outputs.push_back(s.plinkBedPrefix + extension);
+  }
+  const bool recodes = s.recodeGiven || s.makeBedGiven || s.makePlinkBedGiven;
+  const bool recodingOnly = resultFileName.empty() && (recodes || recodeAdditive);
+  if (recodeAdditive && !(recodingOnly && recodes)) {
+    outputs.push_back(additivePrefix + ".add");
+  }
+  if (savePCA && !loadPCA && !recodingOnly) {
+    outputs.push_back(pcaFileName);
+    outputs.push_back(eigenLoadingFileName(pcaFileName));
+  } else if (!recodingOnly) {
+    outputs.push_back(resultFileGiven ? resultFileName : "result.txt");
+  }
+  ombra::refuseOutputsThatAreInputs(inputs, outputs);
 }
 
 // Family set first, then unrelated; a set's VCF form wins over its binary

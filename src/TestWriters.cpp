@@ -5,11 +5,12 @@
 #include <iostream>
 
 #include "Test.h"
+#include "outputs/OutputFile.h"
 
 namespace {
 
 // The six sample columns, separated by blanks.
-void putSampleColumns(ombra::BufferedWriter& out, const std::string& famId, const Indi& person) {
+void putSampleColumns(ombra::OutputFile& out, const std::string& famId, const Indi& person) {
   for (const std::string* field : {&famId, &person.indId, &person.fatherId, &person.motherId, &person.sex}) {
     out.put(*field);
     out.put(' ');
@@ -20,9 +21,8 @@ void putSampleColumns(ombra::BufferedWriter& out, const std::string& famId, cons
 // One line per individual, grouped by family ID: the sample columns, then
 // the text `snpText(s, code)` of every SNP's genotype, separated by blanks.
 template <typename SnpText>
-void writeGenotypeLines(std::ofstream& file, const std::vector<Pedigree>& peds, const std::vector<Index>& rows,
+void writeGenotypeLines(ombra::OutputFile& out, const std::vector<Pedigree>& peds, const std::vector<Index>& rows,
                         size_t markerCount, SnpText snpText) {
-  ombra::BufferedWriter out(file);
   for (const Pedigree& pedigree : peds) {
     for (const Indi& person : pedigree.members) {
       putSampleColumns(out, pedigree.famId, person);
@@ -41,8 +41,7 @@ void writeGenotypeLines(std::ofstream& file, const std::vector<Pedigree>& peds, 
 
 bool CTest::RecodeAdditiveFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
   std::cout << "Coding additive format file ...\n";
-  std::ofstream file;
-  CreateFile(file, additivePrefix + ".add");
+  ombra::OutputFile file(additivePrefix + ".add");
   static const std::string_view kDigits[4] = {"0", "1", "2", "3"};
   writeGenotypeLines(file, peds, rows, markers.size(), [](size_t, int code) { return kDigits[code]; });
   file.close();
@@ -51,39 +50,32 @@ bool CTest::RecodeAdditiveFormat(std::vector<Pedigree>& peds, std::vector<Index>
 
 bool CTest::RecodeGenotypeBinaryFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
   std::cout << "Coding binary format file ...\n";
-  std::ofstream file;
-  CreateFile(file, recodePrefix + ".bim");
+  ombra::OutputFile bim(recodePrefix + ".bim");
   for (const Marker& marker : markers) {
-    file << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << ' '
+    bim.stream() << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << ' '
          << (marker.allele1.empty() ? "0" : marker.allele1) << ' '
          << (marker.allele2.empty() ? "0" : marker.allele2) << ' ' << marker.allele2Count << '\n';
   }
-  file.close();
+  bim.close();
 
-  CreateFile(file, recodePrefix + ".fam");
-  {
-    ombra::BufferedWriter out(file);
-    for (const Pedigree& pedigree : peds) {
-      for (const Indi& person : pedigree.members) {
-        putSampleColumns(out, pedigree.famId, person);
-        out.endLine();
-      }
+  ombra::OutputFile fam(recodePrefix + ".fam");
+  for (const Pedigree& pedigree : peds) {
+    for (const Indi& person : pedigree.members) {
+      putSampleColumns(fam, pedigree.famId, person);
+      fam.endLine();
     }
   }
-  file.close();
+  fam.close();
 
-  CreateFile(file, recodePrefix + ".bed", std::ios_base::binary);
-  {
-    ombra::BufferedWriter out(file);
-    const size_t length = static_cast<size_t>(rowBytes(static_cast<long>(markers.size())));
-    for (const Pedigree& pedigree : peds) {
-      for (const Indi& person : pedigree.members) {
-        const unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
-        out.put(std::string_view(reinterpret_cast<const char*>(row), length));
-      }
+  ombra::OutputFile bed(recodePrefix + ".bed");
+  const size_t length = static_cast<size_t>(rowBytes(static_cast<long>(markers.size())));
+  for (const Pedigree& pedigree : peds) {
+    for (const Indi& person : pedigree.members) {
+      const unsigned char* row = rows[static_cast<size_t>(person.seq)].geno;
+      bed.put(std::string_view(reinterpret_cast<const char*>(row), length));
     }
   }
-  file.close();
+  bed.close();
   return true;
 }
 
@@ -117,25 +109,24 @@ GenotypeTexts genotypeTexts(const Marker& marker, const std::string& missing) {
 
 bool CTest::RecodeGenotypeTextFormat(std::vector<Pedigree>& peds, std::vector<Index>& rows) {
   std::cout << "coding text format file ... \n";
-  std::ofstream file;
-  CreateFile(file, recodePrefix + ".map");
+  ombra::OutputFile map(recodePrefix + ".map");
   for (const Marker& marker : markers) {
-    file << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << '\n';
+    map.stream() << marker.chr << ' ' << marker.snpId << " 0 " << marker.position << '\n';
   }
-  file.close();
+  map.close();
 
   std::vector<GenotypeTexts> texts;
   texts.reserve(markers.size());
   for (const Marker& marker : markers) texts.push_back(genotypeTexts(marker, missingGenotype));
   std::vector<bool> unknownWritten(markers.size(), false);
 
-  CreateFile(file, recodePrefix + ".ped");
-  writeGenotypeLines(file, peds, rows, markers.size(), [&](size_t s, int code) {
+  ombra::OutputFile ped(recodePrefix + ".ped");
+  writeGenotypeLines(ped, peds, rows, markers.size(), [&](size_t s, int code) {
     const GenotypeTexts& snp = texts[s];
     if (snp.unknownAllele[static_cast<size_t>(code)]) unknownWritten[s] = true;
     return std::string_view(snp.text[static_cast<size_t>(code)]);
   });
-  file.close();
+  ped.close();
   for (size_t s = 0; s < markers.size(); ++s) {
     if (!unknownWritten[s]) continue;
     std::cout << "Warning: snp " << markers[s].snpId

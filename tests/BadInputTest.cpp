@@ -422,6 +422,57 @@ TEST(BadInput, OutputInMissingDirectory) {
   expectStop(runOmbra(dir.path(), {"--f", "f", "--additive", "none/x"}), "Create File none/x.add failed!\n");
 }
 
+// An output name that is one of the run's inputs, by the same path, another
+// path, a hard link or a symbolic link, stops the run before anything is
+// written, naming both.
+TEST(BadInput, OutputThatIsAnInput) {
+  TempDir dir;
+  writeFamily(dir, "f");
+  writeBinaryFamily(dir, "b");
+  ASSERT_EQ(runOmbra(dir.path(), {"--f", "f", "--p", "2", "--op", "s.pca"}).status, 0);
+  dir.write("list", "rs1\nrs2\n");
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  ASSERT_EQ(link(dir.file("f.ped").c_str(), dir.file("hard.txt").c_str()), 0);
+  ASSERT_EQ(symlink("f.map", dir.file("soft.txt").c_str()), 0);
+  const std::vector<std::string> inputs = {"f.map", "f.ped", "b.bim", "b.fam", "b.bed", "s.pca", "list"};
+  std::vector<std::string> before;
+  for (const std::string& name : inputs) before.push_back(dir.read(name));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--f", "f", "--out", "f.ped"}, "f.ped is the input file f.ped"},
+      {{"--f", "f", "--out", "sub/../f.ped"}, "sub/../f.ped is the input file f.ped"},
+      {{"--f", "f", "--out", "hard.txt"}, "hard.txt is the input file f.ped"},
+      {{"--f", "f", "--out", "soft.txt"}, "soft.txt is the input file f.map"},
+      {{"--f", "f", "--recode", "f"}, "f.map is the input file f.map"},
+      {{"--bf", "b", "--make-bed", "b"}, "b.bim is the input file b.bim"},
+      {{"--f", "f", "--p", "2", "--rp", "s.pca", "--out", "s.pca"}, "s.pca is the input file s.pca"},
+      {{"--f", "f", "--p", "2", "--snp-list-pca", "list", "--op", "list"}, "list is the input file list"},
+  };
+  for (const auto& [args, names] : cases) {
+    const RunResult run = runOmbra(dir.path(), args);
+    EXPECT_EQ(run.out, "The output file " + names + ": an input is never overwritten. Please give the output "
+                                                     "another name.\n");
+    EXPECT_EQ(run.status, 1);
+  }
+  for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(dir.read(inputs[i]), before[i]) << inputs[i];
+  EXPECT_FALSE(dir.exists("result.txt"));
+  // With --rp the PCA file is read, and --op does not write it.
+  expectResult(dir, runOmbra(dir.path(), {"--f", "f", "--p", "2", "--op", "s.pca", "--rp", "s.pca"}), "result.txt",
+               5);
+  EXPECT_EQ(dir.read("s.pca"), before[5]);
+}
+
+// A full device: the write fails with ENOSPC, the run says so and fails, and
+// the files of the run written before it never appear.
+TEST(BadInput, OutputToAFullDevice) {
+  TempDir dir;
+  writeFamily(dir, "f");
+  expectStop(runOmbra(dir.path(), {"--f", "f", "--p", "2", "--out", "/dev/full"}),
+             "Write File /dev/full failed! No space left on device\n");
+  ASSERT_EQ(symlink("/dev/full", dir.file("x.ped").c_str()), 0);
+  expectStop(runOmbra(dir.path(), {"--f", "f", "--recode", "x"}), "Write File x.ped failed! No space left on device\n");
+  EXPECT_FALSE(dir.exists("x.map"));
+}
+
 TEST(BadInput, PcaFileWithFewerColumnsThanAsked) {
   TempDir dir;
   writeFamily(dir, "f");

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "BaseClass.h"
+#include "outputs/OutputFile.h"
 #include "TestSupport.h"
 
 using testing_support::RunEnded;
@@ -55,6 +56,8 @@ TEST(BaseClassUtilities, TrimSpecialCharacterAndPrintIt) {
   TempDir dir;
   std::vector<std::string> lines{"one", "two"};
   base.PrintIt(dir.file("p.txt"), lines);
+  EXPECT_FALSE(dir.exists("p.txt"));  // an output takes its name when the run commits
+  ombra::commitOutputs();
   EXPECT_EQ(dir.read("p.txt"), "one\ntwo\n");
 }
 
@@ -72,7 +75,7 @@ TEST(BaseClassFiles, OpenAndCreateFailuresStopWithTheirMessage) {
   BaseClass base;
   ThrowOnEndRun hook;
   std::ifstream in;
-  std::ofstream out;
+  ombra::OutputFile out;
   auto stopOf = [](auto action) {
     testing::internal::CaptureStdout();
     int status = -1;
@@ -88,21 +91,10 @@ TEST(BaseClassFiles, OpenAndCreateFailuresStopWithTheirMessage) {
   EXPECT_EQ(stopOf([&] { base.OpenFile(in, dir.path()); }),
             std::make_pair(1, "Open File " + dir.path() + " failed!\n"));
   const std::string nowhere = dir.file("no/such/out.txt");
-  EXPECT_EQ(stopOf([&] { base.CreateFile(out, nowhere); }),
-            std::make_pair(1, "Create File " + nowhere + " failed!\n"));
-}
-
-TEST(BaseClassFiles, CreateFileClosesTheOpenFileFirst) {
-  TempDir dir;
-  BaseClass base;
-  std::ofstream out;
-  base.CreateFile(out, dir.file("first"));
-  out << "one";
-  base.CreateFile(out, dir.file("second"));
-  out << "two";
-  out.close();
-  EXPECT_EQ(dir.read("first"), "one");
-  EXPECT_EQ(dir.read("second"), "two");
+  EXPECT_EQ(stopOf([&] { out.open(nowhere); }), std::make_pair(1, "Create File " + nowhere + " failed!\n"));
+  EXPECT_EQ(stopOf([&] { out.open(dir.path()); }), std::make_pair(1, "Create File " + dir.path() + " failed!\n"));
+  EXPECT_EQ(stopOf([&] { out.open(nowhere, "Create PCA file failed!\n"); }),
+            std::make_pair(1, std::string("Create PCA file failed!\n")));
 }
 
 std::vector<std::string> linesOf(const std::string& text, size_t blockSize) {

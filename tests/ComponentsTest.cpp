@@ -1,6 +1,7 @@
 // Principal components: choice of individuals, the decomposition, the PCA
 // and eigen loading files, and loading the scores back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -79,13 +80,15 @@ TEST(ComponentSelection, FoundersAndOneChildPerAbsentParentGroup) {
   EXPECT_TRUE(dir.exists("pca.Eigen_Loading.txt"));
 }
 
-TEST(ComponentFiles, EigenLoadingNameIsTheTextBeforeTheFirstDot) {
+TEST(ComponentFiles, EigenLoadingNameIsTheFileNameBeforeItsFirstDot) {
   TempDir dir;
   dir.write("u.map", mapOf(8));
   dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\nD 4 0 0 1 2\n", 8, 3));
   const std::vector<std::pair<std::string, std::string>> names = {
       {"pca.out.txt", "pca.Eigen_Loading.txt"}, {"pcafile", "pcafile.Eigen_Loading.txt"},
-      {"./pca.txt", ".Eigen_Loading.txt"}};
+      {"./pca.txt", "pca.Eigen_Loading.txt"}, {"sub.v2/pca.txt", "sub.v2/pca.Eigen_Loading.txt"},
+      {".hidden", ".Eigen_Loading.txt"}, {dir.file("sub.v2/abs.txt"), "sub.v2/abs.Eigen_Loading.txt"}};
+  ASSERT_EQ(mkdir(dir.file("sub.v2").c_str(), 0755), 0);
   for (const auto& [pcaName, loadingName] : names) {
     const RunResult run = runOmbra(dir.path(), {"--i", "u", "--p", "2", "--op", pcaName});
     EXPECT_EQ(run.status, 0);
@@ -221,6 +224,7 @@ TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecompositio
   std::vector<std::vector<double>> scores(5, std::vector<double>(3));
   for (size_t i = 0; i < 5; ++i) test.unrelatedPeds[i].members[0].pcs = scores[i].data();
   test.cal_prin();
+  ombra::commitOutputs();
   testing::internal::GetCapturedStdout();
 
   // The centred genotype matrix, built here from the codes.

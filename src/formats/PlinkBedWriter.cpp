@@ -1,10 +1,10 @@
 #include "formats/PlinkBedWriter.h"
 
 #include <algorithm>
-#include <fstream>
 #include <string_view>
 
 #include "BaseClass.h"
+#include "outputs/OutputFile.h"
 #include "formats/PlinkBed.h"
 #include "formats/SourceLoader.h"
 
@@ -16,17 +16,9 @@ const std::string kUnknownAllele = "0";
 
 const std::string& alleleText(const std::string& allele) { return allele.empty() ? kUnknownAllele : allele; }
 
-// A full disk or a failing device shows in the stream's state after close.
-void closeChecked(std::ofstream& file, const std::string& path) {
-  file.close();
-  if (!file) stopRun("Writing " + path + " failed (is the disk full?).\n");
-}
-
-void writeBim(BaseClass& files, const std::string& path, const std::vector<Marker>& markers) {
-  std::ofstream file;
-  files.CreateFile(file, path);
+void writeBim(const std::string& path, const std::vector<Marker>& markers) {
+  OutputFile out(path);
   {
-    BufferedWriter out(file);
     for (const Marker& marker : markers) {
       for (const std::string* field : {&marker.chr, &marker.snpId}) {
         out.put(*field);
@@ -41,14 +33,12 @@ void writeBim(BaseClass& files, const std::string& path, const std::vector<Marke
       out.endLine();
     }
   }
-  closeChecked(file, path);
+  out.close();
 }
 
-void writeFam(BaseClass& files, const std::string& path, const std::vector<Pedigree>& peds) {
-  std::ofstream file;
-  files.CreateFile(file, path);
+void writeFam(const std::string& path, const std::vector<Pedigree>& peds) {
+  OutputFile out(path);
   {
-    BufferedWriter out(file);
     for (const Pedigree& pedigree : peds) {
       for (const Indi& person : pedigree.members) {
         for (const std::string* field : {&pedigree.famId, &person.indId, &person.fatherId, &person.motherId,
@@ -61,14 +51,12 @@ void writeFam(BaseClass& files, const std::string& path, const std::vector<Pedig
       }
     }
   }
-  closeChecked(file, path);
+  out.close();
 }
 
-void writeBed(BaseClass& files, const std::string& path, size_t snps, const std::vector<const unsigned char*>& order) {
-  std::ofstream file;
-  files.CreateFile(file, path, std::ios_base::binary);
+void writeBed(const std::string& path, size_t snps, const std::vector<const unsigned char*>& order) {
+  OutputFile out(path);
   {
-    BufferedWriter out(file);
     out.put(std::string_view(reinterpret_cast<const char*>(kPlinkBedMagic.data()), kPlinkBedMagic.size()));
     const size_t perBlock = snpsPerBlock(order.size());
     const size_t stride = columnBytes(order.size());
@@ -80,21 +68,20 @@ void writeBed(BaseClass& files, const std::string& path, size_t snps, const std:
       out.put(std::string_view(reinterpret_cast<const char*>(block.data()), count * stride));
     }
   }
-  closeChecked(file, path);
+  out.close();
 }
 
 }  // namespace
 
 void writePlinkFileset(const std::string& prefix, const std::vector<Marker>& markers,
                        const std::vector<Pedigree>& peds, const std::vector<Index>& rows) {
-  BaseClass files;
-  writeBim(files, prefix + ".bim", markers);
-  writeFam(files, prefix + ".fam", peds);
+  writeBim(prefix + ".bim", markers);
+  writeFam(prefix + ".fam", peds);
   std::vector<const unsigned char*> order;
   for (const Pedigree& pedigree : peds) {
     for (const Indi& person : pedigree.members) order.push_back(rows[static_cast<size_t>(person.seq)].geno);
   }
-  writeBed(files, prefix + ".bed", markers.size(), order);
+  writeBed(prefix + ".bed", markers.size(), order);
 }
 
 }  // namespace ombra
