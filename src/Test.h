@@ -38,6 +38,7 @@
 #include "MemoryClass.h"
 #include "formats/TextInput.h"
 #include "outputs/OutputFile.h"
+#include "outputs/ResultTable.h"
 #include "statistic.h"
 
 // One individual of a data set.
@@ -199,7 +200,13 @@ class CTest : public virtual BaseClass {
   StatisticTool statistic;
   Matrix matrix;
 
-  ombra::OutputFile resultFile;
+  ombra::ResultFile resultFile;
+  // Option --out-format.
+  ombra::ResultFormat resultFormat = ombra::ResultFormat::kFixed;
+  // Per statistic (SS, T, T1): the statistics of the tested SNPs and how
+  // many reached p < 5e-8, for the genomic-control report.
+  std::vector<double> testedStatistics[3];
+  long genomeWideHits[3] = {0, 0, 0};
   std::ifstream inputStream;
 
   std::vector<std::string> lineTokens;
@@ -325,9 +332,6 @@ class CTest : public virtual BaseClass {
   const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.
   void appendStatistic(double statistic, double pValue, bool monomorphic);
-  static void appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic);
-  // Appends a result line's SNP name, alleles and the frequencies 1 - f, f.
-  static void appendSnpColumns(std::string& out, const Marker& marker, double f);
 
  private:
   // Run flow helpers (TestRun.cpp).
@@ -369,13 +373,16 @@ class CTest : public virtual BaseClass {
   // The test on blocks of SNPs shared out between threads (TestBlocks.cpp):
   // the default adjustment's route whenever OpenBLAS is there.
   struct BlockScratch;
+  struct BlockOutput;
   bool canTestInBlocks() const;
   void testInBlocks();
   void runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
-                 std::vector<std::string>& lines);
-  void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std::string& out) const;
+                 std::vector<BlockOutput>& outputs);
+  void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, BlockOutput& out) const;
   void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
-  void flushResults();
+  void statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpResult& result) const;
+  void tallyResult(const ombra::SnpResult& result);
+  void reportGenomicControl() const;
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
   double appendFamilyTest(bool averageFamilies);
   void prepareTraitTerms();

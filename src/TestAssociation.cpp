@@ -12,21 +12,6 @@
 
 #include "Test.h"
 
-namespace {
-
-void appendLeft(std::string& out, const std::string& text, size_t width) {
-  out += text;
-  if (text.size() < width) out.append(width - text.size(), ' ');
-}
-
-void appendFormatted(std::string& out, const char* format, double value) {
-  char field[512];  // the widest fixed-notation double takes 317 characters
-  const int length = std::snprintf(field, sizeof field, format, value);
-  if (length > 0) out.append(field, std::min(static_cast<size_t>(length), sizeof field - 1));
-}
-
-}  // namespace
-
 void CTest::Test() {
   allocateScores();
   if (adjustment == Adjustment::kIntercept) computeMeanDosages();
@@ -38,7 +23,11 @@ void CTest::Test() {
   buildProjection();
   cal_betaa_formula(coefficients, true);
 
-  resultFile.open(resultFileGiven ? resultFileName : "result.txt");
+  const std::string resultName = resultFileGiven ? resultFileName : "result.txt";
+  const bool gzip = resultFormat == ombra::ResultFormat::kTsv && resultName.size() > 3 &&
+                    resultName.compare(resultName.size() - 3, 3, ".gz") == 0;
+  resultFile.open(resultName, gzip);
+  resultFile.put(ombra::resultHeader(resultFormat));
   if (canTestInBlocks()) {
     testInBlocks();
   } else {
@@ -226,8 +215,8 @@ void CTest::buildProjection() {
 }
 
 void CTest::testEverySnp(double* coefficients) {
-  resultBuffer.clear();
   const size_t n = tested.size();
+  std::string lines;
   for (size_t m = 0; m < markers.size(); ++m) {
     const double missing = missingValue(static_cast<int>(m));
     double sum = 0;
@@ -237,50 +226,59 @@ void CTest::testEverySnp(double* coefficients) {
       genoResiduals[h] = value;
       sum += value;
     }
-    const double f = sum / (2.0 * static_cast<double>(n));
-    appendSnpColumns(resultBuffer, markers[m], f);
-
-    if (std::trunc(f) == 1.0 || std::trunc(1 - f) == 1.0) {
-      for (int i = 0; i < 3; ++i) appendStatistic(0.0, 1.0, true);
-    } else {
+    ombra::SnpResult result;
+    result.f = sum / (2.0 * static_cast<double>(n));
+    result.tested = n;
+    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+    if (!result.monomorphic) {
       cal_betaa_formula(coefficients, false);
       prepareStatistics();
-      cal_ss();
-      calculate_T();
-      calculate_T1();
+      statisticsOf(snpTerms, statistic, result);
     }
-    resultBuffer += '\n';
-    if (resultBuffer.size() >= (size_t{1} << 20)) flushResults();
+    ombra::appendResultLine(lines, resultFormat, markers[m], result);
+    tallyResult(result);
+    if (lines.size() >= (size_t{1} << 20)) {
+      resultFile.put(lines);
+      lines.clear();
+    }
   }
-  flushResults();
+  resultFile.put(lines);
 }
 
-void CTest::flushResults() {
-  resultFile.put(resultBuffer);
-  resultBuffer.clear();
+// The three statistics of a SNP from its terms, with their p-values.
+void CTest::statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpResult& result) const {
+  result.statistic[0] = ssStatistic(terms);
+  result.statistic[1] = familyStatistic(terms, true);
+  result.statistic[2] = familyStatistic(terms, false);
+  for (int k = 0; k < 3; ++k) result.p[k] = 1 - tool.chi2cdf(result.statistic[k], 1);
+}
+
+// Keeps what the genomic-control report needs of a tested SNP.
+void CTest::tallyResult(const ombra::SnpResult& result) {
+  if (result.monomorphic) return;
+  for (int k = 0; k < 3; ++k) {
+    testedStatistics[k].push_back(result.statistic[k]);
+    if (result.p[k] < 5e-8) ++genomeWideHits[k];
+  }
+}
+
+// The genomic inflation factor of each statistic over the tested SNPs and
+// the count of genome-wide hits, after the run's other lines.
+void CTest::reportGenomicControl() const {
+  static const char* const kNames[3] = {"SS", "T", "T1"};
+  std::cout << "Genomic inflation (median statistic / 0.4549364) over the " << testedStatistics[0].size()
+            << " tested snps:";
+  char value[64];
+  for (int k = 0; k < 3; ++k) {
+    std::snprintf(value, sizeof value, " %s %.4f", kNames[k], ombra::genomicInflation(testedStatistics[k]));
+    std::cout << value << (k < 2 ? "," : "\n");
+  }
+  std::cout << "Snps with p < 5e-8:";
+  for (int k = 0; k < 3; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < 2 ? "," : "\n");
 }
 
 void CTest::appendStatistic(double statistic, double pValue, bool monomorphic) {
-  appendStatisticTo(resultBuffer, statistic, pValue, monomorphic);
-}
-
-void CTest::appendStatisticTo(std::string& out, double statistic, double pValue, bool monomorphic) {
-  if (monomorphic) {
-    out.append(14, ' ');
-    out += '0';
-  } else {
-    appendFormatted(out, "%15.6f", statistic);
-  }
-  appendFormatted(out, "%20.6e", pValue);
-}
-
-void CTest::appendSnpColumns(std::string& out, const Marker& marker, double f) {
-  appendLeft(out, marker.snpId, 20);
-  appendLeft(out, marker.allele1, 5);
-  appendLeft(out, marker.allele2, 5);
-  appendFormatted(out, "%10.6e", 1 - f);
-  out += '\t';
-  appendFormatted(out, "%10.6e", f);
+  ombra::appendFixedStatistic(resultBuffer, statistic, pValue, monomorphic);
 }
 
 void CTest::cal_betaa_formula(double* coefficients, bool onTrait) {

@@ -31,6 +31,12 @@ size_t blockSnps(size_t entries) {
 
 }  // namespace
 
+// What a block leaves for the writer: its lines and its SNPs' numbers.
+struct CTest::BlockOutput {
+  std::string lines;
+  std::vector<ombra::SnpResult> results;
+};
+
 // What one thread works on; nothing in it is shared.
 struct CTest::BlockScratch {
   std::vector<double> genotypes;     // entries x SNPs of the block, column-major
@@ -54,23 +60,25 @@ void CTest::testInBlocks() {
   const size_t blocks = (snps + width - 1) / width;
   const size_t threads = static_cast<size_t>(std::max(1, Matrix::svdThreads()));
   const size_t window = threads * kBlocksPerThread;
-  std::vector<std::string> lines(window);
+  std::vector<BlockOutput> outputs(window);
   std::vector<BlockScratch> scratch(threads);
   for (size_t first = 0; first < blocks; first += window) {
     const size_t count = std::min(window, blocks - first);
-    runBlocks(first, count, width, threads, scratch, lines);
+    runBlocks(first, count, width, threads, scratch, outputs);
     for (size_t b = 0; b < count; ++b) {
-      resultFile.put(lines[b]);
-      lines[b].clear();
+      resultFile.put(outputs[b].lines);
+      for (const ombra::SnpResult& result : outputs[b].results) tallyResult(result);
+      outputs[b].lines.clear();
+      outputs[b].results.clear();
     }
   }
 }
 
-// Blocks first .. first + count - 1, each into lines[b - first], by up to
+// Blocks first .. first + count - 1, each into outputs[b - first], by up to
 // `threads` threads; memory running out in any of them ends the run as it
 // does on the main thread.
 void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
-                      std::vector<std::string>& lines) {
+                      std::vector<BlockOutput>& outputs) {
   std::atomic<size_t> next{0};
   std::exception_ptr failure;
   std::atomic<bool> failed{false};
@@ -78,7 +86,7 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
     try {
       for (size_t b = next++; b < count && !failed; b = next++) {
         const size_t firstSnp = (first + b) * width;
-        testBlock(firstSnp, std::min(width, markers.size() - firstSnp), scratch[worker], lines[b]);
+        testBlock(firstSnp, std::min(width, markers.size() - firstSnp), scratch[worker], outputs[b]);
       }
     } catch (...) {
       if (!failed.exchange(true)) failure = std::current_exception();
@@ -95,7 +103,7 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
   if (failure) std::rethrow_exception(failure);
 }
 
-void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std::string& out) const {
+void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, BlockOutput& out) const {
   const size_t n = tested.size();
   const int p = designColumns;
   decodeBlock(firstSnp, count, scratch);
@@ -111,20 +119,16 @@ void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, std:
   blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, entries, columns, p, -1.0, design.data(), entries,
              scratch.coefficients.data(), p, 1.0, g, entries);
   for (size_t j = 0; j < count; ++j) {
-    const double f = scratch.sums[j] / (2.0 * static_cast<double>(n));
-    appendSnpColumns(out, markers[firstSnp + j], f);
-    if (std::trunc(f) == 1.0 || std::trunc(1 - f) == 1.0) {
-      for (int i = 0; i < 3; ++i) appendStatisticTo(out, 0.0, 1.0, true);
-    } else {
+    ombra::SnpResult result;
+    result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+    result.tested = n;
+    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+    if (!result.monomorphic) {
       prepareSnpTerms(g + j * n, scratch.terms);
-      const double ss = ssStatistic(scratch.terms);
-      appendStatisticTo(out, ss, 1 - scratch.statistic.chi2cdf(ss, 1), false);
-      for (const bool averageFamilies : {true, false}) {
-        const double t = familyStatistic(scratch.terms, averageFamilies);
-        appendStatisticTo(out, t, 1 - scratch.statistic.chi2cdf(t, 1), false);
-      }
+      statisticsOf(scratch.terms, scratch.statistic, result);
     }
-    out += '\n';
+    ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp + j], result);
+    out.results.push_back(result);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <new>
 
+#include "Help.h"
 #include "Test.h"
 #include "formats/PlinkBed.h"
 #include "formats/PlinkBedWriter.h"
@@ -40,12 +41,14 @@ const char* const kUsage =
     "              If this option is used, the program will not calculate PCA again and just load the PCA data "
     "from a given file.\n"
     " --snlp-list-pca : indicate the follwing parameter is the file name, included snp list which will be used "
-    "to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n";
+    "to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n"
+    "For every option and its default: ombra --help\n";
 
 enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
-  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf, kUnknown
+  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
+  kOutFormat, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -54,7 +57,8 @@ Option optionOf(const std::string& word) {
                                        "--mg", "--op",  "--rp",       "--out",     "--additive",
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
                                        "--adjustment", "--threads", "--make-plink-bed",
-                                       "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi"};
+                                       "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
+                                       "--out-format"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -99,6 +103,28 @@ int parseThreads(const std::string& value) {
   const long count = digits ? std::stol(value) : 0;
   if (count < 1) ombra::stopRun("The number of threads (--threads) must be a whole number of at least 1.\n");
   return static_cast<int>(count);
+}
+
+ombra::ResultFormat parseResultFormat(const std::string& value) {
+  if (value == "fixed") return ombra::ResultFormat::kFixed;
+  if (value == "tsv") return ombra::ResultFormat::kTsv;
+  ombra::stopRun("The option --out-format takes fixed or tsv.\n");
+}
+
+// --help, -h and --version, in the place of an option, answer and end the
+// run before anything else.
+void answerHelpAndVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; i += 2) {
+    const std::string word = argv[i];
+    if (word == "--help" || word == "-h") {
+      std::cout << ombra::helpText();
+      ombra::endRun(0);
+    }
+    if (word == "--version") {
+      std::cout << ombra::versionText();
+      ombra::endRun(0);
+    }
+  }
 }
 
 Adjustment parseAdjustment(const std::string& value) {
@@ -152,6 +178,7 @@ void CTest::StartUp(int argc, char** argv) {
   savePCA = loadPCA = resultFileGiven = recodeAdditive = false;
   pcaFileName.clear();
   resultFileName.clear();
+  answerHelpAndVersion(argc, argv);
   if (argc <= 2) ombra::stopRun(kUsage);
 
   const DataSelection selection = scanOptions(argc, argv);
@@ -182,6 +209,7 @@ void CTest::StartUp(int argc, char** argv) {
   ombra::commitOutputs();
   std::cout << "The process has been finisned!\n";
   reportElapsed(start);
+  reportGenomicControl();
 }
 
 CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
@@ -218,6 +246,7 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kCovarName: covariateRequest = splitNames(value, "--covar-name"); break;
       case Option::kPheno: phenotypeFile = value; break;
       case Option::kPhenoName: phenotypeName = value; break;
+      case Option::kOutFormat: resultFormat = parseResultFormat(value); break;
       case Option::kFamilyVcf: s.familyVcf = value; s.familyVcfGiven = true; break;
       case Option::kUnrelatedVcf: s.unrelatedVcf = value; s.unrelatedVcfGiven = true; break;
       case Option::kUnknown: break;

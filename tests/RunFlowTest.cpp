@@ -38,7 +38,8 @@ std::string usageText() {
          "              If this option is used, the program will not calculate PCA again and just load the PCA "
          "data from a given file.\n"
          " --snlp-list-pca : indicate the follwing parameter is the file name, included snp list which will be "
-         "used to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n";
+         "used to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n"
+         "For every option and its default: ombra --help\n";
 }
 
 void expectStop(const RunResult& run, const std::string& out) {

@@ -1,0 +1,156 @@
+#include "outputs/ResultTable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "BaseClass.h"
+#include "Test.h"
+
+namespace ombra {
+
+namespace {
+
+void appendLeft(std::string& out, const std::string& text, size_t width) {
+  out += text;
+  if (text.size() < width) out.append(width - text.size(), ' ');
+}
+
+void appendFormatted(std::string& out, const char* format, double value) {
+  char field[512];  // the widest fixed-notation double takes 317 characters
+  const int length = std::snprintf(field, sizeof field, format, value);
+  if (length > 0) out.append(field, std::min(static_cast<size_t>(length), sizeof field - 1));
+}
+
+void appendFixed(std::string& out, const Marker& marker, const SnpResult& r) {
+  appendLeft(out, marker.snpId, 20);
+  appendLeft(out, marker.allele1, 5);
+  appendLeft(out, marker.allele2, 5);
+  appendFormatted(out, "%10.6e", 1 - r.f);
+  out += '\t';
+  appendFormatted(out, "%10.6e", r.f);
+  for (int k = 0; k < 3; ++k) appendFixedStatistic(out, r.statistic[k], r.p[k], r.monomorphic);
+  out += '\n';
+}
+
+void appendNumber(std::string& out, const char* format, double value) {
+  if (std::isnan(value)) {
+    out += "NA";
+  } else {
+    appendFormatted(out, format, value);
+  }
+}
+
+void appendTsv(std::string& out, const Marker& marker, const SnpResult& r) {
+  out += marker.chr;
+  out += '\t';
+  out += std::to_string(marker.position);
+  out += '\t';
+  out += marker.snpId;
+  for (const std::string* allele : {&marker.allele1, &marker.allele2}) {
+    out += '\t';
+    out += allele->empty() ? std::string("NA") : *allele;
+  }
+  out += '\t';
+  appendNumber(out, "%.10g", 1 - r.f);
+  out += '\t';
+  appendNumber(out, "%.10g", r.f);
+  out += '\t';
+  out += std::to_string(r.tested);
+  for (int k = 0; k < 3; ++k) {
+    out += '\t';
+    appendNumber(out, "%.10g", r.statistic[k]);
+    out += '\t';
+    appendNumber(out, "%.6e", r.p[k]);
+  }
+  out += '\n';
+}
+
+}  // namespace
+
+void appendFixedStatistic(std::string& out, double statistic, double p, bool monomorphic) {
+  if (monomorphic) {
+    out.append(14, ' ');
+    out += '0';
+  } else {
+    appendFormatted(out, "%15.6f", statistic);
+  }
+  appendFormatted(out, "%20.6e", p);
+}
+
+std::string resultHeader(ResultFormat format) {
+  if (format == ResultFormat::kFixed) return std::string();
+  return "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\n";
+}
+
+void appendResultLine(std::string& out, ResultFormat format, const Marker& marker, const SnpResult& result) {
+  if (format == ResultFormat::kFixed) {
+    appendFixed(out, marker, result);
+  } else {
+    appendTsv(out, marker, result);
+  }
+}
+
+ResultFile::~ResultFile() {
+  if (compressed) deflateEnd(&stream);
+}
+
+void ResultFile::open(const std::string& path, bool gzip) {
+  file.open(path);
+  compressed = gzip;
+  if (!compressed) return;
+  stream = z_stream{};
+  // windowBits 15 + 16: a gzip header and trailer around the deflate data.
+  if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    stopRun("\nThe program ran out of memory. Please use a machine with more memory, or fewer snps or "
+            "individuals.\n");
+  }
+  buffer.resize(size_t{1} << 18);
+}
+
+void ResultFile::deflateInto(int flush) {
+  do {
+    stream.next_out = buffer.data();
+    stream.avail_out = static_cast<uInt>(buffer.size());
+    deflate(&stream, flush);
+    const size_t produced = buffer.size() - stream.avail_out;
+    file.put(std::string_view(reinterpret_cast<const char*>(buffer.data()), produced));
+  } while (stream.avail_out == 0);
+}
+
+void ResultFile::put(std::string_view text) {
+  if (!compressed) {
+    file.put(text);
+    return;
+  }
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  deflateInto(Z_NO_FLUSH);
+}
+
+void ResultFile::close() {
+  if (compressed) {
+    stream.next_in = nullptr;
+    stream.avail_in = 0;
+    deflateInto(Z_FINISH);
+    deflateEnd(&stream);
+    compressed = false;
+  }
+  file.close();
+}
+
+double genomicInflation(std::vector<double> statistics) {
+  statistics.erase(std::remove_if(statistics.begin(), statistics.end(), [](double s) { return !std::isfinite(s); }),
+                   statistics.end());
+  if (statistics.empty()) return std::numeric_limits<double>::quiet_NaN();
+  const size_t half = statistics.size() / 2;
+  std::nth_element(statistics.begin(), statistics.begin() + static_cast<long>(half), statistics.end());
+  double median = statistics[half];
+  if (statistics.size() % 2 == 0) {
+    median = (median + *std::max_element(statistics.begin(), statistics.begin() + static_cast<long>(half))) / 2;
+  }
+  return median / 0.4549364;
+}
+
+}  // namespace ombra

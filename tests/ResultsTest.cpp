@@ -1,0 +1,154 @@
+// What a run gives people besides the statistics: help and version texts,
+// the tab-separated (and gzip-compressed) result table, and the genomic
+// control report.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cmath>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "outputs/ResultTable.h"
+
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::runOmbra;
+
+namespace {
+
+const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+
+// The option words the program accepts, as its source lists them.
+std::set<std::string> acceptedOptions() {
+  const std::string source = testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + "/src/TestRun.cpp");
+  const size_t begin = source.find("kWords[] = {");
+  const size_t end = source.find("};", begin);
+  std::set<std::string> words;
+  const std::regex word("\"(--[a-z-]+)\"");
+  const std::string table = source.substr(begin, end - begin);
+  for (std::sregex_iterator it(table.begin(), table.end(), word), last; it != last; ++it) words.insert((*it)[1]);
+  return words;
+}
+
+TEST(Help, ListsEveryOptionAndOnlyThem) {
+  TempDir dir;
+  for (const char* word : {"--help", "-h"}) {
+    const RunResult run = runOmbra(dir.path(), {word});
+    EXPECT_EQ(run.status, 0);
+    const std::set<std::string> accepted = acceptedOptions();
+    ASSERT_GT(accepted.size(), 20u);
+    for (const std::string& option : accepted) {
+      EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option << " missing from the help";
+    }
+    const std::regex listed("\n  (--[a-z-]+) ");
+    for (std::sregex_iterator it(run.out.begin(), run.out.end(), listed), last; it != last; ++it) {
+      EXPECT_EQ(accepted.count((*it)[1]), 1u) << (*it)[1] << " is in the help but not accepted";
+    }
+  }
+  // Also after other options; nothing is read.
+  const RunResult late = runOmbra(dir.path(), {"--f", "missing", "--help", "x"});
+  EXPECT_EQ(late.status, 0);
+  EXPECT_EQ(late.out.find("Reading"), std::string::npos);
+}
+
+TEST(Help, VersionNamesTheProjectVersion) {
+  TempDir dir;
+  const RunResult run = runOmbra(dir.path(), {"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.out, std::regex("Ombra [0-9]+\\.[0-9]+\\.[0-9]+( \\(commit [0-9a-f]+\\))?\n")))
+      << run.out;
+}
+
+std::string gunzip(const std::string& path) {
+  gzFile file = gzopen(path.c_str(), "rb");
+  std::string out;
+  char buffer[65536];
+  int got = 0;
+  while (file != nullptr && (got = gzread(file, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(got));
+  if (file != nullptr) gzclose(file);
+  return out;
+}
+
+std::vector<std::vector<std::string>> rows(const std::string& text, char separator) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    if (separator == '\t') {
+      std::istringstream cells(line);
+      std::string cell;
+      while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+    } else {
+      std::istringstream cells(line);
+      std::string cell;
+      while (cells >> cell) fields.push_back(cell);
+    }
+    out.push_back(fields);
+  }
+  return out;
+}
+
+TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
+  TempDir dir;
+  const std::vector<std::string> data{"--f", kExamples + "family", "--i", kExamples + "unrelated"};
+  auto run = [&](std::vector<std::string> extra) {
+    extra.insert(extra.begin(), data.begin(), data.end());
+    const RunResult result = runOmbra(dir.path(), extra);
+    EXPECT_EQ(result.status, 0) << result.out;
+  };
+  run({"--out", "fixed.txt"});
+  run({"--out", "table.tsv", "--out-format", "tsv"});
+  run({"--out", "table.tsv.gz", "--out-format", "tsv"});
+  const std::string tsv = dir.read("table.tsv");
+  EXPECT_EQ(gunzip(dir.file("table.tsv.gz")), tsv);
+  EXPECT_NE(dir.read("table.tsv.gz"), tsv);
+
+  const auto table = rows(tsv, '\t');
+  const auto fixed = rows(dir.read("fixed.txt"), ' ');
+  ASSERT_EQ(table.size(), fixed.size() + 1);
+  EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
+            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\n");
+  const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
+  for (size_t i = 0; i < fixed.size(); ++i) {
+    const auto& t = table[i + 1];
+    ASSERT_EQ(t.size(), 14u);
+    EXPECT_EQ(t[0], map[i][0]);
+    EXPECT_EQ(t[1], map[i][3]);
+    EXPECT_EQ(t[2], fixed[i][0]);
+    EXPECT_EQ(t[7], "388");  // individuals with a trait
+    // The numbers agree to the fixed layout's printed digits.
+    const size_t offset = fixed[i].size() - 8;
+    for (int k = 0; k < 8; ++k) {
+      const double a = std::strtod(fixed[i][offset + k].c_str(), nullptr);
+      const double b = std::strtod(t[k < 2 ? 5 + k : 6 + k].c_str(), nullptr);
+      EXPECT_NEAR(a, b, 1e-6 * std::max(1.0, std::fabs(a))) << "line " << i << " number " << k;
+    }
+  }
+  const RunResult bad = runOmbra(dir.path(), {"--f", "x", "--out-format", "csv"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "The option --out-format takes fixed or tsv.\n");
+}
+
+TEST(GenomicControl, MedianOverTheNullMedianOfFiniteStatistics) {
+  EXPECT_NEAR(ombra::genomicInflation({0.4549364}), 1.0, 1e-12);
+  EXPECT_NEAR(ombra::genomicInflation({3, 1, 2}), 2 / 0.4549364, 1e-12);
+  EXPECT_NEAR(ombra::genomicInflation({4, 1, 2, 3}), 2.5 / 0.4549364, 1e-12);
+  EXPECT_NEAR(ombra::genomicInflation({NAN, 1, INFINITY, 3}), 2 / 0.4549364, 1e-12);
+  EXPECT_TRUE(std::isnan(ombra::genomicInflation({})));
+}
+
+TEST(GenomicControl, EveryTestRunReportsItAtTheEnd) {
+  TempDir dir;
+  const RunResult run = runOmbra(dir.path(), {"--f", kExamples + "family", "--i", kExamples + "unrelated"});
+  ASSERT_EQ(run.status, 0);
+  const std::regex report(
+      "Genomic inflation \\(median statistic / 0\\.4549364\\) over the 298 tested snps: SS [0-9.]+, T [0-9.]+, "
+      "T1 [0-9.]+\nSnps with p < 5e-8: SS [0-9]+, T [0-9]+, T1 [0-9]+\n$");
+  EXPECT_TRUE(std::regex_search(run.out, report)) << run.out;
+}
+
+}  // namespace
