@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "outputs/OutputFile.h"
+#include "outputs/RunLog.h"
 
 namespace ombra {
 
@@ -25,6 +26,8 @@ void endRun(int status) {
   } else {
     discardOutputs();
   }
+  // The log comes last, so that it records how the run really ended.
+  status = finishRunLog(status);
   if (endRunHandler != nullptr) endRunHandler(status);
   std::exit(status);
 }

@@ -344,6 +344,7 @@ class CTest : public virtual BaseClass {
   void recode(const DataSelection& selection);
   void releaseRows();
   static void reportElapsed(std::time_t start);
+  std::string logName() const;
 
   // Component helpers (TestComponents.cpp).
   struct Member {

@@ -10,6 +10,7 @@
 #include "formats/PlinkBed.h"
 #include "formats/PlinkBedWriter.h"
 #include "formats/TextInput.h"
+#include "outputs/RunLog.h"
 
 namespace {
 
@@ -182,6 +183,7 @@ void CTest::StartUp(int argc, char** argv) {
   if (argc <= 2) ombra::stopRun(kUsage);
 
   const DataSelection selection = scanOptions(argc, argv);
+  ombra::startRunLog(logName(), argc, argv);
   checkOptions(selection);
   refuseOverwritingInputs(selection);
 
@@ -210,6 +212,13 @@ void CTest::StartUp(int argc, char** argv) {
   std::cout << "The process has been finisned!\n";
   reportElapsed(start);
   reportGenomicControl();
+  if (ombra::finishRunLog(0) != 0) ombra::endRun(1);
+}
+
+// Beside the result file, or beside the PCA file of a components-only run.
+std::string CTest::logName() const {
+  if (savePCA && !loadPCA) return ombra::logNameFor(pcaFileName);
+  return ombra::logNameFor(resultFileGiven ? resultFileName : "result.txt");
 }
 
 CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
@@ -313,6 +322,7 @@ void CTest::refuseOverwritingInputs(const DataSelection& s) {
   } else if (!recodingOnly) {
     outputs.push_back(resultFileGiven ? resultFileName : "result.txt");
   }
+  outputs.push_back(logName());
   ombra::refuseOutputsThatAreInputs(inputs, outputs);
 }
 
