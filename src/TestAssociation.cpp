@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "Test.h"
+#include "outputs/Progress.h"
 
 void CTest::Test() {
   allocateScores();
@@ -217,7 +218,9 @@ void CTest::buildProjection() {
 void CTest::testEverySnp(double* coefficients) {
   const size_t n = tested.size();
   std::string lines;
+  ombra::Progress progress("Testing snps", markers.size());
   for (size_t m = 0; m < markers.size(); ++m) {
+    if (m % 256 == 0) progress.update(m);
     const double missing = missingValue(static_cast<int>(m));
     double sum = 0;
     for (size_t h = 0; h < n; ++h) {

@@ -13,6 +13,7 @@
 
 #include "Test.h"
 #include "numerics/OpenBlas.h"
+#include "outputs/Progress.h"
 
 namespace {
 
@@ -62,7 +63,9 @@ void CTest::testInBlocks() {
   const size_t window = threads * kBlocksPerThread;
   std::vector<BlockOutput> outputs(window);
   std::vector<BlockScratch> scratch(threads);
+  ombra::Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
+    progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
     runBlocks(first, count, width, threads, scratch, outputs);
     for (size_t b = 0; b < count; ++b) {

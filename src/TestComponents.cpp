@@ -10,6 +10,7 @@
 #include "numerics/ApproxComponents.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
+#include "outputs/Progress.h"
 #include "outputs/OutputFile.h"
 
 bool CTest::readSnpListOfPCA(std::string fileName) {
@@ -243,7 +244,13 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
                        "Please use fewer unrelated individuals for the principal components.");
   const std::vector<const unsigned char*> rows = columnRows(columns);
   components.mean.assign(static_cast<size_t>(snps), 0.0);
+  // Every route passes over the rows at least twice; the count runs over
+  // rows visited.
+  ombra::Progress progress(approximate ? "Components (approximate)" : "Components", 2 * static_cast<size_t>(snps));
+  size_t visited = 0;
   auto centredRows = [&](int first, int count, double* block) {
+    progress.update(visited);
+    visited += static_cast<size_t>(count);
     for (int r = 0; r < count; ++r) {
       const size_t s = static_cast<size_t>(first + r);
       centredRow(rows, first + r, block + static_cast<size_t>(r) * static_cast<size_t>(cols), components.mean[s]);

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -149,6 +150,29 @@ TEST(GenomicControl, EveryTestRunReportsItAtTheEnd) {
       "Genomic inflation \\(median statistic / 0\\.4549364\\) over the 298 tested snps: SS [0-9.]+, T [0-9.]+, "
       "T1 [0-9.]+\nSnps with p < 5e-8: SS [0-9]+, T [0-9]+, T1 [0-9]+\n$");
   EXPECT_TRUE(std::regex_search(run.out, report)) << run.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Progress goes to standard error only when it is a terminal: under a
+// pseudo-terminal (script) it shows, in a pipe nothing appears.
+TEST(Progress, ShowsOnATerminalOnly) {
+  TempDir dir;
+  const std::string command = std::string(OMBRA_BINARY) + " --f " + kExamples + "family --i " + kExamples +
+                              "unrelated --pca-method fast 2>&1 >/dev/null";
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script (util-linux) is not installed";
+  const std::string capture = dir.file("terminal.txt");
+  const std::string run = "cd " + dir.path() + " && script -qfc '" + command + "' /dev/null > " + capture;
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  const std::string shown = testing_support::readFile(capture);
+  EXPECT_NE(shown.find("Components:"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Testing snps:"), std::string::npos) << shown;
+
+  const RunResult piped = runOmbra(dir.path(), {"--f", kExamples + "family", "--i", kExamples + "unrelated"});
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
 }
 
 }  // namespace
