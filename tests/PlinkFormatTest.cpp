@@ -228,9 +228,9 @@ TEST(PlinkFileset, PeerToolsReadWhatMakePlinkBedWrites) {
   }
 }
 
-// A data set without missing genotypes (their fill value depends on the
-// allele order): 40 individuals, 12 SNPs, one of them monomorphic.
-void writeCompleteSet(const TempDir& dir) {
+// A data set with missing genotypes (their fill, the mean dosage, swaps
+// with the alleles): 40 individuals, 12 SNPs, one of them monomorphic.
+void writeSetWithMissingCalls(const TempDir& dir) {
   std::string map;
   std::string ped;
   for (int s = 0; s < 12; ++s) map += "1 rs" + std::to_string(s) + " 0 " + std::to_string(1000 + s) + "\n";
@@ -239,6 +239,11 @@ void writeCompleteSet(const TempDir& dir) {
   for (int i = 0; i < 40; ++i) {
     ped += "U" + std::to_string(i) + " I" + std::to_string(i) + " 0 0 1 " + std::to_string(1 + (i * 7) % 2);
     for (int s = 0; s < 12; ++s) {
+      state = state * 1103515245u + 12345u;
+      if (i > 0 && (state >> 16) % 16 == 0) {
+        ped += " 0 0";
+        continue;
+      }
       for (int copy = 0; copy < 2; ++copy) {
         state = state * 1103515245u + 12345u;
         const bool second = s != 5 && ((state >> 16) % 10) < static_cast<unsigned>(2 + s % 6);
@@ -254,7 +259,7 @@ void writeCompleteSet(const TempDir& dir) {
 TEST(PlinkFileset, FilesetMadeByPlinkGivesTheTextResultUpToAlleleOrder) {
   if (!hasTool("plink1.9")) GTEST_SKIP() << "plink1.9 is not installed";
   TempDir dir;
-  writeCompleteSet(dir);
+  writeSetWithMissingCalls(dir);
   ASSERT_EQ(runTool(dir, "plink1.9 --file c --make-bed --output-missing-phenotype 0 --out p"), 0) << dir.read("p.log");
   const auto text = table("\n" + resultOf(dir, {"--i", "c", "--p", "2"}, "text.txt"));
   const auto plink = table("\n" + resultOf(dir, {"--bi", "p", "--p", "2"}, "plink.txt"));
