@@ -32,12 +32,15 @@ Basis randomStart(int rows, int cols, unsigned long long seed) {
   return start;
 }
 
-// Orthonormalises the columns in place (modified Gram-Schmidt, twice, which
-// keeps them orthogonal to working precision); a column that vanishes
-// becomes 0.
-void orthonormalise(Basis& basis) {
+// Orthonormalises `block` against the columns of `basis` and within
+// itself (modified Gram-Schmidt, twice, which keeps the columns orthogonal
+// to working precision), then appends it; a column that vanishes becomes 0.
+void appendOrthonormal(Basis& basis, const Basis& block) {
   const size_t n = static_cast<size_t>(basis.rows);
-  for (int j = 0; j < basis.cols; ++j) {
+  const int before = basis.cols;
+  basis.data.insert(basis.data.end(), block.data.begin(), block.data.end());
+  basis.cols += block.cols;
+  for (int j = before; j < basis.cols; ++j) {
     double* v = basis.column(j);
     for (int pass = 0; pass < 2; ++pass) {
       for (int i = 0; i < j; ++i) {
@@ -50,8 +53,15 @@ void orthonormalise(Basis& basis) {
     double norm = 0;
     for (size_t r = 0; r < n; ++r) norm += v[r] * v[r];
     norm = std::sqrt(norm);
-    for (size_t r = 0; r < n; ++r) v[r] = norm > 0 ? v[r] / norm : 0.0;
+    for (size_t r = 0; r < n; ++r) v[r] = norm > 1e-300 ? v[r] / norm : 0.0;
   }
+}
+
+// Orthonormalises the columns of `basis` in place.
+void orthonormalise(Basis& basis) {
+  Basis out{basis.rows, 0, {}};
+  appendOrthonormal(out, basis);
+  basis = std::move(out);
 }
 
 // W = A'A Q in one pass over the rows of A.
@@ -99,12 +109,12 @@ bool settled(const std::vector<double>& values, std::vector<double>& previous, i
   return still;
 }
 
-}  // namespace
-
 // Basis blocks per restart of the block Krylov iteration, beyond the start.
 constexpr int kKrylovDepth = 8;
 
 int krylovDepth(int cols, int l) { return std::max(0, std::min(kKrylovDepth, cols / std::max(l, 1) - 1)); }
+
+}  // namespace
 
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings) {
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
@@ -113,33 +123,6 @@ double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSetting
                 double(snps) * wanted);
 }
 
-namespace {
-
-// Orthonormalises `block` against the columns of `basis` before it and
-// within itself, then appends it.
-void appendOrthonormal(Basis& basis, const Basis& block) {
-  const size_t n = static_cast<size_t>(basis.rows);
-  const int before = basis.cols;
-  basis.data.insert(basis.data.end(), block.data.begin(), block.data.end());
-  basis.cols += block.cols;
-  for (int j = before; j < basis.cols; ++j) {
-    double* v = basis.column(j);
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int i = 0; i < j; ++i) {
-        const double* q = basis.column(i);
-        double dot = 0;
-        for (size_t r = 0; r < n; ++r) dot += q[r] * v[r];
-        for (size_t r = 0; r < n; ++r) v[r] -= dot * q[r];
-      }
-    }
-    double norm = 0;
-    for (size_t r = 0; r < n; ++r) norm += v[r] * v[r];
-    norm = std::sqrt(norm);
-    for (size_t r = 0; r < n; ++r) v[r] = norm > 1e-300 ? v[r] / norm : 0.0;
-  }
-}
-
-}  // namespace
 
 bool approxComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out,
                       const ApproxSettings& settings) {
