@@ -42,9 +42,9 @@ double tickStep(double range, int most) {
   return step * 10.0;
 }
 
-// The top of an axis that holds v with some headroom, on a whole tick.
-double axisTop(double v) {
-  double top = std::max(v * 1.12, 1.0);
+// The top of an axis that holds v with `headroom` (a factor), on a whole tick.
+double axisTop(double v, double headroom) {
+  double top = std::max(v * headroom, 1.0);
   double step = tickStep(top, 8);
   return std::ceil(top / step - 1e-9) * step;
 }
@@ -61,6 +61,25 @@ void appendMove(std::string& out, double x, double y) {
   appendNumber(out, x);
   out += ' ';
   appendNumber(out, y);
+}
+
+// Bytes of the valid UTF-8 character XML may hold at s[i], or 0.
+size_t utf8Length(const std::string& s, size_t i) {
+  unsigned char lead = static_cast<unsigned char>(s[i]);
+  if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' ? 1 : 0;
+  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > s.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  // Overlong forms and UTF-16 surrogates are not characters.
+  unsigned char second = static_cast<unsigned char>(s[i + 1]);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second >= 0x90)) {
+    return 0;
+  }
+  if (lead == 0xEF && second == 0xBF && static_cast<unsigned char>(s[i + 2]) >= 0xBE) return 0;  // U+FFFE, U+FFFF
+  return length;
 }
 
 // Appends SVG text: numbers with one decimal, text escaped for XML.
@@ -91,17 +110,27 @@ class Svg {
     out_ += '"';
     return *this;
   }
+  // Names come from input files: markup characters become entities, and
+  // bytes that XML 1.0 in UTF-8 cannot carry (control characters, broken
+  // UTF-8 sequences) become '?'.
   Svg& escaped(const std::string& s) {
-    for (char c : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+      char c = s[i];
       switch (c) {
         case '&': out_ += "&amp;"; break;
         case '<': out_ += "&lt;"; break;
         case '>': out_ += "&gt;"; break;
         case '"': out_ += "&quot;"; break;
         case '\'': out_ += "&apos;"; break;
-        default:
-          // Control characters are not allowed in XML 1.0 text.
-          out_ += (static_cast<unsigned char>(c) < 0x20 && c != '\t') ? '?' : c;
+        default: {
+          size_t length = utf8Length(s, i);
+          if (length == 0) {
+            out_ += '?';
+          } else {
+            out_.append(s, i, length);
+            i += length - 1;
+          }
+        }
       }
     }
     return *this;
@@ -330,7 +359,7 @@ class LabelPlacer {
   explicit LabelPlacer(const Area& area) : area_(area) {}
   void place(Svg& svg, double x, double y, const std::string& text) {
     double width = 6.6 * static_cast<double>(text.size()) + 4;
-    double left = std::clamp(x - width / 2, area_.x - 40, area_.right() + 10 - width);
+    double left = std::clamp(x - width / 2, area_.x, std::max(area_.x, area_.right() - width));
     double baseline = y - 7;
     while (overlapsPlaced(left, baseline, width) && baseline > area_.y - 20) baseline -= 12;
     boxes_.push_back({left, baseline, width});
@@ -371,7 +400,7 @@ constexpr double kManhattanWidth = 1200, kManhattanPanelHeight = 310;
 
 void manhattanPanel(Svg& svg, const PlotPanel& panel, GenomeAxis& axis, const Area& a) {
   double cap = capOf(panel);
-  double ymax = axisTop(cap);
+  double ymax = axisTop(cap, 1.12);  // room for the labels
   panelOpen(svg, a, panel.statistic, ymax, 0);
   yAxis(svg, a, ymax, "\u2212log\u2081\u2080 p");
   double threshold = yPixel(a, -std::log10(kGenomeWide), ymax);
@@ -449,8 +478,8 @@ void qqPanel(Svg& svg, const PlotPanel& panel, const Area& a) {
   std::sort(ps.begin(), ps.end());
   double n = static_cast<double>(ps.size());
   double cap = capOf(panel);
-  double xmax = axisTop(ps.empty() ? 1.0 : -std::log10(0.5 / n));
-  double ymax = axisTop(std::max(cap, -std::log10(0.5 / std::max(n, 1.0))));
+  double xmax = axisTop(ps.empty() ? 1.0 : -std::log10(0.5 / n), 1.02);
+  double ymax = axisTop(std::max(cap, -std::log10(0.5 / std::max(n, 1.0))), 1.05);
   panelOpen(svg, a, panel.statistic, ymax, xmax);
   yAxis(svg, a, ymax, "Observed \u2212log\u2081\u2080 p");
   qqBand(svg, a, ps.size(), xmax, ymax);
