@@ -293,6 +293,8 @@ TEST(ManhattanPlot, PanelsShareTheGenomeAxisAndZeroIsCappedAndMarked) {
   Panel& t = byName.at("T");
   ASSERT_EQ(ss.capped.size(), 1u);
   EXPECT_NEAR(ss.capped[0].y, ss.yOf(12), 0.051);  // at the largest finite -log10 p
+  EXPECT_NE(findClass(ss, "capnote"), nullptr);
+  EXPECT_EQ(findClass(t, "capnote"), nullptr);
   EXPECT_EQ(t.dots.size(), 3u);
   for (const Point2& d : t.dots) EXPECT_GT(d.y, ss.y + ss.h);  // stacked below
   // The same SNP has the same x in both panels.
@@ -312,15 +314,19 @@ TEST(ManhattanPlot, AMillionUniformSnpsStayUnderTwentyMegabytes) {
     points[i].p = uniform(random);
     significant += points[i].p <= 0.01;
   }
-  points[123456].p = 3e-12;  // planted hits
+  for (int k = -30; k <= 30; ++k) {  // a planted peak, its neighbours less significant
+    points[static_cast<size_t>(123456 + k)].p = 3e-12 * std::pow(10.0, 0.3 * std::abs(k));
+  }
   points[777777].p = 1e-9;
+  points[400000].p = 0;
   std::vector<PlotPanel> one = {panelOf("SS", std::move(points))};
   std::string svg = ombra::manhattanSvg(one);
   EXPECT_LT(svg.size(), 20u * 1000 * 1000);
   Panel p = panels(parseXml(svg)).at("SS");
   EXPECT_GE(p.dots.size(), significant);
   EXPECT_LT(p.dots.size(), significant + 2 * static_cast<size_t>(p.w + 3) * static_cast<size_t>(p.h + 3));
-  EXPECT_EQ(p.labels, (std::vector<std::string>{"rs123456", "rs777777"}));
+  EXPECT_EQ(p.labels, (std::vector<std::string>{"rs400000", "rs123456", "rs777777"}));
+  EXPECT_EQ(p.capped.size(), 1u);
   std::string qq = ombra::qqSvg(one);
   EXPECT_LT(qq.size(), 2u * 1000 * 1000);
   if (const char* folder = std::getenv("OMBRA_PLOT_OUTPUT")) {

@@ -176,6 +176,7 @@ class DotLayer {
     appendMove(capped_, x, y);
     capped_ += "m0 -4l3.5 6h-7z";
   }
+  bool anyCapped() const { return !capped_.empty(); }
   void write(Svg& svg) const {
     if (!dots_.empty()) {
       svg.raw("<path class=\"dots\" fill=\"none\" stroke=\"").raw(colour_)
@@ -205,7 +206,6 @@ class DotLayer {
   std::string dots_, capped_;
 };
 
-
 // The y axis of a panel: line, ticks and their values, and its name.
 void yAxis(Svg& svg, const Area& a, double ymax, const std::string& name) {
   const char* kAxis = "stroke=\"#333\" stroke-width=\"1\"";
@@ -226,6 +226,12 @@ void panelOpen(Svg& svg, const Area& a, const std::string& statistic, double yma
   svg.raw(">\n<rect class=\"area\"").attr("x", a.x).attr("y", a.y).attr("width", a.w).attr("height", a.h)
       .raw(" fill=\"none\"/>\n");
   svg.text(a.x, a.y - 12, "font-size=\"15\" font-weight=\"bold\"", statistic);
+}
+
+// Says what the triangles are, at the top right of the area.
+void capNote(Svg& svg, const Area& a) {
+  svg.text(a.right(), a.y - 12, "class=\"capnote\" text-anchor=\"end\" font-size=\"11\"",
+           "\u25b2 p = 0, drawn at the largest finite \u2212log\u2081\u2080 p");
 }
 
 // The -log10 p of a plotted point; p = 0 takes the cap.
@@ -419,6 +425,7 @@ void manhattanPanel(Svg& svg, const PlotPanel& panel, GenomeAxis& axis, const Ar
     }
   }
   for (const DotLayer& layer : layers) layer.write(svg);
+  if (layers[0].anyCapped() || layers[1].anyCapped()) capNote(svg, a);
   LabelPlacer labels(a);
   for (size_t i : labelledPoints(panel, axis)) {
     const PlotPoint& point = panel.points[i];
@@ -497,6 +504,7 @@ void qqPanel(Svg& svg, const PlotPanel& panel, const Area& a) {
     }
   }
   dots.write(svg);
+  if (dots.anyCapped()) capNote(svg, a);
   std::string lambda = std::isnan(panel.lambda) ? "NA" : [&panel] {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.3f", panel.lambda);
