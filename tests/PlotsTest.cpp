@@ -7,12 +7,14 @@
 // simulated million SNPs are also written there, to be rendered and looked at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "TestSupport.h"
 #include "outputs/Plots.h"
@@ -238,6 +240,15 @@ TEST(ChromosomeOrder, NumbersThenSexAndMitochondrialThenOthersAsSeen) {
   points.push_back({"7", 1, "skipped", std::nan("")});
   std::vector<std::string> expected = {"1", "chr2", "2", "10", "X", "24", "XY", "MT", "scaffold_9", "unplaced"};
   EXPECT_EQ(ombra::chromosomeOrder({panelOf("SS", points)}), expected);
+  // The Manhattan plot lays them out left to right in that order.
+  Panel plotted = panels(parseChecked(ombra::manhattanSvg({panelOf("SS", points)}))).at("SS");
+  std::vector<std::pair<double, std::string>> axis;
+  for (const Element& e : plotted.elements) {
+    if (e.attributes.count("class") && e.attributes.at("class") == "chromosome") axis.push_back({number(e, "x"), e.text});
+  }
+  std::sort(axis.begin(), axis.end());
+  ASSERT_EQ(axis.size(), expected.size());
+  for (size_t c = 0; c < axis.size(); ++c) EXPECT_EQ(axis[c].second, expected[c]);
 }
 
 // One chromosome spans the whole area, so every coordinate is known.

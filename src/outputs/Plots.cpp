@@ -412,7 +412,7 @@ void chromosomeLabels(Svg& svg, const GenomeAxis& axis, const Area& a) {
     double x = axis.centre(c);
     double half = 3.6 * static_cast<double>(axis.name(c).size()) + 2;
     if (x - half < lastRight) continue;  // crowded: every other name is enough
-    svg.text(x, a.bottom() + 20, "text-anchor=\"middle\" font-size=\"11\"", axis.name(c));
+    svg.text(x, a.bottom() + 20, "class=\"chromosome\" text-anchor=\"middle\" font-size=\"11\"", axis.name(c));
     lastRight = x + half;
   }
   svg.text(a.x + a.w / 2, a.bottom() + 40, "text-anchor=\"middle\"", "Chromosome");
