@@ -49,6 +49,8 @@ const char* helpText() {
          "  --out FILE          result file (default result.txt); NAME.log beside it logs the run\n"
          "  --out-format F      fixed (default: fixed-width columns, no header) or tsv (tab-separated with a\n"
          "                      header; gzip-compressed when FILE ends in .gz)\n"
+         "  --plot PREFIX       Manhattan and QQ plots of the test: PREFIX.manhattan.svg, PREFIX.qq.svg\n"
+         "  --plot-stat S       ss, t, t1 or all: the statistics the plots show (default ss)\n"
          "  --recode PREFIX     write the data set (the family set when both are given) as PREFIX.ped/.map\n"
          "  --make-bed PREFIX   write it as Ombra's own binary set PREFIX.bed/.bim/.fam\n"
          "  --make-plink-bed PREFIX  write it as a PLINK 1 fileset PREFIX.bed/.bim/.fam\n"

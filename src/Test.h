@@ -207,6 +207,13 @@ class CTest : public virtual BaseClass {
   // many reached p < 5e-8, for the genomic-control report.
   std::vector<double> testedStatistics[3];
   long genomeWideHits[3] = {0, 0, 0};
+  // Options --plot and --plot-stat (which statistics get a panel: SS, T,
+  // T1), and per statistic the p-value of every SNP in map order (not a
+  // number where it was not tested), kept only for the plots.
+  std::string plotPrefix;
+  bool plotStatistic[3] = {true, false, false};
+  std::vector<double> plotted[3];
+  void writePlots() const;
   std::ifstream inputStream;
 
   std::vector<std::string> lineTokens;

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "Test.h"
+#include "outputs/Plots.h"
 #include "outputs/Progress.h"
 
 void CTest::Test() {
@@ -35,6 +36,7 @@ void CTest::Test() {
     testEverySnp(coefficients);
   }
   resultFile.close();
+  if (!plotPrefix.empty()) writePlots();
 
   doubleTracker.FreeVector(coefficients);
   forEachIndividual([&](const std::string&, Indi& person, bool) {
@@ -258,6 +260,11 @@ void CTest::statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpR
 
 // Keeps what the genomic-control report needs of a tested SNP.
 void CTest::tallyResult(const ombra::SnpResult& result) {
+  if (!plotPrefix.empty()) {
+    for (int k = 0; k < 3; ++k) {
+      if (plotStatistic[k]) plotted[k].push_back(result.monomorphic ? std::nan("") : result.p[k]);
+    }
+  }
   if (result.monomorphic) return;
   for (int k = 0; k < 3; ++k) {
     testedStatistics[k].push_back(result.statistic[k]);
@@ -278,6 +285,29 @@ void CTest::reportGenomicControl() const {
   }
   std::cout << "Snps with p < 5e-8:";
   for (int k = 0; k < 3; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < 2 ? "," : "\n");
+}
+
+// The Manhattan and QQ plots of the chosen statistics.
+void CTest::writePlots() const {
+  static const char* const kNames[3] = {"SS", "T", "T1"};
+  std::vector<ombra::PlotPanel> panels;
+  for (int k = 0; k < 3; ++k) {
+    if (!plotStatistic[k]) continue;
+    ombra::PlotPanel panel;
+    panel.statistic = kNames[k];
+    panel.lambda = ombra::genomicInflation(testedStatistics[k]);
+    panel.points.reserve(markers.size());
+    for (size_t m = 0; m < markers.size() && m < plotted[k].size(); ++m) {
+      panel.points.push_back(ombra::PlotPoint{markers[m].chr, markers[m].position, markers[m].snpId, plotted[k][m]});
+    }
+    panels.push_back(std::move(panel));
+  }
+  ombra::OutputFile manhattan(plotPrefix + ".manhattan.svg");
+  manhattan.put(ombra::manhattanSvg(panels));
+  manhattan.close();
+  ombra::OutputFile qq(plotPrefix + ".qq.svg");
+  qq.put(ombra::qqSvg(panels));
+  qq.close();
 }
 
 void CTest::appendStatistic(double statistic, double pValue, bool monomorphic) {

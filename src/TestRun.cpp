@@ -49,7 +49,7 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kUnknown
+  kOutFormat, kPlot, kPlotStat, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -59,7 +59,7 @@ Option optionOf(const std::string& word) {
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
-                                       "--out-format"};
+                                       "--out-format", "--plot", "--plot-stat"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -110,6 +110,13 @@ ombra::ResultFormat parseResultFormat(const std::string& value) {
   if (value == "fixed") return ombra::ResultFormat::kFixed;
   if (value == "tsv") return ombra::ResultFormat::kTsv;
   ombra::stopRun("The option --out-format takes fixed or tsv.\n");
+}
+
+// "--plot-stat": ss, t, t1 or all.
+void parsePlotStatistic(const std::string& value, bool (&chosen)[3]) {
+  static const char* const kValues[3] = {"ss", "t", "t1"};
+  for (int k = 0; k < 3; ++k) chosen[k] = value == "all" || value == kValues[k];
+  if (!chosen[0] && !chosen[1] && !chosen[2]) ombra::stopRun("The option --plot-stat takes ss, t, t1 or all.\n");
 }
 
 // --help, -h and --version, in the place of an option, answer and end the
@@ -256,6 +263,8 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
       case Option::kPheno: phenotypeFile = value; break;
       case Option::kPhenoName: phenotypeName = value; break;
       case Option::kOutFormat: resultFormat = parseResultFormat(value); break;
+      case Option::kPlot: plotPrefix = value; break;
+      case Option::kPlotStat: parsePlotStatistic(value, plotStatistic); break;
       case Option::kFamilyVcf: s.familyVcf = value; s.familyVcfGiven = true; break;
       case Option::kUnrelatedVcf: s.unrelatedVcf = value; s.unrelatedVcfGiven = true; break;
       case Option::kUnknown: break;
@@ -323,6 +332,10 @@ void CTest::refuseOverwritingInputs(const DataSelection& s) {
     outputs.push_back(resultFileGiven ? resultFileName : "result.txt");
   }
   outputs.push_back(logName());
+  if (!plotPrefix.empty() && !recodingOnly && !(savePCA && !loadPCA)) {
+    outputs.push_back(plotPrefix + ".manhattan.svg");
+    outputs.push_back(plotPrefix + ".qq.svg");
+  }
   ombra::refuseOutputsThatAreInputs(inputs, outputs);
 }
 

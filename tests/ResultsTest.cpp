@@ -7,7 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <regex>
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -28,9 +28,21 @@ std::set<std::string> acceptedOptions() {
   const size_t begin = source.find("kWords[] = {");
   const size_t end = source.find("};", begin);
   std::set<std::string> words;
-  const std::regex word("\"(--[a-z-]+)\"");
-  const std::string table = source.substr(begin, end - begin);
-  for (std::sregex_iterator it(table.begin(), table.end(), word), last; it != last; ++it) words.insert((*it)[1]);
+  for (size_t at = source.find("\"--", begin); at < end; at = source.find("\"--", at + 1)) {
+    words.insert(source.substr(at + 1, source.find('"', at + 1) - at - 1));
+  }
+  return words;
+}
+
+// The option words the help text lists: the first word of its lines that
+// start with two blanks and "--".
+std::set<std::string> listedOptions(const std::string& help) {
+  std::set<std::string> words;
+  std::istringstream in(help);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("  --", 0) == 0) words.insert(line.substr(2, line.find(' ', 2) - 2));
+  }
   return words;
 }
 
@@ -41,13 +53,7 @@ TEST(Help, ListsEveryOptionAndOnlyThem) {
     EXPECT_EQ(run.status, 0);
     const std::set<std::string> accepted = acceptedOptions();
     ASSERT_GT(accepted.size(), 20u);
-    for (const std::string& option : accepted) {
-      EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option << " missing from the help";
-    }
-    const std::regex listed("\n  (--[a-z-]+) ");
-    for (std::sregex_iterator it(run.out.begin(), run.out.end(), listed), last; it != last; ++it) {
-      EXPECT_EQ(accepted.count((*it)[1]), 1u) << (*it)[1] << " is in the help but not accepted";
-    }
+    EXPECT_EQ(listedOptions(run.out), accepted);
   }
   // Also after other options; nothing is read.
   const RunResult late = runOmbra(dir.path(), {"--f", "missing", "--help", "x"});
@@ -59,8 +65,13 @@ TEST(Help, VersionNamesTheProjectVersion) {
   TempDir dir;
   const RunResult run = runOmbra(dir.path(), {"--version"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(std::regex_match(run.out, std::regex("Ombra [0-9]+\\.[0-9]+\\.[0-9]+( \\(commit [0-9a-f]+\\))?\n")))
-      << run.out;
+  std::istringstream words(run.out);
+  std::string name, version;
+  words >> name >> version;
+  EXPECT_EQ(name, "Ombra");
+  EXPECT_EQ(std::count(version.begin(), version.end(), '.'), 2) << run.out;
+  EXPECT_EQ(run.out.back(), '\n');
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1);
 }
 
 std::string gunzip(const std::string& path) {
@@ -146,10 +157,14 @@ TEST(GenomicControl, EveryTestRunReportsItAtTheEnd) {
   TempDir dir;
   const RunResult run = runOmbra(dir.path(), {"--f", kExamples + "family", "--i", kExamples + "unrelated"});
   ASSERT_EQ(run.status, 0);
-  const std::regex report(
-      "Genomic inflation \\(median statistic / 0\\.4549364\\) over the 298 tested snps: SS [0-9.]+, T [0-9.]+, "
-      "T1 [0-9.]+\nSnps with p < 5e-8: SS [0-9]+, T [0-9]+, T1 [0-9]+\n$");
-  EXPECT_TRUE(std::regex_search(run.out, report)) << run.out;
+  const size_t report = run.out.find("Genomic inflation (median statistic / 0.4549364) over the 298 tested snps: SS ");
+  ASSERT_NE(report, std::string::npos) << run.out;
+  const std::string tail = run.out.substr(report);
+  EXPECT_NE(tail.find(", T "), std::string::npos);
+  EXPECT_NE(tail.find(", T1 "), std::string::npos);
+  const size_t hits = tail.find("\nSnps with p < 5e-8: SS ");
+  ASSERT_NE(hits, std::string::npos);
+  EXPECT_EQ(std::count(tail.begin(), tail.end(), '\n'), 2) << "the report ends the output";
 }
 
 }  // namespace
