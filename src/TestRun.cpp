@@ -156,6 +156,7 @@ void CTest::StartUp(int argc, char** argv) {
 
   const DataSelection selection = scanOptions(argc, argv);
   checkOptions(selection);
+  prepareSelections();
 
   const std::time_t start = std::time(nullptr);
   // A container that cannot grow would otherwise end the process with an
@@ -164,6 +165,7 @@ void CTest::StartUp(int argc, char** argv) {
     markers.clear();
     loadDataSets(selection);
     checkRowsFitMarkers();
+    applySelections();
     applyStudyDesign();
     recode(selection);
     checkSomethingToTest(*this);
@@ -188,6 +190,11 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     const std::string word = argv[i];
     const Option option = optionOf(word);
+    if (option == Option::kUnknown && ombra::SelectionOptions::knows(word)) {
+      if (i + 1 >= argc) ombra::stopRun(kUsage);
+      selectionOptions.set(word, argv[i + 1]);
+      continue;
+    }
     if (option == Option::kUnknown) ombra::stopRun("Wrong option symbol!\n");
     if (i + 1 >= argc) ombra::stopRun(kUsage);  // an option without its value
     const std::string value = argv[i + 1];
