@@ -60,16 +60,22 @@ long dropIndividuals(CTest& test, bool unrelated, Stays stays) {
   return dropped;
 }
 
-// The allele counts as loading the remaining rows would have made them.
-void recountAlleles(CTest& test) {
-  ombra::GenotypeTally tally(test.markers.size());
-  for (const std::vector<Index>* rows : {&test.familyRows, &test.unrelatedRows}) {
-    for (const Index& row : *rows) ombra::tallyRow(row.geno, test.markers.size(), 1, tally);
-  }
+// The allele counts as loading the remaining rows would have made them,
+// from the genotype counts of every loaded individual.
+void setAlleleCounts(CTest& test, const ombra::GenotypeTally& tally) {
   for (size_t s = 0; s < test.markers.size(); ++s) {
     test.markers[s].allele2Count = static_cast<double>(tally.at(s, 1) + 2 * tally.at(s, 2));
   }
   test.alleleCountBase = test.familySize + test.unrelatedSize;
+}
+
+ombra::GenotypeTally tallyAll(CTest& test) {
+  ombra::GenotypeTally tally(test.markers.size());
+  const std::vector<char> selected(test.markers.size(), 1);
+  for (const std::vector<Index>* rows : {&test.familyRows, &test.unrelatedRows}) {
+    for (const Index& row : *rows) ombra::tallyRow(row.geno, test.markers.size(), 1, tally, selected.data());
+  }
+  return tally;
 }
 
 // Keeps the SNPs `kept` (ascending) in the markers and in every row.
@@ -134,7 +140,8 @@ void printRemoved(const std::string& option, const std::string& value, long coun
 }
 
 // The genotype counts of founders and of the other individuals, and each
-// row's missing genotypes, from one pass over the rows.
+// row's missing genotypes among the selected SNPs, from one pass over the
+// rows.
 struct FilterCounts {
   ombra::GenotypeTally founders, others;
   std::vector<char> founder[2];
@@ -142,9 +149,14 @@ struct FilterCounts {
   explicit FilterCounts(size_t markerCount) : founders(markerCount), others(markerCount) {}
   ombra::GenotypeTally& groupOf(int set, size_t seq) { return founder[set][seq] ? founders : others; }
   uint64_t all(size_t snp, int code) const { return founders.at(snp, code) + others.at(snp, code); }
+  ombra::GenotypeTally everyone() const {
+    ombra::GenotypeTally sum = founders;
+    for (size_t i = 0; i < sum.counts.size(); ++i) sum.counts[i] += others.counts[i];
+    return sum;
+  }
 };
 
-FilterCounts countGenotypes(CTest& test) {
+FilterCounts countGenotypes(CTest& test, const std::vector<char>& selected) {
   const size_t m = test.markers.size();
   FilterCounts counts(m);
   for (int set : {0, 1}) {
@@ -152,23 +164,25 @@ FilterCounts countGenotypes(CTest& test) {
     counts.founder[set] = foundersBySeq(test, set == 1);
     counts.missing[set].resize(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-      counts.missing[set][i] = ombra::tallyRow(rows[i].geno, m, 1, counts.groupOf(set, i));
+      counts.missing[set][i] = ombra::tallyRow(rows[i].geno, m, 1, counts.groupOf(set, i), selected.data());
     }
   }
   return counts;
 }
 
-// --mind: drops the individuals missing more than the threshold of their
-// genotypes and takes their codes out of the counts.
-void filterIndividuals(CTest& test, double threshold, FilterCounts& counts) {
+// --mind: drops the individuals missing more than the threshold of the
+// `snps` selected SNPs and takes their codes out of the counts; returns how
+// many it dropped.
+long filterIndividuals(CTest& test, double threshold, size_t snps, const std::vector<char>& selected,
+                       FilterCounts& counts) {
   const size_t m = test.markers.size();
   long dropped = 0;
   for (int set : {0, 1}) {
     const std::vector<Index>& rows = dataSet(test, set == 1).rows;
     std::vector<char> fails(rows.size(), 0);
     for (size_t i = 0; i < rows.size(); ++i) {
-      fails[i] = m > 0 && static_cast<double>(counts.missing[set][i]) / static_cast<double>(m) > threshold;
-      if (fails[i]) ombra::tallyRow(rows[i].geno, m, -1, counts.groupOf(set, i));
+      fails[i] = snps > 0 && static_cast<double>(counts.missing[set][i]) / static_cast<double>(snps) > threshold;
+      if (fails[i]) ombra::tallyRow(rows[i].geno, m, -1, counts.groupOf(set, i), selected.data());
     }
     dropped += dropIndividuals(test, set == 1, [&](const std::string&, const Indi& person) {
       return fails[static_cast<size_t>(person.seq)] == 0;
@@ -178,17 +192,18 @@ void filterIndividuals(CTest& test, double threshold, FilterCounts& counts) {
   if (test.familySize + test.unrelatedSize == 0) {
     ombra::stopRun("No individual is left after --mind " + test.selectionOptions.mind + ".\n");
   }
-  if (dropped > 0) recountAlleles(test);
+  return dropped;
 }
 
-// --geno, --hwe and --maf, in PLINK's order; a SNP is counted against the
-// first filter it fails.
-void filterSnps(CTest& test, const ombra::FilterThresholds& limits, const FilterCounts& counts) {
+// --geno, --hwe and --maf, in PLINK's order, on the SNPs in `kept`, which
+// keeps those that pass; a SNP is counted against the first filter it fails.
+void filterSnps(CTest& test, const ombra::FilterThresholds& limits, const FilterCounts& counts,
+                std::vector<size_t>& kept) {
   const ombra::SelectionOptions& o = test.selectionOptions;
   const double people = test.familySize + test.unrelatedSize;
   long genoDropped = 0, hweDropped = 0, mafDropped = 0;
-  std::vector<size_t> kept;
-  for (size_t s = 0; s < test.markers.size(); ++s) {
+  std::vector<size_t> passed;
+  for (size_t s : kept) {
     if (limits.geno >= 0 && static_cast<double>(counts.all(s, 3)) / people > limits.geno) {
       ++genoDropped;
       continue;
@@ -208,23 +223,28 @@ void filterSnps(CTest& test, const ombra::FilterThresholds& limits, const Filter
         continue;
       }
     }
-    kept.push_back(s);
+    passed.push_back(s);
   }
   if (limits.geno >= 0) printRemoved("--geno", o.geno, genoDropped, "snp", "missing rate above");
   if (limits.hwe >= 0) printRemoved("--hwe", o.hwe, hweDropped, "snp", "Hardy-Weinberg exact p below");
   if (limits.maf >= 0) printRemoved("--maf", o.maf, mafDropped, "snp", "minor allele frequency below");
-  if (kept.empty()) {
+  if (passed.empty()) {
     stopNothingLeft("snp", givenOptions({{"--geno", &o.geno}, {"--hwe", &o.hwe}, {"--maf", &o.maf}}));
   }
-  if (kept.size() < test.markers.size()) keepSnps(test, kept);
+  kept = std::move(passed);
 }
 
-void applyQualityFilters(CTest& test) {
-  const ombra::FilterThresholds limits(test.selectionOptions);
-  if (!limits.any()) return;
-  FilterCounts counts = countGenotypes(test);
-  if (limits.mind >= 0) filterIndividuals(test, limits.mind, counts);
-  if (limits.filtersSnps()) filterSnps(test, limits, counts);
+// The filters on the individuals left and the SNPs in `kept`, from one
+// counting pass; the allele counts are set from that pass when `recount`
+// (individuals were dropped after loading) or --mind dropped any.
+void applyQualityFilters(CTest& test, const ombra::FilterThresholds& limits, std::vector<size_t>& kept,
+                         bool recount) {
+  std::vector<char> selected(test.markers.size(), 0);
+  for (size_t s : kept) selected[s] = 1;
+  FilterCounts counts = countGenotypes(test, selected);
+  if (limits.mind >= 0 && filterIndividuals(test, limits.mind, kept.size(), selected, counts) > 0) recount = true;
+  if (recount) setAlleleCounts(test, counts.everyone());
+  if (limits.filtersSnps()) filterSnps(test, limits, counts, kept);
 }
 
 }  // namespace
@@ -235,8 +255,11 @@ void CTest::prepareSelections() {
   if (selectionOptions.selectsSnps()) snpSelection = ombra::SnpSelection(selectionOptions);
 }
 
+// Individuals first (a text set's while it was read), then SNPs, then the
+// filters on what is left; the rows are compacted once, at the end.
 void CTest::applySelections() {
   const ombra::SelectionOptions& o = selectionOptions;
+  bool recount = false;
   if (sampleSelection.active()) {
     long dropped = 0;
     for (bool unrelated : {false, true}) {
@@ -249,19 +272,26 @@ void CTest::applySelections() {
     if (familySize + unrelatedSize == 0) {
       stopNothingLeft("individual", givenOptions({{"--keep", &o.keepFile}, {"--remove", &o.removeFile}}));
     }
-    if (dropped > 0) recountAlleles(*this);
+    recount = dropped > 0;
+  }
+  std::vector<size_t> kept;
+  for (size_t s = 0; s < markers.size(); ++s) {
+    if (!snpSelection.active() || snpSelection.admit(markers[s].chr, markers[s].snpId, markers[s].position)) {
+      kept.push_back(s);
+    }
   }
   if (snpSelection.active()) {
-    std::vector<size_t> kept;
-    for (size_t s = 0; s < markers.size(); ++s) {
-      if (snpSelection.admit(markers[s].chr, markers[s].snpId, markers[s].position)) kept.push_back(s);
-    }
     snpSelection.report();
     if (kept.empty()) {
       stopNothingLeft("snp", givenOptions({{"--extract", &o.extractFile}, {"--exclude", &o.excludeFile},
                                            {"--chr", &o.chrList}, {"--from-bp", &o.fromBp}, {"--to-bp", &o.toBp}}));
     }
-    if (kept.size() < markers.size()) keepSnps(*this, kept);
   }
-  applyQualityFilters(*this);
+  const ombra::FilterThresholds limits(selectionOptions);
+  if (limits.any()) {
+    applyQualityFilters(*this, limits, kept, recount);
+  } else if (recount) {
+    setAlleleCounts(*this, tallyAll(*this));
+  }
+  if (kept.size() < markers.size()) keepSnps(*this, kept);
 }

@@ -219,6 +219,36 @@ TEST_F(QualityFilters, FilteredSnpIsAnExcludedSnp) {
   EXPECT_EQ(dir.read("r.txt"), filtered);
 }
 
+// --mind counts the missing genotypes of the selected SNPs only, so that a
+// selection followed by the filters is the filters on the smaller data.
+TEST_F(QualityFilters, FiltersSeeOnlyTheSelection) {
+  std::string map, ped;
+  std::istringstream mapIn(dir.read("trios.map")), pedIn(dir.read("trios.ped"));
+  std::string line;
+  while (std::getline(mapIn, line)) {
+    if (line.compare(0, 2, "1 ") == 0) map += line + "\n";
+  }
+  while (std::getline(pedIn, line)) {
+    std::istringstream fields(line);
+    std::string word, out;
+    for (int k = 0; k < 6 + 2 * 30 && fields >> word; ++k) out += (k == 0 ? "" : " ") + word;
+    ped += out + "\n";
+  }
+  dir.write("chr1.map", map);
+  dir.write("chr1.ped", ped);
+  const std::vector<std::string> filters{"--mind", "0.15", "--geno", "0.1", "--hwe", "1e-4", "--maf", "0.05"};
+  std::vector<std::string> selected{"--f", "trios", "--chr", "1", "--p", "2", "--out", "a.txt"};
+  std::vector<std::string> deleted{"--f", "chr1", "--p", "2", "--out", "b.txt"};
+  selected.insert(selected.end(), filters.begin(), filters.end());
+  deleted.insert(deleted.end(), filters.begin(), filters.end());
+  ASSERT_EQ(runOmbra(dir.path(), selected).status, 0);
+  const RunResult b = runOmbra(dir.path(), deleted);
+  ASSERT_EQ(b.status, 0) << b.out;
+  EXPECT_NE(b.out.find("--mind 0.15: "), std::string::npos);
+  EXPECT_EQ(b.out.find("--mind 0.15: 0 individuals"), std::string::npos) << b.out;
+  EXPECT_EQ(dir.read("a.txt"), dir.read("b.txt"));
+}
+
 TEST_F(QualityFilters, NothingIsPrintedWithoutTheOptions) {
   ombraSnps({});
   for (const char* word : {"--maf", "--geno", "--mind", "--hwe", "selection"}) {

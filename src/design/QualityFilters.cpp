@@ -49,14 +49,14 @@ double hardyWeinbergP(long hets, long homs1, long homs2) {
   return std::min(1.0, p / sum);
 }
 
-long tallyRow(const unsigned char* row, size_t markerCount, int sign, GenotypeTally& tally) {
+long tallyRow(const unsigned char* row, size_t markerCount, int sign, GenotypeTally& tally, const char* selected) {
   uint64_t* counts = tally.counts.data();
   const uint64_t step = static_cast<uint64_t>(static_cast<int64_t>(sign));  // wraps for -1, as intended
   long missing = 0;
   for (size_t s = 0; s < markerCount; ++s) {
     const unsigned code = (row[s / 4] >> (2 * (3 - s % 4))) & 3u;
     counts[4 * s + code] += step;
-    missing += code == 3;
+    missing += (code == 3) & selected[s];
   }
   return missing;
 }

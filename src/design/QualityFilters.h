@@ -24,8 +24,9 @@ struct GenotypeTally {
 };
 
 // Adds (sign +1) or takes away (sign -1) the codes of one packed row of
-// `markerCount` SNPs; returns the row's missing genotypes.
-long tallyRow(const unsigned char* row, size_t markerCount, int sign, GenotypeTally& tally);
+// `markerCount` SNPs; returns the row's missing genotypes among the SNPs
+// whose `selected` entry is 1 (`selected` has markerCount entries, 0 or 1).
+long tallyRow(const unsigned char* row, size_t markerCount, int sign, GenotypeTally& tally, const char* selected);
 
 }  // namespace ombra
 
