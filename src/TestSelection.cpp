@@ -50,7 +50,10 @@ long dropIndividuals(CTest& test, bool unrelated, Stays stays) {
   for (Pedigree& pedigree : set.peds) {
     std::vector<Indi>& members = pedigree.members;
     members.erase(std::remove_if(members.begin(), members.end(),
-                                 [&](const Indi& p) { return newSeq[static_cast<size_t>(p.seq)] < 0; }),
+                                 [&](const Indi& p) {
+                                   const size_t seq = static_cast<size_t>(p.seq);
+                                   return seq >= newSeq.size() || newSeq[seq] < 0;
+                                 }),
                   members.end());
     for (Indi& person : members) person.seq = newSeq[static_cast<size_t>(person.seq)];
   }
@@ -185,7 +188,8 @@ long filterIndividuals(CTest& test, double threshold, size_t snps, const std::ve
       if (fails[i]) ombra::tallyRow(rows[i].geno, m, -1, counts.groupOf(set, i), selected.data());
     }
     dropped += dropIndividuals(test, set == 1, [&](const std::string&, const Indi& person) {
-      return fails[static_cast<size_t>(person.seq)] == 0;
+      const size_t seq = static_cast<size_t>(person.seq);
+      return seq < fails.size() && fails[seq] == 0;
     });
   }
   printRemoved("--mind", test.selectionOptions.mind, dropped, "individual", "missing rate above");
