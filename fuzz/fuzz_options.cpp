@@ -51,6 +51,7 @@ const std::vector<DataFile>& dataFiles() {
        "2\t400\trs4\tT\tC\t.\t.\t.\tGT\t0/0\t0/0\t./.\t0/1\t1/1\t0/1\n"},
       {"vf.fam", "F1 1 0 0 1 1\nF1 2 0 0 2 2\nF1 3 1 2 1 2\nF2 4 0 0 1 1\nF2 5 0 0 2 0\nF2 6 4 5 1 2\n"},
       {"list.txt", "rs2\nrs4\nrs9\n"},
+      {"ids.txt", "F1 2\nU3 4\nX 9\n"},
       {"scores.pca",
        "F1\t1\t1\t1\t0.1\t0.2\t0.3\t\nF1\t2\t2\t1\t-0.1\t0.4\t0.1\t\nF1\t3\t2\t0\t0.3\t-0.2\t0.2\t\n"
        "F2\t4\t1\t1\t-0.3\t0.1\t-0.1\t\nF2\t5\t0\t1\t0.2\t0.3\t0.5\t\nF2\t6\t2\t0\t0.0\t-0.4\t0.2\t\n"

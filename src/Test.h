@@ -36,6 +36,7 @@
 #include "BaseClass.h"
 #include "Matrix.h"
 #include "MemoryClass.h"
+#include "design/Selection.h"
 #include "formats/TextInput.h"
 #include "outputs/OutputFile.h"
 #include "outputs/ResultTable.h"
@@ -266,6 +267,16 @@ class CTest : public virtual BaseClass {
   AlleleTable alleleTable;
   // The open .ped or .map, plain or gzip-compressed.
   ombra::TextInput textInput;
+  // Selections and quality-control filters (TestSelection.cpp): the
+  // options, read and checked by prepareSelections before loading; a text
+  // reader leaves out the individuals sampleSelection does not admit while it
+  // reads, applySelections does the rest once every data set is loaded.
+  ombra::SelectionOptions selectionOptions;
+  ombra::SampleSelection sampleSelection;
+  ombra::SnpSelection snpSelection;
+  bool selectedWhileReading[2] = {false, false};  // family set, unrelated set
+  void prepareSelections();
+  void applySelections();
   // Individuals whose genotypes were counted into the markers' allele2Count:
   // the divisor that turns a count into a frequency for missing genotypes.
   int alleleCountBase = 0;

@@ -151,6 +151,8 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
     lineFields.clear();
     kPedigreeSeparators.split(line, lineFields);
     if (lineFields.size() < 6) stopShortLine(path, reader.lineNumber(), lineFields.size(), 6);
+    // A text line left out here is never coded, as if it were not in the file.
+    if (!binary && sampleSelection.active() && !sampleSelection.admit(lineFields[0], lineFields[1])) continue;
     if (binary && lineFields.size() != 6) {
       std::cout << "Pedigree is not right.\n";
     } else if (!binary && lineFields.size() != expected) {
@@ -209,6 +211,7 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
   }
   (unrelated ? unrelatedSize : familySize) = total;
   (unrelated ? unrelatedMarkerCount : familyMarkerCount) = static_cast<long>(markers.size());
+  selectedWhileReading[unrelated ? 1 : 0] = !binary;
   if (binary && bimCountPending) {
     alleleCountBase += total;
     bimCountPending = false;

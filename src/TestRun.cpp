@@ -193,6 +193,7 @@ void CTest::StartUp(int argc, char** argv) {
   ombra::startRunLog(logName(), argc, argv);
   checkOptions(selection);
   refuseOverwritingInputs(selection);
+  prepareSelections();
 
   const std::time_t start = std::time(nullptr);
   // A container that cannot grow would otherwise end the process with an
@@ -201,6 +202,7 @@ void CTest::StartUp(int argc, char** argv) {
     markers.clear();
     loadDataSets(selection);
     checkRowsFitMarkers();
+    applySelections();
     applyStudyDesign();
     recode(selection);
     checkSomethingToTest(*this);
@@ -233,6 +235,11 @@ CTest::DataSelection CTest::scanOptions(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     const std::string word = argv[i];
     const Option option = optionOf(word);
+    if (option == Option::kUnknown && ombra::SelectionOptions::knows(word)) {
+      if (i + 1 >= argc) ombra::stopRun(kUsage);
+      selectionOptions.set(word, argv[i + 1]);
+      continue;
+    }
     if (option == Option::kUnknown) ombra::stopRun("Wrong option symbol!\n");
     if (i + 1 >= argc) ombra::stopRun(kUsage);  // an option without its value
     const std::string value = argv[i + 1];
@@ -308,7 +315,9 @@ void CTest::refuseOverwritingInputs(const DataSelection& s) {
   if (s.unrelatedBinaryGiven && !s.unrelatedVcfGiven) addSet(s.unrelatedBinary, binary);
   if (s.unrelatedTextGiven && !s.unrelatedBinaryGiven && !s.unrelatedVcfGiven) addSet(s.unrelatedText, text);
   if (loadPCA) inputs.push_back(pcaFileName);
-  for (const std::string* file : {&pcaSnpListFile, &covariateFile, &phenotypeFile}) {
+  for (const std::string* file : {&pcaSnpListFile, &covariateFile, &phenotypeFile, &selectionOptions.keepFile,
+                                  &selectionOptions.removeFile, &selectionOptions.extractFile,
+                                  &selectionOptions.excludeFile}) {
     if (!file->empty()) inputs.push_back(*file);
   }
 

@@ -22,14 +22,19 @@ namespace {
 
 const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
 
-// The option words the program accepts, as its source lists them.
+// The option words the program accepts, as its sources list them: the run's
+// own table and the selections'.
 std::set<std::string> acceptedOptions() {
-  const std::string source = testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + "/src/TestRun.cpp");
-  const size_t begin = source.find("kWords[] = {");
-  const size_t end = source.find("};", begin);
   std::set<std::string> words;
-  for (size_t at = source.find("\"--", begin); at < end; at = source.find("\"--", at + 1)) {
-    words.insert(source.substr(at + 1, source.find('"', at + 1) - at - 1));
+  for (const auto& [file, table] : {std::pair<const char*, const char*>{"/src/TestRun.cpp", "kWords[] = {"},
+                                    std::pair<const char*, const char*>{"/src/design/Selection.cpp",
+                                                                        "kOptionWords[] = {"}}) {
+    const std::string source = testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + file);
+    const size_t begin = source.find(table);
+    const size_t end = source.find("};", begin);
+    for (size_t at = source.find("\"--", begin); at < end; at = source.find("\"--", at + 1)) {
+      words.insert(source.substr(at + 1, source.find('"', at + 1) - at - 1));
+    }
   }
   return words;
 }
@@ -170,6 +175,29 @@ TEST(GenomicControl, EveryTestRunReportsItAtTheEnd) {
 }  // namespace
 
 namespace {
+
+TEST(Plots, RunWritesTheChosenPanels) {
+  TempDir dir;
+  const std::vector<std::string> data{"--f", kExamples + "family", "--i", kExamples + "unrelated"};
+  std::vector<std::string> args = data;
+  args.insert(args.end(), {"--plot", "ex", "--plot-stat", "all"});
+  const RunResult run = runOmbra(dir.path(), args);
+  ASSERT_EQ(run.status, 0) << run.out;
+  for (const char* file : {"ex.manhattan.svg", "ex.qq.svg"}) {
+    const std::string svg = dir.read(file);
+    EXPECT_EQ(svg.rfind("<", 0), 0u);
+    for (const char* statistic : {"\"SS\"", "\"T\"", "\"T1\""}) {
+      EXPECT_NE(svg.find(std::string("data-statistic=") + statistic), std::string::npos) << file << statistic;
+    }
+  }
+  args = data;
+  args.insert(args.end(), {"--plot", "one"});
+  ASSERT_EQ(runOmbra(dir.path(), args).status, 0);
+  EXPECT_EQ(dir.read("one.qq.svg").find("data-statistic=\"T\""), std::string::npos);
+  const RunResult bad = runOmbra(dir.path(), {"--f", "x", "--plot-stat", "p"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, "The option --plot-stat takes ss, t, t1 or all.\n");
+}
 
 // Progress goes to standard error only when it is a terminal: under a
 // pseudo-terminal (script) it shows, in a pipe nothing appears.
