@@ -102,7 +102,7 @@ void ResultFile::open(const std::string& path, bool gzip) {
   if (!compressed) return;
   stream = z_stream{};
   // windowBits 15 + 16: a gzip header and trailer around the deflate data.
-  if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     stopRun("\nThe program ran out of memory. Please use a machine with more memory, or fewer snps or "
             "individuals.\n");
   }
