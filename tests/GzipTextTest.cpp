@@ -12,6 +12,7 @@
 
 using testing_support::RunResult;
 using testing_support::TempDir;
+using testing_support::resultOf;
 using testing_support::runOmbra;
 
 namespace {
@@ -43,14 +44,6 @@ std::string gzipped(const std::string& text, size_t pieces = 1) {
 void writeGzipSet(const TempDir& dir, const std::string& prefix, const std::string& name, size_t pieces) {
   dir.write(prefix + ".ped.gz", gzipped(testing_support::readFile(kExamples + name + ".ped"), pieces));
   dir.write(prefix + ".map.gz", gzipped(testing_support::readFile(kExamples + name + ".map"), pieces));
-}
-
-std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out) {
-  args.push_back("--out");
-  args.push_back(out);
-  const RunResult run = runOmbra(dir.path(), args);
-  EXPECT_EQ(run.status, 0) << run.out;
-  return dir.read(out);
 }
 
 TEST(GzipText, CompressedSetsGiveThePlainResult) {

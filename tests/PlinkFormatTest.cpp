@@ -15,6 +15,7 @@
 
 using testing_support::RunResult;
 using testing_support::TempDir;
+using testing_support::resultOf;
 using testing_support::runOmbra;
 
 namespace {
@@ -100,14 +101,6 @@ std::vector<std::string> setOptions(const TempDir& dir, Layout layout, bool unre
     EXPECT_EQ(made.status, 0) << made.out;
   }
   return {unrelated ? "--bi" : "--bf", prefix};
-}
-
-std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out) {
-  args.push_back("--out");
-  args.push_back(out);
-  const RunResult run = runOmbra(dir.path(), args);
-  EXPECT_EQ(run.status, 0) << run.out;
-  return dir.read(out);
 }
 
 TEST(PlinkFileset, ExampleResultsEqualTheTextRunInEveryLayoutAndMix) {

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,5 +88,14 @@ namespace {
 ThrowOnEndRun::ThrowOnEndRun() { ombra::setEndRunHandler(throwRunEnded); }
 
 ThrowOnEndRun::~ThrowOnEndRun() { ombra::setEndRunHandler(nullptr); }
+
+std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out) {
+  args.push_back("--out");
+  args.push_back(out);
+  const RunResult run = runOmbra(dir.path(), args);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.err, "");
+  return dir.read(out);
+}
 
 }  // namespace testing_support

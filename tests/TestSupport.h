@@ -38,6 +38,10 @@ struct RunResult {
 // Runs the built ombra binary with `args` inside `dir`.
 RunResult runOmbra(const std::string& dir, const std::vector<std::string>& args);
 
+// Runs ombra in `dir` with `args` and "--out `out`", expects success and
+// nothing on standard error, and returns the result file.
+std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out);
+
 // Thrown instead of ending the process while a ThrowOnEndRun is alive.
 struct RunEnded {
   int status;

@@ -15,6 +15,7 @@
 
 using testing_support::RunResult;
 using testing_support::TempDir;
+using testing_support::resultOf;
 using testing_support::runOmbra;
 
 namespace {
@@ -80,16 +81,6 @@ void expectSameResult(const std::string& text, const std::string& vcf) {
     EXPECT_TRUE(expected[s].allele1.empty() || got[s].allele1 == expected[s].allele1);
     EXPECT_TRUE(expected[s].allele2.empty() || got[s].allele2 == expected[s].allele2);
   }
-}
-
-// A finished run's result file.
-std::string resultOf(const TempDir& dir, const std::vector<std::string>& args, const std::string& out) {
-  std::vector<std::string> all = args;
-  all.insert(all.end(), {"--out", out});
-  const RunResult run = runOmbra(dir.path(), all);
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(run.err, "");
-  return dir.read(out);
 }
 
 TEST(VcfFormat, TheExampleAsVcfGivesTheTextResultInEveryPooling) {
