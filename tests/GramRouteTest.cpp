@@ -64,7 +64,7 @@ TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
     };
     ombra::LeadingComponents fast;
     ASSERT_TRUE(ombra::gramComponents(m, n, wanted, rows, fast));
-    const int blocks = (m + ombra::kGramBlockRows - 1) / ombra::kGramBlockRows;
+    const int blocks = (m + ombra::gramBlockRows(n) - 1) / ombra::gramBlockRows(n);
     EXPECT_EQ(calls, 2 * blocks);  // the matrix is streamed twice, never held
 
     std::vector<int> order(n);

@@ -70,8 +70,9 @@ void gramTimes(int snps, int cols, const CentredRows& rows, const Basis& q, Basi
   const OpenBlas& blas = openBlas();
   const int l = q.cols;
   std::fill(w.data.begin(), w.data.end(), 0.0);
-  for (int first = 0; first < snps; first += kGramBlockRows) {
-    const int count = std::min(kGramBlockRows, snps - first);
+  const int blockRows = gramBlockRows(cols);
+  for (int first = 0; first < snps; first += blockRows) {
+    const int count = std::min(blockRows, snps - first);
     rows(first, count, block.data());  // row-major count x C
     // product (count x l, column-major) = block Q; W += block' product.
     blas.dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, l, cols, 1.0, block.data(), cols, q.data.data(), cols,
@@ -119,7 +120,7 @@ int krylovDepth(int cols, int l) { return std::max(0, std::min(kKrylovDepth, col
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings) {
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
   const double m = double(l) * (krylovDepth(cols, l) + 1);
-  return 8.0 * (2.0 * cols * m + 2.0 * m * m + double(kGramBlockRows) * (cols + l) + double(snps) * l +
+  return 8.0 * (2.0 * cols * m + 2.0 * m * m + double(gramBlockRows(cols)) * (cols + l) + double(snps) * l +
                 double(snps) * wanted);
 }
 
@@ -140,8 +141,9 @@ bool approxComponents(int snps, int cols, int wanted, const CentredRows& rows, L
   // with G, and takes the Ritz pairs of G on it.
   Basis q = randomStart(cols, l, settings.seed);
   orthonormalise(q);
-  std::vector<double> block(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(cols));
-  std::vector<double> product(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(l));
+  const size_t blockRows = static_cast<size_t>(gramBlockRows(cols));
+  std::vector<double> block(blockRows * static_cast<size_t>(cols));
+  std::vector<double> product(blockRows * static_cast<size_t>(l));
   std::vector<double> previous;
   Basis image{cols, l, std::vector<double>(q.data.size())};
   int passes = 0;
@@ -180,8 +182,8 @@ bool approxComponents(int snps, int cols, int wanted, const CentredRows& rows, L
   // B = A Q (S x l), whose singular values are A's on the subspace; its
   // left vectors through the eigenvectors of B'B.
   std::vector<double> b(static_cast<size_t>(snps) * static_cast<size_t>(l));  // row-major S x l
-  for (int first = 0; first < snps; first += kGramBlockRows) {
-    const int count = std::min(kGramBlockRows, snps - first);
+  for (int first = 0; first < snps; first += static_cast<int>(blockRows)) {
+    const int count = std::min(static_cast<int>(blockRows), snps - first);
     rows(first, count, block.data());
     openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, l, cols, 1.0, block.data(), cols,
                      q.data.data(), cols, 0.0, b.data() + static_cast<size_t>(first) * static_cast<size_t>(l), l);

@@ -8,15 +8,21 @@
 
 namespace ombra {
 
+int gramBlockRows(int cols) {
+  constexpr long kBlockDoubles = long{1} << 22;  // 32 MB
+  return static_cast<int>(std::clamp(kBlockDoubles / std::max(cols, 1), 128L, 2048L));
+}
+
 namespace {
 
 // G = A'A as the upper triangle of a row-major C x C array (the lower
 // triangle of the column-major one LAPACK sees), one rank update a block.
 std::vector<double> gramMatrix(int snps, int cols, const CentredRows& rows) {
   std::vector<double> gram(static_cast<size_t>(cols) * static_cast<size_t>(cols), 0.0);
-  std::vector<double> block(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(cols));
-  for (int first = 0; first < snps; first += kGramBlockRows) {
-    const int count = std::min(kGramBlockRows, snps - first);
+  const int blockRows = gramBlockRows(cols);
+  std::vector<double> block(static_cast<size_t>(blockRows) * static_cast<size_t>(cols));
+  for (int first = 0; first < snps; first += blockRows) {
+    const int count = std::min(blockRows, snps - first);
     rows(first, count, block.data());
     openBlas().dsyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, count, 1.0, block.data(), cols, 1.0,
                      gram.data(), cols);
@@ -91,9 +97,10 @@ void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<
     std::copy(source, source + cols, leading.data() + static_cast<size_t>(k) * static_cast<size_t>(cols));
   }
   out.loadings.assign(static_cast<size_t>(snps) * static_cast<size_t>(wanted), 0.0);
-  std::vector<double> block(static_cast<size_t>(kGramBlockRows) * static_cast<size_t>(cols));
-  for (int first = 0; first < snps; first += kGramBlockRows) {
-    const int count = std::min(kGramBlockRows, snps - first);
+  const int blockRows = gramBlockRows(cols);
+  std::vector<double> block(static_cast<size_t>(blockRows) * static_cast<size_t>(cols));
+  for (int first = 0; first < snps; first += blockRows) {
+    const int count = std::min(blockRows, snps - first);
     rows(first, count, block.data());
     double* product = out.loadings.data() + static_cast<size_t>(first) * static_cast<size_t>(wanted);
     openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, wanted, cols, 1.0, block.data(), cols,
@@ -130,7 +137,7 @@ void fixLoadingSigns(int snps, LeadingComponents& out) {
 
 double gramComponentsBytes(int snps, int cols, int wanted) {
   const double c = cols;
-  return 8.0 * (c * c + (kGramBlockRows + 2.0 * wanted + 8.0) * c + double(snps) * wanted);
+  return 8.0 * (c * c + (gramBlockRows(cols) + 2.0 * wanted + 8.0) * c + double(snps) * wanted);
 }
 
 bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out) {

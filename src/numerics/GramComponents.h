@@ -25,8 +25,9 @@ struct LeadingComponents {
   int wanted = 0;
 };
 
-// Rows of A per block: the block's memory is this many times C doubles.
-constexpr int kGramBlockRows = 2048;
+// Rows of A per block: 2,048, fewer when C is so large that a block would
+// pass 32 MB (at least 128, so that the products stay level-3 work).
+int gramBlockRows(int cols);
 
 // Fills `out` for the S x C matrix whose rows `rows` writes, with
 // min(wanted, C) leading vectors. False, with `out` unspecified, when OpenBLAS
