@@ -7,6 +7,7 @@
 #include <htslib/vcf.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -322,6 +323,26 @@ bool BcfReader::next(VcfSite& site) {
 void BcfReader::genotypes(unsigned char* codes) {
   const size_t n = samples.size();
   if (n == 0) return;
+  // A corrupt record may claim a GT field far larger than its data; htslib
+  // would try to allocate it and end the process on failure.
+  if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
+  const bcf_fmt_t* field = bcf_get_fmt(header, record, "GT");
+  if (field == nullptr) stopAt("has no GT field");
+  // field->size is the bytes of one sample's values; all samples' values
+  // lie in the record's FORMAT block.
+  const uint64_t claimed = static_cast<uint64_t>(std::max(field->size, 0)) * static_cast<uint64_t>(bcf_hdr_nsamples(header));
+  if (field->n <= 0 || field->size <= 0 || claimed > record->indiv.l) {
+    stopAt("has a GT field larger than its data: the file is corrupt");
+  }
+  // htslib ends the process on a GT whose values are not integers.
+  if (field->type != BCF_BT_INT8 && field->type != BCF_BT_INT16 && field->type != BCF_BT_INT32) {
+    stopAt("has a GT field whose values are not integers: the file is corrupt");
+  }
+  // Only diploid calls are read; a vector of more than 8 alleles a sample is
+  // refused before htslib sizes its buffer from it.
+  if (field->n > 8) {
+    stopAt("has a GT field of " + std::to_string(field->n) + " alleles a sample: only diploid genotypes can be read");
+  }
   const int values = bcf_get_genotypes(header, record, &gt, &gtCapacity);
   if (values < 0) stopAt("has no GT field");
   const size_t ploidy = static_cast<size_t>(values) / n;
