@@ -28,6 +28,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@
 #include "outputs/OutputFile.h"
 #include "outputs/ResultTable.h"
 #include "statistic.h"
+
+namespace ombra {
+class GenotypeSource;
+class GenotypeStream;
+}
 
 // One individual of a data set.
 struct Indi {
@@ -68,6 +74,7 @@ struct Pedigree {
 struct Index {
   int seq = 0;
   unsigned char* geno = nullptr;
+  int fileSeq = 0;  // the individual's position in its data set's file, kept when others are dropped
 };
 
 struct Marker {
@@ -263,6 +270,7 @@ class CTest : public virtual BaseClass {
   // Columns of the adjustment's design: the constant (kIntercept) and the
   // pcaCount scores.
   int designColumns = 0;
+  static constexpr size_t kWidestBlock = 256;  // SNPs of the test's widest block
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
   // The open .ped or .map, plain or gzip-compressed.
@@ -343,9 +351,9 @@ class CTest : public virtual BaseClass {
   // dosage (kIntercept; computeMeanDosages must have run) or the allele2
   // frequency (kLegacy).
   double missingValue(int snp) const;
-  // Counts the called genotypes and allele2 copies of every loaded row into
-  // `meanDosage`.
-  void computeMeanDosages();
+  // Counts the called genotypes and allele2 copies of the first `snps` SNPs
+  // of every loaded row into `meanDosage`.
+  void computeMeanDosages(size_t snps);
   // The genotype row of `person`, a member of the unrelated set or not.
   const unsigned char* genotypeRow(const Indi& person, bool unrelated);
   // Appends one statistic and its p-value in the result file's columns.
@@ -415,6 +423,38 @@ class CTest : public virtual BaseClass {
   // Reads the PLINK 1 fileset `prefix` as the family or the unrelated set
   // (formats/PlinkSetLoad.cpp).
   void loadPlinkSet(const std::string& prefix, bool unrelated);
+  // The file SNPs of an unrelated set whose codes count the other allele of
+  // the shared markers; stops when its SNPs are not the family set's.
+  std::vector<size_t> swappedSnps(const std::vector<Marker>& own, const std::string& name);
+
+  // Streaming (TestStreaming.cpp): when every data set is a SNP-major file,
+  // its genotypes are read as the run goes, and the rows hold only the SNPs
+  // being worked on: the components' SNPs, then a window of the test's.
+  bool streaming = false;
+  size_t rowFirstSnp = 0;   // the marker in slot 0 of the rows
+  size_t rowCapacity = 0;   // SNPs a row can hold (streaming)
+  std::shared_ptr<ombra::GenotypeStream> familyStream, unrelatedStream;
+  bool canStream(bool familyStreams, bool unrelatedStreams) const;
+  // Gives the data set read from `source` one row per individual, empty
+  // until the stream fills it.
+  // `swapped`: the file SNPs whose codes count the other allele.
+  void startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<size_t> swapped);
+  // The SNP selection: keeps markers `kept` (ascending) and reads only them.
+  void keepStreamedSnps(const std::vector<size_t>& kept);
+  // Rows of `snps` SNPs for every individual, attached to the streams.
+  void holdStreamedRows(size_t snps);
+  // Reads markers snps[0..count) into the rows' slots 0..count-1 and their
+  // mean dosages into `meanDosage`.
+  void fillRows(const size_t* snps, size_t count, size_t firstSnp);
+  void streamComponents();
+  // SNPs of a window of the test: whole blocks of the widest width,
+  // within a bound on the rows' memory.
+  size_t streamWindowSnps() const;
+  // Reads markers firstSnp .. firstSnp + count - 1 into the rows.
+  void fillWindow(size_t firstSnp, size_t count);
+  std::vector<size_t> windowSnps;
+  // The SNPs of the components, as marker indices in map order.
+  void choosePcaSnps();
   Indi makeIndividual(int seq) const;
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);

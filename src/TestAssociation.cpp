@@ -16,8 +16,13 @@
 
 void CTest::Test() {
   allocateScores();
-  if (adjustment == Adjustment::kIntercept) computeMeanDosages();
-  obtainComponents();
+  if (streaming) {
+    streamComponents();
+    holdStreamedRows(streamWindowSnps());
+  } else {
+    if (adjustment == Adjustment::kIntercept) computeMeanDosages(markers.size());
+    obtainComponents();
+  }
 
   collectTestedIndividuals();
   double* coefficients = nullptr;
@@ -66,15 +71,19 @@ void CTest::obtainComponents() {
     ReadingPCA();
     return;
   }
-  if (!pcaSnpListFile.empty()) {
-    readSnpListOfPCA(pcaSnpListFile);
-  } else {
-    for (size_t i = 0; i < markers.size(); ++i) pcaSnpIndices.push_back(static_cast<int>(i));
-  }
+  choosePcaSnps();
   cal_prin();
   if (savePCA) {
     writePcaFile();
     ombra::endRun(0);
+  }
+}
+
+void CTest::choosePcaSnps() {
+  if (!pcaSnpListFile.empty()) {
+    readSnpListOfPCA(pcaSnpListFile);
+  } else {
+    for (size_t i = 0; i < markers.size(); ++i) pcaSnpIndices.push_back(static_cast<int>(i));
   }
 }
 

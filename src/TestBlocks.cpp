@@ -19,7 +19,6 @@ namespace {
 
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
-constexpr size_t kMaxBlockSnps = 256;
 // Blocks handed out per thread before the finished lines are written.
 constexpr size_t kBlocksPerThread = 8;
 
@@ -27,7 +26,7 @@ constexpr size_t kBlocksPerThread = 8;
 // depends on the number of tested entries only.
 size_t blockSnps(size_t entries) {
   const size_t fit = kBlockCells / std::max<size_t>(entries, 1);
-  return std::max<size_t>(4, std::min(kMaxBlockSnps, fit) & ~size_t{3});
+  return std::max<size_t>(4, std::min(CTest::kWidestBlock, fit) & ~size_t{3});
 }
 
 }  // namespace
@@ -60,13 +59,15 @@ void CTest::testInBlocks() {
   const size_t width = blockSnps(tested.size());
   const size_t blocks = (snps + width - 1) / width;
   const size_t threads = static_cast<size_t>(std::max(1, Matrix::svdThreads()));
-  const size_t window = threads * kBlocksPerThread;
+  // A streamed run reads the genotypes of each window's blocks first.
+  const size_t window = streaming ? std::max<size_t>(1, streamWindowSnps() / width) : threads * kBlocksPerThread;
   std::vector<BlockOutput> outputs(window);
   std::vector<BlockScratch> scratch(threads);
   ombra::Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
+    if (streaming) fillWindow(first * width, std::min(snps, (first + count) * width) - first * width);
     runBlocks(first, count, width, threads, scratch, outputs);
     for (size_t b = 0; b < count; ++b) {
       resultFile.put(outputs[b].lines);
@@ -145,10 +146,10 @@ void CTest::decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) co
   const size_t n = tested.size();
   scratch.genotypes.resize(n * count);
   scratch.sums.assign(count, 0.0);
-  double fill[kMaxBlockSnps];
+  double fill[kWidestBlock];
   for (size_t j = 0; j < count; ++j) fill[j] = missingValue(static_cast<int>(firstSnp + j));
   double* sums = scratch.sums.data();
-  const size_t firstByte = firstSnp / 4;
+  const size_t firstByte = (firstSnp - rowFirstSnp) / 4;
   const unsigned char* rows[kTile];
   for (size_t tile = 0; tile < n; tile += kTile) {
     const size_t size = std::min(kTile, n - tile);

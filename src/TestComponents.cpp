@@ -107,17 +107,17 @@ std::string eigenLoadingFileName(const std::string& pcaFileName) {
 }
 
 double CTest::missingValue(int snp) const {
-  if (adjustment == Adjustment::kIntercept) return meanDosage[static_cast<size_t>(snp)];
+  if (adjustment == Adjustment::kIntercept) return meanDosage[static_cast<size_t>(snp) - rowFirstSnp];
   return markers[static_cast<size_t>(snp)].allele2Count / static_cast<double>(2 * alleleCountBase);
 }
 
-void CTest::computeMeanDosages() {
+void CTest::computeMeanDosages(size_t snps) {
   std::vector<const unsigned char*> rows;
   rows.reserve(familyRows.size() + unrelatedRows.size());
   for (const Index& row : familyRows) rows.push_back(row.geno);
   for (const Index& row : unrelatedRows) rows.push_back(row.geno);
   ombra::DosageCounts counts;
-  ombra::addDosageCounts(rows.data(), rows.size(), markers.size(), counts);
+  ombra::addDosageCounts(rows.data(), rows.size(), snps, counts);
   ombra::meanDosages(counts, meanDosage);
 }
 

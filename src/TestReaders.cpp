@@ -10,6 +10,7 @@
 #include <iostream>
 #include <unordered_map>
 
+#include "DosageCounts.h"
 #include "Test.h"
 
 namespace {
@@ -379,29 +380,37 @@ void CTest::alignUnrelatedBinarySet(const std::string& bimPath) {
   alignUnrelatedMarkers(own, bimPath);
 }
 
-void CTest::alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name) {
+std::vector<size_t> CTest::swappedSnps(const std::vector<Marker>& own, const std::string& name) {
   const bool sameSnps = own.size() == markers.size() &&
                         std::equal(own.begin(), own.end(), markers.begin(),
                                    [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; });
   if (!sameSnps) {
     ombra::stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
   }
-  std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))), 0);
+  std::vector<size_t> swapped;
   for (size_t s = 0; s < markers.size(); ++s) {
-    if (codesCountFirstAllele(markers[s], own[s])) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
+    if (codesCountFirstAllele(markers[s], own[s])) swapped.push_back(s);
   }
+  return swapped;
+}
+
+void CTest::alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name) {
+  std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))), 0);
+  for (size_t s : swappedSnps(own, name)) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
+  std::vector<const unsigned char*> rows;
   for (Index& row : unrelatedRows) {
     for (size_t b = 0; b < flipSlots.size(); ++b) {
       // Codes 0 and 2 swap (their low bit is 0); 1 and 3 stay.
       const unsigned char evenCodes = static_cast<unsigned char>(~row.geno[b] & flipSlots[b]);
       row.geno[b] ^= static_cast<unsigned char>(evenCodes << 1);
     }
+    rows.push_back(row.geno);
   }
-  for (size_t s = 0; s < markers.size(); ++s) {
-    for (const Index& row : unrelatedRows) {
-      const int code = extractGenotype(row.geno, static_cast<int>(s / 4), static_cast<int>(s % 4));
-      if (code != 3) markers[s].allele2Count += code;
-    }
+  // Whole-number counts: adding them at once gives the sum code by code.
+  ombra::DosageCounts counts;
+  ombra::addDosageCounts(rows.data(), rows.size(), markers.size(), counts);
+  for (size_t s = 0; s < markers.size() && s < counts.copies.size(); ++s) {
+    markers[s].allele2Count += static_cast<double>(counts.copies[s]);
   }
   alleleCountBase += unrelatedSize;
 }

@@ -162,6 +162,17 @@ void checkSomethingToTest(const CTest& test) {
 
 }  // namespace
 
+namespace {
+
+// Whether a data set, given or not, can be read as the run goes: a VCF or
+// a PLINK 1 fileset, or no set at all.
+bool streams(bool vcfGiven, bool binaryGiven, const std::string& binaryPrefix, bool given) {
+  if (!given || vcfGiven) return true;
+  return binaryGiven && ombra::isPlinkFileset(binaryPrefix, true);
+}
+
+}  // namespace
+
 struct CTest::DataSelection {
   std::string familyText, unrelatedText, familyBinary, unrelatedBinary;
   bool familyTextGiven = false, unrelatedTextGiven = false;
@@ -173,6 +184,7 @@ struct CTest::DataSelection {
   bool familyVcfGiven = false, unrelatedVcfGiven = false;
 
   bool familyGiven() const { return familyTextGiven || familyBinaryGiven || familyVcfGiven; }
+  bool recodes() const { return makeBedGiven || recodeGiven || makePlinkBedGiven; }
   bool unrelatedGiven() const { return unrelatedTextGiven || unrelatedBinaryGiven || unrelatedVcfGiven; }
 };
 
@@ -352,6 +364,9 @@ void CTest::refuseOverwritingInputs(const DataSelection& s) {
 // form, which wins over its text form. The markers come from the family
 // set's map or VCF when it yields any.
 void CTest::loadDataSets(const DataSelection& s) {
+  streaming = !s.recodes() && canStream(streams(s.familyVcfGiven, s.familyBinaryGiven, s.familyBinary, s.familyGiven()),
+                                       streams(s.unrelatedVcfGiven, s.unrelatedBinaryGiven, s.unrelatedBinary,
+                                               s.unrelatedGiven()));
   if (s.familyVcfGiven) {
     readVcfSet(s.familyVcf, false);
   } else if (s.familyBinaryGiven && ombra::isPlinkFileset(s.familyBinary)) {

@@ -43,7 +43,8 @@ long dropIndividuals(CTest& test, bool unrelated, Stays stays) {
       continue;
     }
     newSeq[i] = static_cast<int>(kept);
-    set.rows[kept++] = Index{newSeq[i], set.rows[i].geno};
+    set.rows[kept] = set.rows[i];
+    set.rows[kept++].seq = newSeq[i];
   }
   const long dropped = static_cast<long>(set.rows.size() - kept);
   set.rows.resize(kept);
@@ -294,8 +295,15 @@ void CTest::applySelections() {
   const ombra::FilterThresholds limits(selectionOptions);
   if (limits.any()) {
     applyQualityFilters(*this, limits, kept, recount);
-  } else if (recount) {
+  } else if (recount && !streaming) {
+    // (A streamed run has no genotypes yet; its fill is the mean dosage.)
     setAlleleCounts(*this, tallyAll(*this));
   }
-  if (kept.size() < markers.size()) keepSnps(*this, kept);
+  if (kept.size() < markers.size()) {
+    if (streaming) {
+      keepStreamedSnps(kept);
+    } else {
+      keepSnps(*this, kept);
+    }
+  }
 }

@@ -220,7 +220,7 @@ TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecompositio
   test.savePCA = true;
   test.pcaFileName = dir.file("p.txt");
   for (int s = 0; s < snps; ++s) test.pcaSnpIndices.push_back(s);
-  test.computeMeanDosages();
+  test.computeMeanDosages(test.markers.size());
   std::vector<std::vector<double>> scores(5, std::vector<double>(3));
   for (size_t i = 0; i < 5; ++i) test.unrelatedPeds[i].members[0].pcs = scores[i].data();
   test.cal_prin();

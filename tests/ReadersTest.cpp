@@ -113,7 +113,7 @@ TEST(GenotypeStore, MissingGenotypeReadsAsTheMeanDosageOrLegacyFrequency) {
     ped += "F " + std::to_string(i) + " 0 0 1 1 " + genotype + "\n";
   }
   readText(test, dir, mapOf(1), ped);
-  test.computeMeanDosages();
+  test.computeMeanDosages(test.markers.size());
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 99, -1, -1, false, 0), 30.0 / 99.0);
   test.adjustment = Adjustment::kLegacy;
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 99, -1, -1, false, 0), 0.15);
@@ -131,7 +131,7 @@ TEST(GenotypeStore, MissingValueCountsBothTextSets) {
   testing::internal::GetCapturedStdout();
   // Allele A (the second) was seen twice among four individuals, three of
   // them called.
-  test.computeMeanDosages();
+  test.computeMeanDosages(test.markers.size());
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 1, -1, -1, false, 0), 2.0 / 3.0);
   test.adjustment = Adjustment::kLegacy;
   EXPECT_DOUBLE_EQ(test.extractGenotype(test.familyRows, 1, -1, -1, false, 0), 0.25);

@@ -70,7 +70,7 @@ bool startsWithMagic(const std::string& bytes, size_t length) {
 
 }  // namespace
 
-bool isPlinkFileset(const std::string& prefix) {
+bool isPlinkFileset(const std::string& prefix, bool quiet) {
   const std::string bimPath = prefix + ".bim";
   const std::string bedPath = prefix + ".bed";
   std::ifstream bim(bimPath, std::ios::binary);
@@ -83,7 +83,7 @@ bool isPlinkFileset(const std::string& prefix) {
     if (line.empty()) continue;
     kBimSeparators.split(line, fields);
     if (fields.size() != 6) return false;
-    if (!plinkBed) {
+    if (!plinkBed && !quiet) {
       const char* why = fileSize(bedPath) < 0 ? " does not exist"
                                               : " does not start with the bytes 0x6c 0x1b 0x01 of a PLINK 1 .bed";
       std::cout << bimPath << " has the 6 columns of a PLINK .bim, but " << bedPath << why

@@ -28,7 +28,8 @@ inline constexpr std::array<unsigned char, 3> kPlinkBedMagic = {0x6c, 0x1b, 0x01
 // of prefix.bim has 6 fields (Ombra's .bim has 7) or there is no line. A
 // 6-column .bim beside another .bed is read as Ombra's own set, after a
 // note saying why. False when prefix.bim does not exist.
-bool isPlinkFileset(const std::string& prefix);
+// `quiet` leaves the note out.
+bool isPlinkFileset(const std::string& prefix, bool quiet = false);
 
 // The markers of a PLINK .bim (chromosome, name, distance, position, A1,
 // A2; "0" is an unknown allele), allele2Count 0. A line without exactly 6

@@ -1,6 +1,7 @@
 // Reading a PLINK 1 fileset into the run's data sets, with the same
 // bookkeeping of markers and allele counts as the other binary sets.
 #include <iostream>
+#include <memory>
 
 #include "Test.h"
 #include "formats/PlinkBed.h"
@@ -29,14 +30,24 @@ void CTest::loadPlinkSet(const std::string& prefix, bool unrelated) {
   readPedigree(famPath, peds, rows, true, unrelated);
   const int size = unrelated ? unrelatedSize : familySize;
 
-  ombra::PlinkBedSource source(bedPath, bimPath, famPath, std::move(own), static_cast<size_t>(size));
+  auto source = std::make_unique<ombra::PlinkBedSource>(bedPath, bimPath, famPath, std::move(own),
+                                                        static_cast<size_t>(size));
   std::cout << "Reading PLINK 1 binary genotype: " << bedPath << " ...\n";
-  ombra::loadRows(source, charTracker, rows);
-  std::cout << "Genotype have been loaded.\n";
-  if (sharedMarkers) {
-    alignUnrelatedMarkers(source.markers(), bimPath);
+  if (streaming) {
+    // The genotypes are read as the run needs them; the allele counts
+    // serve only the legacy adjustment, which does not stream.
+    std::vector<size_t> swapped;
+    if (sharedMarkers) swapped = swappedSnps(source->markers(), bimPath);
+    startStream(std::move(source), unrelated, std::move(swapped));
+    std::cout << "Genotype have been loaded.\n";
     return;
   }
-  for (size_t s = 0; s < markers.size(); ++s) markers[s].allele2Count += source.markers()[s].allele2Count;
+  ombra::loadRows(*source, charTracker, rows);
+  std::cout << "Genotype have been loaded.\n";
+  if (sharedMarkers) {
+    alignUnrelatedMarkers(source->markers(), bimPath);
+    return;
+  }
+  for (size_t s = 0; s < markers.size(); ++s) markers[s].allele2Count += source->markers()[s].allele2Count;
   alleleCountBase += size;
 }

@@ -44,9 +44,9 @@ inline uint32_t transposeTile(const std::array<uint32_t, 256>& spread, unsigned 
   return (spread[a] << 6) | (spread[b] << 4) | (spread[c] << 2) | spread[d];
 }
 
-// Writes `groups` groups of four SNP columns of a block (the columns of the
-// last group padded with zero columns) into byte `firstByte` onwards of
-// every row.
+
+}  // namespace
+
 void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<Index>& rows,
                    size_t firstByte) {
   const std::array<uint32_t, 256>& spread = tables().spread;
@@ -62,8 +62,6 @@ void columnsToRows(const unsigned char* block, size_t groups, size_t samples, st
     }
   }
 }
-
-}  // namespace
 
 size_t snpsPerBlock(size_t samples) {
   const size_t bytes = std::max<size_t>(1, columnBytes(samples));

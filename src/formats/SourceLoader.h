@@ -27,6 +27,12 @@ void rowsToColumns(const std::vector<const unsigned char*>& rows, size_t first, 
 // Copies of allele2 in `bytes` packed codes (missing codes count 0).
 uint64_t allele2Copies(const unsigned char* codes, size_t bytes);
 
+// Writes `groups` groups of four SNP columns of a block in GenotypeSource's
+// layout (the columns of the last group padded with zero columns) into byte
+// `firstByte` onwards of rows[i].geno for every individual i of the block.
+void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<Index>& rows,
+                   size_t firstByte);
+
 // SNPs per block for `samples` individuals: a multiple of 4 whose block
 // stays within a few megabytes (at least 4).
 size_t snpsPerBlock(size_t samples);

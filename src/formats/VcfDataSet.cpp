@@ -1,6 +1,7 @@
 // A data set whose genotypes come from a VCF or BCF file and whose
 // individuals, parents, sex and trait come from a .fam beside it.
 #include <iostream>
+#include <memory>
 
 #include "Test.h"
 #include "formats/SourceLoader.h"
@@ -28,6 +29,17 @@ std::vector<ombra::SampleName> namesInFileOrder(const std::vector<Pedigree>& ped
   return names;
 }
 
+void reportVcfSkips(const ombra::VcfSource& source, const std::string& path, const std::string& famPath) {
+  const size_t ignored = source.ignoredSamples();
+  if (ignored == 1) std::cout << "1 sample of " << path << " is not in " << famPath << " and is ignored.\n";
+  if (ignored > 1) std::cout << ignored << " samples of " << path << " are not in " << famPath << " and are ignored.\n";
+  const size_t skipped = source.skippedRecords();
+  if (skipped == 1) std::cout << "1 record of " << path << " is not a biallelic SNP or indel and is skipped.\n";
+  if (skipped > 1) {
+    std::cout << skipped << " records of " << path << " are not biallelic SNPs or indels and are skipped.\n";
+  }
+}
+
 }  // namespace
 
 bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
@@ -38,29 +50,29 @@ bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
   readPedigree(famPath, peds, rows, true, unrelated);
 
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
-  ombra::VcfSource source(path, namesInFileOrder(peds), famPath);
-  const size_t ignored = source.ignoredSamples();
-  if (ignored == 1) std::cout << "1 sample of " << path << " is not in " << famPath << " and is ignored.\n";
-  if (ignored > 1) std::cout << ignored << " samples of " << path << " are not in " << famPath << " and are ignored.\n";
-  const size_t skipped = source.skippedRecords();
-  if (skipped == 1) std::cout << "1 record of " << path << " is not a biallelic SNP or indel and is skipped.\n";
-  if (skipped > 1) {
-    std::cout << skipped << " records of " << path << " are not biallelic SNPs or indels and are skipped.\n";
-  }
-  ombra::loadRows(source, charTracker, rows);
+  auto source = std::make_unique<ombra::VcfSource>(path, namesInFileOrder(peds), famPath);
+  reportVcfSkips(*source, path, famPath);
+  if (!streaming) ombra::loadRows(*source, charTracker, rows);
 
   // Like a .bim, the file brings the markers unless the family set already
   // did; then its codes are turned to count the shared second allele.
+  const long count = static_cast<long>(source->markers().size());
+  std::vector<size_t> swapped;
   if (unrelated && !markers.empty()) {
-    alignUnrelatedMarkers(source.markers(), path);
+    if (streaming) {
+      swapped = swappedSnps(source->markers(), path);
+    } else {
+      alignUnrelatedMarkers(source->markers(), path);
+    }
   } else {
-    markers = source.markers();
+    markers = source->markers();
     alleleCountBase = unrelated ? unrelatedSize : familySize;
     bimCountPending = false;
     snpCount = static_cast<int>(markers.size());
     std::cout << "Total " << snpCount << " snps are read. \n\n";
   }
-  (unrelated ? unrelatedMarkerCount : familyMarkerCount) = static_cast<long>(source.markers().size());
+  (unrelated ? unrelatedMarkerCount : familyMarkerCount) = count;
+  if (streaming) startStream(std::move(source), unrelated, std::move(swapped));
   std::cout << "Genotype have been loaded.\n";
   return true;
 }

@@ -1,0 +1,124 @@
+// Streaming the genotypes of SNP-major files (PLINK 1 filesets, VCF/BCF):
+// the data sets keep one row per individual, but a row holds only the SNPs
+// being worked on, read from the files when they are needed: first the
+// components' SNPs, then one window of the test's SNPs after another. The
+// numbers are those of a run that loads every genotype: the same codes,
+// mean dosages counted over the same individuals, the same blocks.
+#include <algorithm>
+#include <cstdlib>
+#include <numeric>
+
+#include "Test.h"
+#include "formats/GenotypeStream.h"
+#include "numerics/OpenBlas.h"
+#include "outputs/Progress.h"
+
+namespace {
+
+// The rows of a window stay within this many bytes in all.
+constexpr double kWindowBytes = 256.0 * 1024 * 1024;
+constexpr size_t kWindowBlocksPerThread = 8;
+
+}  // namespace
+
+// The test on blocks is the streamed route's; recodings and the filters
+// that count every SNP before the test need every genotype at hand.
+bool CTest::canStream(bool familyStreams, bool unrelatedStreams) const {
+  if (!familyStreams || !unrelatedStreams || !canTestInBlocks()) return false;
+  if (recodeAdditive || ombra::FilterThresholds(selectionOptions).any()) return false;
+  return true;
+}
+
+void CTest::startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<size_t> swapped) {
+  const size_t samples = source->sampleCount();
+  std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
+  rows.clear();
+  for (size_t i = 0; i < samples; ++i) rows.push_back(Index{static_cast<int>(i), nullptr, static_cast<int>(i)});
+  auto stream = std::make_shared<ombra::GenotypeStream>(std::move(source));
+  stream->swapAlleles(std::move(swapped));
+  (unrelated ? unrelatedStream : familyStream) = std::move(stream);
+}
+
+// Both streams count SNPs among the markers; an unrelated set aligned to
+// the family set's markers has the same SNPs in the same order.
+void CTest::keepStreamedSnps(const std::vector<size_t>& kept) {
+  std::vector<Marker> chosen;
+  chosen.reserve(kept.size());
+  for (size_t s : kept) chosen.push_back(std::move(markers[s]));
+  markers = std::move(chosen);
+  for (const auto& stream : {familyStream, unrelatedStream}) {
+    if (stream) stream->keepSnps(kept);
+  }
+  if (familyMarkerCount > 0) familyMarkerCount = static_cast<long>(kept.size());
+  if (unrelatedMarkerCount > 0) unrelatedMarkerCount = static_cast<long>(kept.size());
+  snpCount = static_cast<int>(kept.size());
+}
+
+void CTest::holdStreamedRows(size_t snps) {
+  if (snps <= rowCapacity) return;
+  const int bytes = rowBytes(static_cast<long>(snps));
+  ombra::requireMemory(static_cast<double>(familyRows.size() + unrelatedRows.size()) * bytes,
+                       "The genotypes of " + std::to_string(familyRows.size() + unrelatedRows.size()) +
+                           " individuals and " + std::to_string(snps) + " snps",
+                       "Please use a machine with more memory, or fewer snps or individuals.");
+  releaseRows();
+  const auto attach = [&](std::vector<Index>& rows, ombra::GenotypeStream* stream) {
+    if (stream == nullptr) return;
+    std::vector<unsigned char*> rowOfIndividual;
+    for (Index& row : rows) {
+      char* block = nullptr;
+      charTracker.Vector(block, bytes);
+      if (block == nullptr) ombra::stopRun("Out of memory while storing the genotypes.\n");
+      row.geno = reinterpret_cast<unsigned char*>(block);
+      const size_t at = static_cast<size_t>(row.fileSeq);
+      if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1, nullptr);
+      rowOfIndividual[at] = row.geno;
+    }
+    stream->attachRows(rowOfIndividual);
+  };
+  attach(familyRows, familyStream.get());
+  attach(unrelatedRows, unrelatedStream.get());
+  rowCapacity = snps;
+}
+
+void CTest::fillRows(const size_t* snps, size_t count, size_t firstSnp) {
+  for (const auto& stream : {familyStream, unrelatedStream}) {
+    if (stream) stream->fill(snps, count);
+  }
+  rowFirstSnp = firstSnp;
+  computeMeanDosages(count);
+}
+
+size_t CTest::streamWindowSnps() const {
+  const double people = std::max<double>(1, static_cast<double>(familyRows.size() + unrelatedRows.size()));
+  const size_t threads = static_cast<size_t>(std::max(1, Matrix::svdThreads()));
+  size_t blocks = std::min(threads * kWindowBlocksPerThread, static_cast<size_t>(kWindowBytes * 4 / people) / kWidestBlock);
+  // Tests make windows of a few blocks to cross their boundaries.
+  if (const char* forced = std::getenv("OMBRA_STREAM_BLOCKS")) blocks = static_cast<size_t>(std::atol(forced));
+  return kWidestBlock * std::max<size_t>(1, blocks);
+}
+
+// The components read only their SNPs, which take slots 0, 1, ... of the
+// rows in map order, as they would be taken from rows of every SNP.
+void CTest::streamComponents() {
+  if (loadPCA) {
+    ReadingPCA();
+    return;
+  }
+  choosePcaSnps();
+  std::vector<size_t> snps(pcaSnpIndices.begin(), pcaSnpIndices.end());
+  holdStreamedRows(std::max<size_t>(snps.size(), 1));
+  fillRows(snps.data(), snps.size(), 0);
+  std::iota(pcaSnpIndices.begin(), pcaSnpIndices.end(), 0);
+  cal_prin();
+  if (savePCA) {
+    writePcaFile();
+    ombra::endRun(0);
+  }
+}
+
+void CTest::fillWindow(size_t firstSnp, size_t count) {
+  windowSnps.resize(count);
+  std::iota(windowSnps.begin(), windowSnps.end(), firstSnp);
+  fillRows(windowSnps.data(), count, firstSnp);
+}

@@ -1,0 +1,79 @@
+#include "formats/GenotypeStream.h"
+
+#include <algorithm>
+
+#include "formats/SourceLoader.h"
+
+namespace ombra {
+
+GenotypeStream::GenotypeStream(std::unique_ptr<GenotypeSource> genotypes) : source(std::move(genotypes)) {}
+
+void GenotypeStream::keepSnps(std::vector<size_t> kept) { keptSnps = std::move(kept); }
+
+void GenotypeStream::swapAlleles(std::vector<size_t> swapped) {
+  swapsAlleles.assign(swapped.empty() ? 0 : source->markers().size(), 0);
+  for (size_t s : swapped) swapsAlleles[s] = 1;
+}
+
+void GenotypeStream::attachRows(const std::vector<unsigned char*>& rowOfIndividual) {
+  const size_t samples = source->sampleCount();
+  targets.assign(samples, Index{});
+  leftOut.assign(samples, 1);
+  for (size_t i = 0; i < samples && i < rowOfIndividual.size(); ++i) {
+    targets[i] = Index{static_cast<int>(i), rowOfIndividual[i]};
+    leftOut[i] = rowOfIndividual[i] == nullptr;
+  }
+  spare.clear();
+}
+
+void GenotypeStream::prepareSpare(size_t bytes) {
+  if (spare.size() >= bytes) return;
+  spare.resize(bytes);
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (leftOut[i]) targets[i].geno = spare.data();
+  }
+}
+
+void GenotypeStream::fill(const size_t* snps, size_t count) {
+  const size_t samples = source->sampleCount();
+  if (samples == 0 || count == 0) return;
+  prepareSpare(columnBytes(count));
+  const size_t stride = columnBytes(samples);
+  const size_t perBlock = snpsPerBlock(samples);
+  staged.resize(perBlock * stride);
+  const auto fileSnp = [&](size_t k) { return keptSnps.empty() ? snps[k] : keptSnps[snps[k]]; };
+  for (size_t done = 0; done < count; done += perBlock) {
+    const size_t chunk = std::min(perBlock, count - done);
+    // Consecutive SNPs of the file come in one read.
+    for (size_t j = 0; j < chunk;) {
+      const size_t first = fileSnp(done + j);
+      size_t length = 1;
+      while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
+      source->readSnps(first, length, staged.data() + j * stride);
+      for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
+        if (swapsAlleles[first + k]) swapColumn(staged.data() + (j + k) * stride);
+      }
+      j += length;
+    }
+    place(chunk, done);
+  }
+}
+
+void GenotypeStream::place(size_t count, size_t firstSlot) {
+  const size_t stride = columnBytes(source->sampleCount());
+  const size_t groups = (count + 3) / 4;
+  std::fill(staged.begin() + static_cast<std::ptrdiff_t>(count * stride),
+            staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
+  columnsToRows(staged.data(), groups, source->sampleCount(), targets, firstSlot / 4);
+}
+
+// Codes 0 and 2 have a low bit of 0 and swap by flipping their high bit;
+// 1 and 3 stay. The padding slots of the last byte stay 0.
+void GenotypeStream::swapColumn(unsigned char* column) const {
+  const size_t samples = source->sampleCount();
+  const size_t bytes = columnBytes(samples);
+  for (size_t b = 0; b < bytes; ++b) column[b] ^= static_cast<unsigned char>((~column[b] & 0x55) << 1);
+  if (samples % 4 != 0) column[bytes - 1] &= static_cast<unsigned char>(0xFF << (2 * (4 - samples % 4)));
+}
+
+}  // namespace ombra

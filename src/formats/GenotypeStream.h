@@ -1,0 +1,56 @@
+// The genotypes of a data set read from its file as the run goes: a set of
+// SNPs at a time, into rows of the genotype store's layout (Test.h), so that
+// only the SNPs being worked on are ever held in memory.
+#ifndef OMBRA_FORMATS_GENOTYPESTREAM_H
+#define OMBRA_FORMATS_GENOTYPESTREAM_H
+
+#include <memory>
+#include <vector>
+
+#include "formats/GenotypeSource.h"
+
+namespace ombra {
+
+class GenotypeStream {
+ public:
+  explicit GenotypeStream(std::unique_ptr<GenotypeSource> source);
+
+  // The source's markers, in file order.
+  const std::vector<Marker>& markers() const { return source->markers(); }
+
+  // Keeps the SNPs `kept` of the file (ascending); from then on SNP k
+  // means the k-th kept one.
+  void keepSnps(std::vector<size_t> kept);
+  // The SNPs of the file (ascending) whose codes 0 and 2 swap, so that they
+  // count the allele another data set counts.
+  void swapAlleles(std::vector<size_t> swapped);
+  // The row that receives the codes of each individual of the file, in file
+  // order; nullptr for an individual left out of the run.
+  void attachRows(const std::vector<unsigned char*>& rowOfIndividual);
+
+  // Writes the codes of SNPs snps[0] .. snps[count - 1] (ascending, among
+  // the kept ones) into slots 0 .. count - 1 of every attached row; unused
+  // low slots of the last byte become 0. A file that ends early stops the
+  // run with a message naming it and the SNP.
+  void fill(const size_t* snps, size_t count);
+
+ private:
+  // Moves `count` (at most a block's) SNP columns staged in `staged` into
+  // the rows from slot `firstSlot` (a multiple of 4) on.
+  void place(size_t count, size_t firstSlot);
+  void swapColumn(unsigned char* column) const;
+  // Points the rows of individuals left out at a spare row of `bytes`.
+  void prepareSpare(size_t bytes);
+
+  std::unique_ptr<GenotypeSource> source;
+  std::vector<size_t> keptSnps;      // file index of each kept SNP
+  std::vector<char> swapsAlleles;    // per file SNP; empty: none swaps
+  std::vector<Index> targets;        // per individual of the file: its row, or the spare row
+  std::vector<unsigned char> spare;  // receives the codes of individuals left out
+  std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
+  std::vector<char> leftOut;         // per individual of the file
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_GENOTYPESTREAM_H

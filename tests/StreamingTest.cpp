@@ -1,0 +1,179 @@
+// Streaming the genotypes of SNP-major files: the stream's rows against the
+// codes of the file, and runs from PLINK filesets and VCF files (read as the
+// run goes) against runs from the same data loaded whole.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "formats/GenotypeStream.h"
+
+namespace {
+
+using testing_support::resultOf;
+using testing_support::RunResult;
+using testing_support::runOmbra;
+using testing_support::TempDir;
+
+const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+
+// Codes from a formula, read in any order.
+class FormulaSource : public ombra::GenotypeSource {
+ public:
+  FormulaSource(size_t samples, size_t snps) : n(samples), list(snps) {}
+  static int code(size_t i, size_t s) { return static_cast<int>((i * 5 + s * 11 + (i * s) % 7) % 4); }
+  size_t sampleCount() const override { return n; }
+  const std::vector<Marker>& markers() const override { return list; }
+  void readSnps(size_t first, size_t count, unsigned char* out) override {
+    const size_t stride = ombra::columnBytes(n);
+    for (size_t j = 0; j < count; ++j) {
+      for (size_t b = 0; b < stride; ++b) out[j * stride + b] = 0;
+      for (size_t i = 0; i < n; ++i) {
+        out[j * stride + i / 4] |= static_cast<unsigned char>(code(i, first + j) << (2 * (3 - i % 4)));
+      }
+    }
+  }
+
+ private:
+  size_t n;
+  std::vector<Marker> list;
+};
+
+int swappedCode(int code) { return code == 0 ? 2 : code == 2 ? 0 : code; }
+
+TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
+  for (size_t n : {1, 5, 9}) {
+    const size_t fileSnps = 5000;  // the kept SNPs span more than one block
+    std::vector<size_t> kept;
+    for (size_t s = 0; s < fileSnps; ++s) {
+      if (s % 3 != 1) kept.push_back(s);
+    }
+    const std::vector<size_t> swapped{0, 2, 7, 4097};
+    ombra::GenotypeStream stream(std::make_unique<FormulaSource>(n, fileSnps));
+    stream.keepSnps(kept);
+    stream.swapAlleles(swapped);
+    // Individual 1 is left out; the others' rows are in reverse order.
+    std::vector<std::vector<unsigned char>> rows(n, std::vector<unsigned char>(kept.size() / 4 + 1, 0xFF));
+    std::vector<unsigned char*> rowOf(n);
+    for (size_t i = 0; i < n; ++i) rowOf[i] = i == 1 ? nullptr : rows[n - 1 - i].data();
+    stream.attachRows(rowOf);
+    std::vector<size_t> wanted;
+    for (size_t k = 3; k < kept.size(); k += 2) wanted.push_back(k);
+    stream.fill(wanted.data(), wanted.size());
+    for (size_t i = 0; i < n; ++i) {
+      if (i == 1) continue;
+      const unsigned char* row = rows[n - 1 - i].data();
+      for (size_t j = 0; j < wanted.size(); ++j) {
+        const size_t s = kept[wanted[j]];
+        const bool swaps = s == 0 || s == 2 || s == 7 || s == 4097;
+        const int expected = swaps ? swappedCode(FormulaSource::code(i, s)) : FormulaSource::code(i, s);
+        ASSERT_EQ(genotypeCode(row, j), expected) << n << " " << i << " " << j;
+      }
+      if (wanted.size() % 4 != 0) {
+        EXPECT_EQ(row[wanted.size() / 4] & (0xFF >> (2 * (wanted.size() % 4))), 0);
+      }
+    }
+  }
+}
+
+// Sets OMBRA_STREAM_BLOCKS for the runs of one scope.
+class StreamWindow {
+ public:
+  explicit StreamWindow(const char* blocks) { setenv("OMBRA_STREAM_BLOCKS", blocks, 1); }
+  ~StreamWindow() { unsetenv("OMBRA_STREAM_BLOCKS"); }
+};
+
+class Streaming : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* set : {"family", "unrelated"}) {
+      const std::string prefix = kExamples + set;
+      RunResult made = runOmbra(dir.path(), {"--f", prefix, "--make-plink-bed", std::string("pl_") + set});
+      ASSERT_EQ(made.status, 0) << made.out;
+    }
+    // Every seventh SNP of the map, for the components.
+    std::string list;
+    for (int k = 1; k <= 300; k += 7) list += "rs" + std::to_string(1000000 + k) + "\n";
+    dir.write("pca_snps.txt", list);
+  }
+  std::string result(std::vector<std::string> args) { return resultOf(dir, std::move(args), "r.txt"); }
+  TempDir dir;
+};
+
+// Runs from the PLINK filesets made from the text examples, at windows of
+// one block and of the default size, give the text sets' results.
+TEST_F(Streaming, PlinkFilesetsGiveTheTextResultAtEveryWindow) {
+  const std::vector<std::vector<std::string>> layouts{
+      {"--f", kExamples + "family", "--i", kExamples + "unrelated"},
+      {"--f", kExamples + "family"},
+      {"--i", kExamples + "unrelated"}};
+  const std::vector<std::vector<std::string>> streamed{{"--bf", "pl_family", "--bi", "pl_unrelated"},
+                                                       {"--bf", "pl_family"},
+                                                       {"--bi", "pl_unrelated"}};
+  const std::vector<std::vector<std::string>> options{
+      {"--p", "3"}, {"--p", "2", "--snp-list-pca", "pca_snps.txt"}, {"--p", "2", "--chr", "1", "--from-bp", "2000000"}};
+  for (size_t l = 0; l < layouts.size(); ++l) {
+    for (const std::vector<std::string>& option : options) {
+      std::vector<std::string> text = layouts[l];
+      text.insert(text.end(), option.begin(), option.end());
+      const std::string expected = result(text);
+      std::vector<std::string> args = streamed[l];
+      args.insert(args.end(), option.begin(), option.end());
+      SCOPED_TRACE(args[0] + " " + option.back());
+      EXPECT_EQ(result(args), expected);
+      StreamWindow oneBlock("1");
+      EXPECT_EQ(result(args), expected);
+    }
+  }
+}
+
+TEST_F(Streaming, LoadedComponentsAndThreadsChangeNothing) {
+  RunResult saved = runOmbra(dir.path(), {"--bf", "pl_family", "--bi", "pl_unrelated", "--p", "4", "--op", "pcs.txt"});
+  ASSERT_EQ(saved.status, 0) << saved.out;
+  const std::string expected =
+      result({"--f", kExamples + "family", "--i", kExamples + "unrelated", "--p", "4", "--rp", "pcs.txt"});
+  StreamWindow oneBlock("1");
+  for (const char* threads : {"1", "3"}) {
+    EXPECT_EQ(result({"--bf", "pl_family", "--bi", "pl_unrelated", "--p", "4", "--rp", "pcs.txt", "--threads", threads}),
+              expected);
+  }
+}
+
+// Ombra's own binary sets are loaded whole.
+TEST_F(Streaming, VcfFilesGiveTheResultOfTheirLoadedCopies) {
+  for (const char* set : {"family", "unrelated"}) {
+    RunResult made = runOmbra(dir.path(), {"--vf", kExamples + "vcf/" + set, "--make-bed", std::string("ob_") + set});
+    ASSERT_EQ(made.status, 0) << made.out;
+  }
+  const std::vector<std::string> options{"--p", "2", "--snp-list-pca", "pca_snps.txt"};
+  std::vector<std::string> loaded{"--bf", "ob_family", "--bi", "ob_unrelated"};
+  std::vector<std::string> vcf{"--vf", kExamples + "vcf/family", "--vi", kExamples + "vcf/unrelated"};
+  loaded.insert(loaded.end(), options.begin(), options.end());
+  vcf.insert(vcf.end(), options.begin(), options.end());
+  const std::string expected = result(loaded);
+  EXPECT_EQ(result(vcf), expected);
+  StreamWindow oneBlock("1");
+  EXPECT_EQ(result(vcf), expected);
+}
+
+// A VCF whose last record is cut off stops the run naming the file, and no
+// result file is left.
+TEST_F(Streaming, ACutOffVcfLeavesNoResult) {
+  const std::string gz = testing_support::readFile(kExamples + "vcf/family.vcf.gz");
+  dir.write("cut.vcf.gz", gz);
+  ASSERT_EQ(std::system(("gzip -dc " + dir.file("cut.vcf.gz") + " > " + dir.file("cut.vcf")).c_str()), 0);
+  std::string text = dir.read("cut.vcf");
+  text.resize(text.size() - 40);  // the last record loses its last genotypes and its newline
+  dir.write("cut.vcf", text);
+  std::remove(dir.file("cut.vcf.gz").c_str());
+  dir.write("cut.fam", testing_support::readFile(kExamples + "vcf/family.fam"));
+  RunResult run = runOmbra(dir.path(), {"--vf", "cut", "--p", "2", "--out", "cut.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("cut.vcf"), std::string::npos) << run.out;
+  EXPECT_FALSE(dir.exists("cut.txt"));
+}
+
+}  // namespace
