@@ -28,6 +28,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,12 +41,16 @@
 #include "design/Selection.h"
 #include "formats/TextInput.h"
 #include "outputs/OutputFile.h"
+#include "outputs/Plots.h"
 #include "outputs/ResultTable.h"
+#include "outputs/StatisticStore.h"
 #include "statistic.h"
 
 namespace ombra {
 class GenotypeSource;
 class GenotypeStream;
+class MarkerReader;
+class MarkerStream;
 }
 
 // One individual of a data set.
@@ -116,6 +121,11 @@ enum class PcaRoute { kExact, kGram, kApprox };
 // frequency, as earlier versions did (to reproduce stored results).
 enum class Adjustment { kIntercept, kLegacy };
 
+// True when a second data set's codes, made against its own marker `own`,
+// count the first allele of the shared marker; places own's alleles that
+// `shared` does not know yet, and stops the run on a third allele.
+bool codesCountFirstAllele(Marker& shared, const Marker& own);
+
 // Orders by value, largest first.
 bool compare(myclass const& a, myclass const& b);
 
@@ -177,6 +187,11 @@ class CTest : public virtual BaseClass {
   double calculate_T();
   double calculate_T1();
 
+  // SNPs of the run: the markers, or a streamed run's markers.
+  size_t markerCount() const;
+  // Calls visit(s, marker) for every marker of the run in map order.
+  void forEachMarker(const std::function<void(size_t, const Marker&)>& visit);
+
   // Counters.
   int familySize;
   int unrelatedSize;
@@ -213,14 +228,14 @@ class CTest : public virtual BaseClass {
   ombra::ResultFormat resultFormat = ombra::ResultFormat::kFixed;
   // Per statistic (SS, T, T1): the statistics of the tested SNPs and how
   // many reached p < 5e-8, for the genomic-control report.
-  std::vector<double> testedStatistics[3];
+  ombra::StatisticStore testedStatistics[3];
   long genomeWideHits[3] = {0, 0, 0};
   // Options --plot and --plot-stat (which statistics get a panel: SS, T,
   // T1), and per statistic the p-value of every SNP in map order (not a
   // number where it was not tested), kept only for the plots.
   std::string plotPrefix;
   bool plotStatistic[3] = {true, false, false};
-  std::vector<double> plotted[3];
+  std::vector<ombra::PlotPoint> plotted[3];
   void writePlots() const;
   std::ifstream inputStream;
 
@@ -408,7 +423,7 @@ class CTest : public virtual BaseClass {
   void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, BlockOutput& out) const;
   void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
   void statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpResult& result) const;
-  void tallyResult(const ombra::SnpResult& result);
+  void tallyResult(const ombra::SnpResult& result, const Marker& marker);
   void reportGenomicControl() const;
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
   double appendFamilyTest(bool averageFamilies);
@@ -437,10 +452,18 @@ class CTest : public virtual BaseClass {
   bool canStream(bool familyStreams, bool unrelatedStreams) const;
   // Gives the data set read from `source` one row per individual, empty
   // until the stream fills it.
-  // `swapped`: the file SNPs whose codes count the other allele.
-  void startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<size_t> swapped);
-  // The SNP selection: keeps markers `kept` (ascending) and reads only them.
-  void keepStreamedSnps(const std::vector<size_t>& kept);
+  // The markers of a streamed run, read from the files as they are needed;
+  // `markers` then holds those of the rows' SNPs. Declared after the
+  // streams, whose sources a marker reader may read from.
+  std::shared_ptr<ombra::MarkerStream> markerStream;
+  // `swapped`: per file SNP, its codes count the other allele.
+  void startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<bool> swapped);
+  // The first streamed set's markers become the run's (printing their
+  // count); a later set's are joined to them, and the swaps returned.
+  std::vector<bool> streamMarkers(std::unique_ptr<ombra::MarkerReader> reader, bool shared, const std::string& name);
+  void openPlinkStream(const std::string& prefix, bool unrelated, bool shared);
+  // The SNP selection of a streamed run (TestSelection.cpp).
+  void selectStreamedSnps();
   // Rows of `snps` SNPs for every individual, attached to the streams.
   void holdStreamedRows(size_t snps);
   // Reads markers snps[0..count) into the rows' slots 0..count-1 and their

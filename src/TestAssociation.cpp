@@ -55,8 +55,8 @@ void CTest::Test() {
 // checked against the memory available. Returns the scores per individual.
 int CTest::allocateScores() {
   const int people = familySize + unrelatedSize;
-  const int markerCount = static_cast<int>(markers.size());
-  const int slots = loadPCA ? pcaCount : std::min({pcaCount, people, markerCount});
+  const int snps = static_cast<int>(markerCount());
+  const int slots = loadPCA ? pcaCount : std::min({pcaCount, people, snps});
   ombra::requireMemory(8.0 * people * slots,
                        "The scores of " + std::to_string(people) + " individuals on " + std::to_string(slots) +
                            " principal components",
@@ -83,7 +83,7 @@ void CTest::choosePcaSnps() {
   if (!pcaSnpListFile.empty()) {
     readSnpListOfPCA(pcaSnpListFile);
   } else {
-    for (size_t i = 0; i < markers.size(); ++i) pcaSnpIndices.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < markerCount(); ++i) pcaSnpIndices.push_back(static_cast<int>(i));
   }
 }
 
@@ -250,7 +250,7 @@ void CTest::testEverySnp(double* coefficients) {
       statisticsOf(snpTerms, statistic, result);
     }
     ombra::appendResultLine(lines, resultFormat, markers[m], result);
-    tallyResult(result);
+    tallyResult(result, markers[m]);
     if (lines.size() >= (size_t{1} << 20)) {
       resultFile.put(lines);
       lines.clear();
@@ -268,15 +268,17 @@ void CTest::statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpR
 }
 
 // Keeps what the genomic-control report needs of a tested SNP.
-void CTest::tallyResult(const ombra::SnpResult& result) {
+void CTest::tallyResult(const ombra::SnpResult& result, const Marker& marker) {
   if (!plotPrefix.empty()) {
     for (int k = 0; k < 3; ++k) {
-      if (plotStatistic[k]) plotted[k].push_back(result.monomorphic ? std::nan("") : result.p[k]);
+      if (!plotStatistic[k]) continue;
+      plotted[k].push_back(ombra::PlotPoint{marker.chr, marker.position, marker.snpId,
+                                            result.monomorphic ? std::nan("") : result.p[k]});
     }
   }
   if (result.monomorphic) return;
   for (int k = 0; k < 3; ++k) {
-    testedStatistics[k].push_back(result.statistic[k]);
+    testedStatistics[k].add(result.statistic[k]);
     if (result.p[k] < 5e-8) ++genomeWideHits[k];
   }
 }
@@ -289,7 +291,7 @@ void CTest::reportGenomicControl() const {
             << " tested snps:";
   char value[64];
   for (int k = 0; k < 3; ++k) {
-    std::snprintf(value, sizeof value, " %s %.4f", kNames[k], ombra::genomicInflation(testedStatistics[k]));
+    std::snprintf(value, sizeof value, " %s %.4f", kNames[k], testedStatistics[k].inflation());
     std::cout << value << (k < 2 ? "," : "\n");
   }
   std::cout << "Snps with p < 5e-8:";
@@ -304,11 +306,8 @@ void CTest::writePlots() const {
     if (!plotStatistic[k]) continue;
     ombra::PlotPanel panel;
     panel.statistic = kNames[k];
-    panel.lambda = ombra::genomicInflation(testedStatistics[k]);
-    panel.points.reserve(markers.size());
-    for (size_t m = 0; m < markers.size() && m < plotted[k].size(); ++m) {
-      panel.points.push_back(ombra::PlotPoint{markers[m].chr, markers[m].position, markers[m].snpId, plotted[k][m]});
-    }
+    panel.lambda = testedStatistics[k].inflation();
+    panel.points = plotted[k];
     panels.push_back(std::move(panel));
   }
   ombra::OutputFile manhattan(plotPrefix + ".manhattan.svg");

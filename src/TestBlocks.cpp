@@ -55,7 +55,7 @@ void CTest::testInBlocks() {
   // Every thread calls the kernels on its own block; OpenBLAS's own threads
   // would only compete with them.
   ombra::openBlas().setThreads(1);
-  const size_t snps = markers.size();
+  const size_t snps = markerCount();
   const size_t width = blockSnps(tested.size());
   const size_t blocks = (snps + width - 1) / width;
   const size_t threads = static_cast<size_t>(std::max(1, Matrix::svdThreads()));
@@ -71,7 +71,8 @@ void CTest::testInBlocks() {
     runBlocks(first, count, width, threads, scratch, outputs);
     for (size_t b = 0; b < count; ++b) {
       resultFile.put(outputs[b].lines);
-      for (const ombra::SnpResult& result : outputs[b].results) tallyResult(result);
+      const size_t firstSnp = (first + b) * width - rowFirstSnp;
+      for (size_t j = 0; j < outputs[b].results.size(); ++j) tallyResult(outputs[b].results[j], markers[firstSnp + j]);
       outputs[b].lines.clear();
       outputs[b].results.clear();
     }
@@ -90,7 +91,7 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
     try {
       for (size_t b = next++; b < count && !failed; b = next++) {
         const size_t firstSnp = (first + b) * width;
-        testBlock(firstSnp, std::min(width, markers.size() - firstSnp), scratch[worker], outputs[b]);
+        testBlock(firstSnp, std::min(width, markerCount() - firstSnp), scratch[worker], outputs[b]);
       }
     } catch (...) {
       if (!failed.exchange(true)) failure = std::current_exception();
@@ -131,7 +132,7 @@ void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, Bloc
       prepareSnpTerms(g + j * n, scratch.terms);
       statisticsOf(scratch.terms, scratch.statistic, result);
     }
-    ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp + j], result);
+    ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp - rowFirstSnp + j], result);
     out.results.push_back(result);
   }
 }

@@ -24,11 +24,11 @@ bool CTest::readSnpListOfPCA(std::string fileName) {
   }
   std::cout << "Total " << pcaSnpNames.size() << " in the PCA snp list.\n";
   std::sort(pcaSnpNames.begin(), pcaSnpNames.end());
-  for (size_t i = 0; i < markers.size(); ++i) {
-    if (std::binary_search(pcaSnpNames.begin(), pcaSnpNames.end(), markers[i].snpId)) {
-      pcaSnpIndices.push_back(static_cast<int>(i));
+  forEachMarker([&](size_t s, const Marker& marker) {
+    if (std::binary_search(pcaSnpNames.begin(), pcaSnpNames.end(), marker.snpId)) {
+      pcaSnpIndices.push_back(static_cast<int>(s));
     }
-  }
+  });
   if (!pcaSnpIndices.empty()) {
     std::cout << "Total " << pcaSnpIndices.size() << " will be used to calculate the PCA";
     pcaSnpCount = static_cast<int>(pcaSnpIndices.size());

@@ -354,7 +354,8 @@ int placeAllele(Marker& shared, const std::string& allele) {
   return 0;
 }
 
-// True when the second set's codes count the shared marker's first allele.
+}  // namespace
+
 bool codesCountFirstAllele(Marker& shared, const Marker& own) {
   const int first = own.allele1.empty() ? 0 : placeAllele(shared, own.allele1);
   const int second = own.allele2.empty() ? 0 : placeAllele(shared, own.allele2);
@@ -364,8 +365,6 @@ bool codesCountFirstAllele(Marker& shared, const Marker& own) {
   }
   return first == 2 || second == 1;
 }
-
-}  // namespace
 
 // A binary unrelated set codes its genotypes against the alleles of its own
 // .bim, which need not be in the order of the shared marker list taken from

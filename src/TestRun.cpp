@@ -145,7 +145,7 @@ Adjustment parseAdjustment(const std::string& value) {
 // result of nothing, or of not-a-number for every snp.
 void checkSomethingToTest(const CTest& test) {
   if (test.savePCA && !test.loadPCA) return;  // only the components are computed, no test
-  if (test.markers.empty()) ombra::stopRun("There is no snp to test: no snp map was read, or it lists no snps.\n");
+  if (test.markerCount() == 0) ombra::stopRun("There is no snp to test: no snp map was read, or it lists no snps.\n");
   if (test.familySize + test.unrelatedSize == 0) {
     ombra::stopRun("There is no individual to test: the data sets are empty.\n");
   }
@@ -402,7 +402,7 @@ void CTest::loadDataSets(const DataSelection& s) {
 // A set read before another set's map supplied the markers has rows too
 // short for them; every later step would read past its rows.
 void CTest::checkRowsFitMarkers() {
-  const long m = static_cast<long>(markers.size());
+  const long m = static_cast<long>(markerCount());
   auto check = [m](int size, long readWith, const char* name) {
     if (size > 0 && readWith != m) {
       ombra::stopRun(std::string("The ") + name + " dataset was read with " + std::to_string(readWith) +

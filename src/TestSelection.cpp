@@ -10,6 +10,8 @@
 
 #include "Test.h"
 #include "design/QualityFilters.h"
+#include "formats/GenotypeStream.h"
+#include "formats/MarkerStream.h"
 
 namespace {
 
@@ -262,6 +264,23 @@ void CTest::prepareSelections() {
 
 // Individuals first (a text set's while it was read), then SNPs, then the
 // filters on what is left; the rows are compacted once, at the end.
+// The markers are read again, keeping those the selection admits; the
+// streams then read only theirs.
+void CTest::selectStreamedSnps() {
+  if (!snpSelection.active()) return;
+  const ombra::SelectionOptions& o = selectionOptions;
+  markerStream->select([&](const Marker& m) { return snpSelection.admit(m.chr, m.snpId, m.position); });
+  snpSelection.report();
+  if (markerStream->size() == 0) {
+    stopNothingLeft("snp", givenOptions({{"--extract", &o.extractFile}, {"--exclude", &o.excludeFile},
+                                         {"--chr", &o.chrList}, {"--from-bp", &o.fromBp}, {"--to-bp", &o.toBp}}));
+  }
+  for (const auto& stream : {familyStream, unrelatedStream}) {
+    if (stream) stream->keepSnps(markerStream->keptRuns());
+  }
+  snpCount = static_cast<int>(markerStream->size());
+}
+
 void CTest::applySelections() {
   const ombra::SelectionOptions& o = selectionOptions;
   bool recount = false;
@@ -278,6 +297,10 @@ void CTest::applySelections() {
       stopNothingLeft("individual", givenOptions({{"--keep", &o.keepFile}, {"--remove", &o.removeFile}}));
     }
     recount = dropped > 0;
+  }
+  if (streaming) {
+    selectStreamedSnps();
+    return;
   }
   std::vector<size_t> kept;
   for (size_t s = 0; s < markers.size(); ++s) {
@@ -299,11 +322,5 @@ void CTest::applySelections() {
     // (A streamed run has no genotypes yet; its fill is the mean dosage.)
     setAlleleCounts(*this, tallyAll(*this));
   }
-  if (kept.size() < markers.size()) {
-    if (streaming) {
-      keepStreamedSnps(kept);
-    } else {
-      keepSnps(*this, kept);
-    }
-  }
+  if (kept.size() < markers.size()) keepSnps(*this, kept);
 }

@@ -6,10 +6,13 @@
 // mean dosages counted over the same individuals, the same blocks.
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
 #include <numeric>
 
 #include "Test.h"
 #include "formats/GenotypeStream.h"
+#include "formats/MarkerStream.h"
+#include "formats/PlinkBed.h"
 #include "numerics/OpenBlas.h"
 #include "outputs/Progress.h"
 
@@ -29,7 +32,20 @@ bool CTest::canStream(bool familyStreams, bool unrelatedStreams) const {
   return true;
 }
 
-void CTest::startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<size_t> swapped) {
+size_t CTest::markerCount() const {
+  if (!streaming) return markers.size();
+  return markerStream ? markerStream->size() : 0;
+}
+
+void CTest::forEachMarker(const std::function<void(size_t, const Marker&)>& visit) {
+  if (streaming) {
+    if (markerStream) markerStream->forEach(visit);
+    return;
+  }
+  for (size_t s = 0; s < markers.size(); ++s) visit(s, markers[s]);
+}
+
+void CTest::startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unrelated, std::vector<bool> swapped) {
   const size_t samples = source->sampleCount();
   std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
   rows.clear();
@@ -39,19 +55,40 @@ void CTest::startStream(std::unique_ptr<ombra::GenotypeSource> source, bool unre
   (unrelated ? unrelatedStream : familyStream) = std::move(stream);
 }
 
-// Both streams count SNPs among the markers; an unrelated set aligned to
-// the family set's markers has the same SNPs in the same order.
-void CTest::keepStreamedSnps(const std::vector<size_t>& kept) {
-  std::vector<Marker> chosen;
-  chosen.reserve(kept.size());
-  for (size_t s : kept) chosen.push_back(std::move(markers[s]));
-  markers = std::move(chosen);
-  for (const auto& stream : {familyStream, unrelatedStream}) {
-    if (stream) stream->keepSnps(kept);
+std::vector<bool> CTest::streamMarkers(std::unique_ptr<ombra::MarkerReader> reader, bool shared,
+                                       const std::string& name) {
+  if (!shared) {
+    markerStream = std::make_shared<ombra::MarkerStream>(std::move(reader));
+    snpCount = static_cast<int>(markerStream->fileCount());
+    std::cout << "Total " << snpCount << " snps are read. \n\n";
+    return {};
   }
-  if (familyMarkerCount > 0) familyMarkerCount = static_cast<long>(kept.size());
-  if (unrelatedMarkerCount > 0) unrelatedMarkerCount = static_cast<long>(kept.size());
-  snpCount = static_cast<int>(kept.size());
+  if (!markerStream->join(std::move(reader), codesCountFirstAllele)) {
+    ombra::stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
+  }
+  return markerStream->swaps();
+}
+
+// As loadPlinkSet, without loading: the .bim is read one line at a time
+// whenever the markers are needed, and the .bed as the run goes.
+void CTest::openPlinkStream(const std::string& prefix, bool unrelated, bool shared) {
+  const std::string bimPath = prefix + ".bim";
+  const std::string famPath = prefix + ".fam";
+  const std::string bedPath = prefix + ".bed";
+  auto reader = std::make_unique<ombra::BimReader>(bimPath);
+  const size_t own = ombra::countMarkers(*reader);
+  std::vector<bool> swapped;
+  if (!shared) swapped = streamMarkers(std::move(reader), false, bimPath);
+  std::vector<Pedigree>& peds = unrelated ? unrelatedPeds : familyPeds;
+  std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
+  readPedigree(famPath, peds, rows, true, unrelated);
+  (unrelated ? unrelatedMarkerCount : familyMarkerCount) = static_cast<long>(own);
+  const size_t size = static_cast<size_t>(unrelated ? unrelatedSize : familySize);
+  auto source = std::make_unique<ombra::PlinkBedSource>(bedPath, bimPath, famPath, own, size);
+  std::cout << "Reading PLINK 1 binary genotype: " << bedPath << " ...\n";
+  std::cout << "Genotype have been loaded.\n";
+  if (shared) swapped = streamMarkers(std::move(reader), true, bimPath);
+  startStream(std::move(source), unrelated, std::move(swapped));
 }
 
 void CTest::holdStreamedRows(size_t snps) {
@@ -121,4 +158,5 @@ void CTest::fillWindow(size_t firstSnp, size_t count) {
   windowSnps.resize(count);
   std::iota(windowSnps.begin(), windowSnps.end(), firstSnp);
   fillRows(windowSnps.data(), count, firstSnp);
+  markerStream->read(firstSnp, count, markers);
 }

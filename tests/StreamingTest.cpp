@@ -3,13 +3,17 @@
 // run goes) against runs from the same data loaded whole.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "formats/GenotypeStream.h"
+#include "outputs/ResultTable.h"
+#include "outputs/StatisticStore.h"
 
 namespace {
 
@@ -48,12 +52,17 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
   for (size_t n : {1, 5, 9}) {
     const size_t fileSnps = 5000;  // the kept SNPs span more than one block
     std::vector<size_t> kept;
+    ombra::SnpRuns runs;
     for (size_t s = 0; s < fileSnps; ++s) {
-      if (s % 3 != 1) kept.push_back(s);
+      if (s % 3 != 1 && s / 100 != 7) {
+        kept.push_back(s);
+        runs.add(s);
+      }
     }
-    const std::vector<size_t> swapped{0, 2, 7, 4097};
+    std::vector<bool> swapped(fileSnps, false);
+    for (size_t s : {0, 2, 7, 4097}) swapped[s] = true;
     ombra::GenotypeStream stream(std::make_unique<FormulaSource>(n, fileSnps));
-    stream.keepSnps(kept);
+    stream.keepSnps(runs);
     stream.swapAlleles(swapped);
     // Individual 1 is left out; the others' rows are in reverse order.
     std::vector<std::vector<unsigned char>> rows(n, std::vector<unsigned char>(kept.size() / 4 + 1, 0xFF));
@@ -74,6 +83,34 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
       }
       if (wanted.size() % 4 != 0) {
         EXPECT_EQ(row[wanted.size() / 4] & (0xFF >> (2 * (wanted.size() % 4))), 0);
+      }
+    }
+  }
+}
+
+// A store that spills to its file gives the median of the values held in
+// memory, bit for bit: odd and even counts, ties that fill whole buckets,
+// negative values and values that are not finite.
+TEST(StatisticStore, SpilledValuesGiveTheHeldMedianExactly) {
+  std::mt19937_64 random(7);
+  std::chi_squared_distribution<double> chi2(1.0);
+  for (size_t count : {0, 1, 2, 9, 10, 1001, 5000}) {
+    for (int shape = 0; shape < 3; ++shape) {
+      std::vector<double> values;
+      ombra::StatisticStore store(7);
+      for (size_t i = 0; i < count; ++i) {
+        double value = chi2(random);
+        if (shape == 1) value = std::floor(value * 2) / 2 - 0.5;  // ties and negatives
+        if (shape == 2 && i % 5 == 0) value = i % 2 == 0 ? NAN : INFINITY;
+        values.push_back(value);
+        store.add(value);
+      }
+      EXPECT_EQ(store.size(), count);
+      const double expected = ombra::genomicInflation(values);
+      if (std::isnan(expected)) {
+        EXPECT_TRUE(std::isnan(store.inflation()));
+      } else {
+        EXPECT_EQ(store.inflation(), expected) << count << " " << shape;
       }
     }
   }

@@ -8,12 +8,12 @@ namespace ombra {
 
 GenotypeStream::GenotypeStream(std::unique_ptr<GenotypeSource> genotypes) : source(std::move(genotypes)) {}
 
-void GenotypeStream::keepSnps(std::vector<size_t> kept) { keptSnps = std::move(kept); }
-
-void GenotypeStream::swapAlleles(std::vector<size_t> swapped) {
-  swapsAlleles.assign(swapped.empty() ? 0 : source->markers().size(), 0);
-  for (size_t s : swapped) swapsAlleles[s] = 1;
+void GenotypeStream::keepSnps(SnpRuns kept) {
+  keptSnps = std::move(kept);
+  selected = true;
 }
+
+void GenotypeStream::swapAlleles(std::vector<bool> swapped) { swapsAlleles = std::move(swapped); }
 
 void GenotypeStream::attachRows(const std::vector<unsigned char*>& rowOfIndividual) {
   const size_t samples = source->sampleCount();
@@ -41,7 +41,7 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
   const size_t stride = columnBytes(samples);
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
-  const auto fileSnp = [&](size_t k) { return keptSnps.empty() ? snps[k] : keptSnps[snps[k]]; };
+  const auto fileSnp = [&](size_t k) { return selected ? keptSnps.fileSnp(snps[k]) : snps[k]; };
   for (size_t done = 0; done < count; done += perBlock) {
     const size_t chunk = std::min(perBlock, count - done);
     // Consecutive SNPs of the file come in one read.
@@ -51,7 +51,7 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
       while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
       source->readSnps(first, length, staged.data() + j * stride);
       for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
-        if (swapsAlleles[first + k]) swapColumn(staged.data() + (j + k) * stride);
+        if (first + k < swapsAlleles.size() && swapsAlleles[first + k]) swapColumn(staged.data() + (j + k) * stride);
       }
       j += length;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/GenotypeSource.h"
+#include "formats/MarkerStream.h"
 
 namespace ombra {
 
@@ -18,12 +19,12 @@ class GenotypeStream {
   // The source's markers, in file order.
   const std::vector<Marker>& markers() const { return source->markers(); }
 
-  // Keeps the SNPs `kept` of the file (ascending); from then on SNP k
-  // means the k-th kept one.
-  void keepSnps(std::vector<size_t> kept);
-  // The SNPs of the file (ascending) whose codes 0 and 2 swap, so that they
-  // count the allele another data set counts.
-  void swapAlleles(std::vector<size_t> swapped);
+  // Keeps the SNPs `kept` of the file; from then on SNP k means the k-th
+  // kept one.
+  void keepSnps(SnpRuns kept);
+  // Per SNP of the file: its codes 0 and 2 swap, so that they count the
+  // allele another data set counts.
+  void swapAlleles(std::vector<bool> swapped);
   // The row that receives the codes of each individual of the file, in file
   // order; nullptr for an individual left out of the run.
   void attachRows(const std::vector<unsigned char*>& rowOfIndividual);
@@ -43,8 +44,9 @@ class GenotypeStream {
   void prepareSpare(size_t bytes);
 
   std::unique_ptr<GenotypeSource> source;
-  std::vector<size_t> keptSnps;      // file index of each kept SNP
-  std::vector<char> swapsAlleles;    // per file SNP; empty: none swaps
+  SnpRuns keptSnps;
+  bool selected = false;  // false: every SNP is kept
+  std::vector<bool> swapsAlleles;    // per file SNP; empty: none swaps
   std::vector<Index> targets;        // per individual of the file: its row, or the spare row
   std::vector<unsigned char> spare;  // receives the codes of individuals left out
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows

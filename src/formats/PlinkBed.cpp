@@ -94,54 +94,73 @@ bool isPlinkFileset(const std::string& prefix, bool quiet) {
   return plinkBed;
 }
 
-std::vector<Marker> readPlinkBim(const std::string& path) {
-  std::ifstream in;
+BimReader::BimReader(const std::string& bimPath) : path(bimPath) {
   BaseClass opener;
   if (!opener.fileExists(path)) stopRun("File " + path + " doese not exist!\n");
   opener.OpenFile(in, path);
-  std::vector<Marker> markers;
-  LineReader reader(in, size_t{1} << 20);
+  lines = std::make_unique<LineReader>(in, size_t{1} << 20);
+}
+
+void BimReader::rewind() {
+  in.clear();
+  in.seekg(0);
+  lines = std::make_unique<LineReader>(in, size_t{1} << 20);
+}
+
+bool BimReader::next(Marker& marker) {
   std::string_view line;
-  std::vector<std::string_view> fields;
-  while (reader.next(line)) {
-    if (line.empty()) continue;
-    const long number = reader.lineNumber();
-    // A carriage return would stay glued to A2 and make it another allele.
-    if (line.find('\r') != std::string_view::npos) {
-      stopAtLine(path, number, "has a carriage return: the file has Windows line endings. Please convert it to "
-                               "Unix line endings (for example with dos2unix).");
-    }
-    fields.clear();
-    kBimSeparators.split(line, fields);
-    if (fields.size() != 6) {
-      stopAtLine(path, number, "has " + std::to_string(fields.size()) +
-                                   " fields, but a PLINK .bim line has 6: chromosome, snp, distance, position, "
-                                   "allele 1, allele 2.");
-    }
-    const long position = leadingLong(fields[3]);
-    if (position < INT_MIN || position > INT_MAX) {
-      stopAtLine(path, number, "has the position " + std::string(fields[3]) + ", which is out of range.");
-    }
-    Marker marker;
-    marker.chr = std::string(fields[0]);
-    marker.snpId = std::string(fields[1]);
-    marker.position = static_cast<int>(position);
-    marker.allele1 = allele(fields[4]);
-    marker.allele2 = allele(fields[5]);
-    markers.push_back(std::move(marker));
+  do {
+    if (!lines->next(line)) return false;
+  } while (line.empty());
+  const long number = lines->lineNumber();
+  // A carriage return would stay glued to A2 and make it another allele.
+  if (line.find('\r') != std::string_view::npos) {
+    stopAtLine(path, number, "has a carriage return: the file has Windows line endings. Please convert it to "
+                             "Unix line endings (for example with dos2unix).");
   }
+  fields.clear();
+  kBimSeparators.split(line, fields);
+  if (fields.size() != 6) {
+    stopAtLine(path, number, "has " + std::to_string(fields.size()) +
+                                 " fields, but a PLINK .bim line has 6: chromosome, snp, distance, position, "
+                                 "allele 1, allele 2.");
+  }
+  const long position = leadingLong(fields[3]);
+  if (position < INT_MIN || position > INT_MAX) {
+    stopAtLine(path, number, "has the position " + std::string(fields[3]) + ", which is out of range.");
+  }
+  marker.chr.assign(fields[0]);
+  marker.snpId.assign(fields[1]);
+  marker.position = static_cast<int>(position);
+  marker.allele1 = allele(fields[4]);
+  marker.allele2 = allele(fields[5]);
+  marker.allele2Count = 0;
+  return true;
+}
+
+std::vector<Marker> readPlinkBim(const std::string& path) {
+  BimReader reader(path);
+  std::vector<Marker> markers;
+  Marker marker;
+  while (reader.next(marker)) markers.push_back(marker);
   return markers;
 }
 
 PlinkBedSource::PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
                                std::vector<Marker> markers, size_t sampleTotal)
-    : path(bedPath), snps(std::move(markers)), samples(sampleTotal) {
+    : PlinkBedSource(bedPath, bimPath, famPath, markers.size(), sampleTotal) {
+  snps = std::move(markers);
+  for (Marker& marker : snps) marker.allele2Count = 0;
+}
+
+PlinkBedSource::PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
+                               size_t snpCount, size_t sampleTotal)
+    : path(bedPath), snpTotal(snpCount), samples(sampleTotal) {
   BaseClass opener;
   if (!opener.fileExists(path)) stopRun("File " + path + " doese not exist!\n");
   checkHeaderAndSize(bimPath, famPath);
   opener.OpenFile(file, path, std::ios_base::binary);
   file.seekg(3);
-  for (Marker& marker : snps) marker.allele2Count = 0;
 }
 
 void PlinkBedSource::checkHeaderAndSize(const std::string& bimPath, const std::string& famPath) {
@@ -156,12 +175,12 @@ void PlinkBedSource::checkHeaderAndSize(const std::string& bimPath, const std::s
             bimPath + " has the 6 columns of a PLINK .bim (Ombra's own .bim has 7).\n");
   }
   const unsigned long long expected =
-      3 + static_cast<unsigned long long>(snps.size()) * static_cast<unsigned long long>(columnBytes(samples));
+      3 + static_cast<unsigned long long>(snpTotal) * static_cast<unsigned long long>(columnBytes(samples));
   const long long actual = fileSize(path);
   if (actual < 0 || static_cast<unsigned long long>(actual) != expected) {
     stopRun("The file " + path + " has " + std::to_string(actual) + " bytes, but a PLINK 1 .bed of the " +
-            std::to_string(snps.size()) + " snps of " + bimPath + " and the " + std::to_string(samples) +
-            " individuals of " + famPath + " has 3 + " + std::to_string(snps.size()) + " x " +
+            std::to_string(snpTotal) + " snps of " + bimPath + " and the " + std::to_string(samples) +
+            " individuals of " + famPath + " has 3 + " + std::to_string(snpTotal) + " x " +
             std::to_string(columnBytes(samples)) + " = " + std::to_string(expected) +
             " bytes. The file is truncated, or the three files do not belong together.\n");
   }
@@ -170,15 +189,16 @@ void PlinkBedSource::checkHeaderAndSize(const std::string& bimPath, const std::s
 void PlinkBedSource::readSnps(size_t first, size_t count, unsigned char* out) {
   const size_t bytes = columnBytes(samples);
   if (count == 0 || bytes == 0) return;
-  if (first + count > snps.size()) stopRun("Snps beyond the end of " + path + " were asked for.\n");
+  if (first + count > snpTotal) stopRun("Snps beyond the end of " + path + " were asked for.\n");
   if (first != nextSnp) {
     file.clear();
     file.seekg(static_cast<std::streamoff>(3 + first * bytes));
   }
   file.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count * bytes));
   if (!file || static_cast<size_t>(file.gcount()) != count * bytes) {
-    stopRun("The file " + path + " ended before the genotypes of snp " + snps[first].snpId + " (snp " +
-            std::to_string(first + 1) + " of " + std::to_string(snps.size()) + ").\n");
+    const std::string name = snps.empty() ? "" : snps[first].snpId + " ";
+    stopRun("The file " + path + " ended before the genotypes of snp " + name + "(snp " + std::to_string(first + 1) +
+            " of " + std::to_string(snpTotal) + ").\n");
   }
   nextSnp = first + count;
   const std::array<unsigned char, 256>& toOmbra = byteTables().toOmbra;
@@ -189,7 +209,7 @@ void PlinkBedSource::readSnps(size_t first, size_t count, unsigned char* out) {
     unsigned char* column = out + j * bytes;
     for (size_t b = 0; b < bytes; ++b) column[b] = toOmbra[column[b]];
     column[bytes - 1] &= lastMask;
-    snps[first + j].allele2Count += static_cast<double>(allele2Copies(column, bytes));
+    if (!snps.empty()) snps[first + j].allele2Count += static_cast<double>(allele2Copies(column, bytes));
   }
 }
 

@@ -13,10 +13,13 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "BaseClass.h"
 #include "formats/GenotypeSource.h"
+#include "formats/MarkerReader.h"
 
 namespace ombra {
 
@@ -37,6 +40,20 @@ bool isPlinkFileset(const std::string& prefix, bool quiet = false);
 // a message naming the file and line.
 std::vector<Marker> readPlinkBim(const std::string& path);
 
+// The same markers one line at a time.
+class BimReader : public MarkerReader {
+ public:
+  explicit BimReader(const std::string& bimPath);
+  bool next(Marker& marker) override;
+  void rewind() override;
+
+ private:
+  std::string path;
+  std::ifstream in;
+  std::unique_ptr<LineReader> lines;
+  std::vector<std::string_view> fields;
+};
+
 // Reads the codes of a SNP-major .bed. The constructor checks the magic
 // bytes and that the file has exactly 3 + M * ceil(N / 4) bytes for the M
 // markers and N individuals given, and stops the run otherwise. Every block
@@ -46,6 +63,11 @@ class PlinkBedSource : public GenotypeSource {
  public:
   PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
                  std::vector<Marker> markers, size_t samples);
+  // A source of `snpCount` SNPs whose markers are not held (markers() is
+  // empty and no allele counts are kept): a streamed run reads them from
+  // the .bim as it goes.
+  PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
+                 size_t snpCount, size_t samples);
   size_t sampleCount() const override { return samples; }
   const std::vector<Marker>& markers() const override { return snps; }
   void readSnps(size_t first, size_t count, unsigned char* out) override;
@@ -56,6 +78,7 @@ class PlinkBedSource : public GenotypeSource {
   std::string path;
   std::ifstream file;
   std::vector<Marker> snps;
+  size_t snpTotal;
   size_t samples;
   size_t nextSnp = 0;  // the SNP the file position stands at
 };

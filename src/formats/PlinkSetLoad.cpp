@@ -15,8 +15,12 @@ void CTest::loadPlinkSet(const std::string& prefix, bool unrelated) {
   const std::string bimPath = prefix + ".bim";
   const std::string famPath = prefix + ".fam";
   const std::string bedPath = prefix + ".bed";
-  const bool sharedMarkers = unrelated && !markers.empty();
+  const bool sharedMarkers = unrelated && markerCount() > 0;
   if (!sharedMarkers) std::cout << "Reading snp map: " << bimPath << " ...\n";
+  if (streaming) {
+    openPlinkStream(prefix, unrelated, sharedMarkers);
+    return;
+  }
   std::vector<Marker> own = ombra::readPlinkBim(bimPath);
   if (!sharedMarkers) {
     markers = own;
@@ -33,15 +37,6 @@ void CTest::loadPlinkSet(const std::string& prefix, bool unrelated) {
   auto source = std::make_unique<ombra::PlinkBedSource>(bedPath, bimPath, famPath, std::move(own),
                                                         static_cast<size_t>(size));
   std::cout << "Reading PLINK 1 binary genotype: " << bedPath << " ...\n";
-  if (streaming) {
-    // The genotypes are read as the run needs them; the allele counts
-    // serve only the legacy adjustment, which does not stream.
-    std::vector<size_t> swapped;
-    if (sharedMarkers) swapped = swappedSnps(source->markers(), bimPath);
-    startStream(std::move(source), unrelated, std::move(swapped));
-    std::cout << "Genotype have been loaded.\n";
-    return;
-  }
   ombra::loadRows(*source, charTracker, rows);
   std::cout << "Genotype have been loaded.\n";
   if (sharedMarkers) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Test.h"
+#include "formats/MarkerReader.h"
 #include "formats/SourceLoader.h"
 #include "formats/VcfSource.h"
 
@@ -52,18 +53,23 @@ bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
   auto source = std::make_unique<ombra::VcfSource>(path, namesInFileOrder(peds), famPath);
   reportVcfSkips(*source, path, famPath);
-  if (!streaming) ombra::loadRows(*source, charTracker, rows);
+  const long count = static_cast<long>(source->markers().size());
+  const bool sharedMarkers = unrelated && markerCount() > 0;
+  if (streaming) {
+    // The source holds the sites, which the run reads as it goes.
+    std::vector<bool> swapped =
+        streamMarkers(std::make_unique<ombra::HeldMarkers>(source->markers()), sharedMarkers, path);
+    (unrelated ? unrelatedMarkerCount : familyMarkerCount) = count;
+    startStream(std::move(source), unrelated, std::move(swapped));
+    std::cout << "Genotype have been loaded.\n";
+    return true;
+  }
+  ombra::loadRows(*source, charTracker, rows);
 
   // Like a .bim, the file brings the markers unless the family set already
   // did; then its codes are turned to count the shared second allele.
-  const long count = static_cast<long>(source->markers().size());
-  std::vector<size_t> swapped;
-  if (unrelated && !markers.empty()) {
-    if (streaming) {
-      swapped = swappedSnps(source->markers(), path);
-    } else {
-      alignUnrelatedMarkers(source->markers(), path);
-    }
+  if (sharedMarkers) {
+    alignUnrelatedMarkers(source->markers(), path);
   } else {
     markers = source->markers();
     alleleCountBase = unrelated ? unrelatedSize : familySize;
@@ -72,7 +78,6 @@ bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
     std::cout << "Total " << snpCount << " snps are read. \n\n";
   }
   (unrelated ? unrelatedMarkerCount : familyMarkerCount) = count;
-  if (streaming) startStream(std::move(source), unrelated, std::move(swapped));
   std::cout << "Genotype have been loaded.\n";
   return true;
 }
