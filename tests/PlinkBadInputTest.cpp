@@ -51,20 +51,21 @@ TEST(PlinkBadInput, BedSizeMustMatchTheBimAndFam) {
   TempDir dir;
   const std::string sizes = "The file p.bed has %s bytes, but a PLINK 1 .bed of the %s snps of p.bim and the %s "
                             "individuals of p.fam has 3 + %s x %s = %s bytes. The file is truncated, or the three "
-                            "files do not belong together.\n";
+                            "files do not belong together.%s\n";
+  // A file shorter than its markers also says where its genotypes end.
   auto message = [&sizes](std::vector<std::string> values) {
     std::string text = sizes;
     for (const std::string& value : values) text.replace(text.find("%s"), 2, value);
     return text;
   };
   writeSet(dir, kHeader + kColumns.substr(0, 5));
-  expectStop(dir, {"--bf", "p"}, message({"8", "3", "5", "3", "2", "9"}));
+  expectStop(dir, {"--bf", "p"}, message({"8", "3", "5", "3", "2", "9", " Its genotypes end within snp 3 of 3."}));
   writeSet(dir, kHeader + kColumns + "x");
-  expectStop(dir, {"--bi", "p"}, message({"10", "3", "5", "3", "2", "9"}));
+  expectStop(dir, {"--bi", "p"}, message({"10", "3", "5", "3", "2", "9", ""}));
   writeSet(dir, kHeader + kColumns, std::string(kBim) + "2 rs4 0 400 A C\n");
-  expectStop(dir, {"--bf", "p"}, message({"9", "4", "5", "4", "2", "11"}));
+  expectStop(dir, {"--bf", "p"}, message({"9", "4", "5", "4", "2", "11", " Its genotypes end within snp 4 of 4."}));
   writeSet(dir, kHeader + kColumns, kBim, std::string(kFam) + "G 6 0 0 1 1\nG 7 0 0 1 1\nG 8 0 0 1 1\nG 9 0 0 1 1\n");
-  expectStop(dir, {"--bf", "p"}, message({"9", "3", "9", "3", "3", "12"}));
+  expectStop(dir, {"--bf", "p"}, message({"9", "3", "9", "3", "3", "12", " Its genotypes end within snp 3 of 3."}));
   writeSet(dir, kHeader.substr(0, 2));
   expectStop(dir, {"--bf", "p"},
              "The file p.bed does not start with the bytes 0x6c 0x1b 0x01 of a PLINK 1 .bed, although p.bim has "

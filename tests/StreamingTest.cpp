@@ -213,4 +213,20 @@ TEST_F(Streaming, ACutOffVcfLeavesNoResult) {
   EXPECT_FALSE(dir.exists("cut.txt"));
 }
 
+// A .bed cut short is found before anything is computed, naming the file
+// and the SNP where its genotypes end, and no result file is left.
+TEST_F(Streaming, ATruncatedBedNamesTheSnpWhereItEnds) {
+  for (const char* extension : {".bim", ".fam"}) {
+    dir.write(std::string("cut") + extension, dir.read(std::string("pl_family") + extension));
+  }
+  dir.write("cut.bed", dir.read("pl_family.bed").substr(0, 5000));  // 3 + 99 columns of 50 bytes, and more
+  RunResult run = runOmbra(dir.path(), {"--bf", "cut", "--p", "2", "--out", "cut.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("The file cut.bed has 5000 bytes"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Its genotypes end within snp 100 of 300."), std::string::npos) << run.out;
+  EXPECT_FALSE(dir.exists("cut.txt"));
+  run = runOmbra(dir.path(), {"--bf", "cut", "--make-bed", "again"});
+  EXPECT_NE(run.out.find("Its genotypes end within snp 100 (rs1000100) of 300."), std::string::npos) << run.out;
+}
+
 }  // namespace

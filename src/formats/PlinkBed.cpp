@@ -148,14 +148,18 @@ std::vector<Marker> readPlinkBim(const std::string& path) {
 
 PlinkBedSource::PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
                                std::vector<Marker> markers, size_t sampleTotal)
-    : PlinkBedSource(bedPath, bimPath, famPath, markers.size(), sampleTotal) {
-  snps = std::move(markers);
+    : path(bedPath), snps(std::move(markers)), snpTotal(snps.size()), samples(sampleTotal) {
   for (Marker& marker : snps) marker.allele2Count = 0;
+  open(bimPath, famPath);
 }
 
 PlinkBedSource::PlinkBedSource(const std::string& bedPath, const std::string& bimPath, const std::string& famPath,
                                size_t snpCount, size_t sampleTotal)
     : path(bedPath), snpTotal(snpCount), samples(sampleTotal) {
+  open(bimPath, famPath);
+}
+
+void PlinkBedSource::open(const std::string& bimPath, const std::string& famPath) {
   BaseClass opener;
   if (!opener.fileExists(path)) stopRun("File " + path + " doese not exist!\n");
   checkHeaderAndSize(bimPath, famPath);
@@ -182,8 +186,19 @@ void PlinkBedSource::checkHeaderAndSize(const std::string& bimPath, const std::s
             std::to_string(snpTotal) + " snps of " + bimPath + " and the " + std::to_string(samples) +
             " individuals of " + famPath + " has 3 + " + std::to_string(snpTotal) + " x " +
             std::to_string(columnBytes(samples)) + " = " + std::to_string(expected) +
-            " bytes. The file is truncated, or the three files do not belong together.\n");
+            " bytes. The file is truncated, or the three files do not belong together." + endOfGenotypes(actual) +
+            "\n");
   }
+}
+
+// Where the genotypes of a .bed shorter than its markers end.
+std::string PlinkBedSource::endOfGenotypes(long long actual) const {
+  const size_t bytes = columnBytes(samples);
+  if (actual < 3 || bytes == 0) return "";
+  const size_t snp = static_cast<size_t>(actual - 3) / bytes;
+  if (snp >= snpTotal) return "";
+  const std::string name = snps.empty() ? "" : " (" + snps[snp].snpId + ")";
+  return " Its genotypes end within snp " + std::to_string(snp + 1) + name + " of " + std::to_string(snpTotal) + ".";
 }
 
 void PlinkBedSource::readSnps(size_t first, size_t count, unsigned char* out) {

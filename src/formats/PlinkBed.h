@@ -73,7 +73,9 @@ class PlinkBedSource : public GenotypeSource {
   void readSnps(size_t first, size_t count, unsigned char* out) override;
 
  private:
+  void open(const std::string& bimPath, const std::string& famPath);
   void checkHeaderAndSize(const std::string& bimPath, const std::string& famPath);
+  std::string endOfGenotypes(long long actual) const;
 
   std::string path;
   std::ifstream file;
