@@ -116,6 +116,25 @@ TEST(StatisticStore, SpilledValuesGiveTheHeldMedianExactly) {
   }
 }
 
+// Without a folder for the temporary file every value stays in memory.
+TEST(StatisticStore, NoTemporaryFolderKeepsTheValuesInMemory) {
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("TMPDIR", "/nonexistent-folder", 1);
+  ombra::StatisticStore store(4);
+  std::vector<double> values;
+  for (int i = 0; i < 101; ++i) {
+    values.push_back((i * 37) % 101 / 7.0);
+    store.add(values.back());
+  }
+  EXPECT_EQ(store.inflation(), ombra::genomicInflation(values));
+  if (before != nullptr) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
 // Sets OMBRA_STREAM_BLOCKS for the runs of one scope.
 class StreamWindow {
  public:

@@ -24,14 +24,15 @@ uint64_t orderKey(double value) {
   return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
 }
 
+// Null when none can be made.
 std::FILE* unnamedTemporaryFile() {
   const char* folder = std::getenv("TMPDIR");
   std::string name = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/ombra-statistics-XXXXXX";
   const int descriptor = mkstemp(name.data());
-  if (descriptor < 0) stopRun("Create a temporary file in " + name + " failed: " + std::strerror(errno) + "\n");
+  if (descriptor < 0) return nullptr;
   unlink(name.c_str());
   std::FILE* file = fdopen(descriptor, "w+b");
-  if (file == nullptr) stopRun(std::string("Open a temporary file failed: ") + std::strerror(errno) + "\n");
+  if (file == nullptr) close(descriptor);
   return file;
 }
 
@@ -53,6 +54,10 @@ void StatisticStore::add(double value) {
 
 void StatisticStore::spill() {
   if (file == nullptr) file = unnamedTemporaryFile();
+  if (file == nullptr) {
+    limit = std::numeric_limits<size_t>::max();
+    return;
+  }
   if (std::fwrite(held.data(), sizeof(double), held.size(), file) != held.size()) {
     stopRun(std::string("Write a temporary file of statistics failed: ") + std::strerror(errno) + "\n");
   }

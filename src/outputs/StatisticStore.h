@@ -1,7 +1,8 @@
 // The values of one statistic over the SNPs of a run, kept for their
 // median (the genomic inflation factor): in memory up to a bound, beyond it
-// in an unnamed temporary file, so that a run of any number of SNPs holds a
-// few megabytes. The median is exact either way.
+// in an unnamed temporary file, so that a run of any number of SNPs holds
+// under a megabyte. The median is exact either way; where no temporary file
+// can be made, every value stays in memory.
 #ifndef OMBRA_OUTPUTS_STATISTICSTORE_H
 #define OMBRA_OUTPUTS_STATISTICSTORE_H
 
@@ -13,7 +14,7 @@ namespace ombra {
 
 class StatisticStore {
  public:
-  explicit StatisticStore(size_t heldValues = size_t{1} << 18);
+  explicit StatisticStore(size_t heldValues = size_t{1} << 16);
   ~StatisticStore();
   StatisticStore(const StatisticStore&) = delete;
   StatisticStore& operator=(const StatisticStore&) = delete;
