@@ -345,6 +345,8 @@ class CTest : public virtual BaseClass {
   // entry); the trait's terms must be ready. Safe to call from several
   // threads with their own `terms`.
   void prepareSnpTerms(const double* g, SnpTerms& terms) const;
+  // The same for four SNPs at once, each with its own terms.
+  void prepareSnpTerms4(const double* const* g, SnpTerms* const* terms) const;
   // The statistics of cal_ss, calculate_T (averageFamilies) and
   // calculate_T1 from a SNP's terms.
   double ssStatistic(const SnpTerms& terms) const;
@@ -420,7 +422,7 @@ class CTest : public virtual BaseClass {
   void testInBlocks();
   void runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
                  std::vector<BlockOutput>& outputs);
-  void testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, BlockOutput& out) const;
+  void testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch, BlockOutput& out) const;
   void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
   void statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpResult& result) const;
   void tallyResult(const ombra::SnpResult& result, const Marker& marker);

@@ -42,7 +42,7 @@ struct CTest::BlockScratch {
   std::vector<double> genotypes;     // entries x SNPs of the block, column-major
   std::vector<double> coefficients;  // design columns x SNPs of the block, column-major
   std::vector<double> sums;          // per SNP of the block
-  SnpTerms terms;
+  SnpTerms terms[4];
   StatisticTool statistic;
 };
 
@@ -91,7 +91,7 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
     try {
       for (size_t b = next++; b < count && !failed; b = next++) {
         const size_t firstSnp = (first + b) * width;
-        testBlock(firstSnp, std::min(width, markerCount() - firstSnp), scratch[worker], outputs[b]);
+        testBlock(firstSnp, std::min(width, markerCount() - firstSnp), width, scratch[worker], outputs[b]);
       }
     } catch (...) {
       if (!failed.exchange(true)) failure = std::current_exception();
@@ -108,32 +108,58 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
   if (failure) std::rethrow_exception(failure);
 }
 
-void CTest::testBlock(size_t firstSnp, size_t count, BlockScratch& scratch, BlockOutput& out) const {
+void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch, BlockOutput& out) const {
   const size_t n = tested.size();
   const int p = designColumns;
   decodeBlock(firstSnp, count, scratch);
+  // A short block is padded with zero columns: the matrix products treat
+  // the last columns of a product otherwise than the others, and a SNP's
+  // numbers must not depend on where its block ends (a run split into
+  // chunks gives the numbers of the whole run).
+  scratch.genotypes.resize(n * width, 0.0);
+  std::fill(scratch.genotypes.begin() + static_cast<std::ptrdiff_t>(n * count), scratch.genotypes.end(), 0.0);
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
   // of every SNP of the block at once.
   const ombra::OpenBlas& blas = ombra::openBlas();
   const int entries = static_cast<int>(n);
-  const int columns = static_cast<int>(count);
-  scratch.coefficients.resize(static_cast<size_t>(p) * count);
+  const int columns = static_cast<int>(width);
+  scratch.coefficients.resize(static_cast<size_t>(p) * width);
   double* g = scratch.genotypes.data();
   blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, p, columns, entries, 1.0, projectionByEntry.data(), p, g,
              entries, 0.0, scratch.coefficients.data(), p);
   blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, entries, columns, p, -1.0, design.data(), entries,
              scratch.coefficients.data(), p, 1.0, g, entries);
+  const size_t start = out.results.size();
   for (size_t j = 0; j < count; ++j) {
     ombra::SnpResult result;
     result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
     result.tested = n;
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
-    if (!result.monomorphic) {
-      prepareSnpTerms(g + j * n, scratch.terms);
-      statisticsOf(scratch.terms, scratch.statistic, result);
-    }
-    ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp - rowFirstSnp + j], result);
     out.results.push_back(result);
+  }
+  // The terms of the SNPs that vary, four at a time.
+  size_t pending[4];
+  const double* columns4[4];
+  SnpTerms* terms4[4] = {&scratch.terms[0], &scratch.terms[1], &scratch.terms[2], &scratch.terms[3]};
+  size_t filled = 0;
+  const auto finish = [&]() {
+    if (filled == 4) {
+      prepareSnpTerms4(columns4, terms4);
+    } else {
+      for (size_t i = 0; i < filled; ++i) prepareSnpTerms(columns4[i], *terms4[i]);
+    }
+    for (size_t i = 0; i < filled; ++i) statisticsOf(*terms4[i], scratch.statistic, out.results[start + pending[i]]);
+    filled = 0;
+  };
+  for (size_t j = 0; j < count; ++j) {
+    if (out.results[start + j].monomorphic) continue;
+    pending[filled] = j;
+    columns4[filled++] = g + j * n;
+    if (filled == 4) finish();
+  }
+  finish();
+  for (size_t j = 0; j < count; ++j) {
+    ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp - rowFirstSnp + j], out.results[start + j]);
   }
 }
 

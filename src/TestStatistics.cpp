@@ -50,90 +50,136 @@ void CTest::prepareStatistics() {
   prepareSnpTerms(genoResiduals.data(), snpTerms);
 }
 
-// Every sum below adds its terms in the order the statistics define it;
-// sums that do not depend on each other share a pass over the entries, so
-// that their chains of additions overlap instead of following each other.
-void CTest::prepareSnpTerms(const double* g, SnpTerms& terms) const {
-  const size_t n = traitTerms.centred.size();
-  const size_t family = testedFamilyCount;
-  // The sum over all entries passes through the family entries' sum.
-  double sumFamily = 0;
-  for (size_t h = 0; h < family; ++h) sumFamily += g[h];
-  double sumAll = sumFamily;
-  double sumUnrelated = 0;
-  for (size_t h = family; h < n; ++h) {
-    sumAll += g[h];
-    sumUnrelated += g[h];
-  }
-  const double gBar = sumAll / static_cast<double>(n);
-  const double gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : 0.0;
-  const double gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : 0.0;
+namespace {
 
-  terms.cross.resize(n);
-  double* cross = terms.cross.data();
-  const double* yc = traitTerms.centred.data();
-  const double* yo = traitTerms.ownCentred.data();
+// What the terms of every SNP share: the trait's centred values and where
+// the data sets and pedigrees begin and end among the tested entries.
+struct TermsContext {
+  const double* yc;  // trait centred on all entries
+  const double* yo;  // trait centred on its own data set
+  size_t n;
+  size_t family;
+  const std::vector<size_t>& familyEnds;
+};
+
+// The terms of K SNPs at once. Every sum of a SNP adds its terms in the
+// order the statistics define it; the K SNPs' sums, and sums of one SNP
+// that do not depend on each other, share passes over the entries, so that
+// their chains of additions overlap instead of following each other.
+template <size_t K>
+void termsOf(const TermsContext& c, const double* const* g, CTest::SnpTerms* const* terms) {
+  const size_t n = c.n;
+  const size_t family = c.family;
+  // The sum over all entries passes through the family entries' sum.
+  double sumFamily[K] = {};
+  for (size_t h = 0; h < family; ++h) {
+    for (size_t k = 0; k < K; ++k) sumFamily[k] += g[k][h];
+  }
+  double sumAll[K], sumUnrelated[K] = {};
+  for (size_t k = 0; k < K; ++k) sumAll[k] = sumFamily[k];
+  for (size_t h = family; h < n; ++h) {
+    for (size_t k = 0; k < K; ++k) {
+      sumAll[k] += g[k][h];
+      sumUnrelated[k] += g[k][h];
+    }
+  }
+  double gBar[K], gBarFamily[K], gBarUnrelated[K];
+  double* cross[K];
+  for (size_t k = 0; k < K; ++k) {
+    gBar[k] = sumAll[k] / static_cast<double>(n);
+    gBarFamily[k] = family > 0 ? sumFamily[k] / static_cast<double>(family) : 0.0;
+    gBarUnrelated[k] = n > family ? sumUnrelated[k] / static_cast<double>(n - family) : 0.0;
+    terms[k]->cross.resize(n);
+    cross[k] = terms[k]->cross.data();
+  }
   // Unrelated entries: their cross-products, the genotypes' squares, and the
   // first parts of the pooled total and of the cross-products' spread.
-  double squares = 0;
-  double ownTotal = 0;
-  double crossSum = 0;
+  double squares[K] = {}, ownTotal[K] = {}, crossSum[K] = {};
   for (size_t h = family; h < n; ++h) {
-    cross[h] = yc[h] * (g[h] - gBar);
-    const double own = yo[h] * (g[h] - gBarUnrelated);
-    squares += (g[h] - gBarUnrelated) * (g[h] - gBarUnrelated);
-    ownTotal += own;
-    crossSum += cross[h];
+    for (size_t k = 0; k < K; ++k) {
+      cross[k][h] = c.yc[h] * (g[k][h] - gBar[k]);
+      const double own = c.yo[h] * (g[k][h] - gBarUnrelated[k]);
+      squares[k] += (g[k][h] - gBarUnrelated[k]) * (g[k][h] - gBarUnrelated[k]);
+      ownTotal[k] += own;
+      crossSum[k] += cross[k][h];
+    }
   }
-  terms.genotypeSquares = squares;
   // Family entries: the sums of each counted pedigree (one with a tested
   // member), and the rest of the pooled total.
-  terms.familySums.clear();
-  terms.familyMembers.clear();
-  terms.ownFamilySums.clear();
+  for (size_t k = 0; k < K; ++k) {
+    terms[k]->genotypeSquares = squares[k];
+    terms[k]->familySums.clear();
+    terms[k]->familyMembers.clear();
+    terms[k]->ownFamilySums.clear();
+  }
   size_t begin = 0;
-  for (size_t end : familyEntryEnd) {
+  for (size_t end : c.familyEnds) {
     if (end > begin) {
-      double sum = 0;
-      double ownSum = 0;
+      double sum[K] = {}, ownSum[K] = {};
       for (size_t h = begin; h < end; ++h) {
-        cross[h] = yc[h] * (g[h] - gBar);
-        const double own = yo[h] * (g[h] - gBarFamily);
-        sum += cross[h];
-        ownSum += own;
+        for (size_t k = 0; k < K; ++k) {
+          cross[k][h] = c.yc[h] * (g[k][h] - gBar[k]);
+          const double own = c.yo[h] * (g[k][h] - gBarFamily[k]);
+          sum[k] += cross[k][h];
+          ownSum[k] += own;
+        }
       }
-      terms.familySums.push_back(sum);
-      terms.familyMembers.push_back(static_cast<double>(end - begin));
-      terms.ownFamilySums.push_back(ownSum);
+      for (size_t k = 0; k < K; ++k) {
+        terms[k]->familySums.push_back(sum[k]);
+        terms[k]->familyMembers.push_back(static_cast<double>(end - begin));
+        terms[k]->ownFamilySums.push_back(ownSum[k]);
+      }
     }
     begin = end;
   }
-  for (size_t h = 0; h < family; ++h) ownTotal += yo[h] * (g[h] - gBarFamily);
-  terms.ownTotal = ownTotal;
-
+  for (size_t h = 0; h < family; ++h) {
+    for (size_t k = 0; k < K; ++k) ownTotal[k] += c.yo[h] * (g[k][h] - gBarFamily[k]);
+  }
   // Family scores (means or sums of the pedigrees' cross-products) and the
   // totals of both family tests, which go on over the unrelated entries.
-  terms.averagedSums.resize(terms.familySums.size());
-  double averagedTotal = 0;
-  double summedTotal = 0;
-  for (size_t k = 0; k < terms.familySums.size(); ++k) {
-    terms.averagedSums[k] = (1.0 / terms.familyMembers[k]) * terms.familySums[k];
-    averagedTotal += terms.averagedSums[k];
-    summedTotal += terms.familySums[k];
-  }
+  double averagedTotal[K] = {}, summedTotal[K] = {}, crossMean[K];
   const size_t unrelated = n - family;
-  const double crossMean = crossSum / static_cast<double>(unrelated);
-  double spreadSquares = 0;
-  for (size_t h = family; h < n; ++h) {
-    averagedTotal += cross[h];
-    summedTotal += cross[h];
-    spreadSquares += (cross[h] - crossMean) * (cross[h] - crossMean);
+  for (size_t k = 0; k < K; ++k) {
+    CTest::SnpTerms& t = *terms[k];
+    t.ownTotal = ownTotal[k];
+    t.averagedSums.resize(t.familySums.size());
+    for (size_t f = 0; f < t.familySums.size(); ++f) {
+      t.averagedSums[f] = (1.0 / t.familyMembers[f]) * t.familySums[f];
+      averagedTotal[k] += t.averagedSums[f];
+      summedTotal[k] += t.familySums[f];
+    }
+    crossMean[k] = crossSum[k] / static_cast<double>(unrelated);
   }
-  terms.averagedTotal = averagedTotal;
-  terms.summedTotal = summedTotal;
-  // The sample variance of the unrelated cross-products (0 for none; one
-  // divides 0 by 0).
-  terms.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares / (static_cast<double>(unrelated) - 1);
+  double spreadSquares[K] = {};
+  for (size_t h = family; h < n; ++h) {
+    for (size_t k = 0; k < K; ++k) {
+      averagedTotal[k] += cross[k][h];
+      summedTotal[k] += cross[k][h];
+      spreadSquares[k] += (cross[k][h] - crossMean[k]) * (cross[k][h] - crossMean[k]);
+    }
+  }
+  for (size_t k = 0; k < K; ++k) {
+    terms[k]->averagedTotal = averagedTotal[k];
+    terms[k]->summedTotal = summedTotal[k];
+    // The sample variance of the unrelated cross-products (0 for none; one
+    // divides 0 by 0).
+    terms[k]->unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[k] / (static_cast<double>(unrelated) - 1);
+  }
+}
+
+}  // namespace
+
+void CTest::prepareSnpTerms(const double* g, SnpTerms& terms) const {
+  SnpTerms* one[1] = {&terms};
+  termsOf<1>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
+                          testedFamilyCount, familyEntryEnd},
+             &g, one);
+}
+
+void CTest::prepareSnpTerms4(const double* const* g, SnpTerms* const* terms) const {
+  termsOf<4>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
+                          testedFamilyCount, familyEntryEnd},
+             g, terms);
 }
 
 double CTest::calculate_T() { return appendFamilyTest(true); }

@@ -232,6 +232,23 @@ TEST_F(Streaming, ACutOffVcfLeavesNoResult) {
   EXPECT_FALSE(dir.exists("cut.txt"));
 }
 
+// With about as many components as individuals, rounding shows in the
+// printed digits; the first 100 SNPs alone (a block of 100 instead of part
+// of one of 256) must still give the whole run's lines.
+TEST_F(Streaming, ASnpsNumbersDoNotDependOnWhereItsBlockEnds) {
+  const std::string unrelated = kExamples + "unrelated";
+  RunResult saved = runOmbra(dir.path(), {"--i", unrelated, "--p", "195", "--op", "pcs.txt"});
+  ASSERT_EQ(saved.status, 0) << saved.out;
+  std::string first100;
+  for (int k = 1; k <= 100; ++k) first100 += "rs" + std::to_string(1000000 + k) + "\n";
+  dir.write("first100.txt", first100);
+  const std::string whole = result({"--i", unrelated, "--p", "195", "--rp", "pcs.txt"});
+  size_t end = 0;
+  for (int line = 0; line < 100; ++line) end = whole.find('\n', end) + 1;
+  EXPECT_EQ(result({"--i", unrelated, "--p", "195", "--rp", "pcs.txt", "--extract", "first100.txt"}),
+            whole.substr(0, end));
+}
+
 // A .bed cut short is found before anything is computed, naming the file
 // and the SNP where its genotypes end, and no result file is left.
 TEST_F(Streaming, ATruncatedBedNamesTheSnpWhereItEnds) {
