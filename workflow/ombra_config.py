@@ -13,6 +13,8 @@ import shutil
 from dataclasses import dataclass
 from typing import List, Optional
 
+from ombra_jobs import split_fields
+
 
 class ConfigurationError(Exception):
     """A configuration the workflow refuses, with the reason."""
@@ -66,11 +68,6 @@ def _first_existing(paths) -> Optional[str]:
     return next((path for path in paths if os.path.isfile(path)), None)
 
 
-def _split_fields(line: str) -> List[str]:
-    """Fields separated by runs of tabs and blanks, as Ombra splits map and .bim lines."""
-    return [field for field in re.split(r"[ \t]+", line.rstrip("\r\n")) if field]
-
-
 @dataclass
 class DataSet:
     role: str          # "family" or "unrelated"
@@ -95,7 +92,7 @@ def _binary_set(role: str, prefix: str, fmt: str) -> DataSet:
     with open(files[0], "rb") as bed:
         plink = bed.read(3) == PLINK_MAGIC
     with open(files[1]) as bim:
-        first = _split_fields(bim.readline())
+        first = split_fields(bim.readline())
     plink = plink and len(first) == 6
     if fmt == "plink" and not plink:
         raise ConfigurationError(f"The {role} data set {prefix} is not a PLINK 1 fileset (six-column .bim and a "
@@ -169,6 +166,34 @@ def _program(ombra) -> str:
     return ombra if os.sep in ombra else found
 
 
+def _data_sets(config: dict, fmt: str) -> List[DataSet]:
+    roles = [role for role in ("family", "unrelated") if config.get(role) is not None]
+    if not roles:
+        raise ConfigurationError("The configuration names no data set: give family, unrelated or both.")
+    sets = [_data_set(role, config[role], fmt) for role in roles]
+    if fmt == "vcf" and shutil.which("bcftools") is None:
+        raise ConfigurationError("format: vcf needs bcftools, which lists the SNPs of the VCF for the chunks.")
+    if all(data.markers is None for data in sets):
+        raise ConfigurationError("No data set has a map file (.map or .map.gz), which the chunks are cut from.")
+    return sets
+
+
+def _numbers(config: dict) -> tuple:
+    """pcs, the chunk size (None for a chunk per chromosome) and threads."""
+    pcs = _whole_number(config.get("pcs", 10))
+    if pcs is None:
+        raise ConfigurationError(f"The key pcs is {config.get('pcs')!r}; it takes a whole number, 0 or more.")
+    chunks = config.get("chunks", "chromosome")
+    chunk_size = None if chunks == "chromosome" else _whole_number(chunks)
+    if chunks != "chromosome" and not chunk_size:
+        raise ConfigurationError(f"The key chunks is {chunks!r}; it takes chromosome or a number of SNPs "
+                                 "(1 or more).")
+    threads = _whole_number(config.get("threads", 1))
+    if not threads:
+        raise ConfigurationError(f"The key threads is {config.get('threads')!r}; it takes a number, 1 or more.")
+    return pcs, chunk_size, threads
+
+
 @dataclass
 class Settings:
     sets: List[DataSet]
@@ -190,32 +215,14 @@ class Settings:
         fmt = config.get("format")
         if fmt not in FORMATS:
             raise ConfigurationError(f"The key format is {fmt!r}; it takes one of {', '.join(FORMATS)}.")
-        roles = [role for role in ("family", "unrelated") if config.get(role) is not None]
-        if not roles:
-            raise ConfigurationError("The configuration names no data set: give family, unrelated or both.")
-        sets = [_data_set(role, config[role], fmt) for role in roles]
-        if fmt == "vcf" and shutil.which("bcftools") is None:
-            raise ConfigurationError("format: vcf needs bcftools, which lists the SNPs of the VCF for the chunks.")
-        if all(data.markers is None for data in sets):
-            raise ConfigurationError("No data set has a map file (.map or .map.gz), which the chunks are cut from.")
-        pcs = _whole_number(config.get("pcs", 10))
-        if pcs is None:
-            raise ConfigurationError(f"The key pcs is {config.get('pcs')!r}; it takes a whole number, 0 or more.")
-        chunks = config.get("chunks", "chromosome")
-        chunk_size = None if chunks == "chromosome" else _whole_number(chunks)
-        if chunks != "chromosome" and not chunk_size:
-            raise ConfigurationError(f"The key chunks is {chunks!r}; it takes chromosome or a number of SNPs "
-                                     "(1 or more).")
+        pcs, chunk_size, threads = _numbers(config)
         out = config.get("out")
         if not isinstance(out, str) or not out.strip():
             raise ConfigurationError("The key out takes the folder of the workflow's files.")
-        threads = _whole_number(config.get("threads", 1))
-        if not threads:
-            raise ConfigurationError(f"The key threads is {config.get('threads')!r}; it takes a number, 1 or more.")
         extra = _extra_words(config.get("extra"))
         options = _check_extra(extra)
-        return Settings(sets, fmt, pcs, chunk_size, os.path.normpath(out), extra, _program(config.get("ombra", "ombra")),
-                        threads, options.get("--out-format") == "tsv")
+        return Settings(_data_sets(config, fmt), fmt, pcs, chunk_size, os.path.normpath(out), extra,
+                        _program(config.get("ombra", "ombra")), threads, options.get("--out-format") == "tsv")
 
     def input_files(self) -> List[str]:
         """Every file the runs read, so that a changed input runs them again."""

@@ -27,7 +27,7 @@ class JobError(Exception):
     """A job that cannot be done, with the reason."""
 
 
-def _split_fields(line: str) -> List[str]:
+def split_fields(line: str) -> List[str]:
     """Fields separated by runs of tabs and blanks, as Ombra splits map and .bim lines."""
     return [field for field in re.split(r"[ \t]+", line.rstrip("\r\n")) if field]
 
@@ -65,7 +65,7 @@ def read_markers(path: str) -> List[Tuple[str, str]]:
     markers = []
     with opener(path, "rt", newline="") as lines:
         for number, line in enumerate(lines, 1):
-            fields = _split_fields(line)
+            fields = split_fields(line)
             if len(fields) == 1:
                 raise JobError(f"Line {number} of {path} has no SNP name.")
             if fields:
@@ -153,7 +153,7 @@ def components_in(pca_file: str) -> int:
     fewer exist, and --rp must then ask for those."""
     with open(pca_file) as lines:
         for line in lines:
-            fields = _split_fields(line)
+            fields = split_fields(line)
             if fields:
                 return len(fields) - 4
     return 0
