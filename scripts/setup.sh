@@ -11,6 +11,7 @@ ls /usr/lib/*/libopenblas.so >/dev/null 2>&1 || missing+=(libopenblas-dev)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 command -v bgzip >/dev/null || missing+=(tabix)
 command -v bcftools >/dev/null || missing+=(bcftools)
+command -v snakemake >/dev/null || missing+=(snakemake)
 if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"

@@ -1,0 +1,240 @@
+"""The jobs of Ombra's split-and-merge workflow, run by the Snakefile's shell commands.
+
+    python3 ombra_jobs.py plan MARKERS chromosome|N FOLDER   cut the map into chunks
+    python3 ombra_jobs.py run -- OMBRA-WORDS...               one Ombra run (the components)
+    python3 ombra_jobs.py chunk PCA RESULT -- OMBRA-WORDS...  the test on one chunk
+    python3 ombra_jobs.py merge PLAN CHUNKS fixed|tsv RESULT  the chunks' results in map order
+
+Every chunk is a run of consecutive SNPs of the map on one chromosome, so that
+joining the chunks in plan order gives the lines in the order a single run
+writes them. A failing job prints why on standard error and exits with 1.
+"""
+
+import gzip
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+from dataclasses import dataclass
+from typing import List, Optional, Tuple
+
+EMPTY_CHUNK_MESSAGE = "No snp is left after"
+
+
+class JobError(Exception):
+    """A job that cannot be done, with the reason."""
+
+
+def split_fields(line: str) -> List[str]:
+    """Fields separated by runs of tabs and blanks, as Ombra splits map and .bim lines."""
+    return [field for field in re.split(r"[ \t]+", line.rstrip("\r\n")) if field]
+
+
+def chromosome_code(name: str) -> int:
+    """The code Ombra's --chr matches a chromosome by (1-22, X 23, Y 24, XY 25, MT 26), or -1 for other names."""
+    if len(name) > 3 and name[:3] in ("chr", "CHR"):
+        name = name[3:]
+    codes = {"X": 23, "Y": 24, "XY": 25, "MT": 26, "M": 26}
+    if name in codes:
+        return codes[name]
+    if not 1 <= len(name) <= 2 or not name.isascii() or not name.isdigit():
+        return -1
+    return int(name)
+
+
+def _vcf_markers(path: str) -> List[Tuple[str, str]]:
+    query = ["bcftools", "query", "-f", "%CHROM\t%ID\t%POS\t%REF\t%ALT\n", path]
+    listing = subprocess.run(query, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if listing.returncode != 0:
+        raise JobError(f"bcftools could not list the SNPs of {path}: {listing.stderr.strip()}")
+    markers = []
+    for line in listing.stdout.splitlines():
+        chrom, snp, pos, ref, alt = line.split("\t")
+        markers.append((chrom, snp if snp != "." else f"{chrom}:{pos}:{ref}:{alt}"))
+    return markers
+
+
+def read_markers(path: str) -> List[Tuple[str, str]]:
+    """(chromosome, SNP name) of every SNP of the map, .bim or VCF, in file order, named as Ombra names them.
+    A VCF's records that Ombra skips are listed too: a chunk of only such records has no result lines."""
+    if path.endswith((".bcf", ".vcf", ".vcf.gz")):
+        return _vcf_markers(path)
+    opener = gzip.open if path.endswith(".gz") else open
+    markers = []
+    with opener(path, "rt", newline="") as lines:
+        for number, line in enumerate(lines, 1):
+            fields = split_fields(line)
+            if len(fields) == 1:
+                raise JobError(f"Line {number} of {path} has no SNP name.")
+            if fields:
+                markers.append((fields[0], fields[1]))
+    return markers
+
+
+@dataclass
+class Chunk:
+    chromosome: str  # as --chr names it
+    snps: List[str]
+
+
+def _check_chr_name(name: str, path: str):
+    if "," in name or "-" in name[1:]:
+        raise JobError(f"The chromosome {name} of {path} cannot be named in --chr (a comma or a dash would be "
+                       "read as a list or a range).")
+
+
+def _chromosome_runs(markers: List[Tuple[str, str]], path: str) -> List[Chunk]:
+    """The map cut where the chromosome changes, chromosomes compared as --chr compares them (chr1, 01 and 1
+    are one); a chromosome may be only one of these runs."""
+    runs: List[Chunk] = []
+    keys: list = []
+    first_snp = {}
+    for number, (chrom, snp) in enumerate(markers, 1):
+        code = chromosome_code(chrom)
+        key = code if code >= 0 else chrom
+        if keys and keys[-1] == key:
+            runs[-1].snps.append(snp)
+            continue
+        if key in first_snp:
+            raise JobError(f"The SNPs of chromosome {chrom} are not together in {path} (SNPs {first_snp[key]} "
+                           f"and {number}): results per chromosome could not be joined in map order.")
+        _check_chr_name(chrom, path)
+        first_snp[key] = number
+        keys.append(key)
+        runs.append(Chunk(chrom, [snp]))
+    return runs
+
+
+def _cut(run: Chunk, size: int) -> List[Chunk]:
+    pieces = [Chunk(run.chromosome, run.snps[i:i + size]) for i in range(0, len(run.snps), size)]
+    piece_of = {}
+    for index, piece in enumerate(pieces):
+        for snp in piece.snps:
+            if piece_of.setdefault(snp, index) != index:
+                raise JobError(f"The SNP name {snp} appears twice on chromosome {run.chromosome}, in two chunks, "
+                               "which --extract cannot tell apart: give chunks: chromosome or a larger number.")
+    return pieces
+
+
+def plan_chunks(markers: List[Tuple[str, str]], chunk_size: Optional[int], path: str) -> List[Chunk]:
+    runs = _chromosome_runs(markers, path)
+    if chunk_size is None:
+        return runs
+    return [piece for run in runs for piece in _cut(run, chunk_size)]
+
+
+def write_plan(marker_file: str, chunk_size: Optional[int], folder: str):
+    """The chunks as FOLDER/chunks.tsv (name, chromosome, SNP count) and, for chunks of N SNPs, the SNP names
+    of each as FOLDER/NAME.snps (for --extract)."""
+    chunks = plan_chunks(read_markers(marker_file), chunk_size, marker_file)
+    if not chunks:
+        raise JobError(f"{marker_file} lists no SNP.")
+    os.makedirs(folder, exist_ok=True)
+    digits = max(5, len(str(len(chunks))))
+    with open(os.path.join(folder, "chunks.tsv"), "w") as table:
+        for index, chunk in enumerate(chunks, 1):
+            name = f"{index:0{digits}d}"
+            table.write(f"{name}\t{chunk.chromosome}\t{len(chunk.snps)}\n")
+            if chunk_size is not None:
+                with open(os.path.join(folder, name + ".snps"), "w") as names:
+                    names.write("".join(snp + "\n" for snp in chunk.snps))
+
+
+def read_plan(folder: str) -> List[Tuple[str, str]]:
+    """(name, chromosome) of every chunk, in map order."""
+    with open(os.path.join(folder, "chunks.tsv")) as table:
+        return [tuple(line.rstrip("\n").split("\t")[:2]) for line in table if line.strip()]
+
+
+def components_in(pca_file: str) -> int:
+    """The number of component scores per individual of a PCA file; --op saves fewer than --p asks for when
+    fewer exist, and --rp must then ask for those."""
+    with open(pca_file) as lines:
+        for line in lines:
+            fields = split_fields(line)
+            if fields:
+                return len(fields) - 4
+    return 0
+
+
+def _run(words: List[str]) -> subprocess.CompletedProcess:
+    return subprocess.run(words, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+def _failed(words: List[str], run: subprocess.CompletedProcess) -> JobError:
+    return JobError(f"{shlex.join(words)}\nended with status {run.returncode}:\n{run.stdout}")
+
+
+def run_ombra(words: List[str]):
+    run = _run(words)
+    if run.returncode != 0:
+        raise _failed(words, run)
+
+
+def run_chunk(pca_file: str, result: str, words: List[str]):
+    """The test on one chunk with the saved components. When the filters (or --exclude) leave none of the
+    chunk's SNPs, a single run has none of its lines either, and its result is empty."""
+    words = words + ["--p", str(components_in(pca_file)), "--rp", pca_file, "--out", result]
+    run = _run(words)
+    if run.returncode == 1 and run.stdout.rstrip("\n").split("\n")[-1].startswith(EMPTY_CHUNK_MESSAGE):
+        open(result, "w").close()
+    elif run.returncode != 0:
+        raise _failed(words, run)
+
+
+def merge_results(parts: List[str], tsv: bool, target: str):
+    """The chunks' result lines in order, with the table's header line once; written whole or not at all."""
+    partial = target + ".partial"
+    header = None
+    lines_written = False
+    try:
+        with open(partial, "wb") as out:
+            for part in parts:
+                with open(part, "rb") as chunk:
+                    first = chunk.readline() if tsv else b""
+                    if header is not None and first and first != header:
+                        raise JobError(f"The header line of {part} differs from that of the chunks before.")
+                    if header is None and first:
+                        header = first
+                        out.write(first)
+                    before = out.tell()
+                    shutil.copyfileobj(chunk, out, 1 << 20)
+                    lines_written = lines_written or out.tell() > before
+        if not lines_written:
+            raise JobError("No chunk has a SNP left after the selections and filters.")
+        os.replace(partial, target)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
+
+
+def _ombra_words(args: List[str]) -> List[str]:
+    if "--" not in args:
+        raise JobError("The Ombra command follows --.")
+    return args[args.index("--") + 1:]
+
+
+def main(args: List[str]) -> int:
+    try:
+        job = args[0] if args else ""
+        if job == "plan" and len(args) == 4:
+            write_plan(args[1], None if args[2] == "chromosome" else int(args[2]), args[3])
+        elif job == "run":
+            run_ombra(_ombra_words(args))
+        elif job == "chunk" and len(args) >= 4:
+            run_chunk(args[1], args[2], _ombra_words(args))
+        elif job == "merge" and len(args) == 5:
+            chunks = [os.path.join(args[2], name + ".txt") for name, _ in read_plan(args[1])]
+            merge_results(chunks, args[3] == "tsv", args[4])
+        else:
+            raise JobError("Usage:\n" + __doc__.split("\n\n")[1])
+    except (JobError, OSError) as error:
+        print(error, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
