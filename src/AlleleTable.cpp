@@ -1,7 +1,6 @@
 #include "AlleleTable.h"
 
 #include <algorithm>
-#include <type_traits>
 
 #include "Test.h"
 
@@ -82,10 +81,9 @@ int AlleleTable::place(size_t s, std::string_view allele) {
 // while their separators repeat those of the first marker and their
 // letters are known alleles or missing; any other group goes marker by
 // marker through the checks of the field-by-field coding.
-template <typename Table>
 class AlleleTable::LetterCoder {
  public:
-  LetterCoder(Table& owner, std::string_view text)
+  LetterCoder(AlleleTable& owner, std::string_view text)
       : table(owner), alleles(text), markerCount(owner.roles.size()) {
     size_t start = 0;
     while (start < alleles.size() && isSeparator(alleles[start])) ++start;
@@ -173,26 +171,17 @@ class AlleleTable::LetterCoder {
   int codeMarker(size_t s, std::string_view a1, std::string_view a2) {
     const bool missing1 = sameText(a1, table.missingCode);
     if (missing1 != sameText(a2, table.missingCode)) return -1;
-    if (missing1) return 3;
-    if constexpr (std::is_const_v<Table>) {
-      return table.quickCode(s, a1, a2);
-    } else {
-      return table.code(s, a1, a2);
-    }
+    return missing1 ? 3 : table.code(s, a1, a2);
   }
 
-  Table& table;
+  AlleleTable& table;
   std::string_view alleles;
   size_t markerCount;
   uint64_t separatorPattern = 0;
 };
 
 bool AlleleTable::codeLetters(std::string_view alleles, unsigned char* row) {
-  return LetterCoder<AlleleTable>(*this, alleles).code(row);
-}
-
-bool AlleleTable::codeKnownLetters(std::string_view alleles, unsigned char* row) const {
-  return LetterCoder<const AlleleTable>(*this, alleles).code(row);
+  return LetterCoder(*this, alleles).code(row);
 }
 
 namespace {

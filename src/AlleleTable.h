@@ -50,10 +50,6 @@ class AlleleTable {
   // and codes where this succeeds and reports what it refused. `row` is then
   // undefined.
   bool codeLetters(std::string_view alleles, unsigned char* row);
-  // The same without placing any allele: false also when a genotype has an
-  // allele the table does not know yet. Only reads the table, so that
-  // several threads may code lines at once while no allele is placed.
-  bool codeKnownLetters(std::string_view alleles, unsigned char* row) const;
 
   // Counts the second alleles of a coded row (one that belongs to the data
   // set; code 3, missing, counts nothing).
@@ -99,7 +95,6 @@ class AlleleTable {
   unsigned classOf(std::string_view allele);
 
   // The letter layout of codeLetters, in the class's own file.
-  template <typename Table>
   class LetterCoder;
   void flushCounts();
 
