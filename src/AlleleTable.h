@@ -11,7 +11,12 @@
 #include <string_view>
 #include <vector>
 
+#include "BaseClass.h"
+
 struct Marker;
+
+// The characters that separate the fields of a .ped or .fam line.
+const ombra::FieldSplitter& pedigreeSeparators();
 
 // Exact text equality, quick for the usual one-letter allele.
 inline bool sameText(std::string_view a, std::string_view b) {
@@ -22,8 +27,10 @@ inline bool sameText(std::string_view a, std::string_view b) {
 
 class AlleleTable {
  public:
-  // Takes the alleles of `markers` unless the table already follows them.
-  void attach(std::vector<Marker>& markers);
+  // Takes the alleles of `markers` and the missing-allele code `missing`
+  // unless the table already follows them, and starts the counts afresh
+  // when it takes them.
+  void attach(std::vector<Marker>& markers, const std::string& missing);
   // The genotype code (copies of the second allele) of the allele pair
   // a1, a2 (neither missing) at marker s, or -1 for a third allele. An
   // allele not seen yet becomes the marker's first, then its second allele,
@@ -32,42 +39,77 @@ class AlleleTable {
     const int quick = quickCode(s, a1, a2);
     return quick >= 0 ? quick : slowCode(s, a1, a2);
   }
-  void count(size_t s, unsigned copies) { counts[s] += copies; }
+
+  // Codes the allele fields of a .ped line, `alleles` (the line after its
+  // sixth field), into `row` (rowBytes of the markers), when they have the
+  // usual layout: one letter per allele, one separator after each (any
+  // number after the last) and two alleles per marker. Places an allele not
+  // seen yet as code() does. Returns false when the fields have another
+  // layout or a genotype is wrong (one allele missing, a third allele): the
+  // caller then codes the line field by field, which gives the same alleles
+  // and codes where this succeeds and reports what it refused. `row` is then
+  // undefined.
+  bool codeLetters(std::string_view alleles, unsigned char* row);
+
+  // Counts the second alleles of a coded row (one that belongs to the data
+  // set; code 3, missing, counts nothing).
+  void countRow(const unsigned char* row);
   // Adds the counted copies to the markers' allele2Count and detaches.
   void addCounts(std::vector<Marker>& markers);
 
  private:
-  // 0: unknown allele; 1..256: the one-letter allele c as c + 1; kLong: an
-  // allele of several letters, compared through the marker's string.
-  static constexpr uint16_t kLong = 0xFFFF;
-  static uint16_t keyOf(std::string_view allele) {
-    if (allele.empty()) return 0;
-    return allele.size() == 1 ? static_cast<uint16_t>(static_cast<unsigned char>(allele[0]) + 1) : kLong;
-  }
-  struct Keys {
-    uint16_t first;
-    uint16_t second;
-  };
+  // A genotype is coded from the roles its two letters play at its marker:
+  // every letter that is a one-letter allele of some marker gets a class
+  // (while classes last), and each marker keeps the role of every class, two
+  // bits each: kOther (not an allele of the marker, or a letter without a
+  // class), kFirst, kSecond, or kMissing (the missing code's class, at every
+  // marker, whatever else it is).
+  enum Role : unsigned { kOther = 0, kFirst = 1, kSecond = 2, kMissing = 3 };
+  static constexpr int kClasses = 8;  // class 0: letters without a class
+  using Roles = uint16_t;             // 2 bits per class
+  static constexpr unsigned kNoCode = 4;
 
-  // Both alleles one letter and both known: decided without a branch on
-  // which they are, since real genotypes make that branch unpredictable.
+  Role roleOf(Roles roles, char letter) const {
+    return static_cast<Role>((roles >> (2 * letterClass[static_cast<unsigned char>(letter)])) & 3);
+  }
+  // The code of a genotype whose letters play roles r1, r2, or kNoCode when
+  // the letters are not two alleles of the marker or both missing.
+  static unsigned pairCode(Role r1, Role r2) { return kPairCodes[4 * r1 + r2]; }
+  static const unsigned char kPairCodes[16];
+
+  // Both alleles one letter and known: decided without a branch on which
+  // they are, since real genotypes make that branch unpredictable.
   int quickCode(size_t s, std::string_view a1, std::string_view a2) const {
     if (a1.size() != 1 || a2.size() != 1) return -1;
-    const Keys known = keys[s];
-    const uint16_t k1 = keyOf(a1);
-    const uint16_t k2 = keyOf(a2);
-    const bool both = ((k1 == known.first) | (k1 == known.second)) & ((k2 == known.first) | (k2 == known.second));
-    if (!both) return -1;
-    return (k1 == known.second) + (k2 == known.second);
+    const unsigned pair = pairCode(roleOf(roles[s], a1[0]), roleOf(roles[s], a2[0]));
+    return pair < kMissing ? static_cast<int>(pair) : -1;
   }
   // Discovers alleles through the marker's strings.
   int slowCode(size_t s, std::string_view a1, std::string_view a2);
   // 1 or 2 for the marker's first or second allele, 0 for a third one.
   int place(size_t s, std::string_view allele);
+  // The roles of marker s from its alleles.
+  void updateRoles(size_t s);
+  // The class of `allele`, given one while classes last; 0 when it has none
+  // (several letters, a separator, or no class left).
+  unsigned classOf(std::string_view allele);
+
+  // The letter layout of codeLetters, in the class's own file.
+  class LetterCoder;
+  void flushCounts();
 
   std::vector<Marker>* attached = nullptr;
-  std::vector<Keys> keys;
+  std::string missingCode;
+  unsigned char letterClass[256] = {};
+  unsigned classesGiven = 1;
+  Roles missingRoles = 0;  // kMissing for the missing code's class
+  std::vector<Roles> roles;
   std::vector<uint32_t> counts;
+  // Copies of the second allele of rows counted since the last flush, four
+  // markers (a row's byte) to an entry, a byte each: a row adds at most 2,
+  // so that 127 rows fit before the bytes are added to `counts`.
+  std::vector<uint32_t> pendingCounts;
+  int pendingRows = 0;
 };
 
 #endif  // OMBRA_ALLELETABLE_H

@@ -54,6 +54,21 @@ void FieldSplitter::split(std::string_view text, std::vector<std::string_view>& 
   if (static_cast<long>(size - start) >= minLength) fields.emplace_back(data + start, size - start);
 }
 
+size_t FieldSplitter::splitFirst(std::string_view text, size_t count, std::vector<std::string_view>& fields) const {
+  const size_t size = text.size();
+  size_t i = 0;
+  size_t afterLast = 0;
+  for (size_t found = 0; found < count; ++found) {
+    while (i < size && isSeparator(text[i])) ++i;
+    if (i == size) break;
+    const size_t start = i;
+    while (i < size && !isSeparator(text[i])) ++i;
+    fields.emplace_back(text.data() + start, i - start);
+    afterLast = i;
+  }
+  return afterLast;
+}
+
 LineReader::LineReader(std::istream& in, size_t blockSize)
     : input(in), capacity(blockSize < 16 ? 16 : blockSize) {
   buffer.reset(new char[capacity]);

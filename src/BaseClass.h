@@ -42,6 +42,11 @@ class FieldSplitter {
   // (minLength 1: runs of separators count as one and no field is empty).
   // The views point into `text`.
   void split(std::string_view text, std::vector<std::string_view>& fields, int minLength = 1) const;
+  // Appends the first `count` fields of `text` (fewer when it has fewer)
+  // as split() with minLength 1 does; returns the offset just past the last
+  // field appended, so that split() of the rest appends the fields after
+  // them.
+  size_t splitFirst(std::string_view text, size_t count, std::vector<std::string_view>& fields) const;
 
  private:
   std::array<bool, 256> table{};

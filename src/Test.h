@@ -154,9 +154,6 @@ class CTest : public virtual BaseClass {
   // A VCF/BCF data set: PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and
   // .vcf (src/formats/VcfDataSet.cpp).
   bool readVcfSet(const std::string& prefix, bool unrelated);
-  // Codes the allele fields of the current pedigree line into a new row and
-  // appends it; false (no row) after printing a genotype error.
-  bool codingGenotype(std::vector<Index>& rows, int seq);
 
   // The 2-bit code of one slot of a row; no checks.
   int extractGenotype(unsigned char* row, int byteIndex, int slot);
@@ -481,6 +478,13 @@ class CTest : public virtual BaseClass {
   // The SNPs of the components, as marker indices in map order.
   void choosePcaSnps();
   Indi makeIndividual(int seq) const;
+  // Appends a new row for individual `seq` holding `codes` (the current
+  // pedigree line's codes), or when `codes` is null the codes of the line's
+  // allele fields; false (no row) after printing a genotype error.
+  bool storeGenotypeRow(std::vector<Index>& rows, int seq, const unsigned char* codes);
+  // Codes the allele fields of the current pedigree line (lineFields from
+  // the seventh) into `row`; false after printing a genotype error.
+  bool codeAlleleFields(unsigned char* row, int seq);
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);
 };

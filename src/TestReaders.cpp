@@ -16,7 +16,6 @@
 namespace {
 
 const ombra::FieldSplitter kMapSeparators("\t ");
-const ombra::FieldSplitter kPedigreeSeparators("\t /");
 
 const char* const kSeparatorLine = "\n-----------------------------------------------------\n";
 
@@ -143,6 +142,9 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
   // with the memory the machine has before it is exhausted in the allocator.
   const double rowLength = rowBytes(static_cast<long>(markers.size()));
   double memoryLeft = binary ? 0 : ombra::availableMemoryBytes();
+  if (!binary) alleleTable.attach(markers, missingGenotype);
+  // The codes of a line whose letters were coded before its checks.
+  std::vector<unsigned char> lineCodes(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))));
   int seq = 0;
   ombra::LineReader reader(in);
   std::string_view line;
@@ -150,13 +152,19 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
     if (line.empty()) continue;
     rejectCarriageReturn(line, path, reader.lineNumber());
     lineFields.clear();
-    kPedigreeSeparators.split(line, lineFields);
+    const size_t headerEnd = pedigreeSeparators().splitFirst(line, 6, lineFields);
     if (lineFields.size() < 6) stopShortLine(path, reader.lineNumber(), lineFields.size(), 6);
     // A text line left out here is never coded, as if it were not in the file.
     if (!binary && sampleSelection.active() && !sampleSelection.admit(lineFields[0], lineFields[1])) continue;
+    // Most lines are one letter per allele: coded straight from the text,
+    // which also proves their field count; the others are split into
+    // fields and coded from those once the line's other checks pass.
+    const std::string_view alleles = line.substr(headerEnd);
+    const bool coded = !binary && alleleTable.codeLetters(alleles, lineCodes.data());
+    if (!coded) pedigreeSeparators().split(alleles, lineFields);
     if (binary && lineFields.size() != 6) {
       std::cout << "Pedigree is not right.\n";
-    } else if (!binary && lineFields.size() != expected) {
+    } else if (!binary && !coded && lineFields.size() != expected) {
       ombra::stopRun("Individual " + std::string(lineFields[0]) + " " + std::string(lineFields[1]) +
                      " does not have same snp as snp map listed.\n");
     }
@@ -199,7 +207,7 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
     }
     // A line whose genotypes cannot be coded would leave its individual
     // without a row; everything after relies on one row per individual.
-    if (!binary && !codingGenotype(rows, seq)) ombra::stopRun("");
+    if (!binary && !storeGenotypeRow(rows, seq, coded ? lineCodes.data() : nullptr)) ombra::stopRun("");
     ++seq;
   }
 
@@ -239,15 +247,26 @@ void CTest::printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated
   std::cout << kSeparatorLine;
 }
 
-bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
-  const size_t markerCount = markers.size();
+bool CTest::storeGenotypeRow(std::vector<Index>& rows, int seq, const unsigned char* codes) {
+  const int length = rowBytes(static_cast<long>(markers.size()));
   char* block = nullptr;
-  charTracker.Vector(block, rowBytes(static_cast<long>(markerCount)));
+  charTracker.Vector(block, length);
   if (block == nullptr) stopOutOfMemory("the genotypes of individual " + std::to_string(seq + 1));
   unsigned char* row = reinterpret_cast<unsigned char*>(block);
-  std::memset(row, 0, static_cast<size_t>(rowBytes(static_cast<long>(markerCount))));
+  if (codes != nullptr) {
+    std::memcpy(row, codes, static_cast<size_t>(length));
+  } else if (!codeAlleleFields(row, seq)) {
+    return false;
+  }
+  rows.push_back(Index{seq, row});
+  alleleTable.countRow(row);
+  ++alleleCountBase;
+  return true;
+}
 
-  alleleTable.attach(markers);
+bool CTest::codeAlleleFields(unsigned char* row, int seq) {
+  const size_t markerCount = markers.size();
+  std::memset(row, 0, static_cast<size_t>(rowBytes(static_cast<long>(markerCount))));
   const std::string_view missing(missingGenotype);
   const size_t pairs = (lineFields.size() - 6) / 2;
   unsigned packed = 0;
@@ -270,7 +289,6 @@ bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
         return false;
       }
       code = static_cast<unsigned>(pairCode);
-      alleleTable.count(s, code);
     }
     packed = (packed << 2) | code;
     if (s % 4 == 3) {
@@ -280,8 +298,6 @@ bool CTest::codingGenotype(std::vector<Index>& rows, int seq) {
   }
   const size_t tail = markerCount % 4;
   if (tail != 0) row[markerCount / 4] = static_cast<unsigned char>(packed << (2 * (4 - tail)));
-  rows.push_back(Index{seq, row});
-  ++alleleCountBase;
   return true;
 }
 
