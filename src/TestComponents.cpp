@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "DosageCounts.h"
+#include "MatrixTeam.h"
 #include "Test.h"
 #include "numerics/ApproxComponents.h"
 #include "numerics/GramComponents.h"
@@ -242,28 +243,34 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
                        "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
                            " individuals",
                        "Please use fewer unrelated individuals for the principal components.");
-  const std::vector<const unsigned char*> rows = columnRows(columns);
+  ombra::PackedGenotypes genotypes;
+  genotypes.columns = columnRows(columns);
+  genotypes.snps = pcaSnpIndices;
+  for (int snp : pcaSnpIndices) genotypes.fill.push_back(missingValue(snp));
   components.mean.assign(static_cast<size_t>(snps), 0.0);
-  // Every route passes over the rows at least twice; the count runs over
-  // rows visited.
-  ombra::Progress progress(approximate ? "Components (approximate)" : "Components", 2 * static_cast<size_t>(snps));
+  // Every route passes over the rows at least twice (the Gram route three
+  // times); the count runs over rows visited.
+  ombra::Progress progress(approximate ? "Components (approximate)" : "Components",
+                           (approximate ? 2 : 3) * static_cast<size_t>(snps));
   size_t visited = 0;
-  auto centredRows = [&](int first, int count, double* block) {
+  auto visit = [&](int count) {
     progress.update(visited);
     visited += static_cast<size_t>(count);
-    for (int r = 0; r < count; ++r) {
-      const size_t s = static_cast<size_t>(first + r);
-      centredRow(rows, first + r, block + static_cast<size_t>(r) * static_cast<size_t>(cols), components.mean[s]);
-    }
+  };
+  const ombra::CentredRows centred = ombra::centredRows(genotypes, components.mean);
+  auto centredRows = [&](int first, int count, double* block) {
+    visit(count);
+    centred(first, count, block);
   };
   ombra::LeadingComponents leading;
   if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
   const bool computed = approximate ? ombra::approxComponents(snps, cols, wanted, centredRows, leading)
-                                    : ombra::gramComponents(snps, cols, wanted, centredRows, leading);
+                                    : ombra::gramComponents(genotypes, wanted, leading, visit);
   if (!computed) {
     std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
     return false;
   }
+  if (!approximate) components.mean = std::move(leading.means);
   components.singularValues = std::move(leading.singularValues);
   components.loadings = std::move(leading.loadings);
   return true;
@@ -311,38 +318,45 @@ void CTest::writeEigenLoadings(const Components& components) {
 }
 
 // Every family member and every unrelated individual gets the projection
-// of its own centred genotypes on the leading left singular vectors.
+// of its own centred genotypes on the leading left singular vectors. For a
+// block of SNPs the products (centred value of each code) x loading are made
+// once and looked up; each score still adds the same products in SNP order,
+// whichever thread takes the individual.
 void CTest::computeScores(const Components& components) {
-  const int snps = static_cast<int>(pcaSnpIndices.size());
+  const size_t snps = pcaSnpIndices.size();
   const size_t count = static_cast<size_t>(pcaCount);
   if (count == 0) return;
-  const std::vector<double>& loadings = components.loadings;  // leading columns of U, row by row
-  const double* mean = components.mean.data();
-  struct Scored {
-    Indi* person;
-    const unsigned char* row;
-  };
-  std::vector<Scored> everyone;
+  std::vector<std::pair<double*, const unsigned char*>> everyone;  // scores, genotype row
   forEachIndividual([&](const std::string&, Indi& person, bool unrelated) {
-    everyone.push_back(Scored{&person, genotypeRow(person, unrelated)});
+    everyone.emplace_back(person.pcs, genotypeRow(person, unrelated));
     std::fill(person.pcs, person.pcs + count, 0.0);
   });
-  // Individuals in blocks, so that the loadings stream from memory once per
-  // block; each score still adds its terms in SNP order.
-  constexpr size_t kBlock = 64;
-  for (size_t first = 0; first < everyone.size(); first += kBlock) {
-    const size_t last = std::min(everyone.size(), first + kBlock);
-    for (int s = 0; s < snps; ++s) {
-      const int snp = pcaSnpIndices[static_cast<size_t>(s)];
-      const double missing = missingValue(snp);
-      const double* loading = &loadings[static_cast<size_t>(s) * count];
-      for (size_t i = first; i < last; ++i) {
-        const int code = genotypeCode(everyone[i].row, static_cast<size_t>(snp));
-        const double centred = (code != 3 ? code : missing) - mean[s];
-        double* pcs = everyone[i].person->pcs;
-        for (size_t k = 0; k < count; ++k) pcs[k] += centred * loading[k];
+  constexpr size_t kSnps = 256;
+  constexpr size_t kPeople = 64;
+  std::vector<double> products(kSnps * 4 * count);
+  matrixsvd::Team team(Matrix::svdThreads());
+  for (size_t first = 0; first < snps; first += kSnps) {
+    const size_t block = std::min(kSnps, snps - first);
+    for (size_t s = 0; s < block; ++s) {
+      const int snp = pcaSnpIndices[first + s];
+      const double* loading = &components.loadings[(first + s) * count];
+      for (int code = 0; code < 4; ++code) {
+        const double centred = (code != 3 ? code : missingValue(snp)) - components.mean[first + s];
+        double* product = &products[(s * 4 + static_cast<size_t>(code)) * count];
+        for (size_t k = 0; k < count; ++k) product[k] = centred * loading[k];
       }
     }
+    team.forEach((everyone.size() + kPeople - 1) / kPeople, [&](size_t unit, int) {
+      const size_t last = std::min(everyone.size(), (unit + 1) * kPeople);
+      for (size_t i = unit * kPeople; i < last; ++i) {
+        double* pcs = everyone[i].first;
+        for (size_t s = 0; s < block; ++s) {
+          const size_t snp = static_cast<size_t>(pcaSnpIndices[first + s]);
+          const double* product = &products[(s * 4 + static_cast<size_t>(genotypeCode(everyone[i].second, snp))) * count];
+          for (size_t k = 0; k < count; ++k) pcs[k] += product[k];
+        }
+      }
+    });
   }
 }
 
