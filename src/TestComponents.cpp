@@ -335,6 +335,9 @@ void CTest::computeScores(const Components& components) {
   constexpr size_t kPeople = 64;
   std::vector<double> products(kSnps * 4 * count);
   matrixsvd::Team team(Matrix::svdThreads());
+  // Each thread's running scores, apart from the table so that the sums
+  // vectorise.
+  std::vector<std::vector<double>> scratch(static_cast<size_t>(team.size()), std::vector<double>(count));
   for (size_t first = 0; first < snps; first += kSnps) {
     const size_t block = std::min(kSnps, snps - first);
     for (size_t s = 0; s < block; ++s) {
@@ -346,15 +349,18 @@ void CTest::computeScores(const Components& components) {
         for (size_t k = 0; k < count; ++k) product[k] = centred * loading[k];
       }
     }
-    team.forEach((everyone.size() + kPeople - 1) / kPeople, [&](size_t unit, int) {
+    team.forEach((everyone.size() + kPeople - 1) / kPeople, [&](size_t unit, int member) {
+      double* __restrict sums = scratch[static_cast<size_t>(member)].data();
       const size_t last = std::min(everyone.size(), (unit + 1) * kPeople);
       for (size_t i = unit * kPeople; i < last; ++i) {
-        double* pcs = everyone[i].first;
+        std::copy(everyone[i].first, everyone[i].first + count, sums);
         for (size_t s = 0; s < block; ++s) {
           const size_t snp = static_cast<size_t>(pcaSnpIndices[first + s]);
-          const double* product = &products[(s * 4 + static_cast<size_t>(genotypeCode(everyone[i].second, snp))) * count];
-          for (size_t k = 0; k < count; ++k) pcs[k] += product[k];
+          const double* __restrict product =
+              &products[(s * 4 + static_cast<size_t>(genotypeCode(everyone[i].second, snp))) * count];
+          for (size_t k = 0; k < count; ++k) sums[k] += product[k];
         }
+        std::copy(sums, sums + count, everyone[i].first);
       }
     });
   }

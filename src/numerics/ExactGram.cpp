@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "MatrixTeam.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
@@ -39,25 +40,35 @@ bool productRow(const DecodedRows& block, int r, int cols) {
 }
 
 OMBRA_VECTOR_CLONES
-void addScaled(double* __restrict sum, double scale, const float* __restrict values, int n) {
+void addScaled(double* __restrict sum, double scale, const int8_t* __restrict values, int n) {
   for (int i = 0; i < n; ++i) sum[i] += scale * values[i];
 }
 
+OMBRA_VECTOR_CLONES
+void widen(const int8_t* __restrict values, size_t n, float* __restrict out) {
+  for (size_t i = 0; i < n; ++i) out[i] = values[i];
+}
+
 // U's first sum, q, and Y'Y (floats, upper triangle of the row-major C x C
-// array at `products`) over the integer rows of a block; the other rows of
-// the block are zeroed.
-void addIntegerRows(DecodedRows& block, int cols, float* products, std::vector<double>& rowTerm, double& constant) {
+// array at `products`) over the integer rows of a block; the other rows
+// are zero in `floats`.
+void addIntegerRows(const DecodedRows& block, int cols, float* products, std::vector<float>& floats,
+                    std::vector<double>& rowTerm, double& constant) {
+  const size_t width = static_cast<size_t>(cols);
+  floats.resize(static_cast<size_t>(block.count) * width);
   for (int r = 0; r < block.count; ++r) {
-    float* values = block.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
+    const int8_t* values = block.values.data() + static_cast<size_t>(r) * width;
+    float* row = floats.data() + static_cast<size_t>(r) * width;
     if (!productRow(block, r, cols)) {
-      std::fill(values, values + cols, 0.0f);
+      std::fill(row, row + cols, 0.0f);
       continue;
     }
+    widen(values, width, row);
     const double offset = block.centring[static_cast<size_t>(r)].offset;
     addScaled(rowTerm.data(), offset, values, cols);
     constant += offset * offset;
   }
-  openBlas().ssyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, block.count, 1.0f, block.values.data(), cols, 1.0f,
+  openBlas().ssyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, block.count, 1.0f, floats.data(), cols, 1.0f,
                    products, cols);
 }
 
@@ -74,19 +85,26 @@ void widenInPlace(std::vector<double>& gram) {
 }
 
 // V_{.j} into row j of `gram` (all of it), U's second sum, and P into the
-// upper triangle, for the integer rows' missing calls of a block.
-void addMissingCalls(const DecodedRows& block, int cols, double* gram, std::vector<double>& rowTerm) {
+// upper triangle, for the integer rows' missing calls of a block. Columns
+// are shared between the team's threads, each column's sums made whole by
+// one of them.
+void addMissingCalls(const DecodedRows& block, int cols, double* gram, std::vector<double>& rowTerm,
+                     matrixsvd::Team& team) {
   const size_t width = static_cast<size_t>(cols);
-  for (int j = 0; j < cols; ++j) {
-    double* row = gram + static_cast<size_t>(j) * width;
-    for (int k = block.columnStart[static_cast<size_t>(j)]; k < block.columnStart[static_cast<size_t>(j) + 1]; ++k) {
-      const int r = block.byColumn[static_cast<size_t>(k)];
-      if (!productRow(block, r, cols)) continue;
-      const RowCentring& centring = block.centring[static_cast<size_t>(r)];
-      addScaled(row, centring.extra, block.values.data() + static_cast<size_t>(r) * width, cols);
-      rowTerm[static_cast<size_t>(j)] += centring.extra * centring.offset;
+  constexpr int kColumns = 16;
+  team.forEach(static_cast<size_t>((cols + kColumns - 1) / kColumns), [&](size_t unit, int) {
+    const int last = std::min(cols, static_cast<int>(unit + 1) * kColumns);
+    for (int j = static_cast<int>(unit) * kColumns; j < last; ++j) {
+      double* row = gram + static_cast<size_t>(j) * width;
+      for (int k = block.columnStart[static_cast<size_t>(j)]; k < block.columnStart[static_cast<size_t>(j) + 1]; ++k) {
+        const int r = block.byColumn[static_cast<size_t>(k)];
+        if (!productRow(block, r, cols)) continue;
+        const RowCentring& centring = block.centring[static_cast<size_t>(r)];
+        addScaled(row, centring.extra, block.values.data() + static_cast<size_t>(r) * width, cols);
+        rowTerm[static_cast<size_t>(j)] += centring.extra * centring.offset;
+      }
     }
-  }
+  });
   for (int r = 0; r < block.count; ++r) {
     if (!productRow(block, r, cols)) continue;
     const double square = block.centring[static_cast<size_t>(r)].extra * block.centring[static_cast<size_t>(r)].extra;
@@ -160,22 +178,28 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
   means.assign(static_cast<size_t>(snps), 0.0);
   DecodedRows block;
   std::vector<char> secondPass;  // per block
-  float* products = reinterpret_cast<float*>(gram.data());
-  for (int first = 0; first < snps; first += blockRows) {
-    decodeRows(genotypes, first, std::min(blockRows, snps - first), block);
-    if (visited) visited(block.count);
-    for (int r = 0; r < block.count; ++r) means[static_cast<size_t>(first + r)] = block.centring[static_cast<size_t>(r)].mean;
-    secondPass.push_back(hasMissingTerms(block, cols));
-    addIntegerRows(block, cols, products, rowTerm, constant);
+  {
+    float* products = reinterpret_cast<float*>(gram.data());
+    std::vector<float> floats;
+    for (int first = 0; first < snps; first += blockRows) {
+      decodeRows(genotypes, first, std::min(blockRows, snps - first), block);
+      if (visited) visited(block.count);
+      for (int r = 0; r < block.count; ++r) {
+        means[static_cast<size_t>(first + r)] = block.centring[static_cast<size_t>(r)].mean;
+      }
+      secondPass.push_back(hasMissingTerms(block, cols));
+      addIntegerRows(block, cols, products, floats, rowTerm, constant);
+    }
   }
   widenInPlace(gram);
+  matrixsvd::Team team(matrixsvd::svdThreadCount());
   std::vector<double> centred;
   for (int first = 0, b = 0; first < snps; first += blockRows, ++b) {
     const int count = std::min(blockRows, snps - first);
     if (visited) visited(count);
     if (!secondPass[static_cast<size_t>(b)]) continue;
     decodeRows(genotypes, first, count, block);
-    addMissingCalls(block, cols, gram.data(), rowTerm);
+    addMissingCalls(block, cols, gram.data(), rowTerm, team);
     addProductRows(block, cols, gram.data(), centred);
   }
   fold(gram, cols, rowTerm, constant);

@@ -11,18 +11,18 @@ namespace {
 // Columns decoded together: their output of one row fills a cache line, and
 // the bytes they are read from stay in the first-level cache while the rows
 // of the block go by.
-constexpr int kTile = 16;
+constexpr int kTile = 64;
 // Rows decoded together (a multiple of 4): the lines and pages they write
 // to stay in cache while the tiles go by.
 constexpr int kChunk = 128;
 
-constexpr float kValue[4] = {-1.0f, 0.0f, 1.0f, 0.0f};
+constexpr int8_t kValue[4] = {-1, 0, 1, 0};
 constexpr int kCalled[4] = {0, 1, 2, 0};
 
 // A packed byte: the values and called codes of its four slots, and which
 // of them are missing (bit k for slot k).
 struct ByteCodes {
-  float value[4];
+  int8_t value[4];
   int called[4];
   int missing;
 };
@@ -56,10 +56,10 @@ bool wholeByte(const PackedGenotypes& genotypes, int first, int r) {
 void decodeTileByte(const PackedGenotypes& genotypes, int j0, int width, int r, DecodedRows& out) {
   const size_t cols = genotypes.columns.size();
   const size_t byte = static_cast<size_t>(genotypes.snps[static_cast<size_t>(out.first + r)]) / 4;
-  float* __restrict row0 = out.values.data() + static_cast<size_t>(r) * cols + static_cast<size_t>(j0);
-  float* __restrict row1 = row0 + cols;
-  float* __restrict row2 = row1 + cols;
-  float* __restrict row3 = row2 + cols;
+  int8_t* __restrict row0 = out.values.data() + static_cast<size_t>(r) * cols + static_cast<size_t>(j0);
+  int8_t* __restrict row1 = row0 + cols;
+  int8_t* __restrict row2 = row1 + cols;
+  int8_t* __restrict row3 = row2 + cols;
   const ByteCodes* table = codesOfByte().data();
   const unsigned char* const* columns = genotypes.columns.data() + j0;
   int sum0 = 0, sum1 = 0, sum2 = 0, sum3 = 0, anyMissing = 0;
@@ -97,7 +97,7 @@ void decodeTileRow(const PackedGenotypes& genotypes, int j0, int width, int r, D
   const int slot = genotypes.snps[static_cast<size_t>(out.first + r)];
   const size_t byte = static_cast<size_t>(slot) / 4;
   const int shift = 2 * (3 - slot % 4);
-  float* row = out.values.data() + static_cast<size_t>(r) * cols + static_cast<size_t>(j0);
+  int8_t* row = out.values.data() + static_cast<size_t>(r) * cols + static_cast<size_t>(j0);
   int sum = 0;
   for (int t = 0; t < width; ++t) {
     const int code = (genotypes.columns[static_cast<size_t>(j0 + t)][byte] >> shift) & 3;
@@ -165,7 +165,7 @@ void decodeRows(const PackedGenotypes& genotypes, int first, int count, DecodedR
 }
 
 void centredRow(const DecodedRows& block, int r, int cols, double* out) {
-  const float* values = block.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
+  const int8_t* values = block.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
   const RowCentring& centring = block.centring[static_cast<size_t>(r)];
   // y + 1 is the called code, exactly; the subtraction is the only rounding.
   for (int j = 0; j < cols; ++j) out[j] = (values[j] + 1.0) - centring.mean;

@@ -15,6 +15,7 @@
 #define OMBRA_NUMERICS_PACKEDGENOTYPES_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -43,7 +44,7 @@ struct RowCentring {
 struct DecodedRows {
   int first = 0;
   int count = 0;
-  std::vector<float> values;      // y, row-major count x C (exact: -1, 0, 1)
+  std::vector<int8_t> values;     // y (-1, 0, 1), row-major count x C
   std::vector<RowCentring> centring;  // per row
   // The missing calls as (row in block, column), grouped by row (rowStart,
   // count + 1 entries) and, the same calls, by column (columnStart, C + 1
