@@ -318,52 +318,42 @@ void CTest::writeEigenLoadings(const Components& components) {
 }
 
 // Every family member and every unrelated individual gets the projection
-// of its own centred genotypes on the leading left singular vectors. For a
-// block of SNPs the products (centred value of each code) x loading are made
-// once and looked up; each score still adds the same products in SNP order,
-// whichever thread takes the individual.
+// of its own centred genotypes on the leading left singular vectors.
 void CTest::computeScores(const Components& components) {
-  const size_t snps = pcaSnpIndices.size();
+  const int snps = static_cast<int>(pcaSnpIndices.size());
   const size_t count = static_cast<size_t>(pcaCount);
   if (count == 0) return;
-  std::vector<std::pair<double*, const unsigned char*>> everyone;  // scores, genotype row
+  const std::vector<double>& loadings = components.loadings;  // leading columns of U, row by row
+  const double* mean = components.mean.data();
+  struct Scored {
+    Indi* person;
+    const unsigned char* row;
+  };
+  std::vector<Scored> everyone;
   forEachIndividual([&](const std::string&, Indi& person, bool unrelated) {
-    everyone.emplace_back(person.pcs, genotypeRow(person, unrelated));
+    everyone.push_back(Scored{&person, genotypeRow(person, unrelated)});
     std::fill(person.pcs, person.pcs + count, 0.0);
   });
-  constexpr size_t kSnps = 256;
-  constexpr size_t kPeople = 64;
-  std::vector<double> products(kSnps * 4 * count);
+  // Individuals in blocks, so that the loadings stream from memory once per
+  // block; the blocks are shared between threads, and each score still adds
+  // its terms in SNP order.
+  constexpr size_t kBlock = 64;
   matrixsvd::Team team(Matrix::svdThreads());
-  // Each thread's running scores, apart from the table so that the sums
-  // vectorise.
-  std::vector<std::vector<double>> scratch(static_cast<size_t>(team.size()), std::vector<double>(count));
-  for (size_t first = 0; first < snps; first += kSnps) {
-    const size_t block = std::min(kSnps, snps - first);
-    for (size_t s = 0; s < block; ++s) {
-      const int snp = pcaSnpIndices[first + s];
-      const double* loading = &components.loadings[(first + s) * count];
-      for (int code = 0; code < 4; ++code) {
-        const double centred = (code != 3 ? code : missingValue(snp)) - components.mean[first + s];
-        double* product = &products[(s * 4 + static_cast<size_t>(code)) * count];
-        for (size_t k = 0; k < count; ++k) product[k] = centred * loading[k];
+  team.forEach((everyone.size() + kBlock - 1) / kBlock, [&](size_t unit, int) {
+    const size_t first = unit * kBlock;
+    const size_t last = std::min(everyone.size(), first + kBlock);
+    for (int s = 0; s < snps; ++s) {
+      const int snp = pcaSnpIndices[static_cast<size_t>(s)];
+      const double missing = missingValue(snp);
+      const double* loading = &loadings[static_cast<size_t>(s) * count];
+      for (size_t i = first; i < last; ++i) {
+        const int code = genotypeCode(everyone[i].row, static_cast<size_t>(snp));
+        const double centred = (code != 3 ? code : missing) - mean[s];
+        double* pcs = everyone[i].person->pcs;
+        for (size_t k = 0; k < count; ++k) pcs[k] += centred * loading[k];
       }
     }
-    team.forEach((everyone.size() + kPeople - 1) / kPeople, [&](size_t unit, int member) {
-      double* __restrict sums = scratch[static_cast<size_t>(member)].data();
-      const size_t last = std::min(everyone.size(), (unit + 1) * kPeople);
-      for (size_t i = unit * kPeople; i < last; ++i) {
-        std::copy(everyone[i].first, everyone[i].first + count, sums);
-        for (size_t s = 0; s < block; ++s) {
-          const size_t snp = static_cast<size_t>(pcaSnpIndices[first + s]);
-          const double* __restrict product =
-              &products[(s * 4 + static_cast<size_t>(genotypeCode(everyone[i].second, snp))) * count];
-          for (size_t k = 0; k < count; ++k) sums[k] += product[k];
-        }
-        std::copy(sums, sums + count, everyone[i].first);
-      }
-    });
-  }
+  });
 }
 
 void CTest::writePcaFile() {

@@ -93,15 +93,15 @@ std::vector<double> upperTriangle(const std::vector<double>& gram, int cols) {
 }
 
 TEST(GramRoute, GramMatrixFromIntegerProductsEqualsTheCentredProduct) {
-  // Sparse missing calls, rows dense in them (their own product), no missing
-  // calls, and more rows than one block.
+  // Sparse missing calls (alone and several to a row), rows dense in them
+  // (their own product), no missing calls, and more rows than one block.
   struct Case {
     int rows, cols;
     double missing;
     int denseFrom;
   };
   for (const Case c : {Case{300, 37, 0.02, 290}, Case{4100, 50, 0.01, 4090}, Case{200, 33, 0.0, 200},
-                       Case{20, 60, 0.05, 20}}) {
+                       Case{20, 60, 0.05, 20}, Case{300, 256, 0.02, 295}}) {
     SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.cols));
     const Genotypes g = genotypes(c.rows, c.cols, c.missing, c.denseFrom, 5);
     std::vector<double> means;
