@@ -2,14 +2,7 @@
 
 #include <cstring>
 
-// Each kernel is also built for wider vector registers, picked at load time
-// where the processor has them. The lanes do the same IEEE operations in any
-// width, so every clone computes the same bits.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define OMBRA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define OMBRA_VECTOR_CLONES
-#endif
+#include "numerics/VectorClones.h"
 
 // The dot products are chains of dependent additions, which no vector width
 // shortens; what the vectoriser makes of eight of them side by side (products

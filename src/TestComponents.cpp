@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "DosageCounts.h"
+#include "MatrixTeam.h"
 #include "Test.h"
 #include "numerics/ApproxComponents.h"
 #include "numerics/GramComponents.h"
@@ -242,28 +243,34 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
                        "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
                            " individuals",
                        "Please use fewer unrelated individuals for the principal components.");
-  const std::vector<const unsigned char*> rows = columnRows(columns);
+  ombra::PackedGenotypes genotypes;
+  genotypes.columns = columnRows(columns);
+  genotypes.snps = pcaSnpIndices;
+  for (int snp : pcaSnpIndices) genotypes.fill.push_back(missingValue(snp));
   components.mean.assign(static_cast<size_t>(snps), 0.0);
-  // Every route passes over the rows at least twice; the count runs over
-  // rows visited.
-  ombra::Progress progress(approximate ? "Components (approximate)" : "Components", 2 * static_cast<size_t>(snps));
+  // Every route passes over the rows at least twice (the Gram route three
+  // times); the count runs over rows visited.
+  ombra::Progress progress(approximate ? "Components (approximate)" : "Components",
+                           (approximate ? 2 : 3) * static_cast<size_t>(snps));
   size_t visited = 0;
-  auto centredRows = [&](int first, int count, double* block) {
+  auto visit = [&](int count) {
     progress.update(visited);
     visited += static_cast<size_t>(count);
-    for (int r = 0; r < count; ++r) {
-      const size_t s = static_cast<size_t>(first + r);
-      centredRow(rows, first + r, block + static_cast<size_t>(r) * static_cast<size_t>(cols), components.mean[s]);
-    }
+  };
+  const ombra::CentredRows centred = ombra::centredRows(genotypes, components.mean);
+  auto centredRows = [&](int first, int count, double* block) {
+    visit(count);
+    centred(first, count, block);
   };
   ombra::LeadingComponents leading;
   if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
   const bool computed = approximate ? ombra::approxComponents(snps, cols, wanted, centredRows, leading)
-                                    : ombra::gramComponents(snps, cols, wanted, centredRows, leading);
+                                    : ombra::gramComponents(genotypes, wanted, leading, visit);
   if (!computed) {
     std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
     return false;
   }
+  if (!approximate) components.mean = std::move(leading.means);
   components.singularValues = std::move(leading.singularValues);
   components.loadings = std::move(leading.loadings);
   return true;
@@ -328,9 +335,12 @@ void CTest::computeScores(const Components& components) {
     std::fill(person.pcs, person.pcs + count, 0.0);
   });
   // Individuals in blocks, so that the loadings stream from memory once per
-  // block; each score still adds its terms in SNP order.
+  // block; the blocks are shared between threads, and each score still adds
+  // its terms in SNP order.
   constexpr size_t kBlock = 64;
-  for (size_t first = 0; first < everyone.size(); first += kBlock) {
+  matrixsvd::Team team(Matrix::svdThreads());
+  team.forEach((everyone.size() + kBlock - 1) / kBlock, [&](size_t unit, int) {
+    const size_t first = unit * kBlock;
     const size_t last = std::min(everyone.size(), first + kBlock);
     for (int s = 0; s < snps; ++s) {
       const int snp = pcaSnpIndices[static_cast<size_t>(s)];
@@ -343,7 +353,7 @@ void CTest::computeScores(const Components& components) {
         for (size_t k = 0; k < count; ++k) pcs[k] += centred * loading[k];
       }
     }
-  }
+  });
 }
 
 void CTest::writePcaFile() {

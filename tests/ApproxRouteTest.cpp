@@ -96,23 +96,24 @@ TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
   const int wanted = 4;
   std::mt19937 random(5);
   std::uniform_real_distribution<double> uniform(0.05, 0.95);
-  std::vector<double> a(static_cast<size_t>(snps) * cols);
+  std::vector<std::vector<unsigned char>> packed(cols, std::vector<unsigned char>((snps + 3) / 4, 0));
+  ombra::PackedGenotypes genotypes;
   for (int s = 0; s < snps; ++s) {
     double p[4];
     for (double& value : p) value = uniform(random);
-    double sum = 0;
     for (int j = 0; j < cols; ++j) {
       std::binomial_distribution<int> copies(2, p[j % 4]);
-      sum += a[static_cast<size_t>(s) * cols + j] = copies(random);
+      packed[j][s / 4] |= static_cast<unsigned char>(copies(random) << (2 * (3 - s % 4)));
     }
-    for (int j = 0; j < cols; ++j) a[static_cast<size_t>(s) * cols + j] -= sum / cols;
+    genotypes.snps.push_back(s);
+    genotypes.fill.push_back(1.0);
   }
-  auto rows = [&](int first, int count, double* block) {
-    std::copy(a.begin() + static_cast<long>(first) * cols, a.begin() + static_cast<long>(first + count) * cols, block);
-  };
+  for (const auto& column : packed) genotypes.columns.push_back(column.data());
+  std::vector<double> means(snps);
   ombra::LeadingComponents gram, approx;
-  ASSERT_TRUE(ombra::gramComponents(snps, cols, wanted, rows, gram));
-  ASSERT_TRUE(ombra::approxComponents(snps, cols, wanted, rows, approx));
+  ASSERT_TRUE(ombra::gramComponents(genotypes, wanted, gram));
+  ASSERT_TRUE(ombra::approxComponents(snps, cols, wanted, ombra::centredRows(genotypes, means), approx));
+  EXPECT_EQ(means, gram.means);
   ASSERT_EQ(approx.singularValues.size(), static_cast<size_t>(wanted));
   for (int k = 0; k < wanted; ++k) {
     EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;

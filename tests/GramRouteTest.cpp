@@ -8,6 +8,7 @@
 
 #include "Matrix.h"
 #include "numerics/GramComponents.h"
+#include "numerics/OpenBlas.h"
 #include "TestSupport.h"
 
 using testing_support::RunResult;
@@ -16,31 +17,129 @@ using testing_support::runOmbra;
 
 namespace {
 
-// A 1-based m x n matrix with its row table.
-struct OneBased {
-  OneBased(int rows, int cols) : data(size_t(rows + 1), std::vector<double>(size_t(cols + 1), 0.0)) {
-    for (auto& row : data) pointers.push_back(row.data());
-  }
-  double** rows() { return pointers.data(); }
-  std::vector<std::vector<double>> data;
-  std::vector<double*> pointers;
+// Genotype codes of two populations, column-major in a packed store as the
+// program keeps it, with missing calls: `missingRate` of every row, and
+// rows `denseFrom` .. end missing in a third of their columns; the last row
+// is missing everywhere and the one before it monomorphic.
+struct Genotypes {
+  int rows = 0;
+  int cols = 0;
+  std::vector<std::vector<int>> code;  // [row][column]
+  std::vector<std::vector<unsigned char>> packed;  // per column
+  ombra::PackedGenotypes view;
 };
 
-// Centred genotype-like values of two populations.
-OneBased genotypes(int m, int n, unsigned seed) {
+Genotypes genotypes(int rows, int cols, double missingRate, int denseFrom, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> uniform(0.05, 0.95);
-  OneBased a(m, n);
-  for (int i = 1; i <= m; ++i) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Genotypes g;
+  g.rows = rows;
+  g.cols = cols;
+  g.code.assign(size_t(rows), std::vector<int>(size_t(cols)));
+  for (int s = 0; s < rows; ++s) {
     const double p[2] = {uniform(random), uniform(random)};
-    double sum = 0;
-    for (int j = 1; j <= n; ++j) {
+    const double missing = s >= denseFrom ? 1.0 / 3 : missingRate;
+    for (int j = 0; j < cols; ++j) {
       std::binomial_distribution<int> copies(2, p[j % 3 == 0]);
-      sum += a.data[i][j] = copies(random);
+      const int value = copies(random);
+      g.code[s][j] = unit(random) < missing ? 3 : value;
+      if (s == rows - 2) g.code[s][j] = 1;
+      if (s == rows - 1) g.code[s][j] = 3;
     }
-    for (int j = 1; j <= n; ++j) a.data[i][j] -= sum / n;
+  }
+  g.packed.assign(size_t(cols), std::vector<unsigned char>(size_t(rows + 3) / 4, 0));
+  for (int j = 0; j < cols; ++j) {
+    for (int s = 0; s < rows; ++s) g.packed[j][s / 4] |= static_cast<unsigned char>(g.code[s][j] << (2 * (3 - s % 4)));
+    g.view.columns.push_back(g.packed[j].data());
+  }
+  for (int s = 0; s < rows; ++s) {
+    g.view.snps.push_back(s);
+    g.view.fill.push_back(0.25 + 1.5 * unit(random));
+  }
+  return g;
+}
+
+// A, centred as the program centres it, in long double.
+std::vector<std::vector<long double>> centred(const Genotypes& g) {
+  std::vector<std::vector<long double>> a(size_t(g.rows), std::vector<long double>(size_t(g.cols)));
+  for (int s = 0; s < g.rows; ++s) {
+    long double sum = 0;
+    for (int j = 0; j < g.cols; ++j) sum += a[s][j] = g.code[s][j] == 3 ? g.view.fill[s] : g.code[s][j];
+    for (int j = 0; j < g.cols; ++j) a[s][j] -= sum / g.cols;
   }
   return a;
+}
+
+// Largest |G - A'A| over the upper triangle, relative to the largest |A'A|.
+double gramError(const Genotypes& g, const std::vector<double>& gram) {
+  const auto a = centred(g);
+  long double worst = 0, largest = 0;
+  for (int i = 0; i < g.cols; ++i) {
+    for (int j = i; j < g.cols; ++j) {
+      long double exact = 0;
+      for (int s = 0; s < g.rows; ++s) exact += a[s][i] * a[s][j];
+      largest = std::max(largest, std::fabs(exact));
+      worst = std::max(worst, std::fabs(exact - gram[size_t(i) * g.cols + j]));
+    }
+  }
+  return static_cast<double>(worst / largest);
+}
+
+std::vector<double> upperTriangle(const std::vector<double>& gram, int cols) {
+  std::vector<double> upper;
+  for (int i = 0; i < cols; ++i) upper.insert(upper.end(), gram.begin() + i * cols + i, gram.begin() + (i + 1) * cols);
+  return upper;
+}
+
+TEST(GramRoute, GramMatrixFromIntegerProductsEqualsTheCentredProduct) {
+  // Sparse missing calls (alone and several to a row), rows dense in them
+  // (their own product), no missing calls, and more rows than one block.
+  struct Case {
+    int rows, cols;
+    double missing;
+    int denseFrom;
+  };
+  for (const Case c : {Case{300, 37, 0.02, 290}, Case{4100, 50, 0.01, 4090}, Case{200, 33, 0.0, 200},
+                       Case{20, 60, 0.05, 20}, Case{300, 256, 0.02, 295}}) {
+    SCOPED_TRACE(std::to_string(c.rows) + " x " + std::to_string(c.cols));
+    const Genotypes g = genotypes(c.rows, c.cols, c.missing, c.denseFrom, 5);
+    std::vector<double> means;
+    const std::vector<double> gram = ombra::gramMatrix(g.view, means);
+    EXPECT_LT(gramError(g, gram), 1e-13);
+    ASSERT_EQ(means.size(), size_t(c.rows));
+    for (int s = 0; s < c.rows; ++s) {
+      long double sum = 0;
+      for (int j = 0; j < c.cols; ++j) sum += g.code[s][j] == 3 ? g.view.fill[s] : g.code[s][j];
+      EXPECT_NEAR(means[s], static_cast<double>(sum / c.cols), 1e-15);
+    }
+  }
+}
+
+TEST(GramRoute, GramMatrixIsTheSameAtEveryThreadCountAndSnpLayout) {
+  const Genotypes g = genotypes(2500, 45, 0.02, 2480, 9);
+  std::vector<double> means;
+  std::vector<std::vector<double>> grams;
+  for (int threads : {1, 2, 3}) {
+    ombra::openBlas().setThreads(threads);
+    grams.push_back(upperTriangle(ombra::gramMatrix(g.view, means), g.cols));
+  }
+  EXPECT_EQ(grams[0], grams[1]);
+  EXPECT_EQ(grams[0], grams[2]);
+  // The same rows taken from every other slot of a wider store decode one
+  // SNP at a time instead of four to a byte: the same bits.
+  Genotypes wide = genotypes(2 * g.rows, g.cols, 0.0, 2 * g.rows, 9);
+  for (int j = 0; j < g.cols; ++j) {
+    std::fill(wide.packed[j].begin(), wide.packed[j].end(), 0);
+    for (int s = 0; s < g.rows; ++s) {
+      const int slot = 2 * s + 1;
+      wide.packed[j][slot / 4] |= static_cast<unsigned char>(g.code[s][j] << (2 * (3 - slot % 4)));
+    }
+  }
+  wide.view.snps.clear();
+  for (int s = 0; s < g.rows; ++s) wide.view.snps.push_back(2 * s + 1);
+  wide.view.fill = g.view.fill;
+  EXPECT_EQ(upperTriangle(ombra::gramMatrix(wide.view, means), g.cols), grams[0]);
 }
 
 TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
@@ -48,24 +147,25 @@ TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
     SCOPED_TRACE("rows " + std::to_string(m));
     const int n = 40;
     const int wanted = 6;
-    OneBased exact = genotypes(m, n, 11);
-    const OneBased centred = exact;
-    OneBased exactV(n, n);
+    const Genotypes g = genotypes(m, n, 0.02, m - 3, 11);
+    const auto centredRows = centred(g);
+    std::vector<std::vector<double>> exactRows(size_t(m + 1), std::vector<double>(size_t(n + 1), 0.0));
+    std::vector<double*> exact;
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) exactRows[i + 1][j + 1] = static_cast<double>(centredRows[i][j]);
+    }
+    for (auto& row : exactRows) exact.push_back(row.data());
+    std::vector<std::vector<double>> vRows(size_t(n + 1), std::vector<double>(size_t(n + 1), 0.0));
+    std::vector<double*> exactV;
+    for (auto& row : vRows) exactV.push_back(row.data());
     std::vector<double> exactW(n + 1);
     Matrix matrix;
-    matrix.svdcmp(exact.rows(), m, n, exactW.data(), exactV.rows());
+    matrix.svdcmp(exact.data(), m, n, exactW.data(), exactV.data());
 
-    int calls = 0;
-    auto rows = [&](int first, int count, double* block) {
-      ++calls;
-      for (int r = 0; r < count; ++r) {
-        std::copy(centred.data[first + r + 1].begin() + 1, centred.data[first + r + 1].end(), block + r * n);
-      }
-    };
+    int visits = 0;
     ombra::LeadingComponents fast;
-    ASSERT_TRUE(ombra::gramComponents(m, n, wanted, rows, fast));
-    const int blocks = (m + ombra::gramBlockRows(n) - 1) / ombra::gramBlockRows(n);
-    EXPECT_EQ(calls, 2 * blocks);  // the matrix is streamed twice, never held
+    ASSERT_TRUE(ombra::gramComponents(g.view, wanted, fast, [&](int count) { visits += count; }));
+    EXPECT_EQ(visits, 3 * m);  // the rows are streamed, never held
 
     std::vector<int> order(n);
     for (int j = 0; j < n; ++j) order[j] = j + 1;
@@ -84,10 +184,10 @@ TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
     for (int k = 0; k < std::min(wanted, m); ++k) {
       const int e = order[k];
       auto loading = [&](int i) { return fast.loadings[size_t(i - 1) * wanted + k]; };
-      const double sign = exact.data[1][e] * loading(1) >= 0 ? 1.0 : -1.0;
+      const double sign = exact[1][e] * loading(1) >= 0 ? 1.0 : -1.0;
       int largestRow = 1;
       for (int i = 1; i <= m; ++i) {
-        EXPECT_NEAR(loading(i), sign * exact.data[i][e], 1e-7) << "U " << i << " " << k;
+        EXPECT_NEAR(loading(i), sign * exact[i][e], 1e-7) << "U " << i << " " << k;
         if (std::fabs(loading(i)) > std::fabs(loading(largestRow))) largestRow = i;
       }
       EXPECT_GT(loading(largestRow), 0) << "sign rule of component " << k;

@@ -15,21 +15,6 @@ int gramBlockRows(int cols) {
 
 namespace {
 
-// G = A'A as the upper triangle of a row-major C x C array (the lower
-// triangle of the column-major one LAPACK sees), one rank update a block.
-std::vector<double> gramMatrix(int snps, int cols, const CentredRows& rows) {
-  std::vector<double> gram(static_cast<size_t>(cols) * static_cast<size_t>(cols), 0.0);
-  const int blockRows = gramBlockRows(cols);
-  std::vector<double> block(static_cast<size_t>(blockRows) * static_cast<size_t>(cols));
-  for (int first = 0; first < snps; first += blockRows) {
-    const int count = std::min(blockRows, snps - first);
-    rows(first, count, block.data());
-    openBlas().dsyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, count, 1.0, block.data(), cols, 1.0,
-                     gram.data(), cols);
-  }
-  return gram;
-}
-
 // Every eigenvalue of the symmetric `gram` (ascending, in `values`) and the
 // eigenvectors of the `wanted` largest (column-major C x wanted in
 // `vectors`, the largest last). `gram` is overwritten. False on failure.
@@ -86,9 +71,13 @@ bool topEigenpairs(std::vector<double>& gram, int n, int wanted, std::vector<dou
 }
 
 // U = A V / w for the leading components, block by block; V column-major
-// C x wanted with the largest component last.
-void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<double>& vectors,
-                 LeadingComponents& out) {
+// C x wanted with the largest component last. A block's centred rows are
+// made half a block at a time, so that they and the decoded block together
+// take no more than one block of doubles.
+void leftVectors(const PackedGenotypes& genotypes, const std::vector<double>& vectors, LeadingComponents& out,
+                 const RowsVisited& visited) {
+  const int snps = genotypes.rows();
+  const int cols = genotypes.cols();
   const int wanted = out.wanted;
   // Largest first: component k is eigenvector wanted - 1 - k.
   std::vector<double> leading(static_cast<size_t>(cols) * static_cast<size_t>(wanted));  // row-major wanted x C
@@ -98,18 +87,26 @@ void leftVectors(int snps, int cols, const CentredRows& rows, const std::vector<
   }
   out.loadings.assign(static_cast<size_t>(snps) * static_cast<size_t>(wanted), 0.0);
   const int blockRows = gramBlockRows(cols);
-  std::vector<double> block(static_cast<size_t>(blockRows) * static_cast<size_t>(cols));
+  const int halfRows = (blockRows + 1) / 2;
+  DecodedRows block;
+  std::vector<double> centred(static_cast<size_t>(halfRows) * static_cast<size_t>(cols));
   for (int first = 0; first < snps; first += blockRows) {
-    const int count = std::min(blockRows, snps - first);
-    rows(first, count, block.data());
-    double* product = out.loadings.data() + static_cast<size_t>(first) * static_cast<size_t>(wanted);
-    openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, wanted, cols, 1.0, block.data(), cols,
-                     leading.data(), cols, 0.0, product, wanted);
-    for (int r = 0; r < count; ++r) {
-      for (int k = 0; k < wanted; ++k) {
-        const double w = out.singularValues[static_cast<size_t>(k)];
-        double& u = product[static_cast<size_t>(r) * static_cast<size_t>(wanted) + static_cast<size_t>(k)];
-        u = w > 0 ? u / w : 0.0;
+    decodeRows(genotypes, first, std::min(blockRows, snps - first), block);
+    if (visited) visited(block.count);
+    for (int part = 0; part < block.count; part += halfRows) {
+      const int count = std::min(halfRows, block.count - part);
+      for (int r = 0; r < count; ++r) {
+        centredRow(block, part + r, cols, centred.data() + static_cast<size_t>(r) * static_cast<size_t>(cols));
+      }
+      double* product = out.loadings.data() + static_cast<size_t>(first + part) * static_cast<size_t>(wanted);
+      openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, wanted, cols, 1.0, centred.data(), cols,
+                       leading.data(), cols, 0.0, product, wanted);
+      for (int r = 0; r < count; ++r) {
+        for (int k = 0; k < wanted; ++k) {
+          const double w = out.singularValues[static_cast<size_t>(k)];
+          double& u = product[static_cast<size_t>(r) * static_cast<size_t>(wanted) + static_cast<size_t>(k)];
+          u = w > 0 ? u / w : 0.0;
+        }
       }
     }
   }
@@ -140,13 +137,17 @@ double gramComponentsBytes(int snps, int cols, int wanted) {
   return 8.0 * (c * c + (gramBlockRows(cols) + 2.0 * wanted + 8.0) * c + double(snps) * wanted);
 }
 
-bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out) {
+bool gramComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out,
+                    const RowsVisited& visited) {
+  const int snps = genotypes.rows();
+  const int cols = genotypes.cols();
   out.wanted = std::clamp(wanted, 0, std::max(cols, 0));
   out.singularValues.assign(static_cast<size_t>(std::max(cols, 0)), 0.0);
   out.loadings.assign(static_cast<size_t>(std::max(snps, 0)) * static_cast<size_t>(out.wanted), 0.0);
+  out.means.assign(static_cast<size_t>(std::max(snps, 0)), 0.0);
   if (cols <= 0) return true;
   if (!openBlas().loaded()) return false;
-  std::vector<double> gram = gramMatrix(snps, cols, rows);
+  std::vector<double> gram = gramMatrix(genotypes, out.means, visited);
   std::vector<double> values;
   std::vector<double> vectors;
   if (!topEigenpairs(gram, cols, out.wanted, values, vectors)) return false;
@@ -160,7 +161,7 @@ bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, Lea
     out.singularValues[static_cast<size_t>(j)] = value > noise ? std::sqrt(value) : 0.0;
   }
   if (out.wanted > 0) {
-    leftVectors(snps, cols, rows, vectors, out);
+    leftVectors(genotypes, vectors, out, visited);
     fixLoadingSigns(snps, out);
   }
   return true;

@@ -1,18 +1,21 @@
-// The leading principal components of a centred matrix A (S rows, C
-// columns, S usually much larger than C) through the eigen-decomposition of
-// its Gram matrix G = A'A, accumulated from blocks of rows: A itself is never
-// held, so memory is that of G plus one block and the leading loadings.
+// The leading principal components of the centred genotype matrix A (S
+// rows, C columns, S usually much larger than C; numerics/PackedGenotypes.h)
+// through the eigen-decomposition of its Gram matrix G = A'A, accumulated
+// from blocks of rows: A itself is never held, so memory is that of G plus
+// one block and the leading loadings.
 #ifndef OMBRA_NUMERICS_GRAMCOMPONENTS_H
 #define OMBRA_NUMERICS_GRAMCOMPONENTS_H
 
 #include <functional>
 #include <vector>
 
+#include "numerics/PackedGenotypes.h"
+
 namespace ombra {
 
-// Writes rows first .. first + count - 1 (0-based) of A into `block`,
-// row-major, count x C. Called twice for every row, in increasing order.
-using CentredRows = std::function<void(int first, int count, double* block)>;
+// Told that `count` more rows of A were visited (every row is visited three
+// times, in increasing order within each visit).
+using RowsVisited = std::function<void(int count)>;
 
 struct LeadingComponents {
   // All C singular values of A, descending; those within rounding of zero
@@ -23,16 +26,25 @@ struct LeadingComponents {
   // first largest entry in absolute value is positive.
   std::vector<double> loadings;
   int wanted = 0;
+  // Per row of A, the mean it was centred on (gramComponents only).
+  std::vector<double> means;
 };
 
 // Rows of A per block: 2,048, fewer when C is so large that a block would
 // pass 32 MB (at least 128, so that the products stay level-3 work).
 int gramBlockRows(int cols);
 
-// Fills `out` for the S x C matrix whose rows `rows` writes, with
-// min(wanted, C) leading vectors. False, with `out` unspecified, when OpenBLAS
-// cannot be loaded or its eigen-solver fails.
-bool gramComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out);
+// G as the upper triangle of a row-major C x C array (its lower triangle
+// holds other numbers), exact up to the rounding of a double sum of centred
+// products, and the same at every thread count; each row's mean goes to
+// `means`. Visits every row twice.
+std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<double>& means,
+                               const RowsVisited& visited = nullptr);
+
+// Fills `out` for A with min(wanted, C) leading vectors. False, with `out`
+// unspecified, when OpenBLAS cannot be loaded or its eigen-solver fails.
+bool gramComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out,
+                    const RowsVisited& visited = nullptr);
 
 // Turns each component of out.loadings so that its first largest entry in
 // absolute value is positive, and every zero loading into +0 (a SNP without

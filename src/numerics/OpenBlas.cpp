@@ -30,6 +30,7 @@ OpenBlas loadOpenBlas() {
   void* handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return library;
   bind(handle, "cblas_dsyrk", library.dsyrk);
+  bind(handle, "cblas_ssyrk", library.ssyrk);
   bind(handle, "cblas_dgemm", library.dgemm);
   bind(handle, "dsytrd_", library.dsytrd);
   bind(handle, "dsterf_", library.dsterf);

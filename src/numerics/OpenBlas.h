@@ -24,6 +24,7 @@ namespace ombra {
 
 struct OpenBlas {
   decltype(&cblas_dsyrk) dsyrk = nullptr;
+  decltype(&cblas_ssyrk) ssyrk = nullptr;
   decltype(&cblas_dgemm) dgemm = nullptr;
   decltype(&dsytrd_) dsytrd = nullptr;
   decltype(&dsterf_) dsterf = nullptr;
@@ -32,7 +33,7 @@ struct OpenBlas {
   decltype(&dsyev_) dsyev = nullptr;
   void (*setThreads)(int) = nullptr;
   bool loaded() const {
-    return dsyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && setThreads;
+    return dsyrk && ssyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && setThreads;
   }
 };
 
