@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   FUZZ_CHECK(static_cast<int>(rows.size()) == n);
-  test.computeMeanDosages();
+  test.computeMeanDosages(test.markers.size());
   for (int i = 0; i < n; ++i) {
     FUZZ_CHECK(rows[static_cast<size_t>(i)].seq == i);
     // Three SNPs: the last slot of the only byte is unused and 0.

@@ -342,8 +342,9 @@ class CTest : public virtual BaseClass {
   // entry); the trait's terms must be ready. Safe to call from several
   // threads with their own `terms`.
   void prepareSnpTerms(const double* g, SnpTerms& terms) const;
-  // The same for four SNPs at once, each with its own terms.
-  void prepareSnpTerms4(const double* const* g, SnpTerms* const* terms) const;
+  // The same for kTermsBatch SNPs at once, each with its own terms.
+  static constexpr size_t kTermsBatch = 4;
+  void prepareSnpTermsBatch(const double* const* g, SnpTerms* const* terms) const;
   // The statistics of cal_ss, calculate_T (averageFamilies) and
   // calculate_T1 from a SNP's terms.
   double ssStatistic(const SnpTerms& terms) const;

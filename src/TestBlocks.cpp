@@ -42,7 +42,7 @@ struct CTest::BlockScratch {
   std::vector<double> genotypes;     // entries x SNPs of the block, column-major
   std::vector<double> coefficients;  // design columns x SNPs of the block, column-major
   std::vector<double> sums;          // per SNP of the block
-  SnpTerms terms[4];
+  SnpTerms terms[kTermsBatch];
   StatisticTool statistic;
 };
 
@@ -137,25 +137,26 @@ void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch&
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
     out.results.push_back(result);
   }
-  // The terms of the SNPs that vary, four at a time.
-  size_t pending[4];
-  const double* columns4[4];
-  SnpTerms* terms4[4] = {&scratch.terms[0], &scratch.terms[1], &scratch.terms[2], &scratch.terms[3]};
+  // The terms of the SNPs that vary, kTermsBatch at a time.
+  size_t pending[kTermsBatch];
+  const double* residuals[kTermsBatch];
+  SnpTerms* terms[kTermsBatch];
+  for (size_t i = 0; i < kTermsBatch; ++i) terms[i] = &scratch.terms[i];
   size_t filled = 0;
   const auto finish = [&]() {
-    if (filled == 4) {
-      prepareSnpTerms4(columns4, terms4);
+    if (filled == kTermsBatch) {
+      prepareSnpTermsBatch(residuals, terms);
     } else {
-      for (size_t i = 0; i < filled; ++i) prepareSnpTerms(columns4[i], *terms4[i]);
+      for (size_t i = 0; i < filled; ++i) prepareSnpTerms(residuals[i], *terms[i]);
     }
-    for (size_t i = 0; i < filled; ++i) statisticsOf(*terms4[i], scratch.statistic, out.results[start + pending[i]]);
+    for (size_t i = 0; i < filled; ++i) statisticsOf(*terms[i], scratch.statistic, out.results[start + pending[i]]);
     filled = 0;
   };
   for (size_t j = 0; j < count; ++j) {
     if (out.results[start + j].monomorphic) continue;
     pending[filled] = j;
-    columns4[filled++] = g + j * n;
-    if (filled == 4) finish();
+    residuals[filled++] = g + j * n;
+    if (filled == kTermsBatch) finish();
   }
   finish();
   for (size_t j = 0; j < count; ++j) {

@@ -176,8 +176,8 @@ void CTest::prepareSnpTerms(const double* g, SnpTerms& terms) const {
              &g, one);
 }
 
-void CTest::prepareSnpTerms4(const double* const* g, SnpTerms* const* terms) const {
-  termsOf<4>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
+void CTest::prepareSnpTermsBatch(const double* const* g, SnpTerms* const* terms) const {
+  termsOf<kTermsBatch>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
                           testedFamilyCount, familyEntryEnd},
              g, terms);
 }
