@@ -258,7 +258,7 @@ bool CTest::storeGenotypeRow(std::vector<Index>& rows, int seq, const unsigned c
   } else if (!codeAlleleFields(row, seq)) {
     return false;
   }
-  rows.push_back(Index{seq, row});
+  rows.push_back(Index{seq, row, seq});
   alleleTable.countRow(row);
   ++alleleCountBase;
   return true;
@@ -329,7 +329,7 @@ bool CTest::readGenotype(std::string path, std::vector<Index>& rows, bool unrela
     if (block == nullptr) stopOutOfMemory("the genotypes of " + path);
     inputStream.read(block, length);
     if (!inputStream || inputStream.gcount() != length) ombra::stopRun("Read binary file failed.\n");
-    rows.push_back(Index{i, reinterpret_cast<unsigned char*>(block)});
+    rows.push_back(Index{i, reinterpret_cast<unsigned char*>(block), i});
   }
   std::cout << "Genotype have been loaded.\n";
   return true;

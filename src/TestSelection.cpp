@@ -262,8 +262,6 @@ void CTest::prepareSelections() {
   if (selectionOptions.selectsSnps()) snpSelection = ombra::SnpSelection(selectionOptions);
 }
 
-// Individuals first (a text set's while it was read), then SNPs, then the
-// filters on what is left; the rows are compacted once, at the end.
 // The markers are read again, keeping those the selection admits; the
 // streams then read only theirs.
 void CTest::selectStreamedSnps() {
@@ -281,6 +279,10 @@ void CTest::selectStreamedSnps() {
   snpCount = static_cast<int>(markerStream->size());
 }
 
+// Individuals first (a text set's while it was read), then SNPs, then the
+// filters on what is left; the rows are compacted once, at the end. A
+// streamed run has no rows yet and no filters: its SNP selection is
+// applied to the streams.
 void CTest::applySelections() {
   const ombra::SelectionOptions& o = selectionOptions;
   bool recount = false;
@@ -318,8 +320,7 @@ void CTest::applySelections() {
   const ombra::FilterThresholds limits(selectionOptions);
   if (limits.any()) {
     applyQualityFilters(*this, limits, kept, recount);
-  } else if (recount && !streaming) {
-    // (A streamed run has no genotypes yet; its fill is the mean dosage.)
+  } else if (recount) {
     setAlleleCounts(*this, tallyAll(*this));
   }
   if (kept.size() < markers.size()) keepSnps(*this, kept);

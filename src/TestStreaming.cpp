@@ -13,8 +13,6 @@
 #include "formats/GenotypeStream.h"
 #include "formats/MarkerStream.h"
 #include "formats/PlinkBed.h"
-#include "numerics/OpenBlas.h"
-#include "outputs/Progress.h"
 
 namespace {
 

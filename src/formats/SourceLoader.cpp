@@ -92,7 +92,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<In
     char* row = nullptr;
     tracker.Vector(row, static_cast<int>(length));
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
-    rows.push_back(Index{static_cast<int>(i), reinterpret_cast<unsigned char*>(row)});
+    rows.push_back(Index{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);
