@@ -2,6 +2,7 @@
 // the decomposition and the scores, and the PCA file that saves and reloads
 // them.
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <unordered_map>
 
@@ -231,6 +232,43 @@ void CTest::exactRoute(const std::vector<Member>& columns, Components& component
   doubleTracker.FreeVector(w);
 }
 
+namespace {
+
+// The Gram route, its progress counted in rows visited (three times each).
+bool gramDecomposition(const ombra::PackedGenotypes& genotypes, int wanted, ombra::LeadingComponents& leading) {
+  ombra::Progress progress("Components", 3 * static_cast<size_t>(genotypes.rows()));
+  size_t visited = 0;
+  return ombra::gramComponents(genotypes, wanted, leading, [&](int count) {
+    progress.update(visited);
+    visited += static_cast<size_t>(count);
+  });
+}
+
+// The approximate route, its progress counted in passes against the most
+// it may take; tells how far it went, and warns when it stopped at that
+// limit short of its tolerance.
+bool approximateDecomposition(const ombra::PackedGenotypes& genotypes, int wanted,
+                              ombra::LeadingComponents& leading) {
+  ombra::ApproxSettings settings;
+  settings.threads = Matrix::svdThreads();
+  ombra::Progress progress("Components (approximate)", static_cast<size_t>(settings.maxPasses));
+  ombra::ApproxReport report;
+  const bool computed = ombra::approxComponents(genotypes, wanted, leading, report, settings,
+                                                [&](int passes) { progress.update(static_cast<size_t>(passes)); });
+  if (computed) {
+    char bound[32], sought[32];
+    std::snprintf(bound, sizeof bound, "%.1e", report.errorBound);
+    std::snprintf(sought, sizeof sought, "%.0e", settings.tolerance);
+    std::cout << "The approximate components took " << report.passes
+              << " passes over the genotypes; the relative error of their leading eigenvalues is at most " << bound;
+    if (report.errorBound > settings.tolerance) std::cout << " (short of the " << sought << " sought)";
+    std::cout << ".\n";
+  }
+  return computed;
+}
+
+}  // namespace
+
 // The Gram matrix accumulated from blocks of centred rows, or (approximate)
 // the subspace iteration that streams them; false (after a message) when
 // OpenBLAS is not there, so that the exact route takes over.
@@ -247,30 +285,15 @@ bool CTest::gramRoute(const std::vector<Member>& columns, Components& components
   genotypes.columns = columnRows(columns);
   genotypes.snps = pcaSnpIndices;
   for (int snp : pcaSnpIndices) genotypes.fill.push_back(missingValue(snp));
-  components.mean.assign(static_cast<size_t>(snps), 0.0);
-  // Every route passes over the rows at least twice (the Gram route three
-  // times); the count runs over rows visited.
-  ombra::Progress progress(approximate ? "Components (approximate)" : "Components",
-                           (approximate ? 2 : 3) * static_cast<size_t>(snps));
-  size_t visited = 0;
-  auto visit = [&](int count) {
-    progress.update(visited);
-    visited += static_cast<size_t>(count);
-  };
-  const ombra::CentredRows centred = ombra::centredRows(genotypes, components.mean);
-  auto centredRows = [&](int first, int count, double* block) {
-    visit(count);
-    centred(first, count, block);
-  };
   ombra::LeadingComponents leading;
   if (ombra::openBlas().loaded()) ombra::openBlas().setThreads(Matrix::svdThreads());
-  const bool computed = approximate ? ombra::approxComponents(snps, cols, wanted, centredRows, leading)
-                                    : ombra::gramComponents(genotypes, wanted, leading, visit);
+  const bool computed = approximate ? approximateDecomposition(genotypes, wanted, leading)
+                                    : gramDecomposition(genotypes, wanted, leading);
   if (!computed) {
     std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
     return false;
   }
-  if (!approximate) components.mean = std::move(leading.means);
+  components.mean = std::move(leading.means);
   components.singularValues = std::move(leading.singularValues);
   components.loadings = std::move(leading.loadings);
   return true;

@@ -88,32 +88,43 @@ TEST(ApproxRoute, AgreesWithTheGramRoute) {
   EXPECT_EQ(dir.read("approx.txt"), first);
 }
 
-// Genotype-like rows of four populations, centred: a few strong components
-// above a noise floor, as in a cohort.
-TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
-  const int snps = 3000;
-  const int cols = 120;
-  const int wanted = 4;
-  std::mt19937 random(5);
-  std::uniform_real_distribution<double> uniform(0.05, 0.95);
-  std::vector<std::vector<unsigned char>> packed(cols, std::vector<unsigned char>((snps + 3) / 4, 0));
+// Genotype-like columns of four populations, packed: a few strong
+// components above a noise floor, as in a cohort; every 50th call missing.
+struct Cohort {
+  std::vector<std::vector<unsigned char>> packed;
   ombra::PackedGenotypes genotypes;
+};
+
+Cohort fourPopulations(int snps, int cols, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> uniform(0.05, 0.95);
+  Cohort cohort;
+  cohort.packed.assign(static_cast<size_t>(cols), std::vector<unsigned char>((snps + 3) / 4, 0));
   for (int s = 0; s < snps; ++s) {
     double p[4];
     for (double& value : p) value = uniform(random);
     for (int j = 0; j < cols; ++j) {
       std::binomial_distribution<int> copies(2, p[j % 4]);
-      packed[j][s / 4] |= static_cast<unsigned char>(copies(random) << (2 * (3 - s % 4)));
+      const int code = (s * cols + j) % 50 == 7 ? 3 : copies(random);
+      cohort.packed[j][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
     }
-    genotypes.snps.push_back(s);
-    genotypes.fill.push_back(1.0);
+    cohort.genotypes.snps.push_back(s);
+    cohort.genotypes.fill.push_back(1.0);
   }
-  for (const auto& column : packed) genotypes.columns.push_back(column.data());
-  std::vector<double> means(snps);
+  for (const auto& column : cohort.packed) cohort.genotypes.columns.push_back(column.data());
+  return cohort;
+}
+
+TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
+  const int snps = 3000;
+  const int wanted = 4;
+  const Cohort cohort = fourPopulations(snps, 120, 5);
   ombra::LeadingComponents gram, approx;
-  ASSERT_TRUE(ombra::gramComponents(genotypes, wanted, gram));
-  ASSERT_TRUE(ombra::approxComponents(snps, cols, wanted, ombra::centredRows(genotypes, means), approx));
-  EXPECT_EQ(means, gram.means);
+  ombra::ApproxReport report;
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, gram));
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, approx, report));
+  EXPECT_EQ(approx.means, gram.means);
+  EXPECT_LE(report.errorBound, 1e-7);
   ASSERT_EQ(approx.singularValues.size(), static_cast<size_t>(wanted));
   for (int k = 0; k < wanted; ++k) {
     EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;
@@ -126,6 +137,44 @@ TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
       EXPECT_NEAR(approx.loadings[at], gram.loadings[at], 1e-6) << "loading " << s << " of " << k;
     }
   }
+}
+
+// More columns than the basis holds, and components in the noise floor:
+// the basis restarts from its leading Ritz vectors many times, and the
+// singular values still meet the tolerance's promise.
+TEST(ApproxRoute, RestartedBasisReachesTheTolerance) {
+  const int wanted = 8;
+  const Cohort cohort = fourPopulations(1500, 600, 11);
+  ombra::LeadingComponents gram, approx;
+  ombra::ApproxReport report;
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, gram));
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, approx, report));
+  EXPECT_GT(report.passes, 10);  // the basis (10 blocks of 18) was full
+  EXPECT_LE(report.errorBound, 1e-7);
+  for (int k = 0; k < wanted; ++k) {
+    EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;
+  }
+}
+
+// The same numbers at every thread count; a pass limit that stops short
+// says so in the report.
+TEST(ApproxRoute, ThreadsChangeNothingAndTheLimitIsReported) {
+  const Cohort cohort = fourPopulations(2000, 200, 3);
+  ombra::ApproxSettings settings;
+  ombra::LeadingComponents one, two;
+  ombra::ApproxReport report;
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, 5, one, report, settings));
+  settings.threads = 2;
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, 5, two, report, settings));
+  EXPECT_EQ(one.singularValues, two.singularValues);
+  EXPECT_EQ(one.loadings, two.loadings);
+
+  settings.maxPasses = 2;
+  int told = 0;
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, 5, two, report, settings, [&](int passes) { told = passes; }));
+  EXPECT_EQ(report.passes, 2);
+  EXPECT_EQ(told, 2);
+  EXPECT_GT(report.errorBound, settings.tolerance);
 }
 
 }  // namespace

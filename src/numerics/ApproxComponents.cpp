@@ -1,10 +1,14 @@
 #include "numerics/ApproxComponents.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <random>
+#include <system_error>
+#include <thread>
 
 #include "numerics/OpenBlas.h"
 
@@ -12,12 +16,13 @@ namespace ombra {
 
 namespace {
 
-// Column-major C x l matrices throughout (column j at data + j * C).
+// Column-major n x cols matrices throughout (column j at data + j * n).
 struct Basis {
   int rows = 0;
   int cols = 0;
   std::vector<double> data;
   double* column(int j) { return data.data() + static_cast<size_t>(j) * static_cast<size_t>(rows); }
+  const double* column(int j) const { return data.data() + static_cast<size_t>(j) * static_cast<size_t>(rows); }
 };
 
 // Standard normal draws from a fixed generator (Box-Muller on the raw
@@ -32,55 +37,202 @@ Basis randomStart(int rows, int cols, unsigned long long seed) {
   return start;
 }
 
-// Orthonormalises `block` against the columns of `basis` and within
-// itself (modified Gram-Schmidt, twice, which keeps the columns orthogonal
-// to working precision), then appends it; a column that vanishes becomes 0.
-void appendOrthonormal(Basis& basis, const Basis& block) {
+double dot(const double* a, const double* b, size_t n) {
+  double sum = 0;
+  for (size_t r = 0; r < n; ++r) sum += a[r] * b[r];
+  return sum;
+}
+
+// Orthonormalises the columns of `block` against the orthonormal columns of
+// `basis` (classical Gram-Schmidt in two rounds of matrix products) and
+// within itself (modified Gram-Schmidt, twice); a column that vanishes into
+// rounding is dropped. Appends the survivors to `basis` and returns how
+// many they are.
+int appendOrthonormal(Basis& basis, Basis block) {
   const size_t n = static_cast<size_t>(basis.rows);
-  const int before = basis.cols;
-  basis.data.insert(basis.data.end(), block.data.begin(), block.data.end());
-  basis.cols += block.cols;
-  for (int j = before; j < basis.cols; ++j) {
-    double* v = basis.column(j);
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int i = 0; i < j; ++i) {
-        const double* q = basis.column(i);
-        double dot = 0;
-        for (size_t r = 0; r < n; ++r) dot += q[r] * v[r];
-        for (size_t r = 0; r < n; ++r) v[r] -= dot * q[r];
+  const int m = basis.cols;
+  std::vector<double> norms(static_cast<size_t>(block.cols));
+  for (int j = 0; j < block.cols; ++j) norms[static_cast<size_t>(j)] = std::sqrt(dot(block.column(j), block.column(j), n));
+  if (m > 0) {
+    std::vector<double> overlap(static_cast<size_t>(m) * static_cast<size_t>(block.cols));
+    for (int round = 0; round < 2; ++round) {
+      openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, m, block.cols, basis.rows, 1.0, basis.data.data(),
+                       basis.rows, block.data.data(), basis.rows, 0.0, overlap.data(), m);
+      openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, basis.rows, block.cols, m, -1.0, basis.data.data(),
+                       basis.rows, overlap.data(), m, 1.0, block.data.data(), basis.rows);
+    }
+  }
+  int kept = 0;
+  for (int j = 0; j < block.cols; ++j) {
+    double* v = block.column(j);
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < kept; ++i) {
+        const double* q = block.column(i);
+        const double along = dot(q, v, n);
+        for (size_t r = 0; r < n; ++r) v[r] -= along * q[r];
       }
     }
-    double norm = 0;
-    for (size_t r = 0; r < n; ++r) norm += v[r] * v[r];
-    norm = std::sqrt(norm);
-    for (size_t r = 0; r < n; ++r) v[r] = norm > 1e-300 ? v[r] / norm : 0.0;
+    const double norm = std::sqrt(dot(v, v, n));
+    if (!(norm > 1e-10 * norms[static_cast<size_t>(j)]) || !(norm > 1e-300)) continue;
+    double* target = block.column(kept++);
+    for (size_t r = 0; r < n; ++r) target[r] = v[r] / norm;
   }
+  basis.data.insert(basis.data.end(), block.data.begin(), block.data.begin() + static_cast<std::ptrdiff_t>(n * kept));
+  basis.cols += kept;
+  return kept;
 }
 
-// Orthonormalises the columns of `basis` in place.
-void orthonormalise(Basis& basis) {
-  Basis out{basis.rows, 0, {}};
-  appendOrthonormal(out, basis);
-  basis = std::move(out);
+// Runs body(lane) for every lane < lanes on up to `threads` threads; an
+// exception in any of them (memory running out) is rethrown here.
+template <class Body>
+void forEachLane(int lanes, int threads, Body&& body) {
+  std::atomic<int> next{0};
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    try {
+      for (int lane = next++; lane < lanes && !failed; lane = next++) body(lane);
+    } catch (...) {
+      if (!failed.exchange(true)) failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> helpers;
+  try {
+    for (int t = 1; t < std::min(threads, lanes); ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Go on with the threads that started.
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (failure) std::rethrow_exception(failure);
 }
 
-// W = A'A Q in one pass over the rows of A.
-void gramTimes(int snps, int cols, const CentredRows& rows, const Basis& q, Basis& w, std::vector<double>& block,
-               std::vector<double>& product) {
-  const OpenBlas& blas = openBlas();
-  const int l = q.cols;
-  std::fill(w.data.begin(), w.data.end(), 0.0);
-  const int blockRows = gramBlockRows(cols);
-  for (int first = 0; first < snps; first += blockRows) {
-    const int count = std::min(blockRows, snps - first);
-    rows(first, count, block.data());  // row-major count x C
-    // product (count x l, column-major) = block Q; W += block' product.
-    blas.dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, l, cols, 1.0, block.data(), cols, q.data.data(), cols,
-               0.0, product.data(), count);
-    blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols, l, count, 1.0, block.data(), cols, product.data(),
-               count, 1.0, w.data.data(), cols);
+// Products with the centred matrix A (S x C). Its rows are first copied
+// out of the individuals' packed rows into packed rows of their own (one
+// gather, where every pass would otherwise gather again), each with the
+// four values its codes stand for, and every product decodes blocks of
+// them into doubles. The blocks are dealt to a fixed number of lanes, each
+// summing its own blocks in order, and the lanes are added in order: the
+// result is the same whichever threads run the lanes.
+class CentredProducts {
+ public:
+  static constexpr int kLanes = 2;
+
+  CentredProducts(const PackedGenotypes& genotypes, std::vector<double>& means, int threads)
+      : snps_(genotypes.rows()),
+        cols_(genotypes.cols()),
+        rowBytes_((static_cast<size_t>(cols_) + 3) / 4),
+        threads_(threads),
+        blockRows_(gramBlockRows(cols_)),
+        packed_(static_cast<size_t>(snps_) * rowBytes_, 0),
+        values_(static_cast<size_t>(snps_) * 4) {
+    forEachLane(kLanes, threads_, [&](int lane) {
+      DecodedRows decoded;
+      for (int first = lane * blockRows_; first < snps_; first += kLanes * blockRows_) {
+        const int count = std::min(blockRows_, snps_ - first);
+        decodeRows(genotypes, first, count, decoded);
+        for (int r = 0; r < count; ++r) keepRow(decoded, r);
+      }
+    });
+    for (int s = 0; s < snps_; ++s) means[static_cast<size_t>(s)] = -values_[static_cast<size_t>(s) * 4];
   }
-}
+
+  // out (C x width) = A'A x.
+  void gramTimes(const Basis& x, Basis& out) {
+    const size_t size = x.data.size();
+    forEachLane(kLanes, threads_, [&](int lane) {
+      Lane& own = lanes_[lane];
+      own.sum.assign(size, 0.0);
+      forEachBlock(lane, [&](int, int count) {
+        // product (count x width) = block x; sum += block' product.
+        own.product.resize(static_cast<size_t>(count) * static_cast<size_t>(x.cols));
+        openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, x.cols, cols_, 1.0, own.block.data(), cols_,
+                         x.data.data(), cols_, 0.0, own.product.data(), count);
+        openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols_, x.cols, count, 1.0, own.block.data(),
+                         cols_, own.product.data(), count, 1.0, own.sum.data(), cols_);
+      });
+    });
+    out = Basis{x.rows, x.cols, lanes_[0].sum};
+    for (int lane = 1; lane < kLanes; ++lane) {
+      for (size_t i = 0; i < size; ++i) out.data[i] += lanes_[lane].sum[i];
+    }
+  }
+
+  // out (row-major S x width) = A x.
+  void times(const Basis& x, std::vector<double>& out) {
+    out.assign(static_cast<size_t>(snps_) * static_cast<size_t>(x.cols), 0.0);
+    forEachLane(kLanes, threads_, [&](int lane) {
+      forEachBlock(lane, [&](int first, int count) {
+        openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, x.cols, cols_, 1.0, lanes_[lane].block.data(),
+                         cols_, x.data.data(), cols_, 0.0,
+                         out.data() + static_cast<size_t>(first) * static_cast<size_t>(x.cols), x.cols);
+      });
+    });
+  }
+
+ private:
+  struct Lane {
+    std::vector<double> block;    // row-major count x C
+    std::vector<double> product;  // column-major count x width
+    std::vector<double> sum;      // column-major C x width
+  };
+
+  // Row r of a decoded block into the packed copy: codes 0-2 called, 3
+  // missing, and their centred values (those of centredRow, exactly).
+  void keepRow(const DecodedRows& decoded, int r) {
+    const size_t s = static_cast<size_t>(decoded.first + r);
+    unsigned char* row = packed_.data() + s * rowBytes_;
+    const int8_t* y = decoded.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols_);
+    for (int j = 0; j < cols_; ++j) row[j / 4] = static_cast<unsigned char>(row[j / 4] | ((y[j] + 1) << (2 * (3 - j % 4))));
+    // A missing call's y is 0: its code 1 becomes 3.
+    for (int k = decoded.rowStart[static_cast<size_t>(r)]; k < decoded.rowStart[static_cast<size_t>(r) + 1]; ++k) {
+      const int j = decoded.byRow[static_cast<size_t>(k)];
+      row[j / 4] = static_cast<unsigned char>(row[j / 4] | (2 << (2 * (3 - j % 4))));
+    }
+    const RowCentring& centring = decoded.centring[static_cast<size_t>(r)];
+    double* values = values_.data() + s * 4;
+    for (int code = 0; code < 3; ++code) values[code] = code - centring.mean;
+    values[3] = centring.missing;
+  }
+
+  // Decodes the lane's blocks in order, each into the lane's block, and
+  // calls use(first, count) on it.
+  template <class Use>
+  void forEachBlock(int lane, Use&& use) {
+    Lane& own = lanes_[lane];
+    own.block.resize(static_cast<size_t>(blockRows_) * static_cast<size_t>(cols_));
+    for (int first = lane * blockRows_; first < snps_; first += kLanes * blockRows_) {
+      const int count = std::min(blockRows_, snps_ - first);
+      for (int r = 0; r < count; ++r) {
+        decodeRow(first + r, own.block.data() + static_cast<size_t>(r) * static_cast<size_t>(cols_));
+      }
+      use(first, count);
+    }
+  }
+
+  void decodeRow(int s, double* out) const {
+    const unsigned char* row = packed_.data() + static_cast<size_t>(s) * rowBytes_;
+    const double* values = values_.data() + static_cast<size_t>(s) * 4;
+    const int whole = cols_ / 4;
+    for (int b = 0; b < whole; ++b) {
+      const unsigned byte = row[b];
+      out[4 * b] = values[byte >> 6];
+      out[4 * b + 1] = values[(byte >> 4) & 3];
+      out[4 * b + 2] = values[(byte >> 2) & 3];
+      out[4 * b + 3] = values[byte & 3];
+    }
+    for (int j = 4 * whole; j < cols_; ++j) out[j] = values[(row[j / 4] >> (2 * (3 - j % 4))) & 3];
+  }
+
+  int snps_;
+  int cols_;
+  size_t rowBytes_;
+  int threads_;
+  int blockRows_;
+  std::vector<unsigned char> packed_;  // S rows of rowBytes_, four codes a byte, the first in the top bits
+  std::vector<double> values_;         // per row, the centred value of codes 0, 1, 2, 3
+  Lane lanes_[kLanes];
+};
 
 // Eigenvalues (ascending) and, in `matrix`, eigenvectors of a small
 // symmetric column-major l x l matrix.
@@ -97,117 +249,167 @@ bool smallEigen(std::vector<double>& matrix, int l, std::vector<double>& values)
   return info == 0;
 }
 
-// True when every one of the `wanted` largest Ritz values moved by less than
-// the tolerance, relative to itself, since the previous call.
-bool settled(const std::vector<double>& values, std::vector<double>& previous, int wanted, double tolerance) {
-  const size_t l = values.size();
-  bool still = previous.size() == l;
-  for (size_t k = 0; k < static_cast<size_t>(wanted) && still; ++k) {
-    const double value = values[l - 1 - k];
-    still = std::fabs(value - previous[l - 1 - k]) <= tolerance * std::fabs(value);
+// The Ritz pairs of G on the span of `basis`, given images = G basis:
+// values ascending, vectors (column-major m x m) the eigenvectors of
+// basis' images.
+bool ritzPairs(const Basis& basis, const Basis& images, std::vector<double>& values, std::vector<double>& vectors) {
+  const int m = basis.cols;
+  vectors.assign(static_cast<size_t>(m) * static_cast<size_t>(m), 0.0);
+  openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, m, m, basis.rows, 1.0, basis.data.data(), basis.rows,
+                   images.data.data(), basis.rows, 0.0, vectors.data(), m);
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < i; ++j) {
+      const size_t upper = static_cast<size_t>(i) * m + j, lower = static_cast<size_t>(j) * m + i;
+      vectors[upper] = vectors[lower] = 0.5 * (vectors[upper] + vectors[lower]);
+    }
   }
-  previous = values;
-  return still;
+  return smallEigen(vectors, m, values);
 }
 
-// Basis blocks per restart of the block Krylov iteration, beyond the start.
-constexpr int kKrylovDepth = 8;
+// basis times the last `count` columns of the m x m `vectors` (column-major).
+Basis combine(const Basis& basis, const std::vector<double>& vectors, int count) {
+  const int m = basis.cols;
+  Basis out{basis.rows, count, std::vector<double>(static_cast<size_t>(basis.rows) * static_cast<size_t>(count))};
+  if (count > 0) {
+    openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, basis.rows, count, m, 1.0, basis.data.data(),
+                     basis.rows, vectors.data() + static_cast<size_t>(m - count) * static_cast<size_t>(m), m, 0.0,
+                     out.data.data(), basis.rows);
+  }
+  return out;
+}
 
-int krylovDepth(int cols, int l) { return std::max(0, std::min(kKrylovDepth, cols / std::max(l, 1) - 1)); }
+// The residuals G x - theta x of the `count` leading Ritz pairs, in the
+// order of `vectors` (largest last).
+Basis residuals(const Basis& basis, const Basis& images, const std::vector<double>& values,
+                const std::vector<double>& vectors, int count) {
+  Basis out = combine(images, vectors, count);
+  const Basis ritz = combine(basis, vectors, count);
+  const int m = basis.cols;
+  for (int j = 0; j < count; ++j) {
+    const double theta = values[static_cast<size_t>(m - count + j)];
+    double* r = out.column(j);
+    const double* x = ritz.column(j);
+    for (int i = 0; i < basis.rows; ++i) r[i] -= theta * x[i];
+  }
+  return out;
+}
+
+// A bound on the error of each of the `wanted` leading Ritz values relative
+// to itself, the largest of them: the residual norm, or its square over the
+// gap to the nearest other Ritz value where that is smaller.
+double errorBound(const Basis& residual, const std::vector<double>& values, int wanted) {
+  const int m = static_cast<int>(values.size());
+  const int count = residual.cols;
+  double worst = 0;
+  for (int k = 0; k < wanted; ++k) {
+    const int at = m - 1 - k;
+    const double theta = values[static_cast<size_t>(at)];
+    double gap = std::numeric_limits<double>::infinity();
+    if (at + 1 < m) gap = std::min(gap, values[static_cast<size_t>(at + 1)] - theta);
+    if (at > 0) gap = std::min(gap, theta - values[static_cast<size_t>(at - 1)]);
+    const double* r = residual.column(count - 1 - k);
+    const double norm = std::sqrt(dot(r, r, static_cast<size_t>(residual.rows)));
+    const double bound = std::min(norm, gap > 0 ? norm * norm / gap : norm);
+    worst = std::max(worst, theta > 0 ? bound / theta : (norm > 0 ? 1.0 : 0.0));
+  }
+  return worst;
+}
+
+// Columns of the C-side basis at most: the basis grows by one block per
+// pass and, when full, keeps its leading Ritz vectors (a thick restart).
+constexpr int kBasisBlocks = 10;
+
+int basisLimit(int cols, int l) { return std::max(l, std::min(cols, kBasisBlocks * l)); }
 
 }  // namespace
 
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings) {
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
-  const double m = double(l) * (krylovDepth(cols, l) + 1);
-  return 8.0 * (2.0 * cols * m + 2.0 * m * m + double(gramBlockRows(cols)) * (cols + l) + double(snps) * l +
-                double(snps) * wanted);
+  const double m = basisLimit(cols, l);
+  const double block = double(gramBlockRows(cols)) * cols;
+  // The packed copy of A; basis, images and their restarted copies; per
+  // lane a block of doubles (and, once, its decoded bytes) and a sum; the
+  // products with A and the loadings.
+  return double(snps) * (std::ceil(cols / 4.0) + 32.0) + 8.0 * (4.0 * cols * m + 2.0 * m * m) +
+         CentredProducts::kLanes * (9.0 * block + 8.0 * double(cols) * l) + 8.0 * double(snps) * (l + wanted);
 }
 
-
-bool approxComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out,
-                      const ApproxSettings& settings) {
+bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out, ApproxReport& report,
+                      const ApproxSettings& settings, const PassesDone& done) {
+  const int snps = genotypes.rows();
+  const int cols = genotypes.cols();
   out.wanted = std::clamp(std::min(wanted, snps), 0, std::max(cols, 0));
   out.singularValues.assign(static_cast<size_t>(out.wanted), 0.0);
   out.loadings.assign(static_cast<size_t>(std::max(snps, 0)) * static_cast<size_t>(out.wanted), 0.0);
+  out.means.assign(static_cast<size_t>(std::max(snps, 0)), 0.0);
+  report = ApproxReport();
   if (out.wanted == 0) return true;
   if (!openBlas().loaded()) return false;
+  openBlas().setThreads(1);  // the lanes are the threads
   const int l = std::min({out.wanted + settings.oversampling, cols, snps});
-  const int depth = krylovDepth(cols, l);
+  const int limit = basisLimit(cols, l);
+  CentredProducts products(genotypes, out.means, settings.threads);
 
-  // Block Krylov iteration on G = A'A, restarted from the leading Ritz
-  // vectors until the wanted Ritz values settle: each restart builds the
-  // basis [Q, GQ, ..., G^depth Q] (orthonormalised), keeps every product
-  // with G, and takes the Ritz pairs of G on it.
-  Basis q = randomStart(cols, l, settings.seed);
-  orthonormalise(q);
-  const size_t blockRows = static_cast<size_t>(gramBlockRows(cols));
-  std::vector<double> block(blockRows * static_cast<size_t>(cols));
-  std::vector<double> product(blockRows * static_cast<size_t>(l));
-  std::vector<double> previous;
-  Basis image{cols, l, std::vector<double>(q.data.size())};
-  int passes = 0;
-  while (passes < settings.maxIterations) {
-    Basis krylov{cols, 0, {}};
-    Basis images{cols, 0, {}};
-    appendOrthonormal(krylov, q);
-    for (int level = 0; level <= depth; ++level) {
-      Basis last{cols, l, std::vector<double>(krylov.data.end() - static_cast<long>(q.data.size()), krylov.data.end())};
-      gramTimes(snps, cols, rows, last, image, block, product);
-      ++passes;
-      images.data.insert(images.data.end(), image.data.begin(), image.data.end());
-      images.cols += l;
-      if (level < depth) appendOrthonormal(krylov, image);
+  // Thick-restart block Krylov on G = A'A: every pass adds the images of
+  // one block (the residuals of the l leading Ritz pairs, which span the
+  // next Krylov block), and the basis, when full, shrinks to its leading
+  // Ritz vectors with their images, which need no pass.
+  Basis basis{cols, 0, {}};
+  Basis images{cols, 0, {}};
+  Basis next = randomStart(cols, l, settings.seed);
+  std::vector<double> values, vectors;
+  for (;;) {
+    const int added = appendOrthonormal(basis, next);
+    if (added == 0) break;  // nothing new: the basis spans an invariant subspace
+    const Basis block{cols, added,
+                      std::vector<double>(basis.data.end() - static_cast<std::ptrdiff_t>(added) * cols, basis.data.end())};
+    Basis image;
+    products.gramTimes(block, image);
+    ++report.passes;
+    if (done) done(report.passes);
+    images.data.insert(images.data.end(), image.data.begin(), image.data.end());
+    images.cols += added;
+    if (!ritzPairs(basis, images, values, vectors)) return false;
+    const int count = std::min(l, basis.cols);
+    next = residuals(basis, images, values, vectors, count);
+    report.errorBound = errorBound(next, values, std::min(out.wanted, count));
+    if (count >= out.wanted && report.errorBound <= settings.tolerance) break;
+    if (report.passes >= settings.maxPasses) break;
+    if (basis.cols + l > limit) {
+      const int keep = std::max(l, limit - l);
+      basis = combine(basis, vectors, keep);
+      images = combine(images, vectors, keep);
+      if (!ritzPairs(basis, images, values, vectors)) return false;
     }
-    const int m = krylov.cols;
-    std::vector<double> small(static_cast<size_t>(m) * static_cast<size_t>(m));
-    openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, m, m, cols, 1.0, krylov.data.data(), cols,
-                     images.data.data(), cols, 0.0, small.data(), m);
-    for (int i = 0; i < m; ++i) {
-      for (int j = 0; j < i; ++j) {
-        const double mean = 0.5 * (small[static_cast<size_t>(i) * m + j] + small[static_cast<size_t>(j) * m + i]);
-        small[static_cast<size_t>(i) * m + j] = small[static_cast<size_t>(j) * m + i] = mean;
-      }
-    }
-    std::vector<double> ritz;
-    if (!smallEigen(small, m, ritz)) return false;
-    // The next start: the l leading Ritz vectors, K Y.
-    openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols, l, m, 1.0, krylov.data.data(), cols,
-                     small.data() + static_cast<size_t>(m - l) * static_cast<size_t>(m), m, 0.0, q.data.data(),
-                     cols);
-    orthonormalise(q);
-    if (settled(ritz, previous, out.wanted, settings.tolerance)) break;
   }
+  if (basis.cols == 0) return false;
+  const Basis q = combine(basis, vectors, std::min(l, basis.cols));
 
   // B = A Q (S x l), whose singular values are A's on the subspace; its
   // left vectors through the eigenvectors of B'B.
-  std::vector<double> b(static_cast<size_t>(snps) * static_cast<size_t>(l));  // row-major S x l
-  for (int first = 0; first < snps; first += static_cast<int>(blockRows)) {
-    const int count = std::min(static_cast<int>(blockRows), snps - first);
-    rows(first, count, block.data());
-    openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, l, cols, 1.0, block.data(), cols,
-                     q.data.data(), cols, 0.0, b.data() + static_cast<size_t>(first) * static_cast<size_t>(l), l);
-  }
-  std::vector<double> small(static_cast<size_t>(l) * static_cast<size_t>(l));
-  openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasTrans, l, l, snps, 1.0, b.data(), l, b.data(), l, 0.0,
-                   small.data(), l);
-  std::vector<double> values;
-  if (!smallEigen(small, l, values)) return false;
-  const double noise = values.back() * cols * std::numeric_limits<double>::epsilon();
-  const int k = out.wanted;
-  std::vector<double> leading(static_cast<size_t>(l) * static_cast<size_t>(k));  // row-major l x wanted
+  const int width = q.cols;
+  std::vector<double> b;
+  products.times(q, b);
+  std::vector<double> small(static_cast<size_t>(width) * static_cast<size_t>(width));
+  openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasTrans, width, width, snps, 1.0, b.data(), width, b.data(), width,
+                   0.0, small.data(), width);
+  std::vector<double> squares;
+  if (!smallEigen(small, width, squares)) return false;
+  const double noise = squares.back() * cols * std::numeric_limits<double>::epsilon();
+  const int k = std::min(out.wanted, width);
+  std::vector<double> leading(static_cast<size_t>(width) * static_cast<size_t>(out.wanted), 0.0);  // row-major
   for (int j = 0; j < k; ++j) {
-    const int source = l - 1 - j;  // largest first
-    const double value = values[static_cast<size_t>(source)];
+    const int source = width - 1 - j;  // largest first
+    const double value = squares[static_cast<size_t>(source)];
     const double sigma = value > noise ? std::sqrt(value) : 0.0;
     out.singularValues[static_cast<size_t>(j)] = sigma;
-    for (int i = 0; i < l; ++i) {
-      leading[static_cast<size_t>(i) * k + j] =
-          sigma > 0 ? small[static_cast<size_t>(source) * l + static_cast<size_t>(i)] / sigma : 0.0;
+    for (int i = 0; i < width; ++i) {
+      leading[static_cast<size_t>(i) * out.wanted + j] =
+          sigma > 0 ? small[static_cast<size_t>(source) * width + static_cast<size_t>(i)] / sigma : 0.0;
     }
   }
-  openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, snps, k, l, 1.0, b.data(), l, leading.data(), k, 0.0,
-                   out.loadings.data(), k);
+  openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, snps, out.wanted, width, 1.0, b.data(), width,
+                   leading.data(), out.wanted, 0.0, out.loadings.data(), out.wanted);
   fixLoadingSigns(snps, out);
   return true;
 }

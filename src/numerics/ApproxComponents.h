@@ -1,29 +1,42 @@
 // The leading principal components of a centred matrix A (S x C) by a
 // randomized block Krylov iteration on A'A: A is only ever multiplied by
 // thin blocks, one pass over its rows per product, so that memory stays
-// O((S + C) x k) for k = components + oversampling (times the Krylov depth
+// O((S + C) x k) for k = components + oversampling (times the basis depth
 // on the C side), and neither A nor the C x C Gram matrix is formed. For
 // cohorts whose Gram matrix does not fit.
 #ifndef OMBRA_NUMERICS_APPROXCOMPONENTS_H
 #define OMBRA_NUMERICS_APPROXCOMPONENTS_H
+
+#include <functional>
 
 #include "numerics/GramComponents.h"
 
 namespace ombra {
 
 struct ApproxSettings {
-  int oversampling = 10;        // extra subspace dimensions beyond the wanted components
-  int maxIterations = 300;      // passes over A at most
-  double tolerance = 1e-9;      // relative change of every wanted Ritz value that ends the iteration
+  int oversampling = 10;        // extra block columns beyond the wanted components
+  int maxPasses = 300;          // products with A'A at most
+  // Ends the iteration: a bound on every wanted eigenvalue's error relative
+  // to itself (the singular values' relative error is about half of it).
+  double tolerance = 1e-7;
   unsigned long long seed = 1;  // of the random start
+  int threads = 1;              // that decode and multiply blocks of rows
 };
 
-// Fills `out` like gramComponents, except that `singularValues` holds only
-// the min(wanted, C, S) leading values computed. The random start is
-// seeded, so a run is reproducible. False when OpenBLAS cannot be loaded or
-// its eigen-solver fails.
-bool approxComponents(int snps, int cols, int wanted, const CentredRows& rows, LeadingComponents& out,
-                      const ApproxSettings& settings = ApproxSettings());
+struct ApproxReport {
+  int passes = 0;          // products with A'A
+  double errorBound = 0;   // the largest relative error bound of the wanted eigenvalues at the end
+};
+
+// Told after each product with A'A how many there have been.
+using PassesDone = std::function<void(int passes)>;
+
+// Fills `out` like gramComponents (means included), except that
+// `singularValues` holds only the min(wanted, C, S) leading values. The
+// random start is seeded, and the result is the same at every thread count.
+// False when OpenBLAS cannot be loaded or its eigen-solver fails.
+bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out, ApproxReport& report,
+                      const ApproxSettings& settings = ApproxSettings(), const PassesDone& done = nullptr);
 
 // Bytes approxComponents needs beyond its caller's memory.
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings = ApproxSettings());

@@ -174,16 +174,4 @@ void centredRow(const DecodedRows& block, int r, int cols, double* out) {
   }
 }
 
-CentredRows centredRows(const PackedGenotypes& genotypes, std::vector<double>& means) {
-  auto block = std::make_shared<DecodedRows>();
-  return [&genotypes, &means, block](int first, int count, double* out) {
-    decodeRows(genotypes, first, count, *block);
-    const int cols = genotypes.cols();
-    for (int r = 0; r < count; ++r) {
-      centredRow(*block, r, cols, out + static_cast<size_t>(r) * static_cast<size_t>(cols));
-      means[static_cast<size_t>(first + r)] = block->centring[static_cast<size_t>(r)].mean;
-    }
-  };
-}
-
 }  // namespace ombra

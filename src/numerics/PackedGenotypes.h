@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 namespace ombra {
@@ -64,14 +63,6 @@ void decodeRows(const PackedGenotypes& genotypes, int first, int count, DecodedR
 
 // Row r of the block, centred, into out[0 .. C).
 void centredRow(const DecodedRows& block, int r, int cols, double* out);
-
-// Writes rows first .. first + count - 1 (0-based) of A into `block`,
-// row-major, count x C.
-using CentredRows = std::function<void(int first, int count, double* block)>;
-
-// The centred rows of `genotypes`, each row's mean going to means[row]
-// (sized by the caller). Both must outlive the callback.
-CentredRows centredRows(const PackedGenotypes& genotypes, std::vector<double>& means);
 
 }  // namespace ombra
 
