@@ -323,12 +323,14 @@ class CTest : public virtual BaseClass {
     std::vector<double> centred;     // y - mean over all entries
     std::vector<double> ownCentred;  // y - mean over the entry's own data set
     double unrelatedSquares = 0;     // sum of ownCentred^2 over unrelated entries
+    std::vector<double> pedigreeMembers;  // per counted pedigree (one with a tested member): its tested members
+    std::vector<double> pedigreeShares;   // 1 / members
   } traitTerms;
   // Terms shared by the three statistics of a SNP.
   // "Own" cross-products are centred on each data set's own means.
   struct SnpTerms {
-    std::vector<double> cross;          // centred cross-products, all-entry means
-    std::vector<double> familySums;     // per counted pedigree: sum of cross
+    size_t entries = 0;                 // tested entries
+    std::vector<double> familySums;     // per counted pedigree: sum of centred cross-products
     std::vector<double> averagedSums;   // per counted pedigree: familySums / members
     std::vector<double> familyMembers;  // per counted pedigree: its tested members
     std::vector<double> ownFamilySums;  // per counted pedigree: sum of own cross-products
@@ -337,14 +339,22 @@ class CTest : public virtual BaseClass {
     double summedTotal = 0;             // familySums, then the unrelated cross
     double genotypeSquares = 0;         // unrelated: sum of squared own-centred g
     double unrelatedSpread = 0;         // sample variance of unrelated cross
-  } snpTerms;  // of the SNP under test
-  // The terms of the SNP whose genotype residuals are g (one per tested
-  // entry); the trait's terms must be ready. Safe to call from several
-  // threads with their own `terms`.
-  void prepareSnpTerms(const double* g, SnpTerms& terms) const;
-  // The same for kTermsBatch SNPs at once, each with its own terms.
-  static constexpr size_t kTermsBatch = 4;
-  void prepareSnpTermsBatch(const double* const* g, SnpTerms* const* terms) const;
+  };
+  // The terms of up to kTermsBatch SNPs computed together, and their
+  // scratch.
+  static constexpr size_t kTermsBatch = 8;
+  struct TermsBatch {
+    SnpTerms terms[kTermsBatch];
+    std::vector<double> lanes;  // one SNP's residuals in the first of kTermsBatch lanes
+    std::vector<double> cross;         // tested entries x kTermsBatch
+    std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
+    std::vector<double> pedigreeOwn;   // the same, of own cross-products
+  } snpBatch;  // terms[0]: the SNP under test
+  // The terms of kTermsBatch SNPs whose genotype residuals lie side by side
+  // (entry h of SNP k at g[h * stride + k], stride at least kTermsBatch),
+  // into batch.terms[k] where wanted[k]; the trait's terms must be ready.
+  // Safe to call from several threads with their own batch.
+  void prepareSnpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const;
   // The statistics of cal_ss, calculate_T (averageFamilies) and
   // calculate_T1 from a SNP's terms.
   double ssStatistic(const SnpTerms& terms) const;
@@ -421,7 +431,7 @@ class CTest : public virtual BaseClass {
   void runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
                  std::vector<BlockOutput>& outputs);
   void testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch, BlockOutput& out) const;
-  void decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const;
+  void decodeBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch) const;
   void statisticsOf(const SnpTerms& terms, StatisticTool& tool, ombra::SnpResult& result) const;
   void tallyResult(const ombra::SnpResult& result, const Marker& marker);
   void reportGenomicControl() const;

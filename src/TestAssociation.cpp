@@ -247,7 +247,7 @@ void CTest::testEverySnp(double* coefficients) {
     if (!result.monomorphic) {
       cal_betaa_formula(coefficients, false);
       prepareStatistics();
-      statisticsOf(snpTerms, statistic, result);
+      statisticsOf(snpBatch.terms[0], statistic, result);
     }
     ombra::appendResultLine(lines, resultFormat, markers[m], result);
     tallyResult(result, markers[m]);

@@ -13,20 +13,30 @@
 
 #include "Test.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/VectorClones.h"
 #include "outputs/Progress.h"
 
 namespace {
+
+// sums[j] += row[j]: one entry's genotypes added to their SNPs' sums.
+OMBRA_VECTOR_CLONES
+void addRow(double* __restrict sums, const double* __restrict row, size_t width) {
+  for (size_t j = 0; j < width; ++j) sums[j] += row[j];
+}
 
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 // Blocks handed out per thread before the finished lines are written.
 constexpr size_t kBlocksPerThread = 8;
 
-// SNPs per block: a multiple of 4 (whole bytes of a genotype row) that
-// depends on the number of tested entries only.
+// SNPs per block: a multiple of the statistics' batch (and so of whole
+// bytes of a genotype row) that depends on the number of tested entries
+// only.
 size_t blockSnps(size_t entries) {
+  constexpr size_t kBatch = CTest::kTermsBatch;
+  static_assert(kBatch % 4 == 0 && CTest::kWidestBlock % kBatch == 0, "blocks hold whole batches and bytes");
   const size_t fit = kBlockCells / std::max<size_t>(entries, 1);
-  return std::max<size_t>(4, std::min(CTest::kWidestBlock, fit) & ~size_t{3});
+  return std::max(kBatch, std::min(CTest::kWidestBlock, fit) / kBatch * kBatch);
 }
 
 }  // namespace
@@ -39,10 +49,10 @@ struct CTest::BlockOutput {
 
 // What one thread works on; nothing in it is shared.
 struct CTest::BlockScratch {
-  std::vector<double> genotypes;     // entries x SNPs of the block, column-major
+  std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
   std::vector<double> coefficients;  // design columns x SNPs of the block, column-major
   std::vector<double> sums;          // per SNP of the block
-  SnpTerms terms[kTermsBatch];
+  TermsBatch terms;
   StatisticTool statistic;
 };
 
@@ -111,24 +121,22 @@ void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, 
 void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch, BlockOutput& out) const {
   const size_t n = tested.size();
   const int p = designColumns;
-  decodeBlock(firstSnp, count, scratch);
   // A short block is padded with zero columns: the matrix products treat
   // the last columns of a product otherwise than the others, and a SNP's
   // numbers must not depend on where its block ends (a run split into
   // chunks gives the numbers of the whole run).
-  scratch.genotypes.resize(n * width, 0.0);
-  std::fill(scratch.genotypes.begin() + static_cast<std::ptrdiff_t>(n * count), scratch.genotypes.end(), 0.0);
+  decodeBlock(firstSnp, count, width, scratch);
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
-  // of every SNP of the block at once.
+  // of every SNP of the block at once (G is held transposed).
   const ombra::OpenBlas& blas = ombra::openBlas();
   const int entries = static_cast<int>(n);
   const int columns = static_cast<int>(width);
   scratch.coefficients.resize(static_cast<size_t>(p) * width);
   double* g = scratch.genotypes.data();
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, p, columns, entries, 1.0, projectionByEntry.data(), p, g,
-             entries, 0.0, scratch.coefficients.data(), p);
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, entries, columns, p, -1.0, design.data(), entries,
-             scratch.coefficients.data(), p, 1.0, g, entries);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, p, columns, entries, 1.0, projectionByEntry.data(), p, g,
+             columns, 0.0, scratch.coefficients.data(), p);
+  blas.dgemm(CblasColMajor, CblasTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), p,
+             design.data(), entries, 1.0, g, columns);
   const size_t start = out.results.size();
   for (size_t j = 0; j < count; ++j) {
     ombra::SnpResult result;
@@ -137,84 +145,56 @@ void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch&
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
     out.results.push_back(result);
   }
-  // The terms of the SNPs that vary, kTermsBatch at a time.
-  size_t pending[kTermsBatch];
-  const double* residuals[kTermsBatch];
-  SnpTerms* terms[kTermsBatch];
-  for (size_t i = 0; i < kTermsBatch; ++i) terms[i] = &scratch.terms[i];
-  size_t filled = 0;
-  const auto finish = [&]() {
-    if (filled == kTermsBatch) {
-      prepareSnpTermsBatch(residuals, terms);
-    } else {
-      for (size_t i = 0; i < filled; ++i) prepareSnpTerms(residuals[i], *terms[i]);
+  // The terms of the SNPs that vary, a batch of neighbours at a time.
+  for (size_t first = 0; first < count; first += kTermsBatch) {
+    bool wanted[kTermsBatch];
+    bool any = false;
+    for (size_t k = 0; k < kTermsBatch; ++k) {
+      wanted[k] = first + k < count && !out.results[start + first + k].monomorphic;
+      any = any || wanted[k];
     }
-    for (size_t i = 0; i < filled; ++i) statisticsOf(*terms[i], scratch.statistic, out.results[start + pending[i]]);
-    filled = 0;
-  };
-  for (size_t j = 0; j < count; ++j) {
-    if (out.results[start + j].monomorphic) continue;
-    pending[filled] = j;
-    residuals[filled++] = g + j * n;
-    if (filled == kTermsBatch) finish();
+    if (!any) continue;
+    prepareSnpTerms(g + first, width, wanted, scratch.terms);
+    for (size_t k = 0; k < kTermsBatch; ++k) {
+      if (wanted[k]) statisticsOf(scratch.terms.terms[k], scratch.statistic, out.results[start + first + k]);
+    }
   }
-  finish();
   for (size_t j = 0; j < count; ++j) {
     ombra::appendResultLine(out.lines, resultFormat, markers[firstSnp - rowFirstSnp + j], out.results[start + j]);
   }
 }
 
 // The genotype values of the tested entries at SNPs firstSnp ..
-// firstSnp + count - 1 (missing ones at their fill value), a column per SNP,
-// and each column's sum, added in entry order. Entries go in tiles, so that
-// the bytes of a tile's rows stay in the first-level cache while its
-// columns are written in runs.
-void CTest::decodeBlock(size_t firstSnp, size_t count, BlockScratch& scratch) const {
-  constexpr size_t kTile = 64;
+// firstSnp + count - 1 (missing ones at their fill value), an entry's SNPs
+// side by side in rows of `width` (zero beyond `count`), and each SNP's
+// sum, added in entry order.
+void CTest::decodeBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch) const {
   const size_t n = tested.size();
-  scratch.genotypes.resize(n * count);
-  scratch.sums.assign(count, 0.0);
-  double fill[kWidestBlock];
-  for (size_t j = 0; j < count; ++j) fill[j] = missingValue(static_cast<int>(firstSnp + j));
-  double* sums = scratch.sums.data();
+  const size_t bytes = (count + 3) / 4;
+  scratch.genotypes.resize(n * width);
+  scratch.sums.assign(width, 0.0);
+  // The value of each code at each SNP; the SNPs past `count` in the last
+  // byte read as zeros.
+  double values[kWidestBlock][4] = {};
+  for (size_t j = 0; j < count; ++j) {
+    values[j][1] = 1.0;
+    values[j][2] = 2.0;
+    values[j][3] = missingValue(static_cast<int>(firstSnp + j));
+  }
   const size_t firstByte = (firstSnp - rowFirstSnp) / 4;
-  const unsigned char* rows[kTile];
-  for (size_t tile = 0; tile < n; tile += kTile) {
-    const size_t size = std::min(kTile, n - tile);
-    for (size_t i = 0; i < size; ++i) rows[i] = testedRows[tile + i] + firstByte;
-    // The four SNPs of a byte at once: one load of the byte, four chains of
-    // additions side by side.
-    size_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-      const size_t byte = j / 4;
-      const double values[4][4] = {{0.0, 1.0, 2.0, fill[j]},
-                                   {0.0, 1.0, 2.0, fill[j + 1]},
-                                   {0.0, 1.0, 2.0, fill[j + 2]},
-                                   {0.0, 1.0, 2.0, fill[j + 3]}};
-      double* out = scratch.genotypes.data() + j * n + tile;
-      double sum[4] = {sums[j], sums[j + 1], sums[j + 2], sums[j + 3]};
-      for (size_t i = 0; i < size; ++i) {
-        const unsigned code = rows[i][byte];
-        for (size_t k = 0; k < 4; ++k) {
-          const double value = values[k][(code >> (2 * (3 - k))) & 3];
-          out[k * n + i] = value;
-          sum[k] += value;
-        }
-      }
-      for (size_t k = 0; k < 4; ++k) sums[j + k] = sum[k];
+  constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
+  for (size_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(testedRows[i + kAhead] + firstByte);
+    const unsigned char* row = testedRows[i] + firstByte;
+    double* out = scratch.genotypes.data() + i * width;
+    for (size_t b = 0; b < bytes; ++b) {
+      const unsigned code = row[b];
+      out[4 * b] = values[4 * b][code >> 6];
+      out[4 * b + 1] = values[4 * b + 1][(code >> 4) & 3];
+      out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
+      out[4 * b + 3] = values[4 * b + 3][code & 3];
     }
-    for (; j < count; ++j) {
-      const size_t byte = j / 4;
-      const int shift = static_cast<int>(2 * (3 - j % 4));
-      const double values[4] = {0.0, 1.0, 2.0, fill[j]};
-      double* out = scratch.genotypes.data() + j * n + tile;
-      double sum = sums[j];
-      for (size_t i = 0; i < size; ++i) {
-        const double value = values[(rows[i][byte] >> shift) & 3];
-        out[i] = value;
-        sum += value;
-      }
-      sums[j] = sum;
-    }
+    std::fill(out + 4 * bytes, out + width, 0.0);
+    addRow(scratch.sums.data(), out, width);
   }
 }

@@ -3,6 +3,7 @@
 // sums) are computed once per SNP by prepareStatistics, and the trait's once
 // per run; every sum keeps the order in which the statistics define it.
 #include "Test.h"
+#include "numerics/VectorClones.h"
 
 namespace {
 
@@ -42,15 +43,32 @@ void CTest::prepareTraitTerms() {
     traitTerms.ownCentred[h] = y[h] - (h < family ? yBarFamily : yBarUnrelated);
     if (h >= family) traitTerms.unrelatedSquares += traitTerms.ownCentred[h] * traitTerms.ownCentred[h];
   }
+  traitTerms.pedigreeMembers.clear();
+  traitTerms.pedigreeShares.clear();
+  size_t begin = 0;
+  for (size_t end : familyEntryEnd) {
+    if (end > begin) {
+      traitTerms.pedigreeMembers.push_back(static_cast<double>(end - begin));
+      traitTerms.pedigreeShares.push_back(1.0 / traitTerms.pedigreeMembers.back());
+    }
+    begin = end;
+  }
   traitTerms.ready = true;
 }
 
 void CTest::prepareStatistics() {
   if (!traitTerms.ready) prepareTraitTerms();
-  prepareSnpTerms(genoResiduals.data(), snpTerms);
+  // The SNP in the first lane, zeros in the others.
+  const size_t n = genoResiduals.size();
+  snpBatch.lanes.assign(n * kTermsBatch, 0.0);
+  for (size_t h = 0; h < n; ++h) snpBatch.lanes[h * kTermsBatch] = genoResiduals[h];
+  const bool wanted[kTermsBatch] = {true};
+  prepareSnpTerms(snpBatch.lanes.data(), kTermsBatch, wanted, snpBatch);
 }
 
 namespace {
+
+constexpr size_t kLanes = CTest::kTermsBatch;
 
 // What the terms of every SNP share: the trait's centred values and where
 // the data sets and pedigrees begin and end among the tested entries.
@@ -60,105 +78,106 @@ struct TermsContext {
   size_t n;
   size_t family;
   const std::vector<size_t>& familyEnds;
+  const std::vector<double>& pedigreeMembers;  // per counted pedigree
+  const std::vector<double>& pedigreeShares;   // 1 / members
 };
 
-// The terms of K SNPs at once. Every sum of a SNP adds its terms in the
-// order the statistics define it; the K SNPs' sums, and sums of one SNP
-// that do not depend on each other, share passes over the entries, so that
-// their chains of additions overlap instead of following each other.
-template <size_t K>
-void termsOf(const TermsContext& c, const double* const* g, CTest::SnpTerms* const* terms) {
+// kLanes doubles, one per SNP, in a vector register (or several, or none:
+// each lane gets the same IEEE operations in any width). Loaded from and
+// stored to arrays of doubles as they lie.
+typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double)), aligned(sizeof(double)), may_alias));
+
+#define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
+
+// The terms of kLanes SNPs at once, from their residuals side by side
+// (entry h of SNP k at g[h * stride + k]), into the terms of the lanes that
+// have them. Every sum of a SNP adds its terms in the order the statistics
+// define it; the SNPs are the lanes of vector registers, so that their sums
+// advance together, each with the operations it would have alone. The
+// batch's scratch holds the cross-products and the pedigrees' sums.
+OMBRA_VECTOR_CLONES
+void termsOf(const TermsContext& c, const double* g, size_t stride, CTest::TermsBatch& batch,
+             CTest::SnpTerms* const* terms) {
   const size_t n = c.n;
   const size_t family = c.family;
+  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
+  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
+  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
   // The sum over all entries passes through the family entries' sum.
-  double sumFamily[K] = {};
-  for (size_t h = 0; h < family; ++h) {
-    for (size_t k = 0; k < K; ++k) sumFamily[k] += g[k][h];
-  }
-  double sumAll[K], sumUnrelated[K] = {};
-  for (size_t k = 0; k < K; ++k) sumAll[k] = sumFamily[k];
+  Lanes sumFamily = {};
+  for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
+  Lanes sumAll = sumFamily, sumUnrelated = {};
   for (size_t h = family; h < n; ++h) {
-    for (size_t k = 0; k < K; ++k) {
-      sumAll[k] += g[k][h];
-      sumUnrelated[k] += g[k][h];
-    }
+    sumAll += OMBRA_LANES_AT(g + h * stride);
+    sumUnrelated += OMBRA_LANES_AT(g + h * stride);
   }
-  double gBar[K], gBarFamily[K], gBarUnrelated[K];
-  double* cross[K];
-  for (size_t k = 0; k < K; ++k) {
-    gBar[k] = sumAll[k] / static_cast<double>(n);
-    gBarFamily[k] = family > 0 ? sumFamily[k] / static_cast<double>(family) : 0.0;
-    gBarUnrelated[k] = n > family ? sumUnrelated[k] / static_cast<double>(n - family) : 0.0;
-    terms[k]->cross.resize(n);
-    cross[k] = terms[k]->cross.data();
-  }
+  const Lanes gBar = sumAll / static_cast<double>(n);
+  const Lanes gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : Lanes{};
+  const Lanes gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{};
   // Unrelated entries: their cross-products, the genotypes' squares, and the
   // first parts of the pooled total and of the cross-products' spread.
-  double squares[K] = {}, ownTotal[K] = {}, crossSum[K] = {};
+  Lanes squares = {}, ownTotal = {}, crossSum = {};
   for (size_t h = family; h < n; ++h) {
-    for (size_t k = 0; k < K; ++k) {
-      cross[k][h] = c.yc[h] * (g[k][h] - gBar[k]);
-      const double own = c.yo[h] * (g[k][h] - gBarUnrelated[k]);
-      squares[k] += (g[k][h] - gBarUnrelated[k]) * (g[k][h] - gBarUnrelated[k]);
-      ownTotal[k] += own;
-      crossSum[k] += cross[k][h];
-    }
+    const Lanes value = OMBRA_LANES_AT(g + h * stride);
+    crossAt[h] = c.yc[h] * (value - gBar);
+    const Lanes own = c.yo[h] * (value - gBarUnrelated);
+    squares += (value - gBarUnrelated) * (value - gBarUnrelated);
+    ownTotal += own;
+    crossSum += crossAt[h];
   }
   // Family entries: the sums of each counted pedigree (one with a tested
   // member), and the rest of the pooled total.
-  for (size_t k = 0; k < K; ++k) {
-    terms[k]->genotypeSquares = squares[k];
-    terms[k]->familySums.clear();
-    terms[k]->familyMembers.clear();
-    terms[k]->ownFamilySums.clear();
-  }
-  size_t begin = 0;
+  size_t begin = 0, counted = 0;
   for (size_t end : c.familyEnds) {
     if (end > begin) {
-      double sum[K] = {}, ownSum[K] = {};
+      Lanes sum = {}, ownSum = {};
       for (size_t h = begin; h < end; ++h) {
-        for (size_t k = 0; k < K; ++k) {
-          cross[k][h] = c.yc[h] * (g[k][h] - gBar[k]);
-          const double own = c.yo[h] * (g[k][h] - gBarFamily[k]);
-          sum[k] += cross[k][h];
-          ownSum[k] += own;
-        }
+        const Lanes value = OMBRA_LANES_AT(g + h * stride);
+        crossAt[h] = c.yc[h] * (value - gBar);
+        const Lanes own = c.yo[h] * (value - gBarFamily);
+        sum += crossAt[h];
+        ownSum += own;
       }
-      for (size_t k = 0; k < K; ++k) {
-        terms[k]->familySums.push_back(sum[k]);
-        terms[k]->familyMembers.push_back(static_cast<double>(end - begin));
-        terms[k]->ownFamilySums.push_back(ownSum[k]);
-      }
+      pedigreeSums[counted] = sum;
+      pedigreeOwn[counted++] = ownSum;
     }
     begin = end;
   }
-  for (size_t h = 0; h < family; ++h) {
-    for (size_t k = 0; k < K; ++k) ownTotal[k] += c.yo[h] * (g[k][h] - gBarFamily[k]);
-  }
+  for (size_t h = 0; h < family; ++h) ownTotal += c.yo[h] * (OMBRA_LANES_AT(g + h * stride) - gBarFamily);
   // Family scores (means or sums of the pedigrees' cross-products) and the
   // totals of both family tests, which go on over the unrelated entries.
-  double averagedTotal[K] = {}, summedTotal[K] = {}, crossMean[K];
-  const size_t unrelated = n - family;
-  for (size_t k = 0; k < K; ++k) {
+  double averagedStart[kLanes] = {}, summedStart[kLanes] = {};
+  for (size_t k = 0; k < kLanes; ++k) {
+    if (!terms[k]) continue;
     CTest::SnpTerms& t = *terms[k];
+    t.entries = n;
+    t.genotypeSquares = squares[k];
     t.ownTotal = ownTotal[k];
-    t.averagedSums.resize(t.familySums.size());
-    for (size_t f = 0; f < t.familySums.size(); ++f) {
-      t.averagedSums[f] = (1.0 / t.familyMembers[f]) * t.familySums[f];
-      averagedTotal[k] += t.averagedSums[f];
-      summedTotal[k] += t.familySums[f];
+    t.familySums.resize(counted);
+    t.averagedSums.resize(counted);
+    t.ownFamilySums.resize(counted);
+    t.familyMembers.assign(c.pedigreeMembers.begin(), c.pedigreeMembers.end());
+    double averaged = 0, summed = 0;
+    for (size_t f = 0; f < counted; ++f) {
+      t.familySums[f] = pedigreeSums[f][k];
+      t.ownFamilySums[f] = pedigreeOwn[f][k];
+      t.averagedSums[f] = c.pedigreeShares[f] * t.familySums[f];
+      averaged += t.averagedSums[f];
+      summed += t.familySums[f];
     }
-    crossMean[k] = crossSum[k] / static_cast<double>(unrelated);
+    averagedStart[k] = averaged;
+    summedStart[k] = summed;
   }
-  double spreadSquares[K] = {};
+  const size_t unrelated = n - family;
+  const Lanes crossMean = crossSum / static_cast<double>(unrelated);
+  Lanes averagedTotal = OMBRA_LANES_AT(averagedStart), summedTotal = OMBRA_LANES_AT(summedStart), spreadSquares = {};
   for (size_t h = family; h < n; ++h) {
-    for (size_t k = 0; k < K; ++k) {
-      averagedTotal[k] += cross[k][h];
-      summedTotal[k] += cross[k][h];
-      spreadSquares[k] += (cross[k][h] - crossMean[k]) * (cross[k][h] - crossMean[k]);
-    }
+    averagedTotal += crossAt[h];
+    summedTotal += crossAt[h];
+    spreadSquares += (crossAt[h] - crossMean) * (crossAt[h] - crossMean);
   }
-  for (size_t k = 0; k < K; ++k) {
+  for (size_t k = 0; k < kLanes; ++k) {
+    if (!terms[k]) continue;
     terms[k]->averagedTotal = averagedTotal[k];
     terms[k]->summedTotal = summedTotal[k];
     // The sample variance of the unrelated cross-products (0 for none; one
@@ -167,19 +186,21 @@ void termsOf(const TermsContext& c, const double* const* g, CTest::SnpTerms* con
   }
 }
 
+#undef OMBRA_LANES_AT
+
 }  // namespace
 
-void CTest::prepareSnpTerms(const double* g, SnpTerms& terms) const {
-  SnpTerms* one[1] = {&terms};
-  termsOf<1>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
-                          testedFamilyCount, familyEntryEnd},
-             &g, one);
-}
+void CTest::prepareSnpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
+  const size_t n = traitTerms.centred.size();
+  batch.cross.resize(n * kLanes);
+  batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
+  batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
 
-void CTest::prepareSnpTermsBatch(const double* const* g, SnpTerms* const* terms) const {
-  termsOf<kTermsBatch>(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), traitTerms.centred.size(),
-                          testedFamilyCount, familyEntryEnd},
-             g, terms);
+  SnpTerms* terms[kLanes];
+  for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
+  termsOf(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), n, testedFamilyCount, familyEntryEnd,
+                       traitTerms.pedigreeMembers, traitTerms.pedigreeShares},
+          g, stride, batch, terms);
 }
 
 double CTest::calculate_T() { return appendFamilyTest(true); }
@@ -187,7 +208,7 @@ double CTest::calculate_T() { return appendFamilyTest(true); }
 double CTest::calculate_T1() { return appendFamilyTest(false); }
 
 double CTest::appendFamilyTest(bool averageFamilies) {
-  const double t = familyStatistic(snpTerms, averageFamilies);
+  const double t = familyStatistic(snpBatch.terms[0], averageFamilies);
   const double p = 1 - statistic.chi2cdf(t, 1);
   appendStatistic(t, p, false);
   return p;
@@ -199,14 +220,14 @@ double CTest::appendFamilyTest(bool averageFamilies) {
 double CTest::familyStatistic(const SnpTerms& terms, bool averageFamilies) const {
   const std::vector<double>& scores = averageFamilies ? terms.averagedSums : terms.familySums;
   const double total = averageFamilies ? terms.averagedTotal : terms.summedTotal;
-  const size_t unrelated = terms.cross.size() - testedFamilyCount;
+  const size_t unrelated = terms.entries - testedFamilyCount;
   const double families = static_cast<double>(scores.size());
   return total * total / (families * spread(scores.data(), scores.size()) +
                           static_cast<double>(unrelated) * terms.unrelatedSpread);
 }
 
 void CTest::cal_ss() {
-  const double t = ssStatistic(snpTerms);
+  const double t = ssStatistic(snpBatch.terms[0]);
   appendStatistic(t, 1 - statistic.chi2cdf(t, 1), false);
 }
 
@@ -214,7 +235,7 @@ void CTest::cal_ss() {
 // comes from the unrelated sums of squares and the spread of family sums.
 double CTest::ssStatistic(const SnpTerms& terms) const {
   const size_t family = testedFamilyCount;
-  const size_t n = terms.cross.size();
+  const size_t n = terms.entries;
   const size_t unrelated = n - family;
   const double total = terms.ownTotal;
 
