@@ -323,22 +323,21 @@ class CTest : public virtual BaseClass {
     std::vector<double> centred;     // y - mean over all entries
     std::vector<double> ownCentred;  // y - mean over the entry's own data set
     double unrelatedSquares = 0;     // sum of ownCentred^2 over unrelated entries
-    std::vector<double> pedigreeMembers;  // per counted pedigree (one with a tested member): its tested members
-    std::vector<double> pedigreeShares;   // 1 / members
+    std::vector<double> pedigreeShares;  // per counted pedigree (one with a tested member): 1 / its tested members
   } traitTerms;
   // Terms shared by the three statistics of a SNP.
   // "Own" cross-products are centred on each data set's own means.
   struct SnpTerms {
-    size_t entries = 0;                 // tested entries
-    std::vector<double> familySums;     // per counted pedigree: sum of centred cross-products
-    std::vector<double> averagedSums;   // per counted pedigree: familySums / members
-    std::vector<double> familyMembers;  // per counted pedigree: its tested members
-    std::vector<double> ownFamilySums;  // per counted pedigree: sum of own cross-products
-    double ownTotal = 0;                // own cross-products, unrelated entries then family ones
-    double averagedTotal = 0;           // averagedSums, then the unrelated cross
-    double summedTotal = 0;             // familySums, then the unrelated cross
-    double genotypeSquares = 0;         // unrelated: sum of squared own-centred g
-    double unrelatedSpread = 0;         // sample variance of unrelated cross
+    size_t entries = 0;             // tested entries
+    size_t pedigrees = 0;           // counted pedigrees (those with a tested member)
+    double ownTotal = 0;            // own cross-products, unrelated entries then family ones
+    double averagedTotal = 0;       // the pedigrees' mean cross-products, then the unrelated cross
+    double summedTotal = 0;         // the pedigrees' summed cross-products, then the unrelated cross
+    double averagedSpread = 0;      // sample variance of the pedigrees' mean cross-products
+    double summedSpread = 0;        // sample variance of their summed cross-products
+    double ownDeviation = 0;        // squared deviations of the pedigrees' own sums from their mean over all pedigrees
+    double genotypeSquares = 0;     // unrelated: sum of squared own-centred g
+    double unrelatedSpread = 0;     // sample variance of unrelated cross
   };
   // The terms of up to kTermsBatch SNPs computed together, and their
   // scratch.

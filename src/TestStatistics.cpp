@@ -13,17 +13,6 @@ double meanOf(const std::vector<double>& values, size_t from, size_t to) {
   return sum / static_cast<double>(to - from);
 }
 
-// Sample variance of `scores` (0 for none; one score divides 0 by 0).
-double spread(const double* scores, size_t count) {
-  if (count == 0) return 0;
-  double sum = 0;
-  for (size_t i = 0; i < count; ++i) sum += scores[i];
-  const double mean = sum / static_cast<double>(count);
-  double squares = 0;
-  for (size_t i = 0; i < count; ++i) squares += (scores[i] - mean) * (scores[i] - mean);
-  return squares / (static_cast<double>(count) - 1);
-}
-
 }  // namespace
 
 // Trait residuals centred on the mean of all tested individuals, and on the
@@ -43,14 +32,10 @@ void CTest::prepareTraitTerms() {
     traitTerms.ownCentred[h] = y[h] - (h < family ? yBarFamily : yBarUnrelated);
     if (h >= family) traitTerms.unrelatedSquares += traitTerms.ownCentred[h] * traitTerms.ownCentred[h];
   }
-  traitTerms.pedigreeMembers.clear();
   traitTerms.pedigreeShares.clear();
   size_t begin = 0;
   for (size_t end : familyEntryEnd) {
-    if (end > begin) {
-      traitTerms.pedigreeMembers.push_back(static_cast<double>(end - begin));
-      traitTerms.pedigreeShares.push_back(1.0 / traitTerms.pedigreeMembers.back());
-    }
+    if (end > begin) traitTerms.pedigreeShares.push_back(1.0 / static_cast<double>(end - begin));
     begin = end;
   }
   traitTerms.ready = true;
@@ -78,8 +63,7 @@ struct TermsContext {
   size_t n;
   size_t family;
   const std::vector<size_t>& familyEnds;
-  const std::vector<double>& pedigreeMembers;  // per counted pedigree
-  const std::vector<double>& pedigreeShares;   // 1 / members
+  const std::vector<double>& pedigreeShares;  // per counted pedigree: 1 / its tested members
 };
 
 // kLanes doubles, one per SNP, in a vector register (or several, or none:
@@ -144,45 +128,49 @@ void termsOf(const TermsContext& c, const double* g, size_t stride, CTest::Terms
     begin = end;
   }
   for (size_t h = 0; h < family; ++h) ownTotal += c.yo[h] * (OMBRA_LANES_AT(g + h * stride) - gBarFamily);
-  // Family scores (means or sums of the pedigrees' cross-products) and the
-  // totals of both family tests, which go on over the unrelated entries.
-  double averagedStart[kLanes] = {}, summedStart[kLanes] = {};
-  for (size_t k = 0; k < kLanes; ++k) {
-    if (!terms[k]) continue;
-    CTest::SnpTerms& t = *terms[k];
-    t.entries = n;
-    t.genotypeSquares = squares[k];
-    t.ownTotal = ownTotal[k];
-    t.familySums.resize(counted);
-    t.averagedSums.resize(counted);
-    t.ownFamilySums.resize(counted);
-    t.familyMembers.assign(c.pedigreeMembers.begin(), c.pedigreeMembers.end());
-    double averaged = 0, summed = 0;
-    for (size_t f = 0; f < counted; ++f) {
-      t.familySums[f] = pedigreeSums[f][k];
-      t.ownFamilySums[f] = pedigreeOwn[f][k];
-      t.averagedSums[f] = c.pedigreeShares[f] * t.familySums[f];
-      averaged += t.averagedSums[f];
-      summed += t.familySums[f];
-    }
-    averagedStart[k] = averaged;
-    summedStart[k] = summed;
+  // Family scores (means or sums of the pedigrees' cross-products): their
+  // totals, which go on over the unrelated entries, and their spreads; the
+  // pedigrees' own sums and their deviations from the mean over every
+  // pedigree.
+  Lanes averagedSum = {}, summedSum = {}, ownPedigreeSum = {};
+  for (size_t f = 0; f < counted; ++f) {
+    averagedSum += c.pedigreeShares[f] * pedigreeSums[f];
+    summedSum += pedigreeSums[f];
+    ownPedigreeSum += pedigreeOwn[f];
+  }
+  const size_t pedigrees = c.familyEnds.size();
+  const Lanes averagedMean = averagedSum / static_cast<double>(counted);
+  const Lanes summedMean = summedSum / static_cast<double>(counted);
+  const Lanes ownMean = pedigrees > 0 ? ownPedigreeSum / static_cast<double>(pedigrees) : Lanes{};
+  Lanes averagedSquares = {}, summedSquares = {}, ownDeviation = {};
+  for (size_t f = 0; f < counted; ++f) {
+    const Lanes averaged = c.pedigreeShares[f] * pedigreeSums[f];
+    averagedSquares += (averaged - averagedMean) * (averaged - averagedMean);
+    summedSquares += (pedigreeSums[f] - summedMean) * (pedigreeSums[f] - summedMean);
+    ownDeviation += (pedigreeOwn[f] - ownMean) * (pedigreeOwn[f] - ownMean);
   }
   const size_t unrelated = n - family;
   const Lanes crossMean = crossSum / static_cast<double>(unrelated);
-  Lanes averagedTotal = OMBRA_LANES_AT(averagedStart), summedTotal = OMBRA_LANES_AT(summedStart), spreadSquares = {};
+  Lanes averagedTotal = averagedSum, summedTotal = summedSum, spreadSquares = {};
   for (size_t h = family; h < n; ++h) {
     averagedTotal += crossAt[h];
     summedTotal += crossAt[h];
     spreadSquares += (crossAt[h] - crossMean) * (crossAt[h] - crossMean);
   }
+  // Sample variances are 0 for no value; one value divides 0 by 0.
   for (size_t k = 0; k < kLanes; ++k) {
     if (!terms[k]) continue;
-    terms[k]->averagedTotal = averagedTotal[k];
-    terms[k]->summedTotal = summedTotal[k];
-    // The sample variance of the unrelated cross-products (0 for none; one
-    // divides 0 by 0).
-    terms[k]->unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[k] / (static_cast<double>(unrelated) - 1);
+    CTest::SnpTerms& t = *terms[k];
+    t.entries = n;
+    t.pedigrees = counted;
+    t.genotypeSquares = squares[k];
+    t.ownTotal = ownTotal[k];
+    t.averagedTotal = averagedTotal[k];
+    t.summedTotal = summedTotal[k];
+    t.averagedSpread = counted == 0 ? 0.0 : averagedSquares[k] / (static_cast<double>(counted) - 1);
+    t.summedSpread = counted == 0 ? 0.0 : summedSquares[k] / (static_cast<double>(counted) - 1);
+    t.ownDeviation = ownDeviation[k];
+    t.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[k] / (static_cast<double>(unrelated) - 1);
   }
 }
 
@@ -199,7 +187,7 @@ void CTest::prepareSnpTerms(const double* g, size_t stride, const bool* wanted, 
   SnpTerms* terms[kLanes];
   for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
   termsOf(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), n, testedFamilyCount, familyEntryEnd,
-                       traitTerms.pedigreeMembers, traitTerms.pedigreeShares},
+                       traitTerms.pedigreeShares},
           g, stride, batch, terms);
 }
 
@@ -218,11 +206,10 @@ double CTest::appendFamilyTest(bool averageFamilies) {
 // centred cross-products), each unrelated individual its own; the squared
 // total is compared with the scores' spread.
 double CTest::familyStatistic(const SnpTerms& terms, bool averageFamilies) const {
-  const std::vector<double>& scores = averageFamilies ? terms.averagedSums : terms.familySums;
   const double total = averageFamilies ? terms.averagedTotal : terms.summedTotal;
   const size_t unrelated = terms.entries - testedFamilyCount;
-  const double families = static_cast<double>(scores.size());
-  return total * total / (families * spread(scores.data(), scores.size()) +
+  const double families = static_cast<double>(terms.pedigrees);
+  return total * total / (families * (averageFamilies ? terms.averagedSpread : terms.summedSpread) +
                           static_cast<double>(unrelated) * terms.unrelatedSpread);
 }
 
@@ -239,17 +226,11 @@ double CTest::ssStatistic(const SnpTerms& terms) const {
   const size_t unrelated = n - family;
   const double total = terms.ownTotal;
 
-  const std::vector<double>& sums = terms.ownFamilySums;
-  const size_t pedigrees = familyEntryEnd.size();
-  double familySum = 0;
-  for (double c : sums) familySum += c;
-  const double cBar = pedigrees > 0 ? familySum / static_cast<double>(pedigrees) : 0;
-  double d = 0;
-  for (double c : sums) d += (c - cBar) * (c - cBar);
+  const double d = terms.ownDeviation;
 
   const double u = static_cast<double>(unrelated);
   const double unrelatedVariance = traitTerms.unrelatedSquares * terms.genotypeSquares / u;
-  if (unrelated > 0 && !sums.empty()) return total * total / (unrelatedVariance + d);
+  if (unrelated > 0 && terms.pedigrees > 0) return total * total / (unrelatedVariance + d);
   if (unrelated > 0) return total * total / unrelatedVariance;
   return total * total / d;
 }
