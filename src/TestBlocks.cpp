@@ -50,7 +50,7 @@ struct CTest::BlockOutput {
 // What one thread works on; nothing in it is shared.
 struct CTest::BlockScratch {
   std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
-  std::vector<double> coefficients;  // design columns x SNPs of the block, column-major
+  std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
   std::vector<double> sums;          // per SNP of the block
   TermsBatch terms;
   StatisticTool statistic;
@@ -133,9 +133,9 @@ void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch&
   const int columns = static_cast<int>(width);
   scratch.coefficients.resize(static_cast<size_t>(p) * width);
   double* g = scratch.genotypes.data();
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, p, columns, entries, 1.0, projectionByEntry.data(), p, g,
-             columns, 0.0, scratch.coefficients.data(), p);
-  blas.dgemm(CblasColMajor, CblasTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), p,
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projectionByEntry.data(),
+             p, 0.0, scratch.coefficients.data(), columns);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
              design.data(), entries, 1.0, g, columns);
   const size_t start = out.results.size();
   for (size_t j = 0; j < count; ++j) {
