@@ -10,6 +10,7 @@
 #include "MatrixTeam.h"
 #include "Test.h"
 #include "numerics/ApproxComponents.h"
+#include "numerics/ComponentScores.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "outputs/Progress.h"
@@ -343,11 +344,8 @@ void CTest::writeEigenLoadings(const Components& components) {
 // Every family member and every unrelated individual gets the projection
 // of its own centred genotypes on the leading left singular vectors.
 void CTest::computeScores(const Components& components) {
-  const int snps = static_cast<int>(pcaSnpIndices.size());
   const size_t count = static_cast<size_t>(pcaCount);
   if (count == 0) return;
-  const std::vector<double>& loadings = components.loadings;  // leading columns of U, row by row
-  const double* mean = components.mean.data();
   struct Scored {
     Indi* person;
     const unsigned char* row;
@@ -355,27 +353,29 @@ void CTest::computeScores(const Components& components) {
   std::vector<Scored> everyone;
   forEachIndividual([&](const std::string&, Indi& person, bool unrelated) {
     everyone.push_back(Scored{&person, genotypeRow(person, unrelated)});
-    std::fill(person.pcs, person.pcs + count, 0.0);
   });
-  // Individuals in blocks, so that the loadings stream from memory once per
-  // block; the blocks are shared between threads, and each score still adds
-  // its terms in SNP order.
-  constexpr size_t kBlock = 64;
+  std::vector<double> fill;
+  for (int snp : pcaSnpIndices) fill.push_back(missingValue(snp));
+  ombra::ScoreInputs inputs;
+  inputs.slots = pcaSnpIndices.data();
+  inputs.fill = fill.data();
+  inputs.mean = components.mean.data();
+  inputs.loadings = components.loadings.data();
+  inputs.snps = pcaSnpIndices.size();
+  inputs.components = count;
+  // Individuals side by side, the groups shared between threads.
+  constexpr size_t kLanes = ombra::kScoreLanes;
   matrixsvd::Team team(Matrix::svdThreads());
-  team.forEach((everyone.size() + kBlock - 1) / kBlock, [&](size_t unit, int) {
-    const size_t first = unit * kBlock;
-    const size_t last = std::min(everyone.size(), first + kBlock);
-    for (int s = 0; s < snps; ++s) {
-      const int snp = pcaSnpIndices[static_cast<size_t>(s)];
-      const double missing = missingValue(snp);
-      const double* loading = &loadings[static_cast<size_t>(s) * count];
-      for (size_t i = first; i < last; ++i) {
-        const int code = genotypeCode(everyone[i].row, static_cast<size_t>(snp));
-        const double centred = (code != 3 ? code : missing) - mean[s];
-        double* pcs = everyone[i].person->pcs;
-        for (size_t k = 0; k < count; ++k) pcs[k] += centred * loading[k];
-      }
+  team.forEach((everyone.size() + kLanes - 1) / kLanes, [&](size_t unit, int) {
+    const size_t first = unit * kLanes;
+    const size_t lanes = std::min(everyone.size() - first, kLanes);
+    const unsigned char* rows[kLanes];
+    double* scores[kLanes];
+    for (size_t i = 0; i < lanes; ++i) {
+      rows[i] = everyone[first + i].row;
+      scores[i] = everyone[first + i].person->pcs;
     }
+    ombra::componentScores(inputs, rows, scores, lanes);
   });
 }
 
