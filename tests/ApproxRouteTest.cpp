@@ -73,7 +73,8 @@ TEST(ApproxRoute, AgreesWithTheGramRoute) {
   const std::vector<double> approx = singularValues(dir.read("approx.Eigen_Loading.txt"));
   ASSERT_EQ(approx.size(), 10u);  // only the computed values are listed
   ASSERT_GT(exact.size(), 10u);
-  for (size_t k = 0; k < approx.size(); ++k) EXPECT_NEAR(approx[k], exact[k], 1e-5 * exact[k]) << k;  // 6 digits printed
+  // Six digits printed.
+  for (size_t k = 0; k < approx.size(); ++k) EXPECT_NEAR(approx[k], exact[k], 1e-5 * exact[k]) << k;
 
   const auto gram = scoreColumns(dir.read("fast.txt"), 10);
   const auto randomized = scoreColumns(dir.read("approx.txt"), 10);
@@ -152,6 +153,23 @@ TEST(ApproxRoute, RestartedBasisReachesTheTolerance) {
   EXPECT_GT(report.passes, 10);  // the basis (10 blocks of 18) was full
   EXPECT_LE(report.errorBound, 1e-7);
   for (int k = 0; k < wanted; ++k) {
+    EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;
+  }
+}
+
+// More components asked for than the centred matrix has: the last singular
+// value is 0, and the iteration ends as soon as the rest have settled.
+TEST(ApproxRoute, ComponentsBeyondTheRankEndPromptly) {
+  Cohort cohort = fourPopulations(4, 200, 9);
+  for (auto& column : cohort.packed) column[0] = static_cast<unsigned char>(column[0] & 0x3f);  // SNP 0: all 0
+  ombra::LeadingComponents gram, approx;
+  ombra::ApproxReport report;
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, 4, gram));
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, 4, approx, report));
+  EXPECT_LE(report.errorBound, 1e-7);
+  EXPECT_LT(report.passes, 10);
+  EXPECT_EQ(approx.singularValues[3], 0.0);
+  for (int k = 0; k < 3; ++k) {
     EXPECT_NEAR(approx.singularValues[k], gram.singularValues[k], 1e-6 * gram.singularValues[k]) << k;
   }
 }

@@ -52,7 +52,9 @@ int appendOrthonormal(Basis& basis, Basis block) {
   const size_t n = static_cast<size_t>(basis.rows);
   const int m = basis.cols;
   std::vector<double> norms(static_cast<size_t>(block.cols));
-  for (int j = 0; j < block.cols; ++j) norms[static_cast<size_t>(j)] = std::sqrt(dot(block.column(j), block.column(j), n));
+  for (int j = 0; j < block.cols; ++j) {
+    norms[static_cast<size_t>(j)] = std::sqrt(dot(block.column(j), block.column(j), n));
+  }
   if (m > 0) {
     std::vector<double> overlap(static_cast<size_t>(m) * static_cast<size_t>(block.cols));
     for (int round = 0; round < 2; ++round) {
@@ -183,7 +185,9 @@ class CentredProducts {
     const size_t s = static_cast<size_t>(decoded.first + r);
     unsigned char* row = packed_.data() + s * rowBytes_;
     const int8_t* y = decoded.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols_);
-    for (int j = 0; j < cols_; ++j) row[j / 4] = static_cast<unsigned char>(row[j / 4] | ((y[j] + 1) << (2 * (3 - j % 4))));
+    for (int j = 0; j < cols_; ++j) {
+      row[j / 4] = static_cast<unsigned char>(row[j / 4] | ((y[j] + 1) << (2 * (3 - j % 4))));
+    }
     // A missing call's y is 0: its code 1 becomes 3.
     for (int k = decoded.rowStart[static_cast<size_t>(r)]; k < decoded.rowStart[static_cast<size_t>(r) + 1]; ++k) {
       const int j = decoded.byRow[static_cast<size_t>(k)];
@@ -296,10 +300,13 @@ Basis residuals(const Basis& basis, const Basis& images, const std::vector<doubl
 
 // A bound on the error of each of the `wanted` leading Ritz values relative
 // to itself, the largest of them: the residual norm, or its square over the
-// gap to the nearest other Ritz value where that is smaller.
+// gap to the nearest other Ritz value where that is smaller. A value within
+// rounding of zero (which becomes a zero singular value) counts as settled
+// once its residual is within rounding too.
 double errorBound(const Basis& residual, const std::vector<double>& values, int wanted) {
   const int m = static_cast<int>(values.size());
   const int count = residual.cols;
+  const double rounding = values.back() * residual.rows * std::numeric_limits<double>::epsilon();
   double worst = 0;
   for (int k = 0; k < wanted; ++k) {
     const int at = m - 1 - k;
@@ -310,7 +317,11 @@ double errorBound(const Basis& residual, const std::vector<double>& values, int 
     const double* r = residual.column(count - 1 - k);
     const double norm = std::sqrt(dot(r, r, static_cast<size_t>(residual.rows)));
     const double bound = std::min(norm, gap > 0 ? norm * norm / gap : norm);
-    worst = std::max(worst, theta > 0 ? bound / theta : (norm > 0 ? 1.0 : 0.0));
+    if (theta > rounding) {
+      worst = std::max(worst, bound / theta);
+    } else if (norm > rounding) {
+      worst = std::max(worst, 1.0);
+    }
   }
   return worst;
 }
@@ -361,8 +372,8 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   for (;;) {
     const int added = appendOrthonormal(basis, next);
     if (added == 0) break;  // nothing new: the basis spans an invariant subspace
-    const Basis block{cols, added,
-                      std::vector<double>(basis.data.end() - static_cast<std::ptrdiff_t>(added) * cols, basis.data.end())};
+    const auto newest = basis.data.end() - static_cast<std::ptrdiff_t>(added) * cols;
+    const Basis block{cols, added, std::vector<double>(newest, basis.data.end())};
     Basis image;
     products.gramTimes(block, image);
     ++report.passes;
