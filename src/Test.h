@@ -344,7 +344,7 @@ class CTest : public virtual BaseClass {
   static constexpr size_t kTermsBatch = 8;
   struct TermsBatch {
     SnpTerms terms[kTermsBatch];
-    std::vector<double> lanes;  // one SNP's residuals in the first of kTermsBatch lanes
+    std::vector<double> lanes;         // one SNP's residuals in the first of kTermsBatch lanes
     std::vector<double> cross;         // tested entries x kTermsBatch
     std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
     std::vector<double> pedigreeOwn;   // the same, of own cross-products

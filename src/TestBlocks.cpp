@@ -5,14 +5,12 @@
 // block's numbers do not depend on the thread that computes it or on how
 // many there are, and the result lines are written in map order.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <exception>
 #include <new>
-#include <thread>
 
 #include "Test.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/SharedWork.h"
 #include "numerics/VectorClones.h"
 #include "outputs/Progress.h"
 
@@ -94,28 +92,10 @@ void CTest::testInBlocks() {
 // does on the main thread.
 void CTest::runBlocks(size_t first, size_t count, size_t width, size_t threads, std::vector<BlockScratch>& scratch,
                       std::vector<BlockOutput>& outputs) {
-  std::atomic<size_t> next{0};
-  std::exception_ptr failure;
-  std::atomic<bool> failed{false};
-  auto work = [&](size_t worker) {
-    try {
-      for (size_t b = next++; b < count && !failed; b = next++) {
-        const size_t firstSnp = (first + b) * width;
-        testBlock(firstSnp, std::min(width, markerCount() - firstSnp), width, scratch[worker], outputs[b]);
-      }
-    } catch (...) {
-      if (!failed.exchange(true)) failure = std::current_exception();
-    }
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (size_t t = 1; t < std::min(threads, count); ++t) helpers.emplace_back(work, t);
-  } catch (const std::system_error&) {
-    // Go on with the threads that started (maybe none but this one).
-  }
-  work(0);
-  for (std::thread& helper : helpers) helper.join();
-  if (failure) std::rethrow_exception(failure);
+  ombra::shareWork(count, threads, [&](size_t b, size_t worker) {
+    const size_t firstSnp = (first + b) * width;
+    testBlock(firstSnp, std::min(width, markerCount() - firstSnp), width, scratch[worker], outputs[b]);
+  });
 }
 
 void CTest::testBlock(size_t firstSnp, size_t count, size_t width, BlockScratch& scratch, BlockOutput& out) const {

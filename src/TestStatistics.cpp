@@ -66,10 +66,9 @@ struct TermsContext {
   const std::vector<double>& pedigreeShares;  // per counted pedigree: 1 / its tested members
 };
 
-// kLanes doubles, one per SNP, in a vector register (or several, or none:
-// each lane gets the same IEEE operations in any width). Loaded from and
-// stored to arrays of doubles as they lie.
-typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double)), aligned(sizeof(double)), may_alias));
+// One SNP per lane.
+using Lanes = ombra::DoubleLanes;
+static_assert(kLanes == ombra::kDoubleLanes, "a batch fills the lanes");
 
 #define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
 
@@ -183,7 +182,6 @@ void CTest::prepareSnpTerms(const double* g, size_t stride, const bool* wanted, 
   batch.cross.resize(n * kLanes);
   batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
   batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
-
   SnpTerms* terms[kLanes];
   for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
   termsOf(TermsContext{traitTerms.centred.data(), traitTerms.ownCentred.data(), n, testedFamilyCount, familyEntryEnd,

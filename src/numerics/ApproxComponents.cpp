@@ -1,16 +1,13 @@
 #include "numerics/ApproxComponents.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <exception>
 #include <limits>
 #include <random>
-#include <system_error>
-#include <thread>
 
 #include "numerics/OpenBlas.h"
+#include "numerics/SharedWork.h"
 
 namespace ombra {
 
@@ -84,31 +81,6 @@ int appendOrthonormal(Basis& basis, Basis block) {
   return kept;
 }
 
-// Runs body(lane) for every lane < lanes on up to `threads` threads; an
-// exception in any of them (memory running out) is rethrown here.
-template <class Body>
-void forEachLane(int lanes, int threads, Body&& body) {
-  std::atomic<int> next{0};
-  std::exception_ptr failure;
-  std::atomic<bool> failed{false};
-  auto work = [&] {
-    try {
-      for (int lane = next++; lane < lanes && !failed; lane = next++) body(lane);
-    } catch (...) {
-      if (!failed.exchange(true)) failure = std::current_exception();
-    }
-  };
-  std::vector<std::thread> helpers;
-  try {
-    for (int t = 1; t < std::min(threads, lanes); ++t) helpers.emplace_back(work);
-  } catch (const std::system_error&) {
-    // Go on with the threads that started.
-  }
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  if (failure) std::rethrow_exception(failure);
-}
-
 // Products with the centred matrix A (S x C). Its rows are first copied
 // out of the individuals' packed rows into packed rows of their own (one
 // gather, where every pass would otherwise gather again), each with the
@@ -128,7 +100,7 @@ class CentredProducts {
         blockRows_(gramBlockRows(cols_)),
         packed_(static_cast<size_t>(snps_) * rowBytes_, 0),
         values_(static_cast<size_t>(snps_) * 4) {
-    forEachLane(kLanes, threads_, [&](int lane) {
+    shareWork(kLanes, threads_, [&](size_t lane, size_t) {
       DecodedRows decoded;
       for (int first = lane * blockRows_; first < snps_; first += kLanes * blockRows_) {
         const int count = std::min(blockRows_, snps_ - first);
@@ -142,10 +114,10 @@ class CentredProducts {
   // out (C x width) = A'A x.
   void gramTimes(const Basis& x, Basis& out) {
     const size_t size = x.data.size();
-    forEachLane(kLanes, threads_, [&](int lane) {
+    shareWork(kLanes, threads_, [&](size_t lane, size_t) {
       Lane& own = lanes_[lane];
       own.sum.assign(size, 0.0);
-      forEachBlock(lane, [&](int, int count) {
+      forEachBlock(static_cast<int>(lane), [&](int, int count) {
         // product (count x width) = block x; sum += block' product.
         own.product.resize(static_cast<size_t>(count) * static_cast<size_t>(x.cols));
         openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, x.cols, cols_, 1.0, own.block.data(), cols_,
@@ -163,8 +135,8 @@ class CentredProducts {
   // out (row-major S x width) = A x.
   void times(const Basis& x, std::vector<double>& out) {
     out.assign(static_cast<size_t>(snps_) * static_cast<size_t>(x.cols), 0.0);
-    forEachLane(kLanes, threads_, [&](int lane) {
-      forEachBlock(lane, [&](int first, int count) {
+    shareWork(kLanes, threads_, [&](size_t lane, size_t) {
+      forEachBlock(static_cast<int>(lane), [&](int first, int count) {
         openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, x.cols, cols_, 1.0, lanes_[lane].block.data(),
                          cols_, x.data.data(), cols_, 0.0,
                          out.data() + static_cast<size_t>(first) * static_cast<size_t>(x.cols), x.cols);

@@ -8,9 +8,8 @@ namespace ombra {
 
 namespace {
 
-// One score of each of kScoreLanes individuals, in the lanes of vector
-// registers: every lane gets the operations its score would get alone.
-typedef double Lanes __attribute__((vector_size(kScoreLanes * sizeof(double)), aligned(sizeof(double)), may_alias));
+// One individual's score per lane.
+using Lanes = DoubleLanes;
 
 // Components scored per pass over the SNPs (their sums stay in registers).
 constexpr size_t kComponentsPerPass = 16;

@@ -7,10 +7,12 @@
 
 #include <cstddef>
 
+#include "numerics/VectorClones.h"
+
 namespace ombra {
 
 // Individuals scored side by side by one call.
-constexpr size_t kScoreLanes = 8;
+constexpr size_t kScoreLanes = kDoubleLanes;
 
 struct ScoreInputs {
   const int* slots = nullptr;       // per PCA SNP: its slot in the packed genotype rows
