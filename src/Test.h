@@ -121,6 +121,15 @@ enum class PcaRoute { kExact, kGram, kApprox };
 // frequency, as earlier versions did (to reproduce stored results).
 enum class Adjustment { kIntercept, kLegacy };
 
+// Which trait codes of a pedigree file are missing. kOwn: the --mt code
+// alone, as Ombra's own .ped and binary sets have always been read. kPlink:
+// PLINK's -9 as well, for the .fam of PLINK filesets and VCF/BCF sets, which
+// PLINK itself writes with -9 for every missing phenotype.
+enum class TraitCodes { kOwn, kPlink };
+
+// True when a trait's text is the number -9 ("-9", "-9.0", ...).
+bool isMinusNine(const std::string& trait);
+
 // True when a second data set's codes, made against its own marker `own`,
 // count the first allele of the shared marker; places own's alleles that
 // `shared` does not know yet, and stops the run on a third allele.
@@ -149,7 +158,7 @@ class CTest : public virtual BaseClass {
   // Readers. Each returns true when it returns; errors stop the run.
   bool readMapFile(std::string path, int mapColumns);
   bool readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
-                    bool unrelated);
+                    bool unrelated, TraitCodes codes = TraitCodes::kOwn);
   bool readGenotype(std::string path, std::vector<Index>& rows, bool unrelated);
   // A VCF/BCF data set: PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and
   // .vcf (src/formats/VcfDataSet.cpp).
@@ -437,6 +446,8 @@ class CTest : public virtual BaseClass {
   void subtractFit(const double* coefficients, std::vector<double>& values) const;
   double appendFamilyTest(bool averageFamilies);
   void prepareTraitTerms();
+  // Stops the run when every tested individual has the same trait value.
+  void requireTraitVariance() const;
 
   // Reader helpers (TestReaders.cpp).
   void readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list);
@@ -497,6 +508,8 @@ class CTest : public virtual BaseClass {
   bool codeAlleleFields(unsigned char* row, int seq);
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total);
+  // The line saying how many traits of -9 `path` held and how they were read.
+  void reportMinusNine(const std::string& path, int count, TraitCodes codes) const;
 };
 
 #endif  // OMBRA_TEST_H

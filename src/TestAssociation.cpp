@@ -121,7 +121,21 @@ void CTest::collectTestedIndividuals() {
     std::cout << leftOut << " individuals with a trait are left out of the test for a missing covariate.\n";
     if (tested.empty()) ombra::stopRun("There is no individual to test: every individual with a trait misses a covariate.\n");
   }
+  requireTraitVariance();
   fillDesign();
+}
+
+// A trait every tested individual shares leaves nothing to explain: each
+// statistic would be zero or the noise of rounding, reported as a result.
+void CTest::requireTraitVariance() const {
+  if (tested.empty()) return;
+  const double first = tested.front()->traitValue;
+  for (const Indi* person : tested) {
+    if (person->traitValue != first) return;
+  }
+  ombra::stopRun("The trait does not vary: all " + std::to_string(tested.size()) +
+                 " tested individuals have the trait " + tested.front()->trait +
+                 ", so there is nothing to test. Please check the trait column and the missing-trait code (--mt).\n");
 }
 
 // The design: the constant (first, so that the legacy design is the same

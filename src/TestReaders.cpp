@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -125,8 +126,15 @@ void CTest::tallyTrait(const std::string& trait) {
   }
 }
 
+bool isMinusNine(const std::string& trait) {
+  if (trait.empty()) return false;
+  char* end = nullptr;
+  const double value = std::strtod(trait.c_str(), &end);
+  return *end == '\0' && value == -9.0;
+}
+
 bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vector<Index>& rows, bool binary,
-                         bool unrelated) {
+                         bool unrelated, TraitCodes codes) {
   requireFile(*this, path);
   std::istream& in = textInput.open(*this, inputStream, path);
   std::cout << "Reading pedigree: " << path << " ...\n";
@@ -146,6 +154,7 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
   // The codes of a line whose letters were coded before its checks.
   std::vector<unsigned char> lineCodes(static_cast<size_t>(rowBytes(static_cast<long>(markers.size()))));
   int seq = 0;
+  int minusNineCount = 0;  // traits of -9 other than the --mt code
   ombra::LineReader reader(in);
   std::string_view line;
   while (reader.next(line)) {
@@ -196,6 +205,13 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
       ombra::stopRun("Line " + std::to_string(reader.lineNumber()) + " of " + path + " has the trait " + person.trait +
                      ", which is not a finite number.\n");
     }
+    if (person.trait != missingTrait && isMinusNine(person.trait)) {
+      ++minusNineCount;
+      if (codes == TraitCodes::kPlink) {
+        person.trait = missingTrait;
+        person.traitValue = ombra::leadingDouble(missingTrait);
+      }
+    }
     tallyTrait(person.trait);
     std::string famId(lineFields[0]);
     auto found = pedigreeOf.find(famId);
@@ -226,7 +242,19 @@ bool CTest::readPedigree(std::string path, std::vector<Pedigree>& peds, std::vec
     bimCountPending = false;
   }
   printSampleSummary(peds, unrelated, total);
+  reportMinusNine(path, minusNineCount, codes);
   return true;
+}
+
+void CTest::reportMinusNine(const std::string& path, int count, TraitCodes codes) const {
+  if (count == 0) return;
+  const std::string people = count == 1 ? "1 individual of " + path + " has"
+                                        : std::to_string(count) + " individuals of " + path + " have";
+  if (codes == TraitCodes::kPlink) {
+    std::cout << people << " the trait -9, PLINK's missing code, counted as missing.\n";
+  } else {
+    std::cout << people << " the trait -9, read as a quantitative value; give --mt -9 to make it missing.\n";
+  }
 }
 
 void CTest::printSampleSummary(const std::vector<Pedigree>& peds, bool unrelated, int total) {

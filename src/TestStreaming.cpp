@@ -79,7 +79,7 @@ void CTest::openPlinkStream(const std::string& prefix, bool unrelated, bool shar
   if (!shared) swapped = streamMarkers(std::move(reader), false, bimPath);
   std::vector<Pedigree>& peds = unrelated ? unrelatedPeds : familyPeds;
   std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
-  readPedigree(famPath, peds, rows, true, unrelated);
+  readPedigree(famPath, peds, rows, true, unrelated, TraitCodes::kPlink);
   (unrelated ? unrelatedMarkerCount : familyMarkerCount) = static_cast<long>(own);
   const size_t size = static_cast<size_t>(unrelated ? unrelatedSize : familySize);
   auto source = std::make_unique<ombra::PlinkBedSource>(bedPath, bimPath, famPath, own, size);

@@ -150,7 +150,7 @@ TEST(Loading, BinaryUnrelatedSetIsAlignedToTheSharedAlleles) {
   dir.write("f.fam", "F 1 0 0 1 1\n");
   dir.write("f.bed", std::string(1, '\x40'));  // A G, C C
   dir.write("u.bim", "1 rs1 0 5 G A 2\n1 rs2 0 6 T C 1\n");
-  dir.write("u.fam", "U 2 0 0 1 1\n");
+  dir.write("u.fam", "U 2 0 0 1 2\n");
   dir.write("u.bed", std::string(1, '\x50'));  // G A, T C
   const RunResult run = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--additive", "a", "--out", "r.txt"});
   EXPECT_EQ(run.status, 0) << run.out;

@@ -31,7 +31,7 @@ void CTest::loadPlinkSet(const std::string& prefix, bool unrelated) {
   }
   std::vector<Pedigree>& peds = unrelated ? unrelatedPeds : familyPeds;
   std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
-  readPedigree(famPath, peds, rows, true, unrelated);
+  readPedigree(famPath, peds, rows, true, unrelated, TraitCodes::kPlink);
   const int size = unrelated ? unrelatedSize : familySize;
 
   auto source = std::make_unique<ombra::PlinkBedSource>(bedPath, bimPath, famPath, std::move(own),

@@ -48,7 +48,7 @@ bool CTest::readVcfSet(const std::string& prefix, bool unrelated) {
   const std::string famPath = prefix + ".fam";
   std::vector<Pedigree>& peds = unrelated ? unrelatedPeds : familyPeds;
   std::vector<Index>& rows = unrelated ? unrelatedRows : familyRows;
-  readPedigree(famPath, peds, rows, true, unrelated);
+  readPedigree(famPath, peds, rows, true, unrelated, TraitCodes::kPlink);
 
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
   auto source = std::make_unique<ombra::VcfSource>(path, namesInFileOrder(peds), famPath);
