@@ -20,3 +20,11 @@ else
   echo "The PLINK 1 filesets in examples/plink give a different result: compare $out/result-plink.txt" >&2
   exit 1
 fi
+# The README's worked example: the PLINK 1 filesets with the covariates of
+# examples/covariates.txt, to a tab-separated table and plots (its output is in
+# example.log).
+"$root/build-release/ombra" --bf "$root/examples/plink/family" --bi "$root/examples/plink/unrelated" \
+  --covar "$root/examples/covariates.txt" --covar-name AGE,BATCH,SEX \
+  --out-format tsv --out example.tsv --plot example --plot-stat all >/dev/null \
+  || { cat example.log >&2; exit 1; }
+echo "Worked example: $out/example.tsv, $out/example.manhattan.svg, $out/example.qq.svg"
