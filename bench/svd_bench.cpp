@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "Matrix.h"
+#include "numerics/Matrix.h"
 // The bench is linked against the library only, so the oracle comes in as source.
 #include "SvdReference.cpp"
 

@@ -16,7 +16,8 @@
 #include <iostream>
 #include <string>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace fuzz {
 

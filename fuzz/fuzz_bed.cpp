@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "formats/DataSetLoader.h"
+#include "formats/GenotypeStore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::setUp();
@@ -23,14 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bedPath = fuzz::writeFile("set.bed", data + 2, size - 2);
 
   const bool unrelated = data[0] & 0x80;
-  CTest test;
-  std::vector<Pedigree>& peds = unrelated ? test.unrelatedPeds : test.familyPeds;
-  std::vector<Index>& rows = unrelated ? test.unrelatedRows : test.familyRows;
+  Cohort cohort;
+  ombra::GenotypeStore store;
+  ombra::DataSetLoader loader(cohort, store, {});
+  DataSet& set = unrelated ? cohort.unrelated : cohort.family;
+  const std::vector<GenotypeRow>& rows = set.rows;
   bool accepted = false;
   try {
-    test.readMapFile(bimPath, 6);
-    test.readPedigree(famPath, peds, rows, true, unrelated);
-    test.readGenotype(bedPath, rows, unrelated);
+    loader.readMapFile(bimPath, 6);
+    loader.readPedigree(famPath, set, true);
+    loader.readGenotype(bedPath, set);
     accepted = true;
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
@@ -40,12 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(accepted == (size - 2 >= static_cast<size_t>(n) * length));
   if (!accepted) return 0;
   FUZZ_CHECK(static_cast<int>(rows.size()) == n);
-  test.computeMeanDosages(test.markers.size());
+  store.computeMeanDosages(cohort, store.markers.size());
   for (int i = 0; i < n; ++i) {
     FUZZ_CHECK(rows[static_cast<size_t>(i)].seq == i);
-    FUZZ_CHECK(std::memcmp(rows[static_cast<size_t>(i)].geno, data + 2 + static_cast<size_t>(i) * length, length) == 0);
+    FUZZ_CHECK(std::memcmp(rows[static_cast<size_t>(i)].codes, data + 2 + static_cast<size_t>(i) * length, length) == 0);
     for (int s = 0; s < m; ++s) {
-      const double value = test.extractGenotype(rows, i, -1, -1, unrelated, s);
+      const double value = store.value(set, i, static_cast<size_t>(s));
       FUZZ_CHECK(value >= 0 && value <= 2);
     }
   }

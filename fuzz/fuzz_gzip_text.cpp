@@ -3,7 +3,8 @@
 // the compressed file. Whatever the bytes, the run ends with a message or
 // with one row per individual.
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "formats/DataSetLoader.h"
+#include "formats/GenotypeStore.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::setUp();
@@ -11,17 +12,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string mapPath = fuzz::writeFile("fixed.map", "1 rs1 0 100\n1 rs2 0 200\n2 rs3 0 300\n");
   const bool unrelated = data[0] & 1;
   const std::string path = fuzz::writeFile("input.ped.gz", data + 1, size - 1);
-  CTest test;
-  std::vector<Pedigree>& peds = unrelated ? test.unrelatedPeds : test.familyPeds;
-  std::vector<Index>& rows = unrelated ? test.unrelatedRows : test.familyRows;
+  Cohort cohort;
+  ombra::GenotypeStore store;
+  ombra::DataSetLoader loader(cohort, store, {});
+  DataSet& set = unrelated ? cohort.unrelated : cohort.family;
   try {
-    test.readMapFile(mapPath, 4);
-    test.readPedigree(path, peds, rows, false, unrelated);
+    loader.readMapFile(mapPath, 4);
+    loader.readPedigree(path, set, false);
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
     return 0;
   }
-  const int n = unrelated ? test.unrelatedSize : test.familySize;
-  FUZZ_CHECK(static_cast<int>(rows.size()) == n);
+  FUZZ_CHECK(static_cast<int>(set.rows.size()) == set.size);
   return 0;
 }

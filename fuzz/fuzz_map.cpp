@@ -1,20 +1,23 @@
 // The SNP map reader on arbitrary bytes, read once as a .map and once as a
 // .bim: either the run stops with a message or the marker list is sound.
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "formats/DataSetLoader.h"
+#include "formats/GenotypeStore.h"
 
 namespace {
 
 void readAs(const std::string& path, int columns) {
-  CTest test;
+  Cohort cohort;
+  ombra::GenotypeStore store;
+  ombra::DataSetLoader loader(cohort, store, {});
   try {
-    test.readMapFile(path, columns);
+    loader.readMapFile(path, columns);
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
     return;
   }
-  FUZZ_CHECK(test.snpCount == static_cast<int>(test.markers.size()));
-  for (const Marker& marker : test.markers) {
+  FUZZ_CHECK(store.markerCount() == store.markers.size());
+  for (const Marker& marker : store.markers) {
     FUZZ_CHECK(!marker.snpId.empty());
     if (columns == 6) {
       // "0" names an unknown allele and is kept as "".

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "app/Run.h"
 
 namespace {
 
@@ -111,9 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  CTest test;
   try {
-    test.StartUp(static_cast<int>(words.size()), argv.data());
+    ombra::runProgram(static_cast<int>(words.size()), argv.data());
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
   }

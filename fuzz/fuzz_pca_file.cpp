@@ -1,9 +1,10 @@
 // The PCA file loader on arbitrary bytes, after a small fixed family set and
-// unrelated set are loaded and score arrays attached as the test attaches
-// them. The first byte gives the number of components asked for; the rest
+// unrelated set are loaded. The first byte gives the number of components asked for; the rest
 // is the file. An accepted file must have given every individual its scores.
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "components/Components.h"
+#include "formats/DataSetLoader.h"
+#include "formats/GenotypeStore.h"
 
 namespace {
 
@@ -22,31 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string unrelatedPath = fuzz::writeFile("unrelated.ped", kUnrelated);
   const std::string path = fuzz::writeFile("input.pca", data + 1, size - 1);
 
-  CTest test;
-  test.pcaCount = data[0] % 8;
-  test.loadPCA = true;
-  test.pcaFileName = path;
+  const int count = data[0] % 8;
+  Cohort cohort;
+  ombra::GenotypeStore store;
+  ombra::DataSetLoader loader(cohort, store, {});
+  ombra::ComponentScores scores;
   bool accepted = false;
   try {
-    test.readMapFile(mapPath, 4);
-    test.readPedigree(familyPath, test.familyPeds, test.familyRows, false, false);
-    test.readPedigree(unrelatedPath, test.unrelatedPeds, test.unrelatedRows, false, true);
-    for (std::vector<Pedigree>* peds : {&test.familyPeds, &test.unrelatedPeds}) {
-      for (Pedigree& pedigree : *peds) {
-        for (Indi& person : pedigree.members) test.doubleTracker.Vector(person.pcs, test.pcaCount);
-      }
-    }
-    test.ReadingPCA();
+    loader.readMapFile(mapPath, 4);
+    loader.readPedigree(familyPath, cohort.family, false);
+    loader.readPedigree(unrelatedPath, cohort.unrelated, false);
+    scores = ombra::loadPcaFile(cohort, path, count);
     accepted = true;
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
   }
   if (!accepted) return 0;
-  FUZZ_CHECK(test.pcaCount == data[0] % 8);  // loading never changes the count
-  for (const std::vector<Pedigree>* peds : {&test.familyPeds, &test.unrelatedPeds}) {
-    for (const Pedigree& pedigree : *peds) {
-      for (const Indi& person : pedigree.members) FUZZ_CHECK(person.pcaLoaded);
-    }
-  }
+  FUZZ_CHECK(scores.count == count);  // loading never changes the count
+  FUZZ_CHECK(scores.values.size() == static_cast<size_t>(cohort.individuals() * count));
   return 0;
 }

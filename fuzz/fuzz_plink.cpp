@@ -6,7 +6,8 @@
 #include <algorithm>
 
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "core/MemoryClass.h"
+#include "core/Records.h"
 #include "formats/PlinkBed.h"
 #include "formats/SourceLoader.h"
 
@@ -35,14 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::writeFile("set.bed", bed, bedSize);
   const std::string prefix = fuzz::pathOf("set");
 
-  CTest test;
+  MemoryClass<char> memory;
+  std::vector<GenotypeRow> rows;
   std::vector<Marker> markers;
   bool accepted = false;
   try {
     (void)ombra::isPlinkFileset(prefix);
     markers = ombra::readPlinkBim(prefix + ".bim");
     ombra::PlinkBedSource source(prefix + ".bed", prefix + ".bim", prefix + ".fam", markers, samples);
-    ombra::loadRows(source, test.charTracker, test.familyRows);
+    ombra::loadRows(source, memory, rows);
     markers = source.markers();
     accepted = true;
   } catch (const fuzz::RunEnded& ended) {
@@ -52,12 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t snps = markers.size();
   FUZZ_CHECK(bedSize == 3 + snps * ombra::columnBytes(samples));
   FUZZ_CHECK(bed[0] == 0x6c && bed[1] == 0x1b && bed[2] == 0x01);
-  FUZZ_CHECK(test.familyRows.size() == samples);
+  FUZZ_CHECK(rows.size() == samples);
   for (size_t s = 0; s < snps; ++s) {
     double copies = 0;
     for (size_t i = 0; i < samples; ++i) {
       const int code = referenceCode(bed, samples, s, i);
-      FUZZ_CHECK(genotypeCode(test.familyRows[i].geno, s) == code);
+      FUZZ_CHECK(genotypeCode(rows[i].codes, s) == code);
       if (code != 3) copies += code;
     }
     FUZZ_CHECK(markers[s].allele2Count == copies);

@@ -4,7 +4,8 @@
 // An accepted file must give one full row per individual, each marker's ALT
 // count equal to the ALT copies in the rows, and two distinct alleles.
 #include "FuzzSupport.h"
-#include "Test.h"
+#include "formats/DataSetLoader.h"
+#include "formats/GenotypeStore.h"
 
 // htslib sizes a BCF record's buffer by the length the record states, so a
 // few corrupt bytes ask for gigabytes that the failed read right after never
@@ -26,32 +27,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::writeFile("set.vcf", data, size);
   const std::string prefix = famPath.substr(0, famPath.size() - 4);
 
-  CTest test;
+  Cohort cohort;
+  ombra::GenotypeStore store;
+  ombra::DataSetLoader loader(cohort, store, {});
   bool accepted = false;
   try {
-    test.readVcfSet(prefix, false);
+    loader.readVcfSet(prefix, cohort.family);
     accepted = true;
   } catch (const fuzz::RunEnded& ended) {
     fuzz::checkStatus(ended);
   }
   if (!accepted) return 0;
-  const size_t m = test.markers.size();
-  FUZZ_CHECK(test.familySize == 4);
-  FUZZ_CHECK(test.familyRows.size() == 4);
-  FUZZ_CHECK(test.familyMarkerCount == static_cast<long>(m));
-  FUZZ_CHECK(test.alleleCountBase == 4);
+  const size_t m = store.markers.size();
+  FUZZ_CHECK(cohort.family.size == 4);
+  FUZZ_CHECK(cohort.family.rows.size() == 4);
+  FUZZ_CHECK(cohort.family.markerCount == static_cast<long>(m));
+  FUZZ_CHECK(store.alleleCountBase == 4);
   for (size_t s = 0; s < m; ++s) {
-    const Marker& marker = test.markers[s];
+    const Marker& marker = store.markers[s];
     FUZZ_CHECK(!marker.allele1.empty() && !marker.allele2.empty() && marker.allele1 != marker.allele2);
     double copies = 0;
-    for (const Index& row : test.familyRows) {
-      const int code = genotypeCode(row.geno, s);
+    for (const GenotypeRow& row : cohort.family.rows) {
+      const int code = genotypeCode(row.codes, s);
       copies += code == 3 ? 0 : code;
     }
     FUZZ_CHECK(copies == marker.allele2Count);
   }
-  for (const Index& row : test.familyRows) {
-    if (m % 4 != 0) FUZZ_CHECK((row.geno[m / 4] & ((1u << (2 * (4 - m % 4))) - 1)) == 0);
+  for (const GenotypeRow& row : cohort.family.rows) {
+    if (m % 4 != 0) FUZZ_CHECK((row.codes[m / 4] & ((1u << (2 * (4 - m % 4))) - 1)) == 0);
   }
   return 0;
 }

@@ -8,8 +8,10 @@
 
 #include <cstdlib>
 
-#include "Test.h"
 #include "TestSupport.h"
+#include "association/StatisticTerms.h"
+#include "outputs/ResultTable.h"
+#include "stats/statistic.h"
 
 using testing_support::RunResult;
 using testing_support::TempDir;
@@ -19,49 +21,35 @@ namespace {
 
 // Family pedigree A: (y, g) = (1, 2), (-1, 0); B: (0.5, 1), (0.5, 1);
 // three unrelated individuals: (1, 1), (-1, 0), (0, 2).
-class WorkedExample : public ::testing::Test {
- protected:
-  void SetUp() override {
-    people.resize(7);
-    for (Indi& person : people) test.tested.push_back(&person);
-    test.familyEntryEnd = {2, 4};
-    test.testedFamilyCount = 4;
-    test.traitResiduals = {1, -1, 0.5, 0.5, 1, -1, 0};
-    test.genoResiduals = {2, 0, 1, 1, 1, 0, 2};
-  }
-  std::vector<Indi> people;
-  CTest test;
-};
-
-TEST_F(WorkedExample, ThreeStatisticsAndTheirPValues) {
-  test.prepareStatistics();
-  test.cal_ss();
-  EXPECT_EQ(test.resultBuffer, "       2.700000        1.003482e-01");
-  test.resultBuffer.clear();
-  EXPECT_NEAR(test.calculate_T(), 2.049764e-01, 1e-7);
-  EXPECT_EQ(test.resultBuffer, "       1.606557        2.049764e-01");
-  test.resultBuffer.clear();
-  EXPECT_NEAR(test.calculate_T1(), 2.004071e-01, 1e-7);
-  EXPECT_EQ(test.resultBuffer, "       1.639405        2.004071e-01");
+std::string fixedStatistic(double statistic, double p) {
+  std::string out;
+  ombra::appendFixedStatistic(out, statistic, p, false);
+  return out;
 }
 
-TEST_F(WorkedExample, DegenerateDataGiveIeeeResults) {
+TEST(StatisticTerms, WorkedExampleGivesThreeStatisticsAndTheirPValues) {
+  const ombra::StatisticTerms statistics({1, -1, 0.5, 0.5, 1, -1, 0}, 4, {2, 4});
+  ombra::TermsBatch batch;
+  const ombra::SnpTerms& terms = statistics.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch);
+  ombra::SnpResult result;
+  StatisticTool tool;
+  statistics.statistics(terms, tool, result);
+  EXPECT_EQ(fixedStatistic(result.statistic[0], result.p[0]), "       2.700000        1.003482e-01");
+  EXPECT_EQ(fixedStatistic(result.statistic[1], result.p[1]), "       1.606557        2.049764e-01");
+  EXPECT_EQ(fixedStatistic(result.statistic[2], result.p[2]), "       1.639405        2.004071e-01");
+}
+
+TEST(StatisticTerms, DegenerateDataGiveIeeeResults) {
+  StatisticTool tool;
+  ombra::TermsBatch batch;
   // One counted pedigree: its spread divides 0 by 0.
-  test.familyEntryEnd = {4, 4};
-  test.prepareStatistics();
-  test.calculate_T();
-  EXPECT_EQ(test.resultBuffer, "           -nan                 nan");
-  test.resultBuffer.clear();
+  const ombra::StatisticTerms onePedigree({1, -1, 0.5, 0.5, 1, -1, 0}, 4, {4, 4});
+  const double t = onePedigree.familyStatistic(onePedigree.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch), true);
+  EXPECT_EQ(fixedStatistic(t, 1 - tool.chi2cdf(t, 1)), "           -nan                 nan");
   // Unrelated data only, no association: T = 0 and p = 1.
-  test.familyEntryEnd.clear();
-  test.testedFamilyCount = 0;
-  test.traitResiduals = {1, -1, 1, -1};
-  test.genoResiduals = {1, 1, 2, 2};
-  test.tested.resize(4);
-  test.traitTerms.ready = false;
-  test.prepareStatistics();
-  test.cal_ss();
-  EXPECT_EQ(test.resultBuffer, "       0.000000        1.000000e+00");
+  const ombra::StatisticTerms unrelated({1, -1, 1, -1}, 0, {});
+  const double ss = unrelated.ssStatistic(unrelated.snpTerms({1, 1, 2, 2}, batch));
+  EXPECT_EQ(fixedStatistic(ss, 1 - tool.chi2cdf(ss, 1)), "       0.000000        1.000000e+00");
 }
 
 std::string goldenPath(const std::string& name) { return std::string(OMBRA_SOURCE_DIR) + "/tests/golden/" + name; }

@@ -8,9 +8,13 @@
 #include <random>
 #include <sstream>
 
-#include "BaseClass.h"
+#include "core/Memory.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "SvdReference.h"
-#include "Test.h"
+#include "LoadedSets.h"
+#include "components/Components.h"
+#include "outputs/OutputFile.h"
 #include "TestSupport.h"
 
 using testing_support::RunEnded;
@@ -212,20 +216,21 @@ TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecompositio
   const int snps = 12;
   dir.write("u.map", mapOf(snps));
   dir.write("u.ped", withGenotypes("A 1 0 0 1 1\nB 2 0 0 1 2\nC 3 0 0 1 1\nD 4 0 0 1 2\nE 5 0 0 1 1\n", snps, 8));
-  CTest test;
+  LoadedSets test;
   testing::internal::CaptureStdout();
-  test.readMapFile(dir.file("u.map"), 4);
-  test.readPedigree(dir.file("u.ped"), test.unrelatedPeds, test.unrelatedRows, false, true);
-  test.pcaCount = 3;
-  test.savePCA = true;
-  test.pcaFileName = dir.file("p.txt");
-  for (int s = 0; s < snps; ++s) test.pcaSnpIndices.push_back(s);
-  test.computeMeanDosages(test.markers.size());
-  std::vector<std::vector<double>> scores(5, std::vector<double>(3));
-  for (size_t i = 0; i < 5; ++i) test.unrelatedPeds[i].members[0].pcs = scores[i].data();
-  test.cal_prin();
+  test.loader.readMapFile(dir.file("u.map"), 4);
+  test.loader.readPedigree(dir.file("u.ped"), test.cohort.unrelated, false);
+  test.store.computeMeanDosages(test.cohort, test.store.markers.size());
+  ombra::PcaSettings settings;
+  settings.count = 3;
+  settings.method = ombra::PcaMethod::kExact;
+  settings.eigenLoadingFile = dir.file("p.Eigen_Loading.txt");
+  const ombra::ComponentScores computed = ombra::computeComponents(test.cohort, test.store, settings);
   ombra::commitOutputs();
   testing::internal::GetCapturedStdout();
+  ASSERT_EQ(computed.count, 3);
+  std::vector<std::vector<double>> scores;
+  for (size_t i = 0; i < 5; ++i) scores.emplace_back(computed.of(i), computed.of(i) + 3);
 
   // The centred genotype matrix, built here from the codes.
   std::vector<std::vector<double>> a(snps + 1, std::vector<double>(6, 0.0));
@@ -235,7 +240,7 @@ TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecompositio
   for (auto& row : v) vRows.push_back(row.data());
   for (int s = 0; s < snps; ++s) {
     double sum = 0;
-    for (int j = 0; j < 5; ++j) sum += a[s + 1][j + 1] = test.extractGenotype(test.unrelatedRows, j, -1, -1, true, s);
+    for (int j = 0; j < 5; ++j) sum += a[s + 1][j + 1] = test.store.value(test.cohort.unrelated, j, static_cast<size_t>(s));
     for (int j = 0; j < 5; ++j) a[s + 1][j + 1] -= sum / 5;
   }
   std::vector<double> w(6, 0.0);

@@ -6,7 +6,7 @@
 #include <random>
 #include <sstream>
 
-#include "Matrix.h"
+#include "numerics/Matrix.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "TestSupport.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Test.h"
+#include "LoadedSets.h"
 #include "TestSupport.h"
 
 using testing_support::RunResult;
@@ -99,9 +99,8 @@ TEST(GzipText, StopInsideTheStreamReachesTheCaller) {
   const std::string packed = gzipped("F 1 0 0 1 1\nF 2 0 0 1 2\n");
   dir.write("p.ped.gz", packed.substr(0, packed.size() - 6));
   testing_support::ThrowOnEndRun throwing;
-  CTest test;
-  EXPECT_THROW(test.readPedigree(dir.file("p.ped.gz"), test.familyPeds, test.familyRows, false, false),
-               testing_support::RunEnded);
+  LoadedSets sets;
+  EXPECT_THROW(sets.loader.readPedigree(dir.file("p.ped.gz"), sets.cohort.family, false), testing_support::RunEnded);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "Matrix.h"
+#include "numerics/Matrix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "MemoryClass.h"
+#include "core/MemoryClass.h"
 
 namespace {
 

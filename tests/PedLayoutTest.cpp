@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "TestSupport.h"
 
 using testing_support::RunResult;

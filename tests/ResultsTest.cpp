@@ -26,7 +26,7 @@ const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
 // own table and the selections'.
 std::set<std::string> acceptedOptions() {
   std::set<std::string> words;
-  for (const auto& [file, table] : {std::pair<const char*, const char*>{"/src/TestRun.cpp", "kWords[] = {"},
+  for (const auto& [file, table] : {std::pair<const char*, const char*>{"/src/app/Options.cpp", "kWords[] = {"},
                                     std::pair<const char*, const char*>{"/src/design/Selection.cpp",
                                                                         "kOptionWords[] = {"}}) {
     const std::string source = testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + file);

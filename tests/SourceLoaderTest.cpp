@@ -40,19 +40,19 @@ TEST(SourceLoader, RowsHoldEveryCodeAndZeroPadding) {
     for (size_t m : {0, 1, 3, 4, 7, 4100}) {  // 4100 spans several blocks
       FormulaSource source(n, m);
       MemoryClass<char> tracker;
-      std::vector<Index> rows;
+      std::vector<GenotypeRow> rows;
       ombra::loadRows(source, tracker, rows);
       ASSERT_EQ(rows.size(), n);
       EXPECT_EQ(source.next, n > 0 ? m : 0);
       for (size_t i = 0; i < n; ++i) {
         EXPECT_EQ(rows[i].seq, static_cast<int>(i));
         for (size_t s = 0; s < m; ++s) {
-          ASSERT_EQ(genotypeCode(rows[i].geno, s), FormulaSource::code(i, s)) << n << " " << m << " " << i;
+          ASSERT_EQ(genotypeCode(rows[i].codes, s), FormulaSource::code(i, s)) << n << " " << m << " " << i;
         }
         if (m % 4 != 0) {
-          EXPECT_EQ(rows[i].geno[m / 4] & (0xFF >> (2 * (m % 4))), 0);
+          EXPECT_EQ(rows[i].codes[m / 4] & (0xFF >> (2 * (m % 4))), 0);
         }
-        tracker.FreeVector(reinterpret_cast<char*>(rows[i].geno));
+        tracker.FreeVector(reinterpret_cast<char*>(rows[i].codes));
       }
     }
   }
@@ -63,10 +63,10 @@ TEST(SourceLoader, RowsToColumnsIsTheInverse) {
     const size_t m = 4 * 3 + 3;
     FormulaSource source(n, m);
     MemoryClass<char> tracker;
-    std::vector<Index> rows;
+    std::vector<GenotypeRow> rows;
     ombra::loadRows(source, tracker, rows);
     std::vector<const unsigned char*> order;
-    for (const Index& row : rows) order.push_back(row.geno);
+    for (const GenotypeRow& row : rows) order.push_back(row.codes);
     const size_t stride = ombra::columnBytes(n);
     for (size_t first : {0, 4, 12}) {
       const size_t count = m - first;
@@ -78,7 +78,7 @@ TEST(SourceLoader, RowsToColumnsIsTheInverse) {
       EXPECT_EQ(std::vector<unsigned char>(got.begin(), got.end() - 1), expected) << n << " " << first;
       EXPECT_EQ(got.back(), 0xEE);  // nothing written past the block
     }
-    for (Index& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.geno));
+    for (GenotypeRow& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.codes));
   }
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "statistic.h"
+#include "stats/statistic.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "statistic.h"
+#include "stats/statistic.h"
 
 namespace {
 

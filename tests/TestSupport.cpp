@@ -11,7 +11,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace testing_support {
 

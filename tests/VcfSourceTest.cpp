@@ -69,14 +69,14 @@ class PatternSource : public ombra::GenotypeSource {
   size_t next = 0;
 };
 
-void expectRows(const std::vector<Index>& rows, size_t samples, size_t snps) {
+void expectRows(const std::vector<GenotypeRow>& rows, size_t samples, size_t snps) {
   ASSERT_EQ(rows.size(), samples);
   for (size_t i = 0; i < samples; ++i) {
     ASSERT_EQ(rows[i].seq, static_cast<int>(i));
-    for (size_t s = 0; s < snps; ++s) ASSERT_EQ(static_cast<unsigned>(genotypeCode(rows[i].geno, s)), PatternSource::code(i, s));
+    for (size_t s = 0; s < snps; ++s) ASSERT_EQ(static_cast<unsigned>(genotypeCode(rows[i].codes, s)), PatternSource::code(i, s));
     // The unused slots of the last byte stay 0.
     if (snps % 4 != 0) {
-      ASSERT_EQ(rows[i].geno[snps / 4] & ((1u << (2 * (4 - snps % 4))) - 1), 0u);
+      ASSERT_EQ(rows[i].codes[snps / 4] & ((1u << (2 * (4 - snps % 4))) - 1), 0u);
     }
   }
 }
@@ -86,12 +86,12 @@ TEST(SourceLoader, RowsHoldEveryCodeForAnyShape) {
     for (size_t snps : {0, 1, 3, 4, 7, 13}) {
       SCOPED_TRACE(std::to_string(samples) + " samples, " + std::to_string(snps) + " snps");
       MemoryClass<char> tracker;
-      std::vector<Index> rows;
+      std::vector<GenotypeRow> rows;
       PatternSource source(samples, snps);
       ombra::loadRows(source, tracker, rows);
       expectRows(rows, samples, snps);
       EXPECT_EQ(tracker.Count(), static_cast<int>(samples));
-      for (Index& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.geno));
+      for (GenotypeRow& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.codes));
     }
   }
 }
@@ -100,11 +100,11 @@ TEST(SourceLoader, BlocksMeetInsideTheRows) {
   // 40,001 samples take 10,001 bytes a SNP: blocks of 836 SNPs, so 2,003
   // SNPs span three blocks.
   MemoryClass<char> tracker;
-  std::vector<Index> rows;
+  std::vector<GenotypeRow> rows;
   PatternSource source(40001, 2003);
   ombra::loadRows(source, tracker, rows);
   expectRows(rows, 40001, 2003);
-  for (Index& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.geno));
+  for (GenotypeRow& row : rows) tracker.FreeVector(reinterpret_cast<char*>(row.codes));
 }
 
 const char* const kVcf =

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 

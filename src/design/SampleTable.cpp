@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 

@@ -7,7 +7,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "design/SampleTable.h"
 
 namespace ombra {

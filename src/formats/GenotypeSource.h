@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "Test.h"
+#include "core/Records.h"
 
 namespace ombra {
 

@@ -17,10 +17,10 @@ void GenotypeStream::swapAlleles(std::vector<bool> swapped) { swapsAlleles = std
 
 void GenotypeStream::attachRows(const std::vector<unsigned char*>& rowOfIndividual) {
   const size_t samples = source->sampleCount();
-  targets.assign(samples, Index{});
+  targets.assign(samples, GenotypeRow{});
   leftOut.assign(samples, 1);
   for (size_t i = 0; i < samples && i < rowOfIndividual.size(); ++i) {
-    targets[i] = Index{static_cast<int>(i), rowOfIndividual[i]};
+    targets[i] = GenotypeRow{static_cast<int>(i), rowOfIndividual[i]};
     leftOut[i] = rowOfIndividual[i] == nullptr;
   }
   spare.clear();
@@ -30,7 +30,7 @@ void GenotypeStream::prepareSpare(size_t bytes) {
   if (spare.size() >= bytes) return;
   spare.resize(bytes);
   for (size_t i = 0; i < targets.size(); ++i) {
-    if (leftOut[i]) targets[i].geno = spare.data();
+    if (leftOut[i]) targets[i].codes = spare.data();
   }
 }
 

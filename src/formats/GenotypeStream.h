@@ -47,7 +47,7 @@ class GenotypeStream {
   SnpRuns keptSnps;
   bool selected = false;  // false: every SNP is kept
   std::vector<bool> swapsAlleles;    // per file SNP; empty: none swaps
-  std::vector<Index> targets;        // per individual of the file: its row, or the spare row
+  std::vector<GenotypeRow> targets;        // per individual of the file: its row, or the spare row
   std::vector<unsigned char> spare;  // receives the codes of individuals left out
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
   std::vector<char> leftOut;         // per individual of the file

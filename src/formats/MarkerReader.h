@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "Test.h"
+#include "core/Records.h"
 
 namespace ombra {
 

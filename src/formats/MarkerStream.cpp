@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 

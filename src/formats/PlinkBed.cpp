@@ -7,7 +7,8 @@
 #include <iostream>
 #include <string_view>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "formats/SourceLoader.h"
 
 namespace ombra {
@@ -95,9 +96,8 @@ bool isPlinkFileset(const std::string& prefix, bool quiet) {
 }
 
 BimReader::BimReader(const std::string& bimPath) : path(bimPath) {
-  BaseClass opener;
-  if (!opener.fileExists(path)) stopRun("File " + path + " doese not exist!\n");
-  opener.OpenFile(in, path);
+  if (!fileExists(path)) stopRun("File " + path + " doese not exist!\n");
+  openInput(in, path);
   lines = std::make_unique<LineReader>(in, size_t{1} << 20);
 }
 
@@ -160,10 +160,9 @@ PlinkBedSource::PlinkBedSource(const std::string& bedPath, const std::string& bi
 }
 
 void PlinkBedSource::open(const std::string& bimPath, const std::string& famPath) {
-  BaseClass opener;
-  if (!opener.fileExists(path)) stopRun("File " + path + " doese not exist!\n");
+  if (!fileExists(path)) stopRun("File " + path + " doese not exist!\n");
   checkHeaderAndSize(bimPath, famPath);
-  opener.OpenFile(file, path, std::ios_base::binary);
+  openInput(file, path, std::ios_base::binary);
   file.seekg(3);
 }
 

@@ -17,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "formats/GenotypeSource.h"
 #include "formats/MarkerReader.h"
 

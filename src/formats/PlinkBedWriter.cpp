@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "outputs/OutputFile.h"
 #include "formats/PlinkBed.h"
 #include "formats/SourceLoader.h"
@@ -40,7 +41,7 @@ void writeFam(const std::string& path, const std::vector<Pedigree>& peds) {
   OutputFile out(path);
   {
     for (const Pedigree& pedigree : peds) {
-      for (const Indi& person : pedigree.members) {
+      for (const Individual& person : pedigree.members) {
         for (const std::string* field : {&pedigree.famId, &person.indId, &person.fatherId, &person.motherId,
                                          &person.sex}) {
           out.put(*field);
@@ -74,12 +75,12 @@ void writeBed(const std::string& path, size_t snps, const std::vector<const unsi
 }  // namespace
 
 void writePlinkFileset(const std::string& prefix, const std::vector<Marker>& markers,
-                       const std::vector<Pedigree>& peds, const std::vector<Index>& rows) {
+                       const std::vector<Pedigree>& peds, const std::vector<GenotypeRow>& rows) {
   writeBim(prefix + ".bim", markers);
   writeFam(prefix + ".fam", peds);
   std::vector<const unsigned char*> order;
   for (const Pedigree& pedigree : peds) {
-    for (const Indi& person : pedigree.members) order.push_back(rows[static_cast<size_t>(person.seq)].geno);
+    for (const Individual& person : pedigree.members) order.push_back(rows[static_cast<size_t>(person.seq)].codes);
   }
   writeBed(prefix + ".bed", markers.size(), order);
 }

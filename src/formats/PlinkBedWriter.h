@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Test.h"
+#include "core/Records.h"
 
 namespace ombra {
 
@@ -15,7 +15,7 @@ namespace ombra {
 // in the order of `peds`, as the other writers do. A marker's unknown allele
 // is written as 0. Stops the run when a file cannot be written.
 void writePlinkFileset(const std::string& prefix, const std::vector<Marker>& markers,
-                       const std::vector<Pedigree>& peds, const std::vector<Index>& rows);
+                       const std::vector<Pedigree>& peds, const std::vector<GenotypeRow>& rows);
 
 }  // namespace ombra
 

@@ -5,7 +5,9 @@
 #include <climits>
 #include <string>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Memory.h"
+#include "core/Text.h"
 
 namespace ombra {
 
@@ -47,14 +49,14 @@ inline uint32_t transposeTile(const std::array<uint32_t, 256>& spread, unsigned 
 
 }  // namespace
 
-void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<Index>& rows,
+void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<GenotypeRow>& rows,
                    size_t firstByte) {
   const std::array<uint32_t, 256>& spread = tables().spread;
   const size_t stride = columnBytes(samples);
   for (size_t b = 0; b < stride; ++b) {
     const size_t members = std::min<size_t>(4, samples - 4 * b);
     unsigned char* dest[4] = {nullptr, nullptr, nullptr, nullptr};
-    for (size_t k = 0; k < members; ++k) dest[k] = rows[4 * b + k].geno + firstByte;
+    for (size_t k = 0; k < members; ++k) dest[k] = rows[4 * b + k].codes + firstByte;
     const unsigned char* column = block + b;
     for (size_t g = 0; g < groups; ++g, column += 4 * stride) {
       const uint32_t word = transposeTile(spread, column[0], column[stride], column[2 * stride], column[3 * stride]);
@@ -76,7 +78,7 @@ uint64_t allele2Copies(const unsigned char* codes, size_t bytes) {
   return total;
 }
 
-void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Index>& rows) {
+void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<GenotypeRow>& rows) {
   const size_t samples = source.sampleCount();
   const size_t snps = source.markers().size();
   const size_t length = (snps + 3) / 4;
@@ -92,7 +94,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<In
     char* row = nullptr;
     tracker.Vector(row, static_cast<int>(length));
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
-    rows.push_back(Index{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
+    rows.push_back(GenotypeRow{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);

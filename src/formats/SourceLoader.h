@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "MemoryClass.h"
+#include "core/MemoryClass.h"
 #include "formats/GenotypeSource.h"
 
 namespace ombra {
@@ -16,7 +16,7 @@ namespace ombra {
 // position in the source's sample order), each a block of `tracker` of
 // rowBytes(M) bytes for the source's M markers, filled from its blocks in
 // increasing SNP order. Stops the run when the rows would not fit in memory.
-void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Index>& rows);
+void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<GenotypeRow>& rows);
 
 // Fills `out` with SNPs first .. first + count - 1 of `rows` (rows of at
 // least first + count SNPs, one per individual in the order given) as a
@@ -29,8 +29,8 @@ uint64_t allele2Copies(const unsigned char* codes, size_t bytes);
 
 // Writes `groups` groups of four SNP columns of a block in GenotypeSource's
 // layout (the columns of the last group padded with zero columns) into byte
-// `firstByte` onwards of rows[i].geno for every individual i of the block.
-void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<Index>& rows,
+// `firstByte` onwards of rows[i].codes for every individual i of the block.
+void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<GenotypeRow>& rows,
                    size_t firstByte);
 
 // SNPs per block for `samples` individuals: a multiple of 4 whose block

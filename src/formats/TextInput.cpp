@@ -14,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 
@@ -187,14 +188,14 @@ class TextInput::GzipBuffer : public std::streambuf {
 TextInput::TextInput() = default;
 TextInput::~TextInput() = default;
 
-std::istream& TextInput::open(BaseClass& base, std::ifstream& plain, const std::string& path) {
+std::istream& TextInput::open(std::ifstream& plain, const std::string& path) {
   gzipStream.reset();
   gzipBuffer.reset();
   if (!endsWith(path, ".gz")) {
-    base.OpenFile(plain, path);
+    openInput(plain, path);
     return plain;
   }
-  base.OpenFile(plain, path);  // the same messages for a missing, unreadable or directory path
+  openInput(plain, path);  // the same messages for a missing, unreadable or directory path
   plain.close();
   gzipBuffer = std::make_unique<GzipBuffer>(path);
   gzipStream = std::make_unique<std::istream>(gzipBuffer.get());

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-class BaseClass;
 
 namespace ombra {
 
@@ -28,9 +27,9 @@ class TextInput {
   ~TextInput();
   TextInput(const TextInput&) = delete;
   TextInput& operator=(const TextInput&) = delete;
-  // Opens `path`: any other name through `plain` with base.OpenFile (its
+  // Opens `path`: any other name through `plain` with openInput (its
   // messages unchanged). The stream stays valid until the next open.
-  std::istream& open(BaseClass& base, std::ifstream& plain, const std::string& path);
+  std::istream& open(std::ifstream& plain, const std::string& path);
 
  private:
   class GzipBuffer;

@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 
 namespace ombra {
 

@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "MatrixTeam.h"
+#include "numerics/MatrixTeam.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"

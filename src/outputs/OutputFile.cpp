@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "outputs/OutputRegistry.h"
 
 namespace ombra {

@@ -1,7 +1,8 @@
 // Outputs never overwrite the run's inputs.
 #include <sys/stat.h>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "outputs/OutputFile.h"
 
 namespace ombra {

@@ -17,7 +17,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "outputs/OutputFile.h"
 
 namespace ombra {
@@ -165,6 +166,21 @@ void discardOutputs() {
     freeSlot(i);
   }
 }
+
+namespace {
+
+// How an ending run leaves its outputs: committed on success, removed
+// otherwise.
+void settleOutputs(int status) {
+  if (status == 0) {
+    commitOutputs();
+  } else {
+    discardOutputs();
+  }
+}
+const bool settleRegistered = (setSettleOutputs(settleOutputs), true);
+
+}  // namespace
 
 void installInterruptCleanup() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "statistic.h"
+#include "stats/statistic.h"
 
 namespace ombra {
 namespace {

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <limits>
 
-#include "BaseClass.h"
-#include "Test.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
+#include "core/Records.h"
 
 namespace ombra {
 

@@ -12,7 +12,8 @@
 #include <memory>
 #include <streambuf>
 
-#include "Help.h"
+#include "core/RunEnd.h"
+#include "core/Version.h"
 
 namespace ombra {
 
@@ -124,6 +125,11 @@ void startRunLog(const std::string& path, int argc, char** argv) {
   log.tee = std::make_unique<TeeBuffer>(std::cout.rdbuf());
   std::cout.rdbuf(log.tee.get());
 }
+
+namespace {
+// An ending run finishes its log last, after its outputs are settled.
+const bool finishRegistered = (setFinishLog(finishRunLog), true);
+}  // namespace
 
 int finishRunLog(int status) {
   Log& log = current();

@@ -10,7 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "BaseClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
 #include "outputs/ResultTable.h"
 
 namespace ombra {

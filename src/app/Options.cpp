@@ -1,0 +1,254 @@
+#include "app/Options.h"
+
+#include <algorithm>
+#include <climits>
+#include <iostream>
+
+#include "app/Help.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
+#include "core/Version.h"
+#include "outputs/OutputFile.h"
+#include "outputs/RunLog.h"
+
+namespace ombra {
+
+namespace {
+
+const char* const kUsage =
+    "Warning: incorrect usage of program!\n"
+    "Usage:\n"
+    "Command <-F pedigree_file> <-I Unrelated_file> <-P number_of Principal_Component> [-M missing_symbol] "
+    "[-OP filename]] \n"
+    "In which the square brackets ([ ]) and the the square brackets ([]) indicate groupings of optional "
+    "terms and are not to be entered by the user. Items in angled brackets, (<>), are required. Those in "
+    "square brackets, ([]) are optional. Order does not matter because the flags are used\n"
+    "\n\n"
+    "The meaning of the options:\n"
+    " --f : indicate the follwing parameter is the family data file\n"
+    " --i : indicate the follwing parameter is the unrelated (or case/control) data file. \n"
+    "            here we use 1 as trait to indcate case, otherwise it is control\n"
+    " --bf : indicate the follwing parameter is the binary family data file\n"
+    " --bi : indicate the follwing parameter is the binary unrelated (or case/control) data file. \n"
+    "            here we use 1 as trait to indcate case, otherwise it is control\n"
+    " --mg : indicate the follwing parameter is a letter of missing of genotype.\n"
+    " --mt : indicate the follwing parameter is the number which reperesent the missing trait.\n"
+    "              If neglect this option, -999 will be the default.\n"
+    " --op : indicate the follwing parameter is the file name which PCA will be saved. \n"
+    "              If this option is used, the program will only calculate the PCA and does not do the test.\n"
+    " --out: indicate the follwing parameter is the file name which will save the test result.\n"
+    "                If this option is ignored, the default file name is result.txt\n"
+    " --p : indicate the follwing parameter is number of PCA, which will be calculated or reloaded.\n"
+    " --rp : indicate the follwing parameter is the file name which saved calculated PCA. \n"
+    "              If this option is used, the program will not calculate PCA again and just load the PCA data "
+    "from a given file.\n"
+    " --snlp-list-pca : indicate the follwing parameter is the file name, included snp list which will be used "
+    "to calculate PCA. If not give this snp list, program will use all the snp in the dataset.\n"
+    "For every option and its default: ombra --help\n";
+
+enum class Option {
+  kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
+  kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
+  kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
+  kOutFormat, kPlot, kPlotStat, kUnknown
+};
+
+// Option words in the order they are compared.
+Option optionOf(const std::string& word) {
+  static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
+                                       "--mg", "--op",  "--rp",       "--out",     "--additive",
+                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                                       "--adjustment", "--threads", "--make-plink-bed",
+                                       "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
+                                       "--out-format", "--plot", "--plot-stat"};
+  for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
+    if (word == kWords[i]) return static_cast<Option>(i);
+  }
+  return Option::kUnknown;
+}
+
+// "--p" reads as strtol would; the count must fit the int it is kept in.
+int parsePcaCount(const std::string& value) {
+  const long count = leadingLong(value);
+  if (count < 0 || count > INT_MAX) {
+    stopRun("The number of principal components (--p) must be a whole number from 0 to " +
+                   std::to_string(INT_MAX) + ".\n");
+  }
+  return static_cast<int>(count);
+}
+
+PcaMethod parsePcaMethod(const std::string& value) {
+  if (value == "exact") return PcaMethod::kExact;
+  if (value == "fast") return PcaMethod::kFast;
+  if (value == "auto") return PcaMethod::kAuto;
+  if (value == "approx") return PcaMethod::kApprox;
+  stopRun("The option --pca-method takes exact, fast, approx or auto.\n");
+}
+
+// A comma-separated list of names, none of them empty.
+std::vector<std::string> splitNames(const std::string& value, const char* option) {
+  std::vector<std::string> names;
+  size_t begin = 0;
+  while (true) {
+    const size_t end = value.find(',', begin);
+    names.push_back(value.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+    if (names.back().empty()) stopRun(std::string("The option ") + option + " takes names separated by commas.\n");
+    if (end == std::string::npos) return names;
+    begin = end + 1;
+  }
+}
+
+// "--threads": a whole number of at least 1, written as such.
+int parseThreads(const std::string& value) {
+  const bool digits = !value.empty() && value.size() <= 9 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const long count = digits ? std::stol(value) : 0;
+  if (count < 1) stopRun("The number of threads (--threads) must be a whole number of at least 1.\n");
+  return static_cast<int>(count);
+}
+
+ResultFormat parseResultFormat(const std::string& value) {
+  if (value == "fixed") return ResultFormat::kFixed;
+  if (value == "tsv") return ResultFormat::kTsv;
+  stopRun("The option --out-format takes fixed or tsv.\n");
+}
+
+// "--plot-stat": ss, t, t1 or all.
+void parsePlotStatistic(const std::string& value, bool (&chosen)[3]) {
+  static const char* const kValues[3] = {"ss", "t", "t1"};
+  for (int k = 0; k < 3; ++k) chosen[k] = value == "all" || value == kValues[k];
+  if (!chosen[0] && !chosen[1] && !chosen[2]) stopRun("The option --plot-stat takes ss, t, t1 or all.\n");
+}
+
+// --help, -h and --version, in the place of an option, answer and end the
+// run before anything else.
+void answerHelpAndVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; i += 2) {
+    const std::string word = argv[i];
+    if (word == "--help" || word == "-h") {
+      std::cout << helpText();
+      endRun(0);
+    }
+    if (word == "--version") {
+      std::cout << versionText();
+      endRun(0);
+    }
+  }
+}
+
+Adjustment parseAdjustment(const std::string& value) {
+  if (value == "intercept") return Adjustment::kIntercept;
+  if (value == "legacy") return Adjustment::kLegacy;
+  stopRun("The option --adjustment takes intercept or legacy.\n");
+}
+
+}  // namespace
+
+std::string RunOptions::logPath() const {
+  return logNameFor(componentsOnly() ? pcaFile : resultPath());
+}
+
+RunOptions parseOptions(int argc, char** argv) {
+  answerHelpAndVersion(argc, argv);
+  if (argc <= 2) stopRun(kUsage);
+  RunOptions o;
+  for (int i = 1; i < argc; i += 2) {
+    const std::string word = argv[i];
+    const Option option = optionOf(word);
+    if (option == Option::kUnknown && SelectionOptions::knows(word)) {
+      if (i + 1 >= argc) stopRun(kUsage);
+      o.selection.set(word, argv[i + 1]);
+      continue;
+    }
+    if (option == Option::kUnknown) stopRun("Wrong option symbol!\n");
+    if (i + 1 >= argc) stopRun(kUsage);  // an option without its value
+    const std::string value = argv[i + 1];
+    switch (option) {
+      case Option::kFamilyText: o.family.text = value; o.family.textGiven = true; break;
+      case Option::kUnrelatedText: o.unrelated.text = value; o.unrelated.textGiven = true; break;
+      case Option::kFamilyBinary: o.family.binary = value; o.family.binaryGiven = true; break;
+      case Option::kUnrelatedBinary: o.unrelated.binary = value; o.unrelated.binaryGiven = true; break;
+      case Option::kPcaCount: o.pcaCount = parsePcaCount(value); break;
+      case Option::kMissingGenotype:
+        o.missingGenotype = value;
+        if (value.size() > 1) stopRun("Miss genotype must be one letter length.\n");
+        break;
+      case Option::kSavePca: o.savePca = true; o.pcaFile = value; break;
+      case Option::kLoadPca: o.loadPca = true; o.pcaFile = value; break;
+      case Option::kResult: o.resultFileGiven = true; o.resultFile = value; break;
+      case Option::kAdditive: o.recodeAdditive = true; o.additivePrefix = value; break;
+      case Option::kMissingTrait: o.study.missingTrait = value; o.study.missingTraitGiven = true; break;
+      case Option::kMakeBed: o.recodePrefix = value; o.makeBed = true; break;
+      case Option::kRecode: o.recodePrefix = value; o.recode = true; break;
+      case Option::kPcaSnpList: o.pcaSnpListFile = value; break;
+      case Option::kPcaMethod: o.pcaMethod = parsePcaMethod(value); break;
+      case Option::kAdjustment: o.adjustment = parseAdjustment(value); break;
+      case Option::kThreads: o.threads = parseThreads(value); break;
+      case Option::kMakePlinkBed: o.plinkBedPrefix = value; o.makePlinkBed = true; break;
+      case Option::kCovar: o.study.covariateFile = value; break;
+      case Option::kCovarName: o.study.covariateRequest = splitNames(value, "--covar-name"); break;
+      case Option::kPheno: o.study.phenotypeFile = value; break;
+      case Option::kPhenoName: o.study.phenotypeName = value; break;
+      case Option::kOutFormat: o.resultFormat = parseResultFormat(value); break;
+      case Option::kPlot: o.plotPrefix = value; break;
+      case Option::kPlotStat: parsePlotStatistic(value, o.plotStatistic); break;
+      case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
+      case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
+      case Option::kUnknown: break;
+    }
+  }
+  return o;
+}
+
+void checkOptions(const RunOptions& o) {
+  if (!o.family.given() && !o.unrelated.given()) {
+    stopRun("Do not provide parameter of pedigree file and Independent data!\n");
+  }
+  if (o.makeBed && o.recode) stopRun("The option --make-bed and --recode can not be use together.\n");
+  if (o.makePlinkBed && (o.makeBed || o.recode)) {
+    stopRun("The option --make-plink-bed can not be used together with --make-bed or --recode.\n");
+  }
+  if (o.recodes() && o.family.given() && o.unrelated.given()) {
+    stopRun(
+        "When recoding the original data, only one datset can be used, either family dataset, or nrelated "
+        "dataset.\n");
+  }
+}
+
+// A run with a recoding and no "--out" ends after its first recoding; "--op"
+// without "--rp" ends after the PCA files.
+void refuseOverwritingInputs(const RunOptions& o) {
+  std::vector<std::string> inputs = o.family.files();
+  for (const std::string& file : o.unrelated.files()) inputs.push_back(file);
+  if (o.loadPca) inputs.push_back(o.pcaFile);
+  const SelectionOptions& s = o.selection;
+  for (const std::string* file : {&o.pcaSnpListFile, &o.study.covariateFile, &o.study.phenotypeFile, &s.keepFile,
+                                  &s.removeFile, &s.extractFile, &s.excludeFile}) {
+    if (!file->empty()) inputs.push_back(*file);
+  }
+
+  std::vector<std::string> outputs;
+  for (const char* extension : {".map", ".ped"}) {
+    if (o.recode) outputs.push_back(o.recodePrefix + extension);
+  }
+  for (const char* extension : {".bim", ".fam", ".bed"}) {
+    if (o.makeBed) outputs.push_back(o.recodePrefix + extension);
+    if (o.makePlinkBed) outputs.push_back(o.plinkBedPrefix + extension);
+  }
+  const bool recodingOnly = o.resultFile.empty() && (o.recodes() || o.recodeAdditive);
+  if (o.recodeAdditive && !(recodingOnly && o.recodes())) outputs.push_back(o.additivePrefix + ".add");
+  if (o.componentsOnly() && !recodingOnly) {
+    outputs.push_back(o.pcaFile);
+    outputs.push_back(eigenLoadingFileName(o.pcaFile));
+  } else if (!recodingOnly) {
+    outputs.push_back(o.resultPath());
+  }
+  outputs.push_back(o.logPath());
+  if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
+    outputs.push_back(o.plotPrefix + ".manhattan.svg");
+    outputs.push_back(o.plotPrefix + ".qq.svg");
+  }
+  refuseOutputsThatAreInputs(inputs, outputs);
+}
+
+}  // namespace ombra

@@ -1,0 +1,63 @@
+// The command line of a run as a plain value: parsing reads no file and
+// starts nothing; it stops the run (status 1, message on standard output) on
+// a word or value it does not take, and answers --help and --version.
+#ifndef OMBRA_APP_OPTIONS_H
+#define OMBRA_APP_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+#include "components/Components.h"
+#include "core/Records.h"
+#include "design/Selection.h"
+#include "design/StudyDesign.h"
+#include "formats/DataSetLoader.h"
+#include "outputs/ResultTable.h"
+
+namespace ombra {
+
+struct RunOptions {
+  SetInput family, unrelated;                    // --f/--bf/--vf, --i/--bi/--vi
+  std::string missingGenotype = "0";             // --mg
+  int pcaCount = 10;                             // --p
+  PcaMethod pcaMethod = PcaMethod::kAuto;        // --pca-method
+  std::string pcaSnpListFile;                    // --snp-list-pca
+  bool savePca = false, loadPca = false;         // --op, --rp
+  std::string pcaFile;
+  bool resultFileGiven = false;                  // --out
+  std::string resultFile;
+  ResultFormat resultFormat = ResultFormat::kFixed;  // --out-format
+  std::string plotPrefix;                        // --plot
+  bool plotStatistic[3] = {true, false, false};  // --plot-stat: SS, T, T1
+  Adjustment adjustment = Adjustment::kIntercept;  // --adjustment
+  int threads = 0;                               // --threads; 0: the automatic choice
+  // Recodings: --make-bed, --recode (both into recodePrefix), --make-plink-bed, --additive.
+  bool makeBed = false, recode = false, makePlinkBed = false, recodeAdditive = false;
+  std::string recodePrefix = "Ombra", plinkBedPrefix, additivePrefix;
+  // --mt, --pheno, --pheno-name, --covar, --covar-name.
+  StudyDesignOptions study;
+  SelectionOptions selection;
+
+  bool recodes() const { return makeBed || recode || makePlinkBed; }
+  // "--op" without "--rp": the components are computed and saved, no test.
+  bool componentsOnly() const { return savePca && !loadPca; }
+  std::string resultPath() const { return resultFileGiven ? resultFile : "result.txt"; }
+  // The log: beside the result file, or beside the PCA file of a
+  // components-only run.
+  std::string logPath() const;
+};
+
+// The options of `argv`; --help, -h and --version in the place of an option
+// answer and end the run before anything else.
+RunOptions parseOptions(int argc, char** argv);
+
+// The combinations of options a run refuses.
+void checkOptions(const RunOptions& options);
+
+// Every file the run may read against every file it will write, before
+// anything is read or written.
+void refuseOverwritingInputs(const RunOptions& options);
+
+}  // namespace ombra
+
+#endif  // OMBRA_APP_OPTIONS_H

@@ -1,0 +1,122 @@
+#include "association/BlockTest.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/OpenBlas.h"
+#include "numerics/VectorClones.h"
+
+namespace ombra {
+
+namespace {
+
+// sums[j] += row[j]: one entry's genotypes added to their SNPs' sums.
+OMBRA_VECTOR_CLONES
+void addRow(double* __restrict sums, const double* __restrict row, size_t width) {
+  for (size_t j = 0; j < width; ++j) sums[j] += row[j];
+}
+
+// A block's genotype matrix stays near this many doubles (4 MB).
+constexpr size_t kBlockCells = size_t{1} << 19;
+
+}  // namespace
+
+size_t blockSnps(size_t entries) {
+  constexpr size_t kBatch = kTermsBatch;
+  static_assert(kBatch % 4 == 0 && kWidestBlock % kBatch == 0, "blocks hold whole batches and bytes");
+  const size_t fit = kBlockCells / std::max<size_t>(entries, 1);
+  return std::max(kBatch, std::min(kWidestBlock, fit) / kBatch * kBatch);
+}
+
+BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
+                     const StatisticTerms& statisticTerms, ResultFormat resultFormat)
+    : sample(testedSample), projection(leastSquares), terms(statisticTerms), format(resultFormat) {}
+
+void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
+                          Scratch& scratch, Output& out) const {
+  const size_t n = sample.size();
+  const DesignMatrix& design = projection.design();
+  const int p = static_cast<int>(design.columns);
+  // A short block is padded with zero columns: the matrix products treat
+  // the last columns of a product otherwise than the others, and a SNP's
+  // numbers must not depend on where its block ends (a run split into
+  // chunks gives the numbers of the whole run).
+  decodeBlock(window, firstSnp, count, width, scratch);
+  // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
+  // of every SNP of the block at once (G is held transposed).
+  const OpenBlas& blas = openBlas();
+  const int entries = static_cast<int>(n);
+  const int columns = static_cast<int>(width);
+  scratch.coefficients.resize(static_cast<size_t>(p) * width);
+  double* g = scratch.genotypes.data();
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
+             0.0, scratch.coefficients.data(), columns);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
+             design.values.data(), entries, 1.0, g, columns);
+  const size_t start = out.results.size();
+  for (size_t j = 0; j < count; ++j) {
+    SnpResult result;
+    result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+    result.tested = n;
+    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+    out.results.push_back(result);
+  }
+  // The terms of the SNPs that vary, a batch of neighbours at a time.
+  for (size_t first = 0; first < count; first += kTermsBatch) {
+    bool wanted[kTermsBatch];
+    bool any = false;
+    for (size_t k = 0; k < kTermsBatch; ++k) {
+      wanted[k] = first + k < count && !out.results[start + first + k].monomorphic;
+      any = any || wanted[k];
+    }
+    if (!any) continue;
+    terms.snpTerms(g + first, width, wanted, scratch.terms);
+    for (size_t k = 0; k < kTermsBatch; ++k) {
+      if (wanted[k]) terms.statistics(scratch.terms.terms[k], scratch.statistic, out.results[start + first + k]);
+    }
+  }
+  const std::vector<Marker>& markers = *window.markers;
+  for (size_t j = 0; j < count; ++j) {
+    appendResultLine(out.lines, format, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+  }
+}
+
+// The genotype values of the tested entries at SNPs firstSnp ..
+// firstSnp + count - 1 (missing ones at their fill value), an entry's SNPs
+// side by side in rows of `width` (zero beyond `count`), and each SNP's
+// sum, added in entry order.
+void BlockTest::decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
+                            Scratch& scratch) const {
+  const size_t n = sample.size();
+  const size_t bytes = (count + 3) / 4;
+  scratch.genotypes.resize(n * width);
+  scratch.sums.assign(width, 0.0);
+  // The value of each code at each SNP; the SNPs past `count` in the last
+  // byte read as zeros.
+  double values[kWidestBlock][4] = {};
+  const size_t firstSlot = firstSnp - window.firstRowSnp;
+  for (size_t j = 0; j < count; ++j) {
+    values[j][1] = 1.0;
+    values[j][2] = 2.0;
+    values[j][3] = (*window.fill)[firstSlot + j];
+  }
+  const size_t firstByte = firstSlot / 4;
+  constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
+  const std::vector<const unsigned char*>& rows = sample.rows;
+  for (size_t i = 0; i < n; ++i) {
+    if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead] + firstByte);
+    const unsigned char* row = rows[i] + firstByte;
+    double* out = scratch.genotypes.data() + i * width;
+    for (size_t b = 0; b < bytes; ++b) {
+      const unsigned code = row[b];
+      out[4 * b] = values[4 * b][code >> 6];
+      out[4 * b + 1] = values[4 * b + 1][(code >> 4) & 3];
+      out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
+      out[4 * b + 3] = values[4 * b + 3][code & 3];
+    }
+    std::fill(out + 4 * bytes, out + width, 0.0);
+    addRow(scratch.sums.data(), out, width);
+  }
+}
+
+}  // namespace ombra

@@ -1,0 +1,75 @@
+// The per-SNP test on blocks of SNPs. A block's genotypes are decoded for
+// the tested entries into one matrix (a column per SNP), residualised
+// against the whole design by two matrix products, and each column then
+// gives its SNP's statistics. A block's numbers do not depend on the thread
+// that computes it or on how many there are.
+#ifndef OMBRA_ASSOCIATION_BLOCKTEST_H
+#define OMBRA_ASSOCIATION_BLOCKTEST_H
+
+#include <string>
+#include <vector>
+
+#include "association/Projection.h"
+#include "association/StatisticTerms.h"
+#include "design/TestedSample.h"
+#include "outputs/ResultTable.h"
+#include "stats/statistic.h"
+
+namespace ombra {
+
+// The SNPs of the widest block.
+constexpr size_t kWidestBlock = 256;
+
+// SNPs per block: a multiple of the statistics' batch (and so of whole
+// bytes of a genotype row) that depends on the number of tested entries
+// only.
+size_t blockSnps(size_t entries);
+
+// The genotypes a block reads: rows of the tested entries whose slot 0 holds
+// SNP `firstRowSnp`, each SNP's value for a missing call, and the markers of
+// the rows' SNPs.
+struct GenotypeWindow {
+  size_t firstRowSnp = 0;
+  const std::vector<double>* fill = nullptr;     // per SNP of the rows, from slot 0
+  const std::vector<Marker>* markers = nullptr;  // per SNP of the rows, from slot 0
+};
+
+class BlockTest {
+ public:
+  // What a block leaves for the writer: its lines and its SNPs' numbers.
+  struct Output {
+    std::string lines;
+    std::vector<SnpResult> results;
+  };
+  // What one thread works on; nothing in it is shared.
+  struct Scratch {
+    std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
+    std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
+    std::vector<double> sums;          // per SNP of the block
+    TermsBatch terms;
+    StatisticTool statistic;
+  };
+
+  // All four must outlive the test.
+  BlockTest(const TestedSample& sample, const Projection& projection, const StatisticTerms& terms,
+            ResultFormat format);
+
+  // SNPs firstSnp .. firstSnp + count - 1 (within the window's rows), in a
+  // block of `width` columns (count at most width; a short block is padded
+  // with zero columns), appended to `out`. Safe to call from several threads
+  // with their own scratch and output.
+  void testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch,
+                 Output& out) const;
+
+ private:
+  void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
+
+  const TestedSample& sample;
+  const Projection& projection;
+  const StatisticTerms& terms;
+  ResultFormat format;
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_ASSOCIATION_BLOCKTEST_H

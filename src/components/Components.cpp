@@ -1,0 +1,441 @@
+#include "components/Components.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <numeric>
+
+#include "core/Memory.h"
+#include "core/MemoryClass.h"
+#include "core/RunEnd.h"
+#include "core/Text.h"
+#include "numerics/ApproxComponents.h"
+#include "numerics/ComponentScores.h"
+#include "numerics/GramComponents.h"
+#include "numerics/Matrix.h"
+#include "numerics/MatrixTeam.h"
+#include "numerics/OpenBlas.h"
+#include "outputs/OutputFile.h"
+#include "outputs/Progress.h"
+
+namespace ombra {
+
+namespace {
+
+// The individuals of the decomposition, in column order, and everyone's
+// genotype row in analysis order.
+struct Columns {
+  std::vector<const unsigned char*> rows;  // per column
+  std::vector<char> inPca;                 // per individual in analysis order
+  std::vector<const unsigned char*> everyone;
+};
+
+// The decomposition's result in the form every route gives: every singular
+// value, largest first, and the leading left singular vectors.
+struct Decomposition {
+  std::vector<double> singularValues;
+  std::vector<double> loadings;  // row-major, PCA SNP by component
+  std::vector<double> mean;      // per PCA SNP, the mean its row was centred on
+};
+
+// What a route works on: the PCA SNPs (slots of the rows), each one's fill
+// value, the columns and how many components are wanted.
+struct RouteInput {
+  const std::vector<int>& snps;
+  const std::vector<double>& fill;
+  const std::vector<const unsigned char*>& rows;
+  int count;  // components asked for
+  int threads;
+};
+
+// One parent pair of a pedigree with its children (member positions).
+struct ParentPair {
+  std::string fatherId;
+  std::string motherId;
+  bool fatherMissing = false;
+  bool motherMissing = false;
+  std::vector<size_t> children;
+  bool selected = false;
+};
+
+// Groups a pedigree's members by parent pair, in order of first appearance.
+std::vector<ParentPair> parentPairs(const std::vector<Individual>& members) {
+  std::vector<ParentPair> pairs;
+  for (size_t m = 0; m < members.size(); ++m) {
+    const Individual& person = members[m];
+    auto same = std::find_if(pairs.begin(), pairs.end(), [&](const ParentPair& f) {
+      return f.fatherId == person.fatherId && f.motherId == person.motherId;
+    });
+    if (same != pairs.end()) {
+      same->children.push_back(m);
+    } else {
+      ParentPair pair;
+      pair.fatherId = person.fatherId;
+      pair.motherId = person.motherId;
+      pair.children.push_back(m);
+      pairs.push_back(std::move(pair));
+    }
+  }
+  auto isMember = [&](const std::string& id) {
+    return std::any_of(members.begin(), members.end(), [&](const Individual& p) { return p.indId == id; });
+  };
+  for (ParentPair& pair : pairs) {
+    pair.fatherMissing = !isMember(pair.fatherId);
+    pair.motherMissing = !isMember(pair.motherId);
+  }
+  return pairs;
+}
+
+// Marks the first member with the ID of member `m` as used for the
+// components.
+void take(const std::vector<Individual>& members, size_t m, std::vector<char>& chosen) {
+  auto found = std::find_if(members.begin(), members.end(),
+                            [&](const Individual& p) { return p.indId == members[m].indId; });
+  chosen[static_cast<size_t>(found - members.begin())] = 1;
+}
+
+// Founders, and one child for all sibships that share an absent parent,
+// are mutually unrelated; a sibship with a parent present adds nobody.
+// Returns per member whether it is taken.
+std::vector<char> unrelatedMembers(const Pedigree& pedigree) {
+  const std::vector<Individual>& members = pedigree.members;
+  std::vector<char> chosen(members.size(), 0);
+  std::vector<ParentPair> pairs = parentPairs(members);
+  for (size_t r = 0; r < pairs.size(); ++r) {
+    ParentPair& pair = pairs[r];
+    if (pair.selected || !pair.fatherMissing || !pair.motherMissing) continue;
+    const long father = leadingLong(pair.fatherId);
+    const long mother = leadingLong(pair.motherId);
+    pair.selected = true;
+    if (father == 0 && mother == 0) {
+      for (size_t child : pair.children) take(members, child, chosen);
+      continue;
+    }
+    take(members, pair.children.front(), chosen);
+    for (size_t later = r + 1; later < pairs.size(); ++later) {
+      ParentPair& other = pairs[later];
+      if (other.selected) continue;
+      if ((other.fatherId == pair.fatherId && father != 0) || (other.motherId == pair.motherId && mother != 0)) {
+        other.selected = true;
+      }
+    }
+  }
+  return chosen;
+}
+
+const unsigned char* rowOf(const DataSet& set, const Individual& person) {
+  if (person.seq < 0 || person.seq >= set.size) stopRun("The index of given individual is not correct");
+  return set.rows[static_cast<size_t>(person.seq)].codes;
+}
+
+// The family members chosen from their pedigrees, then every unrelated
+// individual.
+Columns chooseColumns(const Cohort& cohort) {
+  Columns columns;
+  for (const Pedigree& pedigree : cohort.family.pedigrees) {
+    const std::vector<char> chosen = unrelatedMembers(pedigree);
+    for (size_t m = 0; m < pedigree.members.size(); ++m) {
+      const unsigned char* row = rowOf(cohort.family, pedigree.members[m]);
+      if (chosen[m]) columns.rows.push_back(row);
+      columns.inPca.push_back(chosen[m]);
+      columns.everyone.push_back(row);
+    }
+  }
+  for (const Pedigree& pedigree : cohort.unrelated.pedigrees) {
+    for (const Individual& person : pedigree.members) {
+      const unsigned char* row = rowOf(cohort.unrelated, person);
+      columns.rows.push_back(row);
+      columns.inPca.push_back(1);
+      columns.everyone.push_back(row);
+    }
+  }
+  return columns;
+}
+
+// Orders by value, largest first, keeping the column each came from.
+struct RankedValue {
+  double value = 0;
+  int index = 0;
+};
+
+// svdcmp does about 5e8 to 8e8 units of S x C^2 work a second on one core;
+// past about a second of it the Gram route is far quicker, and it never
+// holds the S x C matrix that the exact route needs twice.
+constexpr double kExactWorkLimit = 5e8;
+
+// out[j] = genotype of column j at PCA SNP `slot` minus the SNP's mean over
+// the columns, which goes to `mean`.
+void centredRow(const std::vector<const unsigned char*>& rows, int slot, double missing, double* out, double& mean) {
+  const size_t cols = rows.size();
+  double sum = 0;
+  for (size_t j = 0; j < cols; ++j) {
+    const int code = genotypeCode(rows[j], static_cast<size_t>(slot));
+    out[j] = code != 3 ? code : missing;
+    sum += out[j];
+  }
+  mean = sum / static_cast<double>(cols);
+  for (size_t j = 0; j < cols; ++j) out[j] -= mean;
+}
+
+// The Golub-Reinsch SVD of the whole centred matrix, held in memory.
+Decomposition exactRoute(const RouteInput& in) {
+  const int snps = static_cast<int>(in.snps.size());
+  const int cols = static_cast<int>(in.rows.size());
+  // The centred matrix, its column-major working copy and V dominate.
+  const double cells = (snps + 1.0) * (cols + 1.0);
+  requireMemory(8.0 * (2.0 * cells + (cols + 1.0) * (cols + 1.0)),
+                "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
+                    " individuals",
+                "Please give fewer snps for the principal components with --snp-list-pca.");
+  MemoryClass<double> memory;
+  double** a = nullptr;
+  double** v = nullptr;
+  double* w = nullptr;
+  memory.Matrix(a, snps + 1, cols + 1);
+  memory.Matrix(v, cols + 1, cols + 1);
+  memory.Vector(w, cols + 1);
+  Decomposition result;
+  result.mean.assign(static_cast<size_t>(snps), 0.0);
+  for (int s = 0; s < snps; ++s) {
+    const size_t at = static_cast<size_t>(s);
+    centredRow(in.rows, in.snps[at], in.fill[at], a[s + 1] + 1, result.mean[at]);
+  }
+  Matrix().svdcmp(a, snps, cols, w, v);
+
+  std::vector<RankedValue> ranked(static_cast<size_t>(cols));
+  for (int j = 0; j < cols; ++j) ranked[static_cast<size_t>(j)] = RankedValue{w[j + 1], j};
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const RankedValue& x, const RankedValue& y) { return x.value > y.value; });
+  for (const RankedValue& value : ranked) result.singularValues.push_back(value.value);
+  const size_t count = static_cast<size_t>(std::min({in.count, cols, snps}));
+  result.loadings.resize(static_cast<size_t>(snps) * count);
+  for (int s = 0; s < snps; ++s) {
+    for (size_t k = 0; k < count; ++k) {
+      result.loadings[static_cast<size_t>(s) * count + k] = a[s + 1][ranked[k].index + 1];
+    }
+  }
+  memory.FreeMatrix(a, snps + 1);
+  memory.FreeMatrix(v, cols + 1);
+  memory.FreeVector(w);
+  return result;
+}
+
+// The Gram route, its progress counted in rows visited (three times each).
+bool gramDecomposition(const PackedGenotypes& genotypes, int wanted, LeadingComponents& leading) {
+  Progress progress("Components", 3 * static_cast<size_t>(genotypes.rows()));
+  size_t visited = 0;
+  return gramComponents(genotypes, wanted, leading, [&](int count) {
+    progress.update(visited);
+    visited += static_cast<size_t>(count);
+  });
+}
+
+// The approximate route, its progress counted in passes against the most
+// it may take; tells how far it went, and warns when it stopped at that
+// limit short of its tolerance.
+bool approximateDecomposition(const PackedGenotypes& genotypes, int wanted, int threads,
+                              LeadingComponents& leading) {
+  ApproxSettings settings;
+  settings.threads = threads;
+  Progress progress("Components (approximate)", static_cast<size_t>(settings.maxPasses));
+  ApproxReport report;
+  const bool computed = approxComponents(genotypes, wanted, leading, report, settings,
+                                         [&](int passes) { progress.update(static_cast<size_t>(passes)); });
+  if (computed) {
+    char bound[32], sought[32];
+    std::snprintf(bound, sizeof bound, "%.1e", report.errorBound);
+    std::snprintf(sought, sizeof sought, "%.0e", settings.tolerance);
+    std::cout << "The approximate components took " << report.passes
+              << " passes over the genotypes; the relative error of their leading eigenvalues is at most " << bound;
+    if (report.errorBound > settings.tolerance) std::cout << " (short of the " << sought << " sought)";
+    std::cout << ".\n";
+  }
+  return computed;
+}
+
+// The Gram matrix accumulated from blocks of centred rows, or (approximate)
+// the block Krylov iteration that streams them; false (after a message)
+// when OpenBLAS is not there, so that the exact route takes over.
+bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
+  const int snps = static_cast<int>(in.snps.size());
+  const int cols = static_cast<int>(in.rows.size());
+  const int wanted = std::min({in.count, cols, snps});
+  requireMemory(approximate ? approxComponentsBytes(snps, cols, wanted) : gramComponentsBytes(snps, cols, wanted),
+                "The principal components of " + std::to_string(snps) + " snps and " + std::to_string(cols) +
+                    " individuals",
+                "Please use fewer unrelated individuals for the principal components.");
+  PackedGenotypes genotypes;
+  genotypes.columns = in.rows;
+  genotypes.snps = in.snps;
+  genotypes.fill = in.fill;
+  LeadingComponents leading;
+  if (openBlas().loaded()) openBlas().setThreads(in.threads);
+  const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)
+                                    : gramDecomposition(genotypes, wanted, leading);
+  if (!computed) {
+    std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
+    return false;
+  }
+  result.mean = std::move(leading.means);
+  result.singularValues = std::move(leading.singularValues);
+  result.loadings = std::move(leading.loadings);
+  return true;
+}
+
+void writeEigenLoadings(const std::string& path, const Decomposition& result, int count, size_t snps) {
+  OutputFile file(path);
+  std::ostream& out = file.stream();
+  out << "Sum of All Eigen Value ..." << "\n";
+  for (double value : result.singularValues) out << value << "\t";
+  out << "\n\n\n" << "Eigen Value ..." << "\n";
+  for (int k = 0; k < count; ++k) out << result.singularValues[static_cast<size_t>(k)] << "\t";
+  out << "\n\n\n" << "Loading ..." << "\n";
+  const size_t width = static_cast<size_t>(count);
+  for (size_t s = 0; s < snps; ++s) {
+    for (size_t k = 0; k < width; ++k) out << result.loadings[s * width + k] << "\t";
+    out << "\n";
+  }
+  file.close();
+}
+
+// Every individual's projection of its own centred genotypes on the leading
+// left singular vectors, eight individuals side by side, the groups shared
+// between threads.
+void computeScores(const RouteInput& in, const Decomposition& result, const std::vector<const unsigned char*>& everyone,
+                   ComponentScores& scores) {
+  const size_t count = static_cast<size_t>(scores.count);
+  scores.values.assign(everyone.size() * count, 0.0);
+  if (count == 0) return;
+  ScoreInputs inputs;
+  inputs.slots = in.snps.data();
+  inputs.fill = in.fill.data();
+  inputs.mean = result.mean.data();
+  inputs.loadings = result.loadings.data();
+  inputs.snps = in.snps.size();
+  inputs.components = count;
+  constexpr size_t kLanes = kScoreLanes;
+  matrixsvd::Team team(in.threads);
+  team.forEach((everyone.size() + kLanes - 1) / kLanes, [&](size_t unit, int) {
+    const size_t first = unit * kLanes;
+    const size_t lanes = std::min(everyone.size() - first, kLanes);
+    const unsigned char* rows[kLanes];
+    double* out[kLanes];
+    for (size_t i = 0; i < lanes; ++i) {
+      rows[i] = everyone[first + i];
+      out[i] = scores.values.data() + (first + i) * count;
+    }
+    componentScores(inputs, rows, out, lanes);
+  });
+}
+
+}  // namespace
+
+std::vector<int> choosePcaSnps(GenotypeStore& store, const std::string& listFile) {
+  std::vector<int> snps;
+  if (listFile.empty()) {
+    for (size_t i = 0; i < store.markerCount(); ++i) snps.push_back(static_cast<int>(i));
+    return snps;
+  }
+  if (!fileExists(listFile)) stopRun("File " + listFile + " doese not exist!\n");
+  std::ifstream in;
+  openInput(in, listFile);
+  std::cout << "Reading snp list file: " << listFile << " which will be used in calculating PCA ...\n";
+  std::vector<std::string> names;
+  LineReader reader(in, size_t{1} << 20);
+  std::string_view line;
+  while (reader.next(line)) {
+    if (!line.empty()) names.emplace_back(line);
+  }
+  std::cout << "Total " << names.size() << " in the PCA snp list.\n";
+  std::sort(names.begin(), names.end());
+  store.forEachMarker([&](size_t s, const Marker& marker) {
+    if (std::binary_search(names.begin(), names.end(), marker.snpId)) snps.push_back(static_cast<int>(s));
+  });
+  if (!snps.empty()) std::cout << "Total " << snps.size() << " will be used to calculate the PCA";
+  return snps;
+}
+
+void requireScoreMemory(int people, int slots) {
+  requireMemory(8.0 * people * slots,
+                "The scores of " + std::to_string(people) + " individuals on " + std::to_string(slots) +
+                    " principal components",
+                "Please ask for fewer principal components with --p.");
+}
+
+// auto: the exact route while it is quick, the Gram route while its C x C
+// matrix fits in a quarter of the memory, the approximate one beyond.
+PcaRoute chooseRoute(PcaMethod method, int snps, int cols, int wanted) {
+  switch (method) {
+    case PcaMethod::kExact: return PcaRoute::kExact;
+    case PcaMethod::kFast: return PcaRoute::kGram;
+    case PcaMethod::kApprox: return PcaRoute::kApprox;
+    case PcaMethod::kAuto: break;
+  }
+  if (gramComponentsBytes(snps, cols, wanted) > availableMemoryBytes() / 4) return PcaRoute::kApprox;
+  const double work = static_cast<double>(snps) * cols * cols;
+  return work > kExactWorkLimit ? PcaRoute::kGram : PcaRoute::kExact;
+}
+
+ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const PcaSettings& settings) {
+  std::vector<int> snps = choosePcaSnps(store, settings.snpListFile);
+  if (store.streaming()) {
+    // The PCA SNPs take slots 0, 1, ... of the rows in map order, as they
+    // would be taken from rows of every SNP.
+    const std::vector<size_t> wanted(snps.begin(), snps.end());
+    store.holdStreamedRows(cohort, std::max<size_t>(wanted.size(), 1));
+    store.fillRows(cohort, wanted.data(), wanted.size(), 0);
+    std::iota(snps.begin(), snps.end(), 0);
+  }
+  std::vector<double> fill;
+  for (int snp : snps) fill.push_back(store.missingValue(static_cast<size_t>(snp)));
+
+  std::cout << "Calculating PCA with give snps and unrelated individuals ...\n";
+  const Columns columns = chooseColumns(cohort);
+  const int count = static_cast<int>(snps.size());
+  const int cols = static_cast<int>(columns.rows.size());
+  const RouteInput input{snps, fill, columns.rows, settings.count, settings.threads};
+
+  Decomposition result;
+  const PcaRoute route = chooseRoute(settings.method, count, cols, std::min({settings.count, cols, count}));
+  const bool done = (route == PcaRoute::kGram && gramRoute(input, false, result)) ||
+                    (route == PcaRoute::kApprox && gramRoute(input, true, result));
+  if (!done) result = exactRoute(input);
+
+  ComponentScores scores;
+  scores.count = settings.count;
+  if (settings.count > cols || settings.count > count) {
+    const int available = std::min(cols, count);
+    std::cout << "The maximum available principal component is " << available
+              << ", which smallter than setting value.\n";
+    std::cout << "Set the parameter of principal component equals " << available << "\n";
+    scores.count = available;
+  }
+  if (!settings.eigenLoadingFile.empty()) writeEigenLoadings(settings.eigenLoadingFile, result, scores.count, snps.size());
+  computeScores(input, result, columns.everyone, scores);
+  scores.inPca = columns.inPca;
+  return scores;
+}
+
+// A dot in a folder name ("run.v2/pca.txt", "./pca.txt") does not count.
+std::string eigenLoadingFileName(const std::string& pcaFileName) {
+  const size_t slash = pcaFileName.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  return pcaFileName.substr(0, pcaFileName.find('.', nameStart)) + ".Eigen_Loading.txt";
+}
+
+void writePcaFile(const std::string& path, const Cohort& cohort, const ComponentScores& scores) {
+  OutputFile file;
+  file.open(path, "Create PCA file failed!\n");
+  std::ostream& out = file.stream();
+  size_t index = 0;
+  cohort.forEachIndividual([&](const std::string& famId, const Individual& person, const DataSet&) {
+    out << famId << "\t" << person.indId << "\t" << person.trait << "\t" << (scores.inPca[index] ? 1 : 0) << "\t";
+    const double* values = scores.of(index++);
+    for (int k = 0; k < scores.count; ++k) out << values[k] << "\t";
+    out << "\n";
+  });
+  file.close();
+}
+
+}  // namespace ombra

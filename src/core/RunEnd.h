@@ -1,0 +1,35 @@
+// The one way a run ends early or late: every error stop prints its message
+// and ends the process through endRun, which first settles the run's output
+// files and its log through the steps the output layer registers.
+#ifndef OMBRA_CORE_RUNEND_H
+#define OMBRA_CORE_RUNEND_H
+
+#include <string>
+
+namespace ombra {
+
+// Ends the process with `status` (flushing standard output first). Status 0
+// commits the run's outputs (renames them over their final names), any
+// other status removes their temporary files; both happen before the
+// handler is called. Tests and fuzzers install a handler that throws
+// instead; it must not return.
+[[noreturn]] void endRun(int status);
+// Prints `message` (which carries its own line breaks) to standard output and
+// ends the run with status 1. Every error stop goes through here.
+[[noreturn]] void stopRun(const std::string& message);
+
+using EndRunHandler = void (*)(int status);
+// Replaces the process exit of endRun; null restores it. Returns the old one.
+EndRunHandler setEndRunHandler(EndRunHandler handler);
+
+// What endRun does before it exits, in this order: settle the output files
+// (commit on status 0, discard otherwise), then finish the log, which may
+// turn the status into 1 when the log cannot be written. The output layer
+// registers both, so that this layer needs nothing above it; a step left
+// null is skipped.
+void setSettleOutputs(void (*step)(int status));
+void setFinishLog(int (*step)(int status));
+
+}  // namespace ombra
+
+#endif  // OMBRA_CORE_RUNEND_H

@@ -1,0 +1,25 @@
+// Selections (--keep, --remove, --extract, --exclude, --chr, --from-bp,
+// --to-bp) and quality-control filters (--mind, --geno, --hwe, --maf) on
+// the loaded data sets. A dropped individual or SNP leaves the store as if
+// its line or columns had never been read: rows and markers are compacted,
+// `seq` renumbered in file order and the allele counts taken again from the
+// rows.
+#ifndef OMBRA_DESIGN_SELECTIONS_H
+#define OMBRA_DESIGN_SELECTIONS_H
+
+#include "core/Records.h"
+#include "design/Selection.h"
+#include "formats/GenotypeStore.h"
+
+namespace ombra {
+
+// Individuals first (a text set's while it was read), then SNPs, then the
+// filters on what is left; the rows are compacted once, at the end. A
+// streamed run has no rows yet and no filters: its SNP selection is applied
+// to the streams. Stops the run when nothing is left.
+void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOptions& options,
+                     SampleSelection& sampleSelection, SnpSelection& snpSelection);
+
+}  // namespace ombra
+
+#endif  // OMBRA_DESIGN_SELECTIONS_H

@@ -1,0 +1,108 @@
+// Opening the data sets of a run: the text, Ombra binary, PLINK 1 and
+// VCF/BCF readers, which fill a cohort's data sets and the genotype store's
+// markers and rows, join the unrelated set's alleles to the family set's
+// markers, and print what they read.
+#ifndef OMBRA_FORMATS_DATASETLOADER_H
+#define OMBRA_FORMATS_DATASETLOADER_H
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Records.h"
+#include "formats/AlleleTable.h"
+#include "formats/GenotypeSource.h"
+#include "formats/GenotypeStore.h"
+#include "formats/TextInput.h"
+
+namespace ombra {
+
+// Which trait codes of a pedigree file are missing. kOwn: the missing-trait
+// code alone, as Ombra's own .ped and binary sets have always been read.
+// kPlink: PLINK's -9 as well, for the .fam of PLINK filesets and VCF/BCF
+// sets, which PLINK itself writes with -9 for every missing phenotype.
+enum class TraitCodes { kOwn, kPlink };
+
+// True when a trait's text is the number -9 ("-9", "-9.0", ...).
+bool isMinusNine(const std::string& trait);
+
+struct LoadSettings {
+  std::string missingTrait = "0";
+  std::string missingGenotype = "0";  // one letter
+  // Whether a text set keeps the individual (family ID, individual ID) as its
+  // line is read: the sample selection; empty keeps everyone.
+  std::function<bool(std::string_view, std::string_view)> admit;
+};
+
+// Where one data set comes from: the prefixes given for its text, binary and
+// VCF forms. A set's VCF form wins over its binary form, which wins over its
+// text form.
+struct SetInput {
+  std::string text, binary, vcf;
+  bool textGiven = false, binaryGiven = false, vcfGiven = false;
+  bool given() const { return textGiven || binaryGiven || vcfGiven; }
+  // The files it may read.
+  std::vector<std::string> files() const;
+};
+
+// Whether a data set, given or not, can be read as the run goes: a VCF or a
+// PLINK 1 fileset, or no set at all.
+bool canStream(const SetInput& input);
+
+class DataSetLoader {
+ public:
+  DataSetLoader(Cohort& cohort, GenotypeStore& store, LoadSettings settings);
+
+  // Family set first, then unrelated. The markers come from the family set's
+  // map or VCF when it yields any. Every set's rows must then fit the
+  // markers; a streamed run reads its genotypes later.
+  void load(const SetInput& family, const SetInput& unrelated);
+
+  // The readers, one file or fileset at a time. Each stops the run on an
+  // error, with a message naming the file and line.
+  void readMapFile(const std::string& path, int mapColumns);
+  void readPedigree(const std::string& path, DataSet& set, bool binary, TraitCodes codes = TraitCodes::kOwn);
+  void readGenotype(const std::string& path, DataSet& set);
+  // PREFIX.bim, .fam and .bed of a PLINK 1 fileset, loaded or streamed.
+  void loadPlinkSet(const std::string& prefix, DataSet& set);
+  // PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and .vcf.
+  void readVcfSet(const std::string& prefix, DataSet& set);
+  // A set read before another set's map supplied the markers has rows too
+  // short for them: stops the run.
+  void checkRowsFitMarkers() const;
+
+ private:
+  void readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list);
+  Individual makeIndividual(int seq) const;
+  void tallyTrait(const std::string& trait);
+  void printSampleSummary(const DataSet& set) const;
+  void reportMinusNine(const std::string& path, int count, TraitCodes codes) const;
+  bool storeGenotypeRow(std::vector<GenotypeRow>& rows, int seq, const unsigned char* codes);
+  bool codeAlleleFields(unsigned char* row, int seq);
+  void alignUnrelatedBinarySet(const std::string& bimPath, DataSet& set);
+  std::vector<size_t> swappedSnps(const std::vector<Marker>& own, const std::string& name);
+  void alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name, DataSet& set);
+  void openPlinkStream(const std::string& prefix, DataSet& set, bool shared);
+  void loadSet(const SetInput& input, DataSet& set);
+
+  Cohort& cohort;
+  GenotypeStore& store;
+  LoadSettings settings;
+  // The open .ped or .map, plain or gzip-compressed.
+  std::ifstream inputStream;
+  TextInput textInput;
+  // Fields of the line being read: views into the reader's buffer, so that a
+  // line of 200,000 allele fields is never copied field by field.
+  std::vector<std::string_view> lineFields;
+  // The markers' alleles while a text pedigree file is coded.
+  AlleleTable alleleTable;
+  // The trait counts of the pedigree file being read.
+  int maxFamilySize = 0, affectedCount = 0, unaffectedCount = 0, missingTraitCount = 0, otherTraitCount = 0;
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_DATASETLOADER_H

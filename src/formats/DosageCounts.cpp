@@ -1,0 +1,72 @@
+#include "formats/DosageCounts.h"
+
+#include <algorithm>
+#include <array>
+
+namespace ombra {
+
+namespace {
+
+// Each byte of a row holds four codes; these tables spread them over the
+// four 8-bit lanes of a word (slot k in lane k), so that one addition per
+// byte counts four SNPs. A lane gains at most 2 per row.
+struct LaneTables {
+  std::array<uint32_t, 256> copies{};
+  std::array<uint32_t, 256> called{};
+  LaneTables() {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      for (unsigned slot = 0; slot < 4; ++slot) {
+        const unsigned code = (byte >> (2 * (3 - slot))) & 3;
+        if (code == 3) continue;
+        copies[byte] |= code << (8 * slot);
+        called[byte] |= 1u << (8 * slot);
+      }
+    }
+  }
+};
+
+const LaneTables kLanes;
+
+// Rows per pass before the 8-bit lanes are emptied into the totals.
+constexpr size_t kRowsPerPass = 127;
+
+void emptyLanes(std::vector<uint32_t>& lanes, size_t markerCount, std::vector<uint64_t>& totals) {
+  for (size_t b = 0; b < lanes.size(); ++b) {
+    for (size_t slot = 0; slot < 4 && 4 * b + slot < markerCount; ++slot) {
+      totals[4 * b + slot] += (lanes[b] >> (8 * slot)) & 0xffu;
+    }
+  }
+  std::fill(lanes.begin(), lanes.end(), 0u);
+}
+
+}  // namespace
+
+void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts) {
+  counts.copies.resize(markerCount, 0);
+  counts.called.resize(markerCount, 0);
+  const size_t bytes = (markerCount + 3) / 4;
+  std::vector<uint32_t> copyLanes(bytes, 0u);
+  std::vector<uint32_t> calledLanes(bytes, 0u);
+  for (size_t first = 0; first < rowCount; first += kRowsPerPass) {
+    const size_t last = std::min(rowCount, first + kRowsPerPass);
+    for (size_t r = first; r < last; ++r) {
+      const unsigned char* row = rows[r];
+      for (size_t b = 0; b < bytes; ++b) {
+        copyLanes[b] += kLanes.copies[row[b]];
+        calledLanes[b] += kLanes.called[row[b]];
+      }
+    }
+    emptyLanes(copyLanes, markerCount, counts.copies);
+    emptyLanes(calledLanes, markerCount, counts.called);
+  }
+}
+
+void meanDosages(const DosageCounts& counts, std::vector<double>& fill) {
+  fill.resize(counts.copies.size());
+  for (size_t s = 0; s < fill.size(); ++s) {
+    const uint64_t called = counts.called[s];
+    fill[s] = called == 0 ? 0.0 : static_cast<double>(counts.copies[s]) / static_cast<double>(called);
+  }
+}
+
+}  // namespace ombra

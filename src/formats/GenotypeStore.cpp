@@ -1,0 +1,147 @@
+#include "formats/GenotypeStore.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <numeric>
+
+#include "core/Memory.h"
+#include "core/RunEnd.h"
+#include "formats/AlleleTable.h"
+#include "formats/DosageCounts.h"
+
+namespace ombra {
+
+namespace {
+
+// The rows of a window stay within this many bytes in all.
+constexpr double kWindowBytes = 256.0 * 1024 * 1024;
+constexpr size_t kWindowBlocksPerThread = 8;
+
+}  // namespace
+
+size_t GenotypeStore::markerCount() const {
+  if (!streamed) return markers.size();
+  return markersRead ? markersRead->size() : 0;
+}
+
+void GenotypeStore::forEachMarker(const std::function<void(size_t, const Marker&)>& visit) {
+  if (streamed) {
+    if (markersRead) markersRead->forEach(visit);
+    return;
+  }
+  for (size_t s = 0; s < markers.size(); ++s) visit(s, markers[s]);
+}
+
+double GenotypeStore::missingValue(size_t snp) const {
+  if (adjustment == Adjustment::kIntercept) return meanDosage[snp - rowFirstSnp];
+  return markers[snp].allele2Count / static_cast<double>(2 * alleleCountBase);
+}
+
+double GenotypeStore::value(const DataSet& set, int seq, size_t snp) const {
+  if (seq < 0 || seq >= set.size) stopRun("The index of given individual is not correct");
+  const int code = genotypeCode(set.rows[static_cast<size_t>(seq)].codes, snp);
+  return code != 3 ? code : missingValue(snp);
+}
+
+void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps) {
+  std::vector<const unsigned char*> all;
+  all.reserve(cohort.family.rows.size() + cohort.unrelated.rows.size());
+  for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
+    for (const GenotypeRow& row : set->rows) all.push_back(row.codes);
+  }
+  DosageCounts counts;
+  addDosageCounts(all.data(), all.size(), snps, counts);
+  meanDosages(counts, meanDosage);
+}
+
+unsigned char* GenotypeStore::newRow(int bytes) {
+  char* block = nullptr;
+  rows.Vector(block, bytes);
+  return reinterpret_cast<unsigned char*>(block);
+}
+
+void GenotypeStore::freeRow(unsigned char* row) { rows.FreeVector(reinterpret_cast<char*>(row)); }
+
+void GenotypeStore::releaseRows(Cohort& cohort) {
+  for (DataSet* set : {&cohort.family, &cohort.unrelated}) {
+    for (GenotypeRow& row : set->rows) {
+      freeRow(row.codes);
+      row.codes = nullptr;
+    }
+  }
+}
+
+std::vector<bool> GenotypeStore::streamMarkers(std::unique_ptr<MarkerReader> reader, bool shared,
+                                               const std::string& name) {
+  if (!shared) {
+    markersRead = std::make_shared<MarkerStream>(std::move(reader));
+    std::cout << "Total " << markersRead->fileCount() << " snps are read. \n\n";
+    return {};
+  }
+  if (!markersRead->join(std::move(reader), codesCountFirstAllele)) {
+    stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
+  }
+  return markersRead->swaps();
+}
+
+void GenotypeStore::startStream(DataSet& set, std::unique_ptr<GenotypeSource> source, std::vector<bool> swapped) {
+  const size_t samples = source->sampleCount();
+  set.rows.clear();
+  for (size_t i = 0; i < samples; ++i) {
+    set.rows.push_back(GenotypeRow{static_cast<int>(i), nullptr, static_cast<int>(i)});
+  }
+  auto stream = std::make_shared<GenotypeStream>(std::move(source));
+  stream->swapAlleles(std::move(swapped));
+  streams[set.unrelated() ? 1 : 0] = std::move(stream);
+}
+
+void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
+  if (snps <= rowCapacity) return;
+  const int bytes = rowBytes(static_cast<long>(snps));
+  const size_t people = cohort.family.rows.size() + cohort.unrelated.rows.size();
+  requireMemory(static_cast<double>(people) * bytes,
+                "The genotypes of " + std::to_string(people) + " individuals and " + std::to_string(snps) + " snps",
+                "Please use a machine with more memory, or fewer snps or individuals.");
+  releaseRows(cohort);
+  for (DataSet* set : {&cohort.family, &cohort.unrelated}) {
+    GenotypeStream* source = stream(set->kind);
+    if (source == nullptr) continue;
+    std::vector<unsigned char*> rowOfIndividual;
+    for (GenotypeRow& row : set->rows) {
+      row.codes = newRow(bytes);
+      if (row.codes == nullptr) stopRun("Out of memory while storing the genotypes.\n");
+      const size_t at = static_cast<size_t>(row.fileSeq);
+      if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1, nullptr);
+      rowOfIndividual[at] = row.codes;
+    }
+    source->attachRows(rowOfIndividual);
+  }
+  rowCapacity = snps;
+}
+
+void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {
+  for (const auto& source : streams) {
+    if (source) source->fill(snps, count);
+  }
+  rowFirstSnp = firstSnp;
+  computeMeanDosages(cohort, count);
+}
+
+size_t GenotypeStore::windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const {
+  const double people =
+      std::max<double>(1, static_cast<double>(cohort.family.rows.size() + cohort.unrelated.rows.size()));
+  size_t blocks = std::min(threads * kWindowBlocksPerThread, static_cast<size_t>(kWindowBytes * 4 / people) / widestBlock);
+  // Tests make windows of a few blocks to cross their boundaries.
+  if (const char* forced = std::getenv("OMBRA_STREAM_BLOCKS")) blocks = static_cast<size_t>(std::atol(forced));
+  return widestBlock * std::max<size_t>(1, blocks);
+}
+
+void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count) {
+  window.resize(count);
+  std::iota(window.begin(), window.end(), firstSnp);
+  fillRows(cohort, window.data(), count, firstSnp);
+  markersRead->read(firstSnp, count, markers);
+}
+
+}  // namespace ombra

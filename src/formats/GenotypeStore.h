@@ -1,0 +1,111 @@
+// The genotypes of a run: the marker list, the packed rows of both data
+// sets (owned here), the value that stands in for a missing genotype, and,
+// for a streamed run, the streams that fill the rows as the run goes.
+//
+// Streaming: when every data set is a SNP-major file (PLINK 1 fileset,
+// VCF/BCF), a row holds only the SNPs being worked on: first the
+// components' SNPs, then one window of the test's SNPs after another, and
+// `markers` holds the markers of the rows' SNPs. The numbers are those of a
+// run that loads every genotype: the same codes, mean dosages counted over
+// the same individuals, the same blocks.
+#ifndef OMBRA_FORMATS_GENOTYPESTORE_H
+#define OMBRA_FORMATS_GENOTYPESTORE_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/MemoryClass.h"
+#include "core/Records.h"
+#include "formats/GenotypeSource.h"
+#include "formats/GenotypeStream.h"
+#include "formats/MarkerReader.h"
+#include "formats/MarkerStream.h"
+
+namespace ombra {
+
+class GenotypeStore {
+ public:
+  // The rule for a missing genotype's value (see Adjustment).
+  explicit GenotypeStore(Adjustment fillRule = Adjustment::kIntercept) : adjustment(fillRule) {}
+  GenotypeStore(const GenotypeStore&) = delete;
+  GenotypeStore& operator=(const GenotypeStore&) = delete;
+
+  // Every marker of a loaded run; a streamed run's markers of the rows' SNPs.
+  std::vector<Marker> markers;
+  // Individuals whose genotypes were counted into the markers' allele2Count:
+  // the divisor that turns a count into a frequency for missing genotypes.
+  int alleleCountBase = 0;
+  // A .bim supplied the counts; the size of its data set joins the divisor
+  // once that data set's .fam has been read.
+  bool bimCountPending = false;
+  // Per SNP of the rows, the mean dosage of the called genotypes of every
+  // loaded individual (computeMeanDosages).
+  std::vector<double> meanDosage;
+
+  Adjustment fillRule() const { return adjustment; }
+  void setFillRule(Adjustment rule) { adjustment = rule; }
+  bool streaming() const { return streamed; }
+  // SNPs of the run: the markers, or a streamed run's markers.
+  size_t markerCount() const;
+  // Calls visit(s, marker) for every marker of the run in map order.
+  void forEachMarker(const std::function<void(size_t, const Marker&)>& visit);
+
+  // The value that stands in for a missing genotype at `snp`: the mean
+  // dosage (kIntercept; computeMeanDosages must have run) or the allele2
+  // frequency (kLegacy).
+  double missingValue(size_t snp) const;
+  // The genotype value of individual `seq` of `set` at SNP `snp`: 0, 1 or 2
+  // copies of allele2, or missingValue(snp); a seq outside the set stops.
+  double value(const DataSet& set, int seq, size_t snp) const;
+  // Counts the called genotypes and allele2 copies of the first `snps` SNPs
+  // of every row of `cohort` into `meanDosage`.
+  void computeMeanDosages(const Cohort& cohort, size_t snps);
+
+  // A new row of `bytes` bytes, or null when memory ran out.
+  unsigned char* newRow(int bytes);
+  void freeRow(unsigned char* row);
+  // The tracker the loaders fill rows through.
+  MemoryClass<char>& rowMemory() { return rows; }
+  // Frees the rows of both data sets.
+  void releaseRows(Cohort& cohort);
+
+  // Streaming. The first streamed set's markers become the run's (printing
+  // their count); a later set's are joined to them, and the swaps returned
+  // (per file SNP, its codes count the other allele).
+  void startStreaming() { streamed = true; }
+  std::vector<bool> streamMarkers(std::unique_ptr<MarkerReader> reader, bool shared, const std::string& name);
+  // Gives `set` one row per individual of `source`, empty until the stream
+  // fills it.
+  void startStream(DataSet& set, std::unique_ptr<GenotypeSource> source, std::vector<bool> swapped);
+  MarkerStream* markerStream() { return markersRead.get(); }
+  GenotypeStream* stream(SetKind kind) { return streams[kind == SetKind::kUnrelated ? 1 : 0].get(); }
+  // The marker in slot 0 of the rows.
+  size_t firstRowSnp() const { return rowFirstSnp; }
+  // Rows of `snps` SNPs for every individual, attached to the streams.
+  void holdStreamedRows(Cohort& cohort, size_t snps);
+  // Reads markers snps[0..count) into the rows' slots 0..count-1 and their
+  // mean dosages into `meanDosage`.
+  void fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp);
+  // SNPs of a window of the test: whole blocks of `widestBlock` SNPs within
+  // a bound on the rows' memory, for `threads` threads.
+  size_t windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const;
+  // Reads markers firstSnp .. firstSnp + count - 1 into the rows.
+  void fillWindow(Cohort& cohort, size_t firstSnp, size_t count);
+
+ private:
+  Adjustment adjustment;
+  bool streamed = false;
+  MemoryClass<char> rows;
+  size_t rowFirstSnp = 0;
+  size_t rowCapacity = 0;
+  std::shared_ptr<GenotypeStream> streams[2];  // family set, unrelated set
+  // Declared after the streams, whose sources a marker reader may read from.
+  std::shared_ptr<MarkerStream> markersRead;
+  std::vector<size_t> window;
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_FORMATS_GENOTYPESTORE_H

@@ -1,0 +1,71 @@
+#include "outputs/ResultSink.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "outputs/OutputFile.h"
+
+namespace ombra {
+
+namespace {
+const char* const kNames[3] = {"SS", "T", "T1"};
+}  // namespace
+
+ResultSink::ResultSink(SinkSettings settings) : options(std::move(settings)) {
+  const std::string& name = options.path;
+  const bool gzip = options.format == ResultFormat::kTsv && name.size() > 3 &&
+                    name.compare(name.size() - 3, 3, ".gz") == 0;
+  file.open(name, gzip);
+  file.put(resultHeader(options.format));
+}
+
+void ResultSink::add(const SnpResult& result, const Marker& marker) {
+  if (!options.plotPrefix.empty()) {
+    for (int k = 0; k < 3; ++k) {
+      if (!options.plotStatistic[k]) continue;
+      plotted[k].push_back(
+          PlotPoint{marker.chr, marker.position, marker.snpId, result.monomorphic ? std::nan("") : result.p[k]});
+    }
+  }
+  if (result.monomorphic) return;
+  for (int k = 0; k < 3; ++k) {
+    testedStatistics[k].add(result.statistic[k]);
+    if (result.p[k] < 5e-8) ++genomeWideHits[k];
+  }
+}
+
+// The Manhattan and QQ plots of the chosen statistics.
+void ResultSink::finish() {
+  file.close();
+  if (options.plotPrefix.empty()) return;
+  std::vector<PlotPanel> panels;
+  for (int k = 0; k < 3; ++k) {
+    if (!options.plotStatistic[k]) continue;
+    PlotPanel panel;
+    panel.statistic = kNames[k];
+    panel.lambda = testedStatistics[k].inflation();
+    panel.points = plotted[k];
+    panels.push_back(std::move(panel));
+  }
+  OutputFile manhattan(options.plotPrefix + ".manhattan.svg");
+  manhattan.put(manhattanSvg(panels));
+  manhattan.close();
+  OutputFile qq(options.plotPrefix + ".qq.svg");
+  qq.put(qqSvg(panels));
+  qq.close();
+}
+
+void ResultSink::reportGenomicControl() const {
+  std::cout << "Genomic inflation (median statistic / 0.4549364) over the " << testedStatistics[0].size()
+            << " tested snps:";
+  char value[64];
+  for (int k = 0; k < 3; ++k) {
+    std::snprintf(value, sizeof value, " %s %.4f", kNames[k], testedStatistics[k].inflation());
+    std::cout << value << (k < 2 ? "," : "\n");
+  }
+  std::cout << "Snps with p < 5e-8:";
+  for (int k = 0; k < 3; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < 2 ? "," : "\n");
+}
+
+}  // namespace ombra

@@ -1,0 +1,58 @@
+// Where the test's results go: the result file (fixed-width or tsv lines,
+// gzip-compressed by name), the tally behind the genomic-control report, and
+// the points of the plots.
+#ifndef OMBRA_OUTPUTS_RESULTSINK_H
+#define OMBRA_OUTPUTS_RESULTSINK_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Records.h"
+#include "outputs/Plots.h"
+#include "outputs/ResultTable.h"
+#include "outputs/StatisticStore.h"
+
+namespace ombra {
+
+struct SinkSettings {
+  std::string path = "result.txt";
+  ResultFormat format = ResultFormat::kFixed;
+  std::string plotPrefix;                      // empty: no plots
+  bool plotStatistic[3] = {true, false, false};  // which statistics get a panel: SS, T, T1
+};
+
+class ResultSink {
+ public:
+  // Opens the result file (a tsv table whose name ends in .gz is
+  // compressed) and writes its header.
+  explicit ResultSink(SinkSettings settings);
+  ResultSink(const ResultSink&) = delete;
+  ResultSink& operator=(const ResultSink&) = delete;
+
+  ResultFormat format() const { return options.format; }
+  // Result lines, in map order.
+  void put(std::string_view lines) { file.put(lines); }
+  // Keeps what the genomic-control report and the plots need of a SNP.
+  void add(const SnpResult& result, const Marker& marker);
+  // Closes the result file and writes the plots.
+  void finish();
+  // The genomic inflation factor of each statistic over the tested SNPs and
+  // the count of genome-wide hits.
+  void reportGenomicControl() const;
+
+ private:
+  SinkSettings options;
+  ResultFile file;
+  // Per statistic (SS, T, T1): the statistics of the tested SNPs and how
+  // many reached p < 5e-8.
+  StatisticStore testedStatistics[3];
+  long genomeWideHits[3] = {0, 0, 0};
+  // Per plotted statistic, the p-value of every SNP in map order (not a
+  // number where it was not tested).
+  std::vector<PlotPoint> plotted[3];
+};
+
+}  // namespace ombra
+
+#endif  // OMBRA_OUTPUTS_RESULTSINK_H
