@@ -38,7 +38,8 @@ struct Workflow {
 
 // Writes the workflow's configuration into `dir` (its folder `out`) and runs
 // Snakemake there, so that every file it makes stays in `dir`.
-RunResult runWorkflow(const TempDir& dir, const Workflow& w, const std::string& moreConfig = "") {
+RunResult runWorkflow(const TempDir& dir, const Workflow& w, const std::string& moreConfig = "",
+                      const std::string& snakemakeOptions = "") {
   std::ostringstream config;
   config << "format: " << w.format << "\npcs: " << w.pcs << "\nchunks: " << w.chunks << "\nout: "
          << dir.file("out") << "\nombra: " << OMBRA_BINARY << "\nextra: \"" << w.extra << "\"\n";
@@ -47,7 +48,8 @@ RunResult runWorkflow(const TempDir& dir, const Workflow& w, const std::string& 
   dir.write("config.yaml", config.str() + moreConfig);
   const std::string command = "cd '" + dir.path() + "' && PYTHONDONTWRITEBYTECODE=1 XDG_CACHE_HOME='" +
                               dir.file(".cache") + "' timeout 600 snakemake -s '" + kSource +
-                              "/workflow/Snakefile' --configfile config.yaml --cores 2 --quiet > .workflow 2>&1";
+                              "/workflow/Snakefile' --configfile config.yaml --cores 2 --quiet " + snakemakeOptions +
+                              " > .workflow 2>&1";
   const int raw = std::system(command.c_str());
   RunResult run;
   run.out = dir.read(".workflow");
@@ -114,6 +116,23 @@ TEST(Workflow, ChunksByChromosomeGiveTheSingleRunsResult) {
   ASSERT_EQ(runOmbra(dir.path(), args).status, 0);
   EXPECT_EQ(dir.read("out/components/pca.txt"), dir.read("pca.txt"));
   EXPECT_EQ(dir.read("out/components/pca.Eigen_Loading.txt"), dir.read("pca.Eigen_Loading.txt"));
+}
+
+// A job's mem_mb and threads are its run's --memory and --threads, so that
+// the run plans within what the scheduler grants.
+TEST(Workflow, JobsPassTheirMemoryAndThreadsOn) {
+  SKIP_WITHOUT_SNAKEMAKE();
+  TempDir dir;
+  Workflow w;
+  w.pcs = "3";
+  const RunResult run = runWorkflow(dir, w, "threads: 2\n", "--default-resources mem_mb=3000");
+  ASSERT_EQ(run.status, 0) << run.out;
+  for (const char* log : {"out/components/pca.log", "out/chunks/00001.log"}) {
+    SCOPED_TRACE(log);
+    const std::string text = dir.read(log);
+    EXPECT_NE(text.find(" --threads 2 --memory 3000"), std::string::npos) << text.substr(0, 600);
+    EXPECT_NE(text.find("Threads for this run: 2 threads (--threads)\n"), std::string::npos);
+  }
 }
 
 // Chunks of 70 SNPs cut every chromosome into 70 + 30; --exclude leaves out

@@ -41,6 +41,7 @@ REFUSED_OPTIONS = {
     "--plot": "draws the SNPs of one run, which would be one chunk",
     "--plot-stat": "draws the SNPs of one run, which would be one chunk",
     "--threads": "is the key threads, which also tells the scheduler",
+    "--memory": "is the job's resource mem_mb, which also tells the scheduler",
     "--p": "is the key pcs",
     "--op": "is the workflow's own (the components are computed once)",
     "--rp": "is the workflow's own (the components are computed once)",

@@ -65,8 +65,10 @@ const char* helpText() {
          "                      (without --out a recoding run ends after writing)\n"
          "\n"
          "Performance:\n"
-         "  --threads N         threads of the decomposition and the test (default: the processor count,\n"
-         "                      at most 8); results are the same at every count\n"
+         "  --threads N         threads of the decomposition and the test (default: the CPUs the process\n"
+         "                      may use, at most 8); results are the same at every count\n"
+         "  --memory MB         memory the run may use in all (default: the least of the available memory,\n"
+         "                      the cgroup's limit and the address-space limit, which also bound it)\n"
          "\n"
          "Every error prints a message on standard output and ends the run with status 1.\n";
 }

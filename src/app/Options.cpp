@@ -50,7 +50,7 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kPlot, kPlotStat, kUnknown
+  kOutFormat, kPlot, kPlotStat, kMemory, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -60,7 +60,7 @@ Option optionOf(const std::string& word) {
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
-                                       "--out-format", "--plot", "--plot-stat"};
+                                       "--out-format", "--plot", "--plot-stat", "--memory"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -105,6 +105,15 @@ int parseThreads(const std::string& value) {
   const long count = digits ? std::stol(value) : 0;
   if (count < 1) stopRun("The number of threads (--threads) must be a whole number of at least 1.\n");
   return static_cast<int>(count);
+}
+
+// "--memory": megabytes, a whole number of at least 1 (as PLINK's option).
+double parseMemory(const std::string& value) {
+  const bool digits = !value.empty() && value.size() <= 12 &&
+                      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const double megabytes = digits ? std::stod(value) : 0;
+  if (megabytes < 1) stopRun("The memory for the run (--memory) must be a whole number of megabytes, at least 1.\n");
+  return megabytes;
 }
 
 ResultFormat parseResultFormat(const std::string& value) {
@@ -192,6 +201,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kOutFormat: o.resultFormat = parseResultFormat(value); break;
       case Option::kPlot: o.plotPrefix = value; break;
       case Option::kPlotStat: parsePlotStatistic(value, o.plotStatistic); break;
+      case Option::kMemory: o.memoryMegabytes = parseMemory(value); break;
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
       case Option::kUnknown: break;

@@ -31,6 +31,7 @@ struct RunOptions {
   bool plotStatistic[3] = {true, false, false};  // --plot-stat: SS, T, T1
   Adjustment adjustment = Adjustment::kIntercept;  // --adjustment
   int threads = 0;                               // --threads; 0: the automatic choice
+  double memoryMegabytes = 0;                    // --memory; 0: no budget of the user's
   // Recodings: --make-bed, --recode (both into recodePrefix), --make-plink-bed, --additive.
   bool makeBed = false, recode = false, makePlinkBed = false, recodeAdditive = false;
   std::string recodePrefix = "Ombra", plinkBedPrefix, additivePrefix;

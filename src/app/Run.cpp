@@ -10,6 +10,7 @@
 #include "association/BlockTest.h"
 #include "association/SnpTests.h"
 #include "components/Components.h"
+#include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "design/Selections.h"
 #include "design/StudyDesign.h"
@@ -18,6 +19,7 @@
 #include "formats/GenotypeStore.h"
 #include "formats/PlinkBedWriter.h"
 #include "formats/Recodings.h"
+#include "numerics/MatrixTeam.h"
 #include "numerics/Threads.h"
 #include "outputs/OutputFile.h"
 #include "outputs/ResultSink.h"
@@ -116,10 +118,12 @@ ComponentScores obtainComponents(const RunOptions& o, Cohort& cohort, GenotypeSt
 // SNP into the result file.
 std::unique_ptr<ResultSink> test(const RunOptions& o, const std::vector<std::string>& covariateNames,
                                  Cohort& cohort, GenotypeStore& store) {
+  setRunStep("computing the principal components");
   const ComponentScores scores = obtainComponents(o, cohort, store);
   if (store.streaming()) {
     store.holdStreamedRows(cohort, store.windowSnps(cohort, kWidestBlock, static_cast<size_t>(threadCount())));
   }
+  setRunStep("testing the snps");
   const TestedSample sample = collectTested(cohort, o.study.missingTrait);
   const DesignMatrix design = buildDesign(
       sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
@@ -147,7 +151,11 @@ void reportElapsed(std::time_t start) {
 void runProgram(int argc, char** argv) {
   const RunOptions options = parseOptions(argc, argv);
   if (options.threads > 0) setThreadCount(options.threads);
+  if (options.memoryMegabytes > 0) setMemoryOption(options.memoryMegabytes);
   startRunLog(options.logPath(), argc, argv);
+  // Measured once here, before anything is loaded, and named again by any
+  // stop for memory.
+  noteInRunLog(memoryLine() + matrixsvd::svdThreadLine() + "\n");
   checkOptions(options);
   refuseOverwritingInputs(options);
   PreparedSelections selections = prepareSelections(options.selection);
@@ -167,6 +175,7 @@ void runProgram(int argc, char** argv) {
         return selections.samples.admit(famId, indId);
       };
     }
+    setRunStep("reading the data sets");
     if (streams(options)) store.startStreaming();
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);
@@ -181,8 +190,7 @@ void runProgram(int argc, char** argv) {
     std::cout.flush();
     sink = test(options, covariateNames, cohort, store);
   } catch (const std::bad_alloc&) {
-    stopRun("\nThe program ran out of memory. Please use a machine with more memory, or fewer snps or "
-            "individuals.\n");
+    stopRun(outOfMemoryMessage());
   }
 
   store.releaseRows(cohort);

@@ -274,7 +274,10 @@ bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
   const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)
                                     : gramDecomposition(genotypes, wanted, leading);
   if (!computed) {
-    std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
+    // Held back under an address-space limit: the run was told so already.
+    if (!openBlas().heldBack) {
+      std::cout << "OpenBLAS (libopenblas.so.0) could not be loaded; the exact decomposition is used instead.\n";
+    }
     return false;
   }
   result.mean = std::move(leading.means);

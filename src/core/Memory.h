@@ -7,8 +7,9 @@
 
 namespace ombra {
 
-// Bytes of memory the system can still hand out (MemAvailable), or a very
-// large number when it cannot tell.
+// Bytes of memory the run may still use (see core/ResourceLimits.h: the
+// least of the available memory, the cgroup's and the address-space limits
+// and --memory), or a very large number when it cannot tell.
 double availableMemoryBytes();
 // Stops the run with a message naming `purpose`, the size needed and `advice`
 // when `bytes` would not fit in the available memory.

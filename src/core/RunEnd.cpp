@@ -1,5 +1,8 @@
 #include "core/RunEnd.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -35,6 +38,16 @@ void endRun(int status) {
 void stopRun(const std::string& message) {
   std::cout << message;
   endRun(1);
+}
+
+void stopRunAtOnce(const std::string& message) {
+  std::cout << message;
+  std::cout.flush();
+  if (steps.settleOutputs != nullptr) steps.settleOutputs(1);
+  const int status = steps.finishLog != nullptr ? steps.finishLog(1) : 1;
+  if (endRunHandler != nullptr) endRunHandler(status);
+  std::fflush(nullptr);
+  _exit(status);
 }
 
 }  // namespace ombra

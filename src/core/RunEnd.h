@@ -18,6 +18,11 @@ namespace ombra {
 // ends the run with status 1. Every error stop goes through here.
 [[noreturn]] void stopRun(const std::string& message);
 
+// As stopRun, but the process ends without running the exit handlers of the
+// libraries it loaded: for a library left in a state its own clean-up cannot
+// survive (OpenBLAS after a thread it could not start).
+[[noreturn]] void stopRunAtOnce(const std::string& message);
+
 using EndRunHandler = void (*)(int status);
 // Replaces the process exit of endRun; null restores it. Returns the old one.
 EndRunHandler setEndRunHandler(EndRunHandler handler);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -17,10 +18,13 @@
 namespace matrixsvd {
 
 // Threads the fast svdcmp may use: the count given to Matrix::setSvdThreads,
-// else the environment variable OMBRA_THREADS, else the processor count,
-// never more than kMaxThreads.
+// else the environment variable OMBRA_THREADS, else the CPUs the process may
+// use (its affinity mask and CPU quota), never more than kMaxThreads, nor
+// more than ombra::threadCap() allows.
 constexpr int kMaxThreads = 8;
 int svdThreadCount();
+// "Threads for this run: 2 threads (--threads)\n", for the run's log.
+std::string svdThreadLine();
 void setSvdThreadCount(int count);  // 0 restores the automatic choice
 
 class Team {

@@ -1,16 +1,132 @@
 #include "numerics/OpenBlas.h"
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/RunEnd.h"
+#include "numerics/MatrixTeam.h"
+#include "core/ResourceLimits.h"
 
 namespace ombra {
 
 namespace {
 
+// The address space OpenBLAS takes, measured with Debian's libopenblas0-pthread
+// 0.3.21 (DYNAMIC_ARCH, MAX_THREADS=64) by reading VmSize around each step:
+// loading the library maps 39 MB, and every buffer is BUFFER_SIZE (32 << 22
+// bytes = 128 MB) and a page, kept until the process ends. Each of OpenBLAS's
+// own threads holds a buffer from its start and has a default stack; every
+// thread that calls a product (ours, or the one that hands it to OpenBLAS's
+// threads) takes one more while the product runs. A run of T threads thus
+// needs 2T - 1 buffers: T - 1 for OpenBLAS's threads and T for the callers.
+constexpr double kLibraryBytes = 48.0 * 1048576.0;  // the 39 MB measured, and some
+constexpr double kBufferBytes = 128.0 * 1048576.0 + 4096.0;
+// What the rest of a run keeps free at least besides OpenBLAS: its data come
+// after the library is loaded (an eighth of the room when that is more).
+constexpr double kRunBytes = 64.0 * 1048576.0;
+
+int buffersFor(int threads) { return 2 * threads - 1; }
+
+// The most threads, up to `wanted`, whose OpenBLAS buffers and stacks (and
+// the stacks of as many threads of ours) fit in `room` bytes of address
+// space with the run's share left over; 0 when not even one does.
+int threadsThatFit(double room, int wanted, double stack) {
+  const double spare = room / 8 > kRunBytes ? room / 8 : kRunBytes;
+  for (int threads = wanted; threads >= 1; --threads) {
+    const double needed = kLibraryBytes + buffersFor(threads) * kBufferBytes + 2.0 * (threads - 1) * stack;
+    if (needed + spare <= room) return threads;
+  }
+  return 0;
+}
+
+// How many of `wanted` - 1 further threads the system lets us start at once
+// (a limit on processes or a pids cgroup may refuse some), plus this one.
+int threadsTheSystemStarts(int wanted) {
+  std::vector<std::thread> started;
+  try {
+    for (int i = 1; i < wanted; ++i) started.emplace_back([] {});
+  } catch (const std::exception&) {
+  }
+  for (std::thread& thread : started) thread.join();
+  return static_cast<int>(started.size()) + 1;
+}
+
+// OpenBLAS raises SIGINT itself when it cannot start one of its threads, and
+// then goes on with a thread table it cannot use or tear down. While the
+// library loads, a SIGINT the process sent itself is taken for that; any
+// other (the user's) goes to the handler that was there before.
+volatile sig_atomic_t threadStartFailed = 0;
+struct sigaction previousInterrupt {};
+
+void onInterruptWhileLoading(int signal, siginfo_t* info, void* context) {
+  if (info != nullptr && info->si_code == SI_TKILL && info->si_pid == getpid()) {
+    threadStartFailed = 1;
+    return;
+  }
+  if (previousInterrupt.sa_flags & SA_SIGINFO) {
+    if (previousInterrupt.sa_sigaction != nullptr) previousInterrupt.sa_sigaction(signal, info, context);
+  } else if (previousInterrupt.sa_handler == SIG_DFL) {
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    raise(SIGINT);
+  } else if (previousInterrupt.sa_handler != SIG_IGN) {
+    previousInterrupt.sa_handler(signal);
+  }
+}
+
+class OwnInterruptWatch {
+ public:
+  OwnInterruptWatch() {
+    struct sigaction watch {};
+    watch.sa_sigaction = onInterruptWhileLoading;
+    watch.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&watch.sa_mask);
+    sigaction(SIGINT, &watch, &previousInterrupt);
+  }
+  ~OwnInterruptWatch() { sigaction(SIGINT, &previousInterrupt, nullptr); }
+  OwnInterruptWatch(const OwnInterruptWatch&) = delete;
+  OwnInterruptWatch& operator=(const OwnInterruptWatch&) = delete;
+};
+
+std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(bytes / 1048576.0 + 0.5)); }
+
 template <typename Function>
 void bind(void* handle, const char* name, Function& function) {
   function = reinterpret_cast<Function>(dlsym(handle, name));
+}
+
+// Maps the 2T - 1 buffers a run of T threads needs while the room is known
+// to be there, and returns for how many threads they suffice (0: none, or
+// the library lets no buffer be reserved). OpenBLAS's threads, started
+// afterwards, take theirs from the pool; later products draw on it and never
+// map one.
+int reserveBuffers(void* handle, int threads) {
+  void* (*allocate)(int) = nullptr;
+  void (*release)(void*) = nullptr;
+  bind(handle, "blas_memory_alloc", allocate);
+  bind(handle, "blas_memory_free", release);
+  if (allocate == nullptr || release == nullptr) return 0;
+  std::vector<void*> buffers;
+  for (int i = 0; i < buffersFor(threads); ++i) {
+    // Checked each time: a mapping that fails here would never return.
+    const double room = addressSpaceRoom();
+    if (room >= 0 && room < kBufferBytes + kRunBytes / 2) break;
+    buffers.push_back(allocate(0));
+  }
+  for (void* buffer : buffers) release(buffer);
+  return (static_cast<int>(buffers.size()) + 1) / 2;
+}
+
+void sayBuiltInKernels(double room) {
+  std::cout << "OpenBLAS needs about " << megabytes(kLibraryBytes + buffersFor(1) * kBufferBytes + kRunBytes)
+            << " MB of address space, more than the address-space limit leaves (" << megabytes(room)
+            << " MB); the built-in kernels are used instead.\n";
 }
 
 OpenBlas loadOpenBlas() {
@@ -31,7 +147,31 @@ OpenBlas loadOpenBlas() {
   // products; 2^4 lets them sleep at once (the results are the same).
   setenv("OPENBLAS_THREAD_TIMEOUT", "4", 0);
   OpenBlas library;
-  void* handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
+  // Without an address-space limit the buffers cost nothing until touched,
+  // and the library is loaded as it always was.
+  const double room = addressSpaceRoom();
+  const int wanted = matrixsvd::svdThreadCount();
+  int threads = 0;
+  if (room >= 0) {
+    threads = threadsThatFit(room, wanted, threadStackBytes());
+    if (threads > 1) threads = threadsTheSystemStarts(threads);
+    if (threads == 0) {
+      sayBuiltInKernels(room);
+      library.heldBack = true;
+      return library;
+    }
+    // Its threads start once the buffers are mapped (see reserveBuffers).
+    setenv("OPENBLAS_NUM_THREADS", "1", 1);
+  }
+  void* handle = nullptr;
+  {
+    OwnInterruptWatch watch;
+    handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
+  }
+  if (threadStartFailed) {
+    stopRunAtOnce("OpenBLAS could not start its threads: the system refused to create one (a limit on processes "
+                  "or threads?). Please give fewer --threads.\n");
+  }
   if (handle == nullptr) return library;
   bind(handle, "cblas_dsyrk", library.dsyrk);
   bind(handle, "cblas_ssyrk", library.ssyrk);
@@ -42,6 +182,20 @@ OpenBlas loadOpenBlas() {
   bind(handle, "dormtr_", library.dormtr);
   bind(handle, "dsyev_", library.dsyev);
   bind(handle, "openblas_set_num_threads", library.setThreads);
+  if (threads == 0 || !library.loaded()) return library;
+  threads = reserveBuffers(handle, threads);
+  if (threads == 0) {
+    sayBuiltInKernels(addressSpaceRoom());
+    library = OpenBlas();
+    library.heldBack = true;
+    return library;
+  }
+  library.setThreads(threads);
+  if (threads < wanted) {
+    capThreads(threads);
+    std::cout << "OpenBLAS's buffers leave room for " << threads << (threads == 1 ? " thread" : " threads")
+              << " under the address-space limit; the run uses " << threads << " instead of " << wanted << ".\n";
+  }
   return library;
 }
 

@@ -32,12 +32,19 @@ struct OpenBlas {
   decltype(&dormtr_) dormtr = nullptr;
   decltype(&dsyev_) dsyev = nullptr;
   void (*setThreads)(int) = nullptr;
+  // Not loaded because its buffers would not fit the address-space limit
+  // (the run was told so); the built-in kernels stand in.
+  bool heldBack = false;
   bool loaded() const {
     return dsyrk && ssyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && setThreads;
   }
 };
 
 // The library, loaded once; every pointer is null when it cannot be loaded.
+// Under an address-space limit (ulimit -v) it is loaded only when its buffers
+// fit, with as many threads as fit (the run's threads are capped to match,
+// see ombra::capThreads), and the buffers are mapped at once: OpenBLAS
+// retries a failed buffer mapping forever, so it must never need one later.
 const OpenBlas& openBlas();
 
 }  // namespace ombra

@@ -8,6 +8,7 @@
 #include "core/RunEnd.h"
 #include "core/Text.h"
 #include "core/Records.h"
+#include "core/ResourceLimits.h"
 
 namespace ombra {
 
@@ -104,8 +105,7 @@ void ResultFile::open(const std::string& path, bool gzip) {
   stream = z_stream{};
   // windowBits 15 + 16: a gzip header and trailer around the deflate data.
   if (deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    stopRun("\nThe program ran out of memory. Please use a machine with more memory, or fewer snps or "
-            "individuals.\n");
+    stopRun(outOfMemoryMessage());
   }
   buffer.resize(size_t{1} << 18);
 }

@@ -126,6 +126,13 @@ void startRunLog(const std::string& path, int argc, char** argv) {
   std::cout.rdbuf(log.tee.get());
 }
 
+void noteInRunLog(const std::string& text) {
+  Log& log = current();
+  if (!log.tee) return;
+  std::cout.flush();
+  log.tee->text += text;
+}
+
 namespace {
 // An ending run finishes its log last, after its outputs are settled.
 const bool finishRegistered = (setFinishLog(finishRunLog), true);

@@ -18,6 +18,10 @@ std::string logNameFor(const std::string& output);
 // From now on standard output is also kept for the log `path`.
 void startRunLog(const std::string& path, int argc, char** argv);
 
+// Adds `text` to the log only, not to standard output (for facts that a
+// completed run's standard output has never shown); nothing without a log.
+void noteInRunLog(const std::string& text);
+
 // Writes the log of a run ending with `status` and stops keeping standard
 // output; nothing when no log was started. Returns the status the run ends
 // with: 1 when the log of a successful run cannot be written (after saying
