@@ -167,6 +167,11 @@ TEST(ResourceLimits, AddressSpaceLimitsNeverHang) {
                                 {50, 100, 200, 400, 1000});
   writeSimulatedSet(dir.file("sim"));
   expectSoundUnderAddressLimits(dir, {"--bi", "sim"}, {50, 100, 150, 200, 300, 500, 1000, 2000});
+  // The same set as text, read whole before any product: the threads of a
+  // run must never outnumber the buffers OpenBLAS reserved (a run of 2 or 8
+  // threads at 300 MB once waited forever for a buffer).
+  ASSERT_EQ(runUnder(dir.path(), "", "", {"--bi", "sim", "--recode", "simtext"}).status, 0);
+  expectSoundUnderAddressLimits(dir, {"--i", "simtext"}, {300, 600});
 }
 
 // --memory bounds the run when it is the least bound: the auto route turns

@@ -20,6 +20,7 @@
 #include "formats/PlinkBedWriter.h"
 #include "formats/Recodings.h"
 #include "numerics/MatrixTeam.h"
+#include "numerics/OpenBlas.h"
 #include "numerics/Threads.h"
 #include "outputs/OutputFile.h"
 #include "outputs/ResultSink.h"
@@ -90,7 +91,7 @@ void checkSomethingToTest(const RunOptions& o, const Cohort& cohort, const Genot
 
 // The scores loaded from a PCA file, or computed; with "--op" alone, saved
 // with the eigen loadings, and the run ends there.
-ComponentScores obtainComponents(const RunOptions& o, Cohort& cohort, GenotypeStore& store) {
+ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohort, GenotypeStore& store) {
   const int people = cohort.individuals();
   const int snps = static_cast<int>(store.markerCount());
   // Computed components are never more than the individuals or the snps,
@@ -105,7 +106,7 @@ ComponentScores obtainComponents(const RunOptions& o, Cohort& cohort, GenotypeSt
   settings.method = o.pcaMethod;
   settings.snpListFile = o.pcaSnpListFile;
   if (o.componentsOnly()) settings.eigenLoadingFile = eigenLoadingFileName(o.pcaFile);
-  settings.threads = threadCount();
+  settings.threads = threads;
   ComponentScores scores = computeComponents(cohort, store, settings);
   if (o.componentsOnly()) {
     writePcaFile(o.pcaFile, cohort, scores);
@@ -116,12 +117,12 @@ ComponentScores obtainComponents(const RunOptions& o, Cohort& cohort, GenotypeSt
 
 // The components, the tested sample and its design, and the test of every
 // SNP into the result file.
-std::unique_ptr<ResultSink> test(const RunOptions& o, const std::vector<std::string>& covariateNames,
+std::unique_ptr<ResultSink> test(const RunOptions& o, int threads, const std::vector<std::string>& covariateNames,
                                  Cohort& cohort, GenotypeStore& store) {
   setRunStep("computing the principal components");
-  const ComponentScores scores = obtainComponents(o, cohort, store);
+  const ComponentScores scores = obtainComponents(o, threads, cohort, store);
   if (store.streaming()) {
-    store.holdStreamedRows(cohort, store.windowSnps(cohort, kWidestBlock, static_cast<size_t>(threadCount())));
+    store.holdStreamedRows(cohort, store.windowSnps(cohort, kWidestBlock, static_cast<size_t>(threads)));
   }
   setRunStep("testing the snps");
   const TestedSample sample = collectTested(cohort, o.study.missingTrait);
@@ -134,7 +135,7 @@ std::unique_ptr<ResultSink> test(const RunOptions& o, const std::vector<std::str
   settings.plotPrefix = o.plotPrefix;
   std::copy(o.plotStatistic, o.plotStatistic + 3, settings.plotStatistic);
   auto sink = std::make_unique<ResultSink>(settings);
-  association.testEverySnp(cohort, store, threadCount(), *sink);
+  association.testEverySnp(cohort, store, threads, *sink);
   sink->finish();
   return sink;
 }
@@ -176,6 +177,11 @@ void runProgram(int argc, char** argv) {
       };
     }
     setRunStep("reading the data sets");
+    // OpenBLAS first: under an address-space limit it reserves its buffers
+    // for as many threads as fit, and the run's own threads, each of which
+    // takes a buffer while it calls a product, must not outnumber them.
+    openBlas();
+    const int threads = threadCount();
     if (streams(options)) store.startStreaming();
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);
@@ -188,7 +194,7 @@ void runProgram(int argc, char** argv) {
     std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
                  "time. Please be more patient.)\n";
     std::cout.flush();
-    sink = test(options, covariateNames, cohort, store);
+    sink = test(options, threads, covariateNames, cohort, store);
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());
   }
