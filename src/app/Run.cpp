@@ -19,7 +19,6 @@
 #include "formats/GenotypeStore.h"
 #include "formats/PlinkBedWriter.h"
 #include "formats/Recodings.h"
-#include "numerics/MatrixTeam.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/Threads.h"
 #include "outputs/OutputFile.h"
@@ -156,7 +155,7 @@ void runProgram(int argc, char** argv) {
   startRunLog(options.logPath(), argc, argv);
   // Measured once here, before anything is loaded, and named again by any
   // stop for memory.
-  noteInRunLog(memoryLine() + matrixsvd::svdThreadLine() + "\n");
+  noteInRunLog(memoryLine() + threadLine() + "\n");
   checkOptions(options);
   refuseOverwritingInputs(options);
   PreparedSelections selections = prepareSelections(options.selection);

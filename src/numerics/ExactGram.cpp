@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "numerics/MatrixTeam.h"
+#include "numerics/Threads.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
@@ -192,7 +193,7 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
     }
   }
   widenInPlace(gram);
-  matrixsvd::Team team(matrixsvd::svdThreadCount());
+  matrixsvd::Team team(ombra::threadCount());
   std::vector<double> centred;
   for (int first = 0, b = 0; first < snps; first += blockRows, ++b) {
     const int count = std::min(blockRows, snps - first);

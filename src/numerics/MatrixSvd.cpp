@@ -16,6 +16,7 @@
 #include "numerics/MatrixKernels.h"
 #include "numerics/MatrixSvdSteps.h"
 #include "numerics/MatrixTeam.h"
+#include "numerics/Threads.h"
 
 namespace {
 
@@ -445,9 +446,9 @@ void fromColumnMajor(Team& team, const double* in, std::size_t m, std::size_t n,
 
 }  // namespace
 
-void Matrix::setSvdThreads(int count) { matrixsvd::setSvdThreadCount(count); }
+void Matrix::setSvdThreads(int count) { ombra::setThreadCount(count); }
 
-int Matrix::svdThreads() { return matrixsvd::svdThreadCount(); }
+int Matrix::svdThreads() { return ombra::threadCount(); }
 
 void Matrix::svdcmp(double** a, int m, int n, double* w, double** v) {
   if (n <= 0) return;
@@ -461,7 +462,7 @@ void Matrix::svdcmp(double** a, int m, int n, double* w, double** v) {
     return;
   }
   // Helpers only for a matrix with enough work to share out.
-  int threads = rows * cols * cols < 64 * kParallelWork ? 1 : matrixsvd::svdThreadCount();
+  int threads = rows * cols * cols < 64 * kParallelWork ? 1 : ombra::threadCount();
   Team team(threads);
   toColumnMajor(team, a, rows, cols, colA.get());
   ColumnMajorSvd(colA.get(), colV.get(), w + 1, m, n, team).run();

@@ -17,15 +17,8 @@
 
 namespace matrixsvd {
 
-// Threads the fast svdcmp may use: the count given to Matrix::setSvdThreads,
-// else the environment variable OMBRA_THREADS, else the CPUs the process may
-// use (its affinity mask and CPU quota), never more than kMaxThreads, nor
-// more than ombra::threadCap() allows.
+// The most threads any team (and the program: numerics/Threads.h) uses.
 constexpr int kMaxThreads = 8;
-int svdThreadCount();
-// "Threads for this run: 2 threads (--threads)\n", for the run's log.
-std::string svdThreadLine();
-void setSvdThreadCount(int count);  // 0 restores the automatic choice
 
 class Team {
  public:

@@ -1,6 +1,7 @@
 #include "numerics/OpenBlas.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "core/RunEnd.h"
 #include "numerics/MatrixTeam.h"
+#include "numerics/Threads.h"
 #include "core/ResourceLimits.h"
 
 namespace ombra {
@@ -58,41 +60,49 @@ int threadsTheSystemStarts(int wanted) {
   return static_cast<int>(started.size()) + 1;
 }
 
-// OpenBLAS raises SIGINT itself when it cannot start one of its threads, and
-// then goes on with a thread table it cannot use or tear down. While the
-// library loads, a SIGINT the process sent itself is taken for that; any
-// other (the user's) goes to the handler that was there before.
-volatile sig_atomic_t threadStartFailed = 0;
-struct sigaction previousInterrupt {};
-
-void onInterruptWhileLoading(int signal, siginfo_t* info, void* context) {
-  if (info != nullptr && info->si_code == SI_TKILL && info->si_pid == getpid()) {
-    threadStartFailed = 1;
-    return;
+// Runs `body` (which may start OpenBLAS's threads) with the interrupt
+// signals blocked in this thread, so that the threads started meanwhile,
+// which inherit the mask, never take one: an interrupt must reach a thread
+// of the run's own, whose handler removes the output files the run has
+// registered (a signal taken by OpenBLAS's thread while the run's thread
+// creates a file would leave that file behind). OpenBLAS raises SIGINT
+// itself when it cannot start one of its threads, and then goes on with a
+// thread table it cannot use or tear down; that SIGINT is told apart from
+// one sent by someone else, which is delivered again once the signals are
+// unblocked. Returns true when OpenBLAS raised it.
+template <typename Body>
+bool startsThreadsQuietly(Body body) {
+  sigset_t held, previous, interrupt;
+  sigemptyset(&held);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  body();
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  bool raisedItself = false, sentByOthers = false;
+  siginfo_t info{};
+  const timespec now{0, 0};
+  while (sigtimedwait(&interrupt, &info, &now) == SIGINT) {
+    const bool own = info.si_code == SI_TKILL && info.si_pid == getpid();
+    raisedItself = raisedItself || own;
+    sentByOthers = sentByOthers || !own;
   }
-  if (previousInterrupt.sa_flags & SA_SIGINFO) {
-    if (previousInterrupt.sa_sigaction != nullptr) previousInterrupt.sa_sigaction(signal, info, context);
-  } else if (previousInterrupt.sa_handler == SIG_DFL) {
-    sigaction(SIGINT, &previousInterrupt, nullptr);
-    raise(SIGINT);
-  } else if (previousInterrupt.sa_handler != SIG_IGN) {
-    previousInterrupt.sa_handler(signal);
-  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (sentByOthers) kill(getpid(), SIGINT);
+  return raisedItself;
 }
 
-class OwnInterruptWatch {
- public:
-  OwnInterruptWatch() {
-    struct sigaction watch {};
-    watch.sa_sigaction = onInterruptWhileLoading;
-    watch.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&watch.sa_mask);
-    sigaction(SIGINT, &watch, &previousInterrupt);
-  }
-  ~OwnInterruptWatch() { sigaction(SIGINT, &previousInterrupt, nullptr); }
-  OwnInterruptWatch(const OwnInterruptWatch&) = delete;
-  OwnInterruptWatch& operator=(const OwnInterruptWatch&) = delete;
-};
+[[noreturn]] void stopForThreadStart() {
+  stopRunAtOnce("OpenBLAS could not start its threads: the system refused to create one (a limit on processes "
+                "or threads?). Please give fewer --threads.\n");
+}
+
+// openblas_set_num_threads, which starts threads when it raises the count.
+void (*setLibraryThreads)(int) = nullptr;
+
+void setThreadsQuietly(int count) {
+  if (startsThreadsQuietly([count] { setLibraryThreads(count); })) stopForThreadStart();
+}
 
 std::string megabytes(double bytes) { return std::to_string(static_cast<long long>(bytes / 1048576.0 + 0.5)); }
 
@@ -150,7 +160,7 @@ OpenBlas loadOpenBlas() {
   // Without an address-space limit the buffers cost nothing until touched,
   // and the library is loaded as it always was.
   const double room = addressSpaceRoom();
-  const int wanted = matrixsvd::svdThreadCount();
+  const int wanted = threadCount();
   int threads = 0;
   if (room >= 0) {
     threads = threadsThatFit(room, wanted, threadStackBytes());
@@ -164,13 +174,8 @@ OpenBlas loadOpenBlas() {
     setenv("OPENBLAS_NUM_THREADS", "1", 1);
   }
   void* handle = nullptr;
-  {
-    OwnInterruptWatch watch;
-    handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL);
-  }
-  if (threadStartFailed) {
-    stopRunAtOnce("OpenBLAS could not start its threads: the system refused to create one (a limit on processes "
-                  "or threads?). Please give fewer --threads.\n");
+  if (startsThreadsQuietly([&handle] { handle = dlopen("libopenblas.so.0", RTLD_NOW | RTLD_LOCAL); })) {
+    stopForThreadStart();
   }
   if (handle == nullptr) return library;
   bind(handle, "cblas_dsyrk", library.dsyrk);
@@ -181,7 +186,8 @@ OpenBlas loadOpenBlas() {
   bind(handle, "dstemr_", library.dstemr);
   bind(handle, "dormtr_", library.dormtr);
   bind(handle, "dsyev_", library.dsyev);
-  bind(handle, "openblas_set_num_threads", library.setThreads);
+  bind(handle, "openblas_set_num_threads", setLibraryThreads);
+  if (setLibraryThreads != nullptr) library.setThreads = setThreadsQuietly;
   if (threads == 0 || !library.loaded()) return library;
   threads = reserveBuffers(handle, threads);
   if (threads == 0) {

@@ -3,15 +3,19 @@
 #ifndef OMBRA_NUMERICS_THREADS_H
 #define OMBRA_NUMERICS_THREADS_H
 
-#include "numerics/MatrixTeam.h"
+#include <string>
 
 namespace ombra {
 
-// --threads when given, else OMBRA_THREADS, else the automatic choice; at
-// most matrixsvd::kMaxThreads.
-inline int threadCount() { return matrixsvd::svdThreadCount(); }
+// --threads when given (setThreadCount), else the environment variable
+// OMBRA_THREADS, else the CPUs the process may use (its affinity mask and
+// CPU quota); never more than matrixsvd::kMaxThreads, nor more than
+// threadCap() allows once OpenBLAS has reserved its buffers.
+int threadCount();
 // 0 restores the automatic choice.
-inline void setThreadCount(int count) { matrixsvd::setSvdThreadCount(count); }
+void setThreadCount(int count);
+// "Threads for this run: 2 threads (--threads)\n", for the run's log.
+std::string threadLine();
 
 }  // namespace ombra
 
