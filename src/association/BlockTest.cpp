@@ -30,10 +30,14 @@ size_t blockSnps(size_t entries) {
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
                      const StatisticTerms& statisticTerms, ResultFormat resultFormat)
-    : sample(testedSample), projection(leastSquares), terms(statisticTerms), format(resultFormat) {}
+    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultFormat) {}
+
+BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
+                     std::vector<const StatisticTerms*> traitTerms, ResultFormat resultFormat)
+    : sample(testedSample), projection(leastSquares), terms(std::move(traitTerms)), format(resultFormat) {}
 
 void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
-                          Scratch& scratch, Output& out) const {
+                          Scratch& scratch, Output* outs) const {
   const size_t n = sample.size();
   const DesignMatrix& design = projection.design();
   const int p = static_cast<int>(design.columns);
@@ -53,31 +57,35 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
              0.0, scratch.coefficients.data(), columns);
   blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
              design.values.data(), entries, 1.0, g, columns);
-  const size_t start = out.results.size();
-  for (size_t j = 0; j < count; ++j) {
-    SnpResult result;
-    result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
-    result.tested = n;
-    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
-    out.results.push_back(result);
-  }
-  // The terms of the SNPs that vary, a batch of neighbours at a time.
-  for (size_t first = 0; first < count; first += kTermsBatch) {
-    bool wanted[kTermsBatch];
-    bool any = false;
-    for (size_t k = 0; k < kTermsBatch; ++k) {
-      wanted[k] = first + k < count && !out.results[start + first + k].monomorphic;
-      any = any || wanted[k];
-    }
-    if (!any) continue;
-    terms.snpTerms(g + first, width, wanted, scratch.terms);
-    for (size_t k = 0; k < kTermsBatch; ++k) {
-      if (wanted[k]) terms.statistics(scratch.terms.terms[k], scratch.statistic, out.results[start + first + k]);
-    }
-  }
   const std::vector<Marker>& markers = *window.markers;
-  for (size_t j = 0; j < count; ++j) {
-    appendResultLine(out.lines, format, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+  for (size_t t = 0; t < terms.size(); ++t) {
+    Output& out = outs[t];
+    const StatisticTerms& trait = *terms[t];
+    const size_t start = out.results.size();
+    for (size_t j = 0; j < count; ++j) {
+      SnpResult result;
+      result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+      result.tested = n;
+      result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+      out.results.push_back(result);
+    }
+    // The terms of the SNPs that vary, a batch of neighbours at a time.
+    for (size_t first = 0; first < count; first += kTermsBatch) {
+      bool wanted[kTermsBatch];
+      bool any = false;
+      for (size_t k = 0; k < kTermsBatch; ++k) {
+        wanted[k] = first + k < count && !out.results[start + first + k].monomorphic;
+        any = any || wanted[k];
+      }
+      if (!any) continue;
+      trait.snpTerms(g + first, width, wanted, scratch.terms);
+      for (size_t k = 0; k < kTermsBatch; ++k) {
+        if (wanted[k]) trait.statistics(scratch.terms.terms[k], scratch.statistic, out.results[start + first + k]);
+      }
+    }
+    for (size_t j = 0; j < count; ++j) {
+      appendResultLine(out.lines, format, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+    }
   }
 }
 
