@@ -45,7 +45,7 @@ for ((r = 1; r <= runs; r++)); do
     time_run patterns "$t" ombra_test --threads "$t" --pheno ph20x4.txt --pheno-name all --out patterns.txt
     time_run plink_one "$t" plink2 --threads "$t" --pfile "$data/merged" --pheno ph20.txt --pheno-name Q1 \
       --covar covar.txt --glm hide-covar --out p2one
-    time_run plink_many "$t" plink2 --threads "$t" --pfile "$data/merged" --pheno ph20.txt \
+    time_run plink_many "$t" plink2 --threads "$t" --pfile "$data/merged" --pheno ph20.txt --pheno-name Q1-Q20 \
       --covar covar.txt --glm hide-covar --out p2many
   done
 done

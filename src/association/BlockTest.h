@@ -48,6 +48,7 @@ class BlockTest {
     std::vector<double> sums;          // per SNP of the block
     TermsBatch terms;
     StatisticTool statistic;
+    std::vector<size_t> starts;        // per trait: its first result of the block
   };
 
   // All four must outlive the test.
