@@ -36,13 +36,14 @@ time_run() {
   shift 2
   /usr/bin/time -f "%e %M" -a -o "$task.$threads.times" "$@" >"$task.out" 2>&1
 }
-ombra_test() { "$ombra" --bf "$data/o_fam" --bi "$data/o_unr" --p 10 --rp pca.txt "$@"; }
+test_args=("$ombra" --bf "$data/o_fam" --bi "$data/o_unr" --p 10 --rp pca.txt)
+ombra_test() { "${test_args[@]}" "$@"; }
 
 for ((r = 1; r <= runs; r++)); do
   for t in 1 2; do
-    time_run one "$t" ombra_test --threads "$t" --pheno ph20.txt --pheno-name Q1 --out one.txt
-    time_run many "$t" ombra_test --threads "$t" --pheno ph20.txt --pheno-name all --out many.txt
-    time_run patterns "$t" ombra_test --threads "$t" --pheno ph20x4.txt --pheno-name all --out patterns.txt
+    time_run one "$t" "${test_args[@]}" --threads "$t" --pheno ph20.txt --pheno-name Q1 --out one.txt
+    time_run many "$t" "${test_args[@]}" --threads "$t" --pheno ph20.txt --pheno-name all --out many.txt
+    time_run patterns "$t" "${test_args[@]}" --threads "$t" --pheno ph20x4.txt --pheno-name all --out patterns.txt
     time_run plink_one "$t" plink2 --threads "$t" --pfile "$data/merged" --pheno ph20.txt --pheno-name Q1 \
       --covar covar.txt --glm hide-covar --out p2one
     time_run plink_many "$t" plink2 --threads "$t" --pfile "$data/merged" --pheno ph20.txt --pheno-name Q1-Q20 \
