@@ -9,6 +9,7 @@
 #include "core/Text.h"
 #include "core/Version.h"
 #include "outputs/OutputFile.h"
+#include "outputs/ResultSink.h"
 #include "outputs/RunLog.h"
 
 namespace ombra {
@@ -227,7 +228,7 @@ void checkOptions(const RunOptions& o) {
 
 // A run with a recoding and no "--out" ends after its first recoding; "--op"
 // without "--rp" ends after the PCA files.
-void refuseOverwritingInputs(const RunOptions& o) {
+void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>& phenotypes) {
   std::vector<std::string> inputs = o.family.files();
   for (const std::string& file : o.unrelated.files()) inputs.push_back(file);
   if (o.loadPca) inputs.push_back(o.pcaFile);
@@ -250,13 +251,21 @@ void refuseOverwritingInputs(const RunOptions& o) {
   if (o.componentsOnly() && !recodingOnly) {
     outputs.push_back(o.pcaFile);
     outputs.push_back(eigenLoadingFileName(o.pcaFile));
-  } else if (!recodingOnly) {
-    outputs.push_back(o.resultPath());
+  }
+  // One phenotype keeps the names without a phenotype in them.
+  const std::vector<std::string> each = phenotypes.size() > 1 ? phenotypes : std::vector<std::string>{""};
+  const auto named = [&](const std::string& path, const std::string& phenotype) {
+    return phenotype.empty() ? path : phenotypeOutputName(path, phenotype);
+  };
+  for (const std::string& phenotype : each) {
+    if (!o.componentsOnly() && !recodingOnly) outputs.push_back(named(o.resultPath(), phenotype));
   }
   outputs.push_back(o.logPath());
-  if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
-    outputs.push_back(o.plotPrefix + ".manhattan.svg");
-    outputs.push_back(o.plotPrefix + ".qq.svg");
+  for (const std::string& phenotype : each) {
+    if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
+      outputs.push_back(named(o.plotPrefix, phenotype) + ".manhattan.svg");
+      outputs.push_back(named(o.plotPrefix, phenotype) + ".qq.svg");
+    }
   }
   refuseOutputsThatAreInputs(inputs, outputs);
 }

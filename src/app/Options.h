@@ -56,8 +56,9 @@ RunOptions parseOptions(int argc, char** argv);
 void checkOptions(const RunOptions& options);
 
 // Every file the run may read against every file it will write, before
-// anything is read or written.
-void refuseOverwritingInputs(const RunOptions& options);
+// anything is read or written. With several `phenotypes` the result file
+// and the plots are one per phenotype (phenotypeOutputName).
+void refuseOverwritingInputs(const RunOptions& options, const std::vector<std::string>& phenotypes = {});
 
 }  // namespace ombra
 

@@ -75,10 +75,14 @@ void recode(const RunOptions& o, const Cohort& cohort, const GenotypeStore& stor
 
 // Without snps or without an individual with a trait the test would write a
 // result of nothing, or of not-a-number for every snp.
-void checkSomethingToTest(const RunOptions& o, const Cohort& cohort, const GenotypeStore& store) {
+void checkSomethingToTest(const RunOptions& o, const Cohort& cohort, const GenotypeStore& store,
+                          size_t phenotypes) {
   if (o.componentsOnly()) return;  // only the components are computed, no test
   if (store.markerCount() == 0) stopRun("There is no snp to test: no snp map was read, or it lists no snps.\n");
   if (cohort.individuals() == 0) stopRun("There is no individual to test: the data sets are empty.\n");
+  // Each of several phenotypes is checked as its sample is collected, and
+  // skipped on its own.
+  if (phenotypes > 1) return;
   bool anyTrait = false;
   cohort.forEachIndividual([&](const std::string&, const Individual& person, const DataSet&) {
     anyTrait = anyTrait || person.trait != o.study.missingTrait;
@@ -114,29 +118,124 @@ ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohor
   return scores;
 }
 
+SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype) {
+  SinkSettings settings;
+  settings.path = phenotype.empty() ? o.resultPath() : phenotypeOutputName(o.resultPath(), phenotype);
+  settings.format = o.resultFormat;
+  settings.plotPrefix =
+      phenotype.empty() || o.plotPrefix.empty() ? o.plotPrefix : phenotypeOutputName(o.plotPrefix, phenotype);
+  std::copy(o.plotStatistic, o.plotStatistic + 3, settings.plotStatistic);
+  return settings;
+}
+
+// What the test leaves for the report: one sink, or one per tested
+// phenotype of several, with their names.
+struct TestResults {
+  std::vector<std::unique_ptr<ResultSink>> sinks;
+  std::vector<std::string> phenotypes;  // empty with one phenotype
+};
+
+// Phenotypes with the same tested individuals: one design, one projection
+// and one residualisation of each block for all of them.
+struct PhenotypeGroup {
+  TestedSample sample;
+  DesignMatrix design;
+  std::vector<std::vector<double>> traits;  // per phenotype, per entry
+  std::vector<size_t> phenotypes;           // their places among the run's phenotypes
+  std::unique_ptr<AssociationTest> association;
+};
+
+// Every phenotype of the table: each one's tested sample collected as a
+// run of it alone would (one without a value left or without variance is
+// skipped with a line), grouped by the individuals tested.
+std::vector<std::unique_ptr<PhenotypeGroup>> groupPhenotypes(const RunOptions& o, const PhenotypeTable& table,
+                                                              const ComponentScores& scores,
+                                                              const std::vector<std::string>& covariateNames,
+                                                              Cohort& cohort) {
+  std::vector<std::unique_ptr<PhenotypeGroup>> groups;
+  for (size_t k = 0; k < table.count(); ++k) {
+    table.apply(cohort, k, false);
+    std::cout << "Phenotype " << table.name(k) << ":\n";
+    std::string why;
+    TestedSample sample = collectTested(cohort, o.study.missingTrait, why);
+    if (!why.empty()) {
+      std::cout << "The phenotype " << table.name(k) << " is skipped. " << why;
+      continue;
+    }
+    PhenotypeGroup* group = nullptr;
+    for (const auto& candidate : groups) {
+      if (candidate->sample.analysisIndex == sample.analysisIndex) group = candidate.get();
+    }
+    std::vector<double> traits = sample.traits;
+    if (group == nullptr) {
+      groups.push_back(std::make_unique<PhenotypeGroup>());
+      group = groups.back().get();
+      group->design = buildDesign(
+          sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
+      group->sample = std::move(sample);
+    }
+    group->traits.push_back(std::move(traits));
+    group->phenotypes.push_back(k);
+  }
+  table.apply(cohort, 0, false);
+  return groups;
+}
+
 // The components, the tested sample and its design, and the test of every
-// SNP into the result file.
-std::unique_ptr<ResultSink> test(const RunOptions& o, int threads, const std::vector<std::string>& covariateNames,
-                                 Cohort& cohort, GenotypeStore& store) {
+// SNP into the result file; with several phenotypes, every phenotype into
+// its own result file in one pass over the genotypes.
+TestResults test(const RunOptions& o, int threads, const std::vector<std::string>& covariateNames,
+                 Cohort& cohort, GenotypeStore& store, const PhenotypeTable* phenotypes) {
   setRunStep("computing the principal components");
   const ComponentScores scores = obtainComponents(o, threads, cohort, store);
   if (store.streaming()) {
     store.holdStreamedRows(cohort, store.windowSnps(cohort, kWidestBlock, static_cast<size_t>(threads)));
   }
   setRunStep("testing the snps");
-  const TestedSample sample = collectTested(cohort, o.study.missingTrait);
-  const DesignMatrix design = buildDesign(
-      sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
-  const AssociationTest association(sample, design);
-  SinkSettings settings;
-  settings.path = o.resultPath();
-  settings.format = o.resultFormat;
-  settings.plotPrefix = o.plotPrefix;
-  std::copy(o.plotStatistic, o.plotStatistic + 3, settings.plotStatistic);
-  auto sink = std::make_unique<ResultSink>(settings);
-  association.testEverySnp(cohort, store, threads, *sink);
-  sink->finish();
-  return sink;
+  TestResults results;
+  if (phenotypes == nullptr || phenotypes->count() == 1) {
+    const TestedSample sample = collectTested(cohort, o.study.missingTrait);
+    const DesignMatrix design = buildDesign(
+        sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
+    const AssociationTest association(sample, design);
+    results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, std::string())));
+    association.testEverySnp(cohort, store, threads, *results.sinks.back());
+    results.sinks.back()->finish();
+    return results;
+  }
+  const std::vector<std::unique_ptr<PhenotypeGroup>> groups =
+      groupPhenotypes(o, *phenotypes, scores, covariateNames, cohort);
+  if (groups.empty()) stopRun("No phenotype is left to test: every one named by --pheno-name was skipped.\n");
+  std::vector<const AssociationTest*> tests;
+  std::vector<std::vector<ResultSink*>> sinks;
+  std::vector<std::pair<size_t, ResultSink*>> byPhenotype;
+  for (const auto& group : groups) {
+    group->association = std::make_unique<AssociationTest>(group->sample, group->design, group->traits);
+    tests.push_back(group->association.get());
+    sinks.emplace_back();
+    for (size_t k : group->phenotypes) {
+      results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, phenotypes->name(k))));
+      sinks.back().push_back(results.sinks.back().get());
+      byPhenotype.emplace_back(k, results.sinks.back().get());
+    }
+  }
+  std::cout << "Testing " << byPhenotype.size() << " phenotypes in " << groups.size()
+            << (groups.size() == 1 ? " group" : " groups") << " of the same tested individuals.\n";
+  std::cout.flush();
+  testEverySnp(tests, sinks, cohort, store, threads);
+  // The report follows the order of --pheno-name.
+  std::sort(byPhenotype.begin(), byPhenotype.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::unique_ptr<ResultSink>> ordered;
+  for (const auto& [k, sink] : byPhenotype) {
+    results.phenotypes.push_back(phenotypes->name(k));
+    for (auto& owned : results.sinks) {
+      if (owned.get() == sink) ordered.push_back(std::move(owned));
+    }
+  }
+  results.sinks = std::move(ordered);
+  for (const auto& sink : results.sinks) sink->finish();
+  return results;
 }
 
 void reportElapsed(std::time_t start) {
@@ -157,13 +256,21 @@ void runProgram(int argc, char** argv) {
   // stop for memory.
   noteInRunLog(memoryLine() + threadLine() + "\n");
   checkOptions(options);
-  refuseOverwritingInputs(options);
+  // Named phenotypes are found in their file before any genotype is read.
+  std::unique_ptr<PhenotypeTable> phenotypes;
+  if (!options.study.phenotypeName.empty()) {
+    if (options.study.phenotypeFile.empty()) stopRun("The option --pheno-name needs a phenotype file (--pheno).\n");
+    phenotypes = std::make_unique<PhenotypeTable>(options.study);
+  }
+  std::vector<std::string> phenotypeNames;
+  for (size_t k = 0; phenotypes != nullptr && k < phenotypes->count(); ++k) phenotypeNames.push_back(phenotypes->name(k));
+  refuseOverwritingInputs(options, phenotypeNames);
   PreparedSelections selections = prepareSelections(options.selection);
 
   const std::time_t start = std::time(nullptr);
   Cohort cohort;
   GenotypeStore store(options.adjustment);
-  std::unique_ptr<ResultSink> sink;
+  TestResults results;
   // A container that cannot grow would otherwise end the process with an
   // uncaught exception instead of a message.
   try {
@@ -186,14 +293,14 @@ void runProgram(int argc, char** argv) {
     loader.load(options.family, options.unrelated);
     loader.checkRowsFitMarkers();
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
-    const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study);
+    const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
     recode(options, cohort, store);
-    checkSomethingToTest(options, cohort, store);
+    checkSomethingToTest(options, cohort, store, phenotypeNames.size());
 
     std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
                  "time. Please be more patient.)\n";
     std::cout.flush();
-    sink = test(options, threads, covariateNames, cohort, store);
+    results = test(options, threads, covariateNames, cohort, store, phenotypes.get());
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());
   }
@@ -202,7 +309,10 @@ void runProgram(int argc, char** argv) {
   commitOutputs();
   std::cout << "The process has been finisned!\n";
   reportElapsed(start);
-  sink->reportGenomicControl();
+  for (size_t k = 0; k < results.sinks.size(); ++k) {
+    if (!results.phenotypes.empty()) std::cout << "Phenotype " << results.phenotypes[k] << ":\n";
+    results.sinks[k]->reportGenomicControl();
+  }
   if (finishRunLog(0) != 0) endRun(1);
 }
 

@@ -30,10 +30,14 @@ size_t blockSnps(size_t entries) {
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
                      const StatisticTerms& statisticTerms, ResultFormat resultFormat)
-    : sample(testedSample), projection(leastSquares), terms(statisticTerms), format(resultFormat) {}
+    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultFormat) {}
+
+BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
+                     std::vector<const StatisticTerms*> traitTerms, ResultFormat resultFormat)
+    : sample(testedSample), projection(leastSquares), terms(std::move(traitTerms)), format(resultFormat) {}
 
 void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
-                          Scratch& scratch, Output& out) const {
+                          Scratch& scratch, Output* outs) const {
   const size_t n = sample.size();
   const DesignMatrix& design = projection.design();
   const int p = static_cast<int>(design.columns);
@@ -53,31 +57,44 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
              0.0, scratch.coefficients.data(), columns);
   blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
              design.values.data(), entries, 1.0, g, columns);
-  const size_t start = out.results.size();
-  for (size_t j = 0; j < count; ++j) {
-    SnpResult result;
-    result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
-    result.tested = n;
-    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
-    out.results.push_back(result);
+  std::vector<size_t>& starts = scratch.starts;
+  starts.resize(terms.size());
+  for (size_t t = 0; t < terms.size(); ++t) {
+    starts[t] = outs[t].results.size();
+    for (size_t j = 0; j < count; ++j) {
+      SnpResult result;
+      result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+      result.tested = n;
+      result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+      outs[t].results.push_back(result);
+    }
   }
-  // The terms of the SNPs that vary, a batch of neighbours at a time.
-  for (size_t first = 0; first < count; first += kTermsBatch) {
+  // The terms of the SNPs that vary, a batch of neighbours at a time: what
+  // they take from the genotypes once, then each trait's own.
+  const std::vector<SnpResult>& first = outs[0].results;
+  for (size_t batch = 0; batch < count; batch += kTermsBatch) {
     bool wanted[kTermsBatch];
     bool any = false;
     for (size_t k = 0; k < kTermsBatch; ++k) {
-      wanted[k] = first + k < count && !out.results[start + first + k].monomorphic;
+      wanted[k] = batch + k < count && !first[starts[0] + batch + k].monomorphic;
       any = any || wanted[k];
     }
     if (!any) continue;
-    terms.snpTerms(g + first, width, wanted, scratch.terms);
-    for (size_t k = 0; k < kTermsBatch; ++k) {
-      if (wanted[k]) terms.statistics(scratch.terms.terms[k], scratch.statistic, out.results[start + first + k]);
+    terms.front()->genotypeTerms(g + batch, width, scratch.terms);
+    for (size_t t = 0; t < terms.size(); ++t) {
+      terms[t]->traitTerms(wanted, scratch.terms);
+      for (size_t k = 0; k < kTermsBatch; ++k) {
+        if (wanted[k]) {
+          terms[t]->statistics(scratch.terms.terms[k], scratch.statistic, outs[t].results[starts[t] + batch + k]);
+        }
+      }
     }
   }
   const std::vector<Marker>& markers = *window.markers;
-  for (size_t j = 0; j < count; ++j) {
-    appendResultLine(out.lines, format, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+  for (size_t t = 0; t < terms.size(); ++t) {
+    for (size_t j = 0; j < count; ++j) {
+      appendResultLine(outs[t].lines, format, markers[firstSnp - window.firstRowSnp + j], outs[t].results[starts[t] + j]);
+    }
   }
 }
 

@@ -48,25 +48,39 @@ class BlockTest {
     std::vector<double> sums;          // per SNP of the block
     TermsBatch terms;
     StatisticTool statistic;
+    std::vector<size_t> starts;        // per trait: its first result of the block
   };
 
   // All four must outlive the test.
   BlockTest(const TestedSample& sample, const Projection& projection, const StatisticTerms& terms,
             ResultFormat format);
+  // Several traits over the same tested entries: the block is decoded and
+  // residualised once, and each trait's terms (which must outlive the test)
+  // give its own statistics and lines, the same numbers as a test of that
+  // trait alone.
+  BlockTest(const TestedSample& sample, const Projection& projection, std::vector<const StatisticTerms*> terms,
+            ResultFormat format);
+
+  size_t traits() const { return terms.size(); }
 
   // SNPs firstSnp .. firstSnp + count - 1 (within the window's rows), in a
   // block of `width` columns (count at most width; a short block is padded
   // with zero columns), appended to `out`. Safe to call from several threads
   // with their own scratch and output.
   void testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch,
-                 Output& out) const;
+                 Output& out) const {
+    testBlock(window, firstSnp, count, width, scratch, &out);
+  }
+  // The same for every trait: out[t] (t < traits()) takes trait t's.
+  void testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch,
+                 Output* out) const;
 
  private:
   void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
 
   const TestedSample& sample;
   const Projection& projection;
-  const StatisticTerms& terms;
+  std::vector<const StatisticTerms*> terms;
   ResultFormat format;
 };
 

@@ -17,31 +17,38 @@ namespace {
 // Blocks handed out per thread before the finished lines are written.
 constexpr size_t kBlocksPerThread = 8;
 
-// The trait's residuals on the design, per entry.
-std::vector<double> traitResiduals(const TestedSample& sample, const Projection& projection) {
-  std::vector<double> values = sample.traits;
-  projection.residualise(values);
-  return values;
-}
+// One group's share of a pass: its tested sample, projection, the terms of
+// each of its traits and each trait's sink.
+struct GroupWork {
+  const TestedSample* sample;
+  const Projection* projection;
+  std::vector<const StatisticTerms*> terms;
+  std::vector<ResultSink*> sinks;
+};
 
-// Blocks of SNPs shared out between threads; the lines are written in map
-// order. Memory running out in any thread ends the run as it does on the
-// main thread.
-void testInBlocks(Cohort& cohort, GenotypeStore& store, const TestedSample& sample, const Projection& projection,
-                  const StatisticTerms& terms, int threadCount, ResultSink& sink) {
+// Blocks of SNPs of one width shared out between threads, for every group
+// of that width; each group's lines are written in map order. Memory running
+// out in any thread ends the run as it does on the main thread.
+void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupWork>& groups, size_t width,
+                  int threadCount) {
   // Every thread calls the kernels on its own block; OpenBLAS's own threads
   // would only compete with them.
   openBlas().setThreads(1);
-  const BlockTest test(sample, projection, terms, sink.format());
+  std::vector<BlockTest> tests;
+  for (const GroupWork& group : groups) {
+    tests.emplace_back(*group.sample, *group.projection, group.terms, group.sinks.front()->format());
+  }
+  const size_t groupCount = groups.size();
   const size_t snps = store.markerCount();
-  const size_t width = blockSnps(sample.size());
   const size_t blocks = (snps + width - 1) / width;
   const size_t threads = static_cast<size_t>(std::max(1, threadCount));
   // A streamed run reads the genotypes of each window's blocks first.
   const size_t window = store.streaming()
                             ? std::max<size_t>(1, store.windowSnps(cohort, kWidestBlock, threads) / width)
                             : threads * kBlocksPerThread;
-  std::vector<BlockTest::Output> outputs(window);
+  // Per block of the window and group (block-major), per trait.
+  std::vector<std::vector<BlockTest::Output>> outputs(window * groupCount);
+  for (size_t u = 0; u < outputs.size(); ++u) outputs[u].resize(groups[u % groupCount].terms.size());
   std::vector<BlockTest::Scratch> scratch(threads);
   Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
@@ -49,31 +56,38 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const TestedSample& samp
     const size_t count = std::min(window, blocks - first);
     if (store.streaming()) store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width);
     const GenotypeWindow rows{store.firstRowSnp(), &store.meanDosage, &store.markers};
-    shareWork(count, threads, [&](size_t b, size_t worker) {
-      const size_t firstSnp = (first + b) * width;
-      test.testBlock(rows, firstSnp, std::min(width, snps - firstSnp), width, scratch[worker], outputs[b]);
+    shareWork(count * groupCount, threads, [&](size_t unit, size_t worker) {
+      const size_t firstSnp = (first + unit / groupCount) * width;
+      tests[unit % groupCount].testBlock(rows, firstSnp, std::min(width, snps - firstSnp), width, scratch[worker],
+                                         outputs[unit].data());
     });
-    for (size_t b = 0; b < count; ++b) {
-      sink.put(outputs[b].lines);
-      const size_t firstSlot = (first + b) * width - store.firstRowSnp();
-      for (size_t j = 0; j < outputs[b].results.size(); ++j) {
-        sink.add(outputs[b].results[j], store.markers[firstSlot + j]);
+    for (size_t g = 0; g < groupCount; ++g) {
+      for (size_t b = 0; b < count; ++b) {
+        const size_t firstSlot = (first + b) * width - store.firstRowSnp();
+        for (size_t t = 0; t < groups[g].sinks.size(); ++t) {
+          BlockTest::Output& output = outputs[b * groupCount + g][t];
+          ResultSink& sink = *groups[g].sinks[t];
+          sink.put(output.lines);
+          for (size_t j = 0; j < output.results.size(); ++j) sink.add(output.results[j], store.markers[firstSlot + j]);
+          output.lines.clear();
+          output.results.clear();
+        }
       }
-      outputs[b].lines.clear();
-      outputs[b].results.clear();
     }
   }
 }
 
-// One SNP at a time, its genotypes residualised on their own.
-void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const Projection& projection,
-                  const StatisticTerms& terms, ResultSink& sink) {
+// One SNP at a time, its genotypes residualised on their own, once for all
+// of the group's traits.
+void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
+  const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
+  const size_t traits = group.terms.size();
   const std::vector<Marker>& markers = store.markers;
   std::vector<double> genotypes(n);
   TermsBatch batch;
   StatisticTool tool;
-  std::string lines;
+  std::vector<std::string> lines(traits);
   Progress progress("Testing snps", markers.size());
   for (size_t m = 0; m < markers.size(); ++m) {
     if (m % 256 == 0) progress.update(m);
@@ -85,22 +99,23 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
       genotypes[h] = value;
       sum += value;
     }
-    SnpResult result;
-    result.f = sum / (2.0 * static_cast<double>(n));
-    result.tested = n;
-    result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
-    if (!result.monomorphic) {
-      projection.residualise(genotypes);
-      terms.statistics(terms.snpTerms(genotypes, batch), tool, result);
-    }
-    appendResultLine(lines, sink.format(), markers[m], result);
-    sink.add(result, markers[m]);
-    if (lines.size() >= (size_t{1} << 20)) {
-      sink.put(lines);
-      lines.clear();
+    SnpResult shared;
+    shared.f = sum / (2.0 * static_cast<double>(n));
+    shared.tested = n;
+    shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
+    if (!shared.monomorphic) group.projection->residualise(genotypes);
+    for (size_t t = 0; t < traits; ++t) {
+      SnpResult result = shared;
+      if (!result.monomorphic) group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
+      appendResultLine(lines[t], group.sinks[t]->format(), markers[m], result);
+      group.sinks[t]->add(result, markers[m]);
+      if (lines[t].size() >= (size_t{1} << 20)) {
+        group.sinks[t]->put(lines[t]);
+        lines[t].clear();
+      }
     }
   }
-  sink.put(lines);
+  for (size_t t = 0; t < traits; ++t) group.sinks[t]->put(lines[t]);
 }
 
 }  // namespace
@@ -108,15 +123,53 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
 bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design)
-    : sample(testedSample),
-      projection(design),
-      terms(traitResiduals(testedSample, projection), testedSample.familyEntries, testedSample.familyEntryEnd) {}
+    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {}
+
+AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
+                                 const std::vector<std::vector<double>>& traits)
+    : sample(testedSample), projection(design) {
+  terms.reserve(traits.size());
+  for (const std::vector<double>& trait : traits) {
+    std::vector<double> residuals = trait;
+    projection.residualise(residuals);
+    terms.emplace_back(residuals, sample.familyEntries, sample.familyEntryEnd);
+  }
+}
+
+size_t AssociationTest::blockWidth() const { return blockSnps(sample.size()); }
 
 void AssociationTest::testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const {
-  if (testsInBlocks(store.fillRule())) {
-    testInBlocks(cohort, store, sample, projection, terms, threads, sink);
-  } else {
-    testOneByOne(store, sample, projection, terms, sink);
+  ombra::testEverySnp({this}, {{&sink}}, cohort, store, threads);
+}
+
+void testEverySnp(const std::vector<const AssociationTest*>& groups,
+                  const std::vector<std::vector<ResultSink*>>& sinks, Cohort& cohort, GenotypeStore& store,
+                  int threads) {
+  std::vector<GroupWork> work;
+  for (size_t g = 0; g < groups.size(); ++g) {
+    GroupWork one{&groups[g]->sample, &groups[g]->projection, {}, sinks[g]};
+    for (const StatisticTerms& terms : groups[g]->terms) one.terms.push_back(&terms);
+    work.push_back(std::move(one));
+  }
+  if (!testsInBlocks(store.fillRule())) {
+    for (const GroupWork& group : work) testOneByOne(store, group);
+    return;
+  }
+  // A block's numbers depend on its width, so each group keeps the width a
+  // test of its traits alone would take; a pass serves every group of one
+  // width.
+  std::vector<bool> done(work.size(), false);
+  for (size_t g = 0; g < work.size(); ++g) {
+    if (done[g]) continue;
+    const size_t width = groups[g]->blockWidth();
+    std::vector<GroupWork> pass;
+    for (size_t h = g; h < work.size(); ++h) {
+      if (!done[h] && groups[h]->blockWidth() == width) {
+        pass.push_back(work[h]);
+        done[h] = true;
+      }
+    }
+    testInBlocks(cohort, store, pass, width, threads);
   }
 }
 

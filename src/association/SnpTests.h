@@ -4,6 +4,8 @@
 #ifndef OMBRA_ASSOCIATION_SNPTESTS_H
 #define OMBRA_ASSOCIATION_SNPTESTS_H
 
+#include <vector>
+
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
 #include "core/Records.h"
@@ -23,17 +25,40 @@ class AssociationTest {
   // The projection on `design` and the trait's terms over the tested
   // entries of `sample`; both must outlive the test.
   AssociationTest(const TestedSample& sample, const DesignMatrix& design);
+  // Several traits over the same tested entries (traits[t] per entry of
+  // `sample`, whose own traits are not used): each gets the terms a test of
+  // it alone would have.
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design,
+                  const std::vector<std::vector<double>>& traits);
+  AssociationTest(const AssociationTest&) = delete;
+  AssociationTest& operator=(const AssociationTest&) = delete;
+
+  size_t traits() const { return terms.size(); }
+  // The SNPs of each of its blocks.
+  size_t blockWidth() const;
 
   // Tests every SNP of `store`: blocks shared out between `threads` threads
   // (a streamed run reading each window's SNPs into the rows first), or one
-  // SNP at a time.
+  // SNP at a time. One trait.
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
+  friend void testEverySnp(const std::vector<const AssociationTest*>&, const std::vector<std::vector<ResultSink*>>&,
+                           Cohort&, GenotypeStore&, int);
   const TestedSample& sample;
   Projection projection;
-  StatisticTerms terms;
+  std::vector<StatisticTerms> terms;  // per trait
 };
+
+// Tests every SNP of `store` for every trait of every group (groups[g]'s
+// trait t into sinks[g][t]), the genotypes read once: the groups whose
+// blocks have the same width share each window of a streamed run (groups of
+// other widths read it again), and each block is residualised once per group
+// for all of its traits. Each trait's numbers are those of a test of it
+// alone.
+void testEverySnp(const std::vector<const AssociationTest*>& groups,
+                  const std::vector<std::vector<ResultSink*>>& sinks, Cohort& cohort, GenotypeStore& store,
+                  int threads);
 
 }  // namespace ombra
 

@@ -65,19 +65,18 @@ static_assert(kLanes == kDoubleLanes, "a batch fills the lanes");
 
 #define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
 
-// The terms of kLanes SNPs at once, from their residuals side by side
-// (entry h of SNP k at g[h * stride + k]), into the terms of the lanes that
-// have them. Every sum of a SNP adds its terms in the order the statistics
-// define it; the SNPs are the lanes of vector registers, so that their sums
-// advance together, each with the operations it would have alone. The
-// batch's scratch holds the cross-products and the pedigrees' sums.
+// What the terms of kLanes SNPs take from their residuals alone, whatever
+// the trait (entry h of SNP k at g[h * stride + k]): each entry's genotype
+// centred on all entries and on its own data set, and the unrelated
+// genotypes' squares. Computed once per batch for every trait over the same
+// entries; each value is the one the trait's terms computed themselves
+// before, so the sums below are unchanged.
 OMBRA_VECTOR_CLONES
-void termsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch, SnpTerms* const* terms) {
+void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch) {
   const size_t n = c.n;
   const size_t family = c.family;
-  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
-  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
-  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
+  Lanes* centredAll = reinterpret_cast<Lanes*>(batch.centredAll.data());
+  Lanes* centredOwn = reinterpret_cast<Lanes*>(batch.centredOwn.data());
   // The sum over all entries passes through the family entries' sum.
   Lanes sumFamily = {};
   for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
@@ -89,15 +88,43 @@ void termsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& 
   const Lanes gBar = sumAll / static_cast<double>(n);
   const Lanes gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : Lanes{};
   const Lanes gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{};
-  // Unrelated entries: their cross-products, the genotypes' squares, and the
-  // first parts of the pooled total and of the cross-products' spread.
-  Lanes squares = {}, ownTotal = {}, crossSum = {};
+  Lanes squares = {};
   for (size_t h = family; h < n; ++h) {
     const Lanes value = OMBRA_LANES_AT(g + h * stride);
-    crossAt[h] = c.yc[h] * (value - gBar);
-    const Lanes own = c.yo[h] * (value - gBarUnrelated);
-    squares += (value - gBarUnrelated) * (value - gBarUnrelated);
-    ownTotal += own;
+    centredAll[h] = value - gBar;
+    centredOwn[h] = value - gBarUnrelated;
+    squares += centredOwn[h] * centredOwn[h];
+  }
+  for (size_t h = 0; h < family; ++h) {
+    const Lanes value = OMBRA_LANES_AT(g + h * stride);
+    centredAll[h] = value - gBar;
+    centredOwn[h] = value - gBarFamily;
+  }
+  for (size_t k = 0; k < kLanes; ++k) batch.genotypeSquares[k] = squares[k];
+}
+
+// The terms of kLanes SNPs at once from their centred genotypes
+// (genotypeTermsOf) and the trait, into the terms of the lanes that have
+// them. Every sum of a SNP adds its terms in the order the statistics
+// define it; the SNPs are the lanes of vector registers, so that their sums
+// advance together, each with the operations it would have alone. The
+// batch's scratch holds the cross-products and the pedigrees' sums.
+OMBRA_VECTOR_CLONES
+void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
+  const size_t n = c.n;
+  const size_t family = c.family;
+  const Lanes* centredAll = reinterpret_cast<const Lanes*>(batch.centredAll.data());
+  const Lanes* centredOwn = reinterpret_cast<const Lanes*>(batch.centredOwn.data());
+  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
+  Lanes* ownAt = reinterpret_cast<Lanes*>(batch.own.data());
+  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
+  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
+  // Unrelated entries: their cross-products, and the first parts of the
+  // pooled total and of the cross-products' spread.
+  Lanes ownTotal = {}, crossSum = {};
+  for (size_t h = family; h < n; ++h) {
+    crossAt[h] = c.yc[h] * centredAll[h];
+    ownTotal += c.yo[h] * centredOwn[h];
     crossSum += crossAt[h];
   }
   // Family entries: the sums of each counted pedigree (one with a tested
@@ -107,18 +134,17 @@ void termsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& 
     if (end > begin) {
       Lanes sum = {}, ownSum = {};
       for (size_t h = begin; h < end; ++h) {
-        const Lanes value = OMBRA_LANES_AT(g + h * stride);
-        crossAt[h] = c.yc[h] * (value - gBar);
-        const Lanes own = c.yo[h] * (value - gBarFamily);
+        crossAt[h] = c.yc[h] * centredAll[h];
+        ownAt[h] = c.yo[h] * centredOwn[h];
         sum += crossAt[h];
-        ownSum += own;
+        ownSum += ownAt[h];
       }
       pedigreeSums[counted] = sum;
       pedigreeOwn[counted++] = ownSum;
     }
     begin = end;
   }
-  for (size_t h = 0; h < family; ++h) ownTotal += c.yo[h] * (OMBRA_LANES_AT(g + h * stride) - gBarFamily);
+  for (size_t h = 0; h < family; ++h) ownTotal += ownAt[h];
   // Family scores (means or sums of the pedigrees' cross-products): their
   // totals, which go on over the unrelated entries, and their spreads; the
   // pedigrees' own sums and their deviations from the mean over every
@@ -154,7 +180,7 @@ void termsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& 
     SnpTerms& t = *terms[k];
     t.entries = n;
     t.pedigrees = counted;
-    t.genotypeSquares = squares[k];
+    t.genotypeSquares = batch.genotypeSquares[k];
     t.ownTotal = ownTotal[k];
     t.averagedTotal = averagedTotal[k];
     t.summedTotal = summedTotal[k];
@@ -170,14 +196,28 @@ void termsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& 
 }  // namespace
 
 void StatisticTerms::snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
+  genotypeTerms(g, stride, batch);
+  traitTerms(wanted, batch);
+}
+
+void StatisticTerms::genotypeTerms(const double* g, size_t stride, TermsBatch& batch) const {
+  const size_t n = centred.size();
+  batch.centredAll.resize(n * kLanes);
+  batch.centredOwn.resize(n * kLanes);
+  genotypeTermsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, g,
+                  stride, batch);
+}
+
+void StatisticTerms::traitTerms(const bool* wanted, TermsBatch& batch) const {
   const size_t n = centred.size();
   batch.cross.resize(n * kLanes);
+  batch.own.resize(n * kLanes);
   batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
   batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
   SnpTerms* terms[kLanes];
   for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
-  termsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, g, stride,
-          batch, terms);
+  termsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, batch,
+          terms);
 }
 
 // Each family contributes one score (the mean or the sum of its members'

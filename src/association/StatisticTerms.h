@@ -37,7 +37,11 @@ constexpr size_t kTermsBatch = 8;
 struct TermsBatch {
   SnpTerms terms[kTermsBatch];
   std::vector<double> lanes;         // one SNP's residuals in the first of kTermsBatch lanes
+  std::vector<double> centredAll;    // tested entries x kTermsBatch: genotype minus its mean over all entries
+  std::vector<double> centredOwn;    // the same, minus the mean over the entry's own data set
+  double genotypeSquares[kTermsBatch] = {};  // per SNP: sum of squared own-centred unrelated genotypes
   std::vector<double> cross;         // tested entries x kTermsBatch
+  std::vector<double> own;           // family entries x kTermsBatch: own cross-products
   std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
   std::vector<double> pedigreeOwn;   // the same, of own cross-products
 };
@@ -54,6 +58,12 @@ class StatisticTerms {
   // into batch.terms[k] where wanted[k]. Safe to call from several threads
   // with their own batch.
   void snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const;
+  // The same in two steps, for several traits over the same entries: what
+  // the terms take from the genotypes alone, once for the batch (any trait's
+  // StatisticTerms over these entries may compute it), then each trait's
+  // terms from it. The numbers are those of snpTerms.
+  void genotypeTerms(const double* g, size_t stride, TermsBatch& batch) const;
+  void traitTerms(const bool* wanted, TermsBatch& batch) const;
   // The terms of one SNP's genotype residuals, per entry.
   const SnpTerms& snpTerms(const std::vector<double>& g, TermsBatch& batch) const;
 

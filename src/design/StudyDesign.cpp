@@ -3,6 +3,7 @@
 // individual brings to the design of the test.
 #include "design/StudyDesign.h"
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 
@@ -15,37 +16,6 @@ namespace ombra {
 
 namespace {
 
-
-// The same coding as a sample file's trait: 1 unaffected, 2 affected, the
-// missing codes (NA, -9, --mt) missing, any other number quantitative.
-void applyPhenotype(Cohort& cohort, const std::string& phenotypeFile, const std::string& phenotypeName,
-                    const std::string& missingTrait) {
-  const SampleTable table(phenotypeFile);
-  if (table.names().empty()) stopRun("The phenotype file " + phenotypeFile + " has no phenotype column.\n");
-  const size_t column = phenotypeName.empty() ? 0 : table.column(phenotypeName, "--pheno-name");
-  long affected = 0, unaffected = 0, other = 0, missing = 0;
-  cohort.forEachIndividual([&](const std::string& famId, Individual& person, const DataSet&) {
-    const std::vector<std::string>* row = table.row(famId, person.indId);
-    const std::string text = row != nullptr ? (*row)[column] : std::string();
-    double value = 0;
-    if (text.empty() || isMissingValue(text, missingTrait)) {
-      person.trait = missingTrait;
-      person.traitValue = leadingDouble(missingTrait);
-      ++missing;
-      return;
-    }
-    if (!isNumber(text, value)) {
-      stopRun("The phenotype " + text + " of individual " + famId + " " + person.indId + " in " +
-                     phenotypeFile + " is not a number.\n");
-    }
-    person.trait = text;
-    person.traitValue = value;
-    ++(text == "2" ? affected : text == "1" ? unaffected : other);
-  });
-  std::cout << "Phenotype " << table.names()[column] << " from " << phenotypeFile << ": " << affected
-            << " affected, " << unaffected << " unaffected, " << other << " other values, " << missing
-            << " missing.\n";
-}
 
 // The covariate columns' names, after giving every individual its values.
 std::vector<std::string> attachCovariates(Cohort& cohort, const std::string& covariateFile,
@@ -69,12 +39,122 @@ std::vector<std::string> attachCovariates(Cohort& cohort, const std::string& cov
 
 }  // namespace
 
-std::vector<std::string> applyStudyDesign(Cohort& cohort, const StudyDesignOptions& options) {
+std::vector<size_t> resolvePhenotypeNames(const std::vector<std::string>& names, const std::string& request,
+                                          const std::string& file) {
+  const auto find = [&](const std::string& name) {
+    return static_cast<size_t>(std::find(names.begin(), names.end(), name) - names.begin());
+  };
+  std::vector<size_t> columns;
+  size_t from = 0;
+  while (from <= request.size()) {
+    const size_t comma = std::min(request.find(',', from), request.size());
+    const std::string word = request.substr(from, comma - from);
+    from = comma + 1;
+    if (word.empty()) stopRun("The option --pheno-name has an empty name in " + request + ".\n");
+    if (find(word) < names.size()) {
+      columns.push_back(find(word));
+      continue;
+    }
+    if (word == "all") {
+      for (size_t k = 0; k < names.size(); ++k) columns.push_back(k);
+      continue;
+    }
+    // A range: the first split whose both ends are columns (a name may
+    // itself hold a hyphen).
+    size_t first = names.size(), last = names.size();
+    for (size_t dash = word.find('-'); dash != std::string::npos && first == names.size();
+         dash = word.find('-', dash + 1)) {
+      if (find(word.substr(0, dash)) < names.size() && find(word.substr(dash + 1)) < names.size()) {
+        first = find(word.substr(0, dash));
+        last = find(word.substr(dash + 1));
+      }
+    }
+    const size_t dash = word.find('-');
+    if (first == names.size() && dash != std::string::npos && dash > 0 && dash + 1 < word.size()) {
+      const std::string left = word.substr(0, dash), right = word.substr(dash + 1);
+      const std::string missing = find(left) < names.size() ? right : left;
+      stopRun("The range " + word + " named by --pheno-name needs columns at both ends, but " + missing +
+              " is not in the header of " + file + ".\n");
+    }
+    if (first == names.size()) {
+      stopRun("The column " + word + " named by --pheno-name is not in the header of " + file + ".\n");
+    }
+    if (first > last) {
+      stopRun("The range " + word + " named by --pheno-name runs backwards: the column " + names[last] +
+              " comes before " + names[first] + " in " + file + ".\n");
+    }
+    for (size_t k = first; k <= last; ++k) columns.push_back(k);
+  }
+  std::vector<bool> seen(names.size(), false);
+  for (size_t k : columns) {
+    if (seen[k]) stopRun("The column " + names[k] + " is named twice by --pheno-name.\n");
+    seen[k] = true;
+  }
+  return columns;
+}
+
+PhenotypeTable::PhenotypeTable(const StudyDesignOptions& options)
+    : table(options.phenotypeFile), missingTrait(options.missingTrait) {
+  if (table.names().empty()) stopRun("The phenotype file " + options.phenotypeFile + " has no phenotype column.\n");
+  columns = options.phenotypeName.empty()
+                ? std::vector<size_t>{0}
+                : resolvePhenotypeNames(table.names(), options.phenotypeName, options.phenotypeFile);
+  if (columns.size() > 1) {
+    for (size_t k = 0; k < columns.size(); ++k) {
+      // The name becomes part of the result file's name.
+      if (name(k).find('/') != std::string::npos) {
+        stopRun("The phenotype " + name(k) + " named by --pheno-name has a / in its name, which cannot be part of "
+                "its result file's name.\n");
+      }
+    }
+  }
+}
+
+// The same coding as a sample file's trait: 1 unaffected, 2 affected, the
+// missing codes (NA, -9, --mt) missing, any other number quantitative.
+void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
+  const size_t column = columns[k];
+  const std::string& phenotypeFile = table.path();
+  long affected = 0, unaffected = 0, other = 0, missing = 0;
+  const double missingValue = leadingDouble(missingTrait);
+  cohort.forEachIndividual([&](const std::string& famId, Individual& person, const DataSet&) {
+    const std::vector<std::string>* row = table.row(famId, person.indId);
+    static const std::string kNone;
+    const std::string& text = row != nullptr ? (*row)[column] : kNone;
+    double value = 0;
+    if (text.empty() || isMissingValue(text, missingTrait)) {
+      person.trait = missingTrait;
+      person.traitValue = missingValue;
+      ++missing;
+      return;
+    }
+    if (!isNumber(text, value)) {
+      stopRun("The phenotype " + text + " of individual " + famId + " " + person.indId + " in " + phenotypeFile +
+              " is not a number.\n");
+    }
+    person.trait = text;
+    person.traitValue = value;
+    ++(text == "2" ? affected : text == "1" ? unaffected : other);
+  });
+  if (!report) return;
+  std::cout << "Phenotype " << table.names()[column] << " from " << phenotypeFile << ": " << affected
+            << " affected, " << unaffected << " unaffected, " << other << " other values, " << missing
+            << " missing.\n";
+}
+
+std::vector<std::string> applyStudyDesign(Cohort& cohort, const StudyDesignOptions& options,
+                                          const PhenotypeTable* phenotypes) {
   if (!options.phenotypeName.empty() && options.phenotypeFile.empty()) {
     stopRun("The option --pheno-name needs a phenotype file (--pheno).\n");
   }
-  if (!options.phenotypeFile.empty()) {
-    applyPhenotype(cohort, options.phenotypeFile, options.phenotypeName, options.missingTrait);
+  std::unique_ptr<PhenotypeTable> read;
+  if (phenotypes == nullptr && !options.phenotypeFile.empty()) {
+    read = std::make_unique<PhenotypeTable>(options);
+    phenotypes = read.get();
+  }
+  if (phenotypes != nullptr) {
+    for (size_t k = 0; k < phenotypes->count(); ++k) phenotypes->apply(cohort, k, true);
+    if (phenotypes->count() > 1) phenotypes->apply(cohort, 0, false);
   }
   if (options.covariateFile.empty() && options.covariateRequest.empty()) return {};
   // A covariate of 0 is a value (a sex code, an indicator), so the default

@@ -8,23 +8,56 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "design/SampleTable.h"
 
 namespace ombra {
 
 struct StudyDesignOptions {
   std::string phenotypeFile;                  // --pheno
-  std::string phenotypeName;                  // --pheno-name
+  std::string phenotypeName;                  // --pheno-name: names, ranges A-D, or all, separated by commas
   std::string covariateFile;                  // --covar
   std::vector<std::string> covariateRequest;  // --covar-name
   std::string missingTrait = "0";             // --mt
   bool missingTraitGiven = false;
 };
 
-// Replaces the traits by the phenotype file's (coded as a sample file's
-// trait: 1 unaffected, 2 affected, NA, -9 and the --mt code missing, any
-// other number quantitative) and gives every individual its covariates;
-// returns the names of the covariate columns (none without covariates).
-std::vector<std::string> applyStudyDesign(Cohort& cohort, const StudyDesignOptions& options);
+// The phenotype file and the columns --pheno-name picks from it (the first
+// column without --pheno-name), in the order asked for.
+class PhenotypeTable {
+ public:
+  // Reads the file and resolves the names before any genotype is read:
+  // stops the run, naming --pheno-name and the column, on a name that is not
+  // a column, a column named twice, or a range A-B whose ends are not
+  // columns or run backwards. A name that is a column is that column even
+  // when it holds a hyphen or is "all".
+  explicit PhenotypeTable(const StudyDesignOptions& options);
+
+  size_t count() const { return columns.size(); }
+  const std::string& name(size_t k) const { return table.names()[columns[k]]; }
+  // Makes phenotype k every individual's trait (coded as a sample file's
+  // trait: 1 unaffected, 2 affected, NA, -9 and the --mt code missing, any
+  // other number quantitative); with `report`, a line counts its values.
+  // Stops the run on a value that is not a number.
+  void apply(Cohort& cohort, size_t k, bool report) const;
+
+ private:
+  SampleTable table;
+  std::vector<size_t> columns;  // per phenotype: its column among table.names()
+  std::string missingTrait;
+};
+
+// The columns `request` (--pheno-name's value) names among `names`, the
+// value columns of `file`, in its order; stops the run as PhenotypeTable
+// does.
+std::vector<size_t> resolvePhenotypeNames(const std::vector<std::string>& names, const std::string& request,
+                                          const std::string& file);
+
+// Replaces the traits by the phenotypes' (the first of them last, so that it
+// is every individual's trait afterwards; each counted in a line) and gives
+// every individual its covariates; returns the names of the covariate
+// columns (none without covariates). `phenotypes` is null without --pheno.
+std::vector<std::string> applyStudyDesign(Cohort& cohort, const StudyDesignOptions& options,
+                                          const PhenotypeTable* phenotypes);
 
 }  // namespace ombra
 

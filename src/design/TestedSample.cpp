@@ -12,20 +12,21 @@ namespace {
 
 // A trait every tested individual shares leaves nothing to explain: each
 // statistic would be zero or the noise of rounding, reported as a result.
-void requireTraitVariance(const TestedSample& sample) {
-  if (sample.size() == 0) return;
+// Empty when the sample's trait varies.
+std::string traitVarianceProblem(const TestedSample& sample) {
+  if (sample.size() == 0) return std::string();
   const double first = sample.traits.front();
   for (double value : sample.traits) {
-    if (value != first) return;
+    if (value != first) return std::string();
   }
-  stopRun("The trait does not vary: all " + std::to_string(sample.size()) + " tested individuals have the trait " +
-          sample.people.front()->trait +
-          ", so there is nothing to test. Please check the trait column and the missing-trait code (--mt).\n");
+  return "The trait does not vary: all " + std::to_string(sample.size()) + " tested individuals have the trait " +
+         sample.people.front()->trait +
+         ", so there is nothing to test. Please check the trait column and the missing-trait code (--mt).\n";
 }
 
-}  // namespace
-
-TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait) {
+// The tested sample, or an empty one with the reason a run with this trait
+// alone stops for.
+TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTrait, std::string& why) {
   TestedSample sample;
   size_t leftOut = 0;
   size_t index = 0;
@@ -52,11 +53,30 @@ TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait
     }
     if (!set->unrelated()) sample.familyEntries = sample.size();
   }
+  why.clear();
   if (leftOut > 0) {
     std::cout << leftOut << " individuals with a trait are left out of the test for a missing covariate.\n";
-    if (sample.size() == 0) stopRun("There is no individual to test: every individual with a trait misses a covariate.\n");
+    if (sample.size() == 0) why = "There is no individual to test: every individual with a trait misses a covariate.\n";
   }
-  requireTraitVariance(sample);
+  if (why.empty()) why = traitVarianceProblem(sample);
+  if (!why.empty()) sample = TestedSample();
+  return sample;
+}
+
+}  // namespace
+
+TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait) {
+  std::string why;
+  TestedSample sample = collectOrExplain(cohort, missingTrait, why);
+  // An empty sample without covariates left out has been stopped before, by
+  // the check that some individual has a trait.
+  if (!why.empty()) stopRun(why);
+  return sample;
+}
+
+TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait, std::string& why) {
+  TestedSample sample = collectOrExplain(cohort, missingTrait, why);
+  if (why.empty() && sample.size() == 0) why = "There is no individual to test: no individual has a value.\n";
   return sample;
 }
 

@@ -68,4 +68,18 @@ void ResultSink::reportGenomicControl() const {
   for (int k = 0; k < 3; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < 2 ? "," : "\n");
 }
 
+std::string phenotypeOutputName(const std::string& path, const std::string& phenotype) {
+  std::string name = path;
+  std::string gzip;
+  if (name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0) {
+    gzip = ".gz";
+    name.resize(name.size() - 3);
+  }
+  const size_t slash = name.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;  // the file name itself
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot <= start) dot = name.size();
+  return name.substr(0, dot) + "." + phenotype + name.substr(dot) + gzip;
+}
+
 }  // namespace ombra

@@ -53,6 +53,11 @@ class ResultSink {
   std::vector<PlotPoint> plotted[3];
 };
 
+// The output `path` of one phenotype of several: its name before the
+// extension (result.txt -> result.LDL.txt, result.tsv.gz ->
+// result.LDL.tsv.gz, result -> result.LDL), as the log's name is found.
+std::string phenotypeOutputName(const std::string& path, const std::string& phenotype);
+
 }  // namespace ombra
 
 #endif  // OMBRA_OUTPUTS_RESULTSINK_H

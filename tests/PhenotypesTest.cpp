@@ -1,0 +1,251 @@
+// Many phenotypes in one pass: the names --pheno-name picks, the names of
+// each phenotype's outputs, the block test shared by several traits, and
+// whole runs whose every phenotype must equal, byte for byte, a run of that
+// phenotype alone.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include "TestSupport.h"
+#include "association/BlockTest.h"
+#include "design/StudyDesign.h"
+#include "numerics/OpenBlas.h"
+#include "outputs/ResultSink.h"
+
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::ThrowOnEndRun;
+using testing_support::runOmbra;
+
+namespace {
+
+const std::vector<std::string> kColumns = {"LDL", "HDL", "TG", "HB-A1C", "all", "Z"};
+
+std::vector<size_t> resolved(const std::string& request) {
+  return ombra::resolvePhenotypeNames(kColumns, request, "ph.txt");
+}
+
+// The message a refused request stops with.
+std::string refusal(const std::string& request) {
+  ThrowOnEndRun throwing;
+  testing::internal::CaptureStdout();
+  try {
+    resolved(request);
+  } catch (const testing_support::RunEnded& ended) {
+    EXPECT_EQ(ended.status, 1);
+    return testing::internal::GetCapturedStdout();
+  }
+  testing::internal::GetCapturedStdout();
+  ADD_FAILURE() << request << " was taken";
+  return std::string();
+}
+
+TEST(PhenotypeNames, NamesRangesAndAll) {
+  EXPECT_EQ(resolved("LDL"), (std::vector<size_t>{0}));
+  EXPECT_EQ(resolved("TG,LDL"), (std::vector<size_t>{2, 0}));
+  EXPECT_EQ(resolved("HDL-HB-A1C"), (std::vector<size_t>{1, 2, 3}));
+  // A column whose name holds a hyphen, or is "all", is that column.
+  EXPECT_EQ(resolved("HB-A1C"), (std::vector<size_t>{3}));
+  EXPECT_EQ(resolved("all"), (std::vector<size_t>{4}));
+  EXPECT_EQ(resolved("LDL-LDL,Z"), (std::vector<size_t>{0, 5}));
+  EXPECT_EQ(ombra::resolvePhenotypeNames({"A", "B", "C"}, "all", "f"), (std::vector<size_t>{0, 1, 2}));
+}
+
+TEST(PhenotypeNames, RefusalsNameTheOptionAndTheColumn) {
+  EXPECT_EQ(refusal("LDL,X"), "The column X named by --pheno-name is not in the header of ph.txt.\n");
+  EXPECT_EQ(refusal("TG,LDL,TG"), "The column TG is named twice by --pheno-name.\n");
+  EXPECT_EQ(refusal("LDL-HDL,HDL"), "The column HDL is named twice by --pheno-name.\n");
+  EXPECT_EQ(refusal("LDL-X"),
+            "The range LDL-X named by --pheno-name needs columns at both ends, but X is not in the header of "
+            "ph.txt.\n");
+  EXPECT_EQ(refusal("X-TG"),
+            "The range X-TG named by --pheno-name needs columns at both ends, but X is not in the header of "
+            "ph.txt.\n");
+  EXPECT_EQ(refusal("TG-LDL"),
+            "The range TG-LDL named by --pheno-name runs backwards: the column LDL comes before TG in ph.txt.\n");
+  EXPECT_EQ(refusal("LDL,"), "The option --pheno-name has an empty name in LDL,.\n");
+  EXPECT_EQ(refusal("-LDL"), "The column -LDL named by --pheno-name is not in the header of ph.txt.\n");
+}
+
+TEST(PhenotypeOutputs, NameBeforeTheExtension) {
+  EXPECT_EQ(ombra::phenotypeOutputName("result.txt", "LDL"), "result.LDL.txt");
+  EXPECT_EQ(ombra::phenotypeOutputName("out/result.tsv.gz", "LDL"), "out/result.LDL.tsv.gz");
+  EXPECT_EQ(ombra::phenotypeOutputName("out.d/result", "LDL"), "out.d/result.LDL");
+  EXPECT_EQ(ombra::phenotypeOutputName("plots/run", "HDL"), "plots/run.HDL");
+  EXPECT_EQ(ombra::phenotypeOutputName(".hidden", "TG"), ".hidden.TG");
+}
+
+// The block test of several traits (the block decoded and residualised
+// once) against one block test per trait: the same lines, byte for byte,
+// in a full block and in a short one.
+TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
+  constexpr size_t kPeople = 53, kSnps = 29, kTraits = 3;
+  std::mt19937 random(26);
+  std::vector<std::vector<unsigned char>> packed(kPeople, std::vector<unsigned char>((kSnps + 3) / 4, 0));
+  ombra::TestedSample sample;
+  std::vector<std::vector<double>> traits(kTraits);
+  for (size_t i = 0; i < kPeople; ++i) {
+    for (size_t s = 0; s < kSnps; ++s) {
+      // SNP 5 is monomorphic: no terms, for every trait.
+      const unsigned code = s == 5 ? 2 : random() % 10 == 0 ? 3 : random() % 3;
+      packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
+    }
+    sample.rows.push_back(packed[i].data());
+    for (size_t t = 0; t < kTraits; ++t) traits[t].push_back(static_cast<double>(random() % 1000) / 100.0);
+  }
+  sample.familyEntries = 30;
+  sample.familyEntryEnd = {4, 9, 9, 17, 30};
+  ombra::DesignMatrix design;
+  design.entries = kPeople;
+  design.columns = 3;
+  for (size_t i = 0; i < kPeople; ++i) design.values.push_back(1.0);
+  for (size_t i = 0; i < kPeople; ++i) design.values.push_back(std::cos(static_cast<double>(i)));
+  for (size_t i = 0; i < kPeople; ++i) design.values.push_back(static_cast<double>(i % 5));
+  std::vector<double> fill(kSnps, 0.9);
+  std::vector<Marker> markers(kSnps);
+  for (size_t s = 0; s < kSnps; ++s) markers[s].snpId = "rs" + std::to_string(s);
+
+  const ombra::Projection projection(design);
+  std::vector<ombra::StatisticTerms> terms;
+  for (std::vector<double> residuals : traits) {
+    projection.residualise(residuals);
+    terms.emplace_back(residuals, sample.familyEntries, sample.familyEntryEnd);
+  }
+  const ombra::BlockTest together(sample, projection, {&terms[0], &terms[1], &terms[2]}, ombra::ResultFormat::kTsv);
+  ASSERT_EQ(together.traits(), kTraits);
+  const ombra::GenotypeWindow window{0, &fill, &markers};
+  ombra::BlockTest::Scratch scratch;
+  std::vector<ombra::BlockTest::Output> outputs(kTraits);
+  together.testBlock(window, 0, 24, 24, scratch, outputs.data());
+  together.testBlock(window, 24, kSnps - 24, 24, scratch, outputs.data());
+  for (size_t t = 0; t < kTraits; ++t) {
+    const ombra::BlockTest alone(sample, projection, terms[t], ombra::ResultFormat::kTsv);
+    ombra::BlockTest::Output output;
+    alone.testBlock(window, 0, 24, 24, scratch, output);
+    alone.testBlock(window, 24, kSnps - 24, 24, scratch, output);
+    EXPECT_EQ(outputs[t].lines, output.lines) << "trait " << t;
+    ASSERT_EQ(outputs[t].results.size(), kSnps);
+    EXPECT_TRUE(outputs[t].results[5].monomorphic);
+  }
+  EXPECT_NE(outputs[0].lines, outputs[1].lines);
+}
+
+const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+
+// The example sets with a phenotype table: P1, P2 and TG without a missing
+// value, HB-A1C missing for every seventh individual (a second tested
+// sample), FLAT the same for all, NONE missing everywhere.
+class ManyPhenotypes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string table = "FID IID P1 P2 HB-A1C FLAT NONE TG\n";
+    std::mt19937 random(5);
+    std::normal_distribution<double> normal(0, 1);
+    size_t i = 0;
+    for (const char* set : {"family", "unrelated"}) {
+      const std::string fam = testing_support::readFile(kExamples + "plink/" + set + ".fam");
+      size_t start = 0;
+      while (start < fam.size()) {
+        const size_t end = fam.find('\n', start);
+        const std::string line = fam.substr(start, end - start);
+        start = end + 1;
+        const size_t a = line.find_first_of(" \t"), b = line.find_first_of(" \t", a + 1);
+        table += line.substr(0, b) + " " + std::to_string(normal(random)) + " " + std::to_string(normal(random)) +
+                 " " + (i % 7 == 0 ? std::string("NA") : std::to_string(normal(random))) + " 3 NA " +
+                 std::to_string(normal(random)) + "\n";
+        ++i;
+      }
+    }
+    dir.write("ph.txt", table);
+  }
+
+  RunResult run(std::vector<std::string> args) const {
+    std::vector<std::string> all = {"--bf", kExamples + "plink/family", "--bi", kExamples + "plink/unrelated",
+                                    "--covar", kExamples + "covariates.txt", "--covar-name", "AGE,BATCH",
+                                    "--pheno", "ph.txt"};
+    all.insert(all.end(), args.begin(), args.end());
+    return runOmbra(dir.path(), all);
+  }
+
+  // Each tested phenotype of a run of `names` equals a run of it alone.
+  void expectEachAsAlone(const std::vector<std::string>& extra, const std::string& out,
+                         const std::vector<std::string>& tested) {
+    std::vector<std::string> args = extra;
+    for (const std::string& word : {std::string("--pheno-name"), std::string("P1-TG"), std::string("--out"), out,
+                                    std::string("--plot"), std::string("many")}) {
+      args.push_back(word);
+    }
+    const RunResult many = run(args);
+    ASSERT_EQ(many.status, 0) << many.out;
+    for (const std::string& name : tested) {
+      std::vector<std::string> alone = extra;
+      for (const std::string& word : {std::string("--pheno-name"), name, std::string("--out"),
+                                      std::string("alone") + out, std::string("--plot"), std::string("alone")}) {
+        alone.push_back(word);
+      }
+      const RunResult single = run(alone);
+      ASSERT_EQ(single.status, 0) << single.out;
+      EXPECT_EQ(dir.read(ombra::phenotypeOutputName(out, name)), dir.read("alone" + out)) << name;
+      EXPECT_EQ(dir.read("many." + name + ".qq.svg"), dir.read("alone.qq.svg")) << name;
+      // The report of each phenotype is the one its own run gives.
+      const size_t at = single.out.find("Genomic inflation");
+      const std::string report = single.out.substr(at, single.out.find('\n', single.out.find("Snps with p", at)) - at);
+      EXPECT_NE(many.out.find("Phenotype " + name + ":\n" + report), std::string::npos) << name << "\n" << many.out;
+    }
+    EXPECT_FALSE(dir.exists(ombra::phenotypeOutputName(out, "FLAT")));
+    EXPECT_FALSE(dir.exists(ombra::phenotypeOutputName(out, "NONE")));
+  }
+
+  TempDir dir;
+};
+
+TEST_F(ManyPhenotypes, EachPhenotypeEqualsItsRunAlone) {
+  expectEachAsAlone({}, "r.tsv.gz", {"P1", "P2", "HB-A1C", "TG"});
+  const RunResult many = run({"--pheno-name", "P1-TG", "--out", "r.txt"});
+  EXPECT_NE(many.out.find("The phenotype FLAT is skipped. The trait does not vary"), std::string::npos);
+  EXPECT_NE(many.out.find("The phenotype NONE is skipped. There is no individual to test"), std::string::npos);
+  EXPECT_NE(many.out.find("Testing 4 phenotypes in 2 groups"), std::string::npos);
+  EXPECT_TRUE(dir.exists("r.log"));
+  EXPECT_FALSE(dir.exists("r.txt"));
+}
+
+// The one-SNP route (the legacy adjustment) and a streamed run whose
+// windows are one block: the same identity.
+TEST_F(ManyPhenotypes, OtherRoutesToo) {
+  expectEachAsAlone({"--adjustment", "legacy"}, "legacy.txt", {"P1", "HB-A1C"});
+  setenv("OMBRA_STREAM_BLOCKS", "1", 1);
+  expectEachAsAlone({"--threads", "2"}, "streamed.txt", {"P2", "HB-A1C", "TG"});
+  unsetenv("OMBRA_STREAM_BLOCKS");
+}
+
+TEST_F(ManyPhenotypes, OnePhenotypeKeepsTodaysNames) {
+  const RunResult one = run({"--pheno-name", "P2", "--out", "one.txt", "--plot", "one"});
+  ASSERT_EQ(one.status, 0) << one.out;
+  EXPECT_TRUE(dir.exists("one.txt"));
+  EXPECT_TRUE(dir.exists("one.manhattan.svg"));
+  EXPECT_FALSE(dir.exists("one.P2.txt"));
+  EXPECT_EQ(one.out.find("Phenotype P2:"), std::string::npos);
+}
+
+TEST_F(ManyPhenotypes, BadNamesStopBeforeAnyGenotypeIsRead) {
+  for (const char* request : {"P1,Q", "P1,P1", "P1-Q", "TG-P1"}) {
+    const RunResult bad = run({"--pheno-name", request, "--out", "bad.txt"});
+    EXPECT_EQ(bad.status, 1) << request;
+    EXPECT_NE(bad.out.find("--pheno-name"), std::string::npos) << bad.out;
+    EXPECT_EQ(bad.out.find("Reading"), std::string::npos) << bad.out;
+  }
+  EXPECT_FALSE(dir.exists("bad.txt"));
+}
+
+TEST_F(ManyPhenotypes, NothingLeftToTestStops) {
+  const RunResult none = run({"--pheno-name", "FLAT,NONE", "--out", "none.txt"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.out.find("No phenotype is left to test"), std::string::npos) << none.out;
+  EXPECT_FALSE(dir.exists("none.FLAT.txt"));
+  EXPECT_FALSE(dir.exists("none.NONE.txt"));
+}
+
+}  // namespace
