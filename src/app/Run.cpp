@@ -155,7 +155,7 @@ void runProgram(int argc, char** argv) {
   startRunLog(options.logPath(), argc, argv);
   // Measured once here, before anything is loaded, and named again by any
   // stop for memory.
-  noteInRunLog(memoryLine() + matrixsvd::svdThreadLine() + "\n");
+  noteRunFact(memoryLine() + matrixsvd::svdThreadLine());
   checkOptions(options);
   refuseOverwritingInputs(options);
   PreparedSelections selections = prepareSelections(options.selection);

@@ -469,7 +469,7 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
   const RouteEstimate estimate =
       estimateRoutes(count, cols, std::min({settings.count, cols, count}), settings.threads, availableMemoryBytes());
   const PcaRoute route = chooseRoute(settings.method, estimate);
-  noteInRunLog(routeLine(settings.method, route, estimate) + "\n");
+  noteRunFact(routeLine(settings.method, route, estimate) + "\n");
   const bool done = (route == PcaRoute::kGram && gramRoute(input, false, result)) ||
                     (route == PcaRoute::kApprox && gramRoute(input, true, result));
   if (!done) result = exactRoute(input);
