@@ -396,7 +396,7 @@ constexpr double kApproxPasses = 70;             // passes expected
 
 std::string seconds(double value) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.0f s", value);
+  std::snprintf(text, sizeof text, value < 10 ? "%.1f s" : "%.0f s", value);
   return text;
 }
 
