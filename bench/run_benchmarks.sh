@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times Ombra against PLINK 1.9 and PLINK 2 on simulated data, side by side.
 #
-#   bench/run_benchmarks.sh [small|medium|both|large] [options]
+#   bench/run_benchmarks.sh [small|medium|both|large|cohort] [options]
 #
 #   --runs N        timed runs per command; the table shows medians (default 3)
 #   --timeout S     seconds after which one Ombra or PLINK run is stopped and
@@ -40,6 +40,17 @@
 # simulate_plink, converts them untimed to Ombra's binary set and times one
 # components run (--p 10 --op, 2 threads) against the limits of 24 GB and of
 # a peak under 4 GB (4e9 bytes).
+# `cohort` simulates 2,500 nuclear families and 10,000 unrelated people
+# (20,000 people, 15,000 of them in the components) x 200,000 SNPs with
+# simulate_plink, PLINK filesets read by both tools, the components from
+# every tenth SNP; each command runs once (--runs is ignored: the exact
+# PCA takes many minutes), at 2 threads and then at 1:
+#   components  ombra --pca-method fast / approx (--op)  vs plink2 --pca 10
+#               and --pca 10 approx, with both approximations' eigenvalues
+#               and scores against their own tool's exact ones
+#   test        ombra --rp (the approximate components) vs plink2 --glm
+#   whole run   ombra --p 10 as a user runs it (auto)   vs plink2 --pca 10
+#               approx plus --glm
 # Wall time from the shell clock, peak memory (max RSS) from /usr/bin/time -v.
 # Every input is read once before timing, so all runs read from the page cache.
 set -euo pipefail
@@ -61,7 +72,7 @@ formats_only=0
 
 while [ $# -gt 0 ]; do
   case "$1" in
-    small | medium | both | large) size="$1" ;;
+    small | medium | both | large | cohort) size="$1" ;;
     --runs) [ $# -ge 2 ] || die "--runs needs a value"; runs="$2"; shift ;;
     --timeout) [ $# -ge 2 ] || die "--timeout needs a value"; limit="$2"; shift ;;
     --data) [ $# -ge 2 ] || die "--data needs a value"; data="$2"; shift ;;
@@ -127,6 +138,7 @@ size_params() {
     small) echo "100 200 20000" ;;
     medium) echo "600 1000 100000" ;;
     large) echo "0 20000 100000" ;;
+    cohort) echo "2500 10000 200000" ;;
   esac
 }
 
@@ -138,6 +150,7 @@ generate() {
   read -r fams unr snps _ <<<"$params"
   local made=("$dir/family.ped" "$dir/unrelated.ped" "$dir/pca_keep.txt")
   [ "$name" = large ] && made=("$dir/unrelated.bed" "$dir/unrelated.bim" "$dir/unrelated.fam")
+  [ "$name" = cohort ] && made=("$dir/family.bed" "$dir/unrelated.bed" "$dir/unrelated.fam")
   local ready=1 file
   [ -f "$dir/params" ] && [ "$(cat "$dir/params")" = "$params" ] || ready=0
   for file in "${made[@]}"; do [ -s "$file" ] || ready=0; done
@@ -147,7 +160,7 @@ generate() {
   fi
   note "generating the $name data ($fams families, $unr unrelated, $snps SNPs) in $dir"
   rm -rf "$dir"
-  if [ "$name" = large ]; then
+  if [ "$name" = large ] || [ "$name" = cohort ]; then
     mkdir -p "$dir"
     "$SIMULATE_PLINK" --families "$fams" --unrelated "$unr" --snps "$snps" --seed "$seed" --out "$dir" ||
       die "the PLINK fileset simulator failed"
@@ -453,6 +466,133 @@ bench_large() {
   cd "$data"
 }
 
+# ---------------------------------------------------------------- cohort
+# eigen_error A B: the largest relative difference of the eigenvalues in
+# the files A and B (one value a line each), "-" without them.
+eigen_error() {
+  [ -s "$1" ] && [ -s "$2" ] || { echo "-"; return; }
+  paste "$1" "$2" | awk '{ d = ($1 - $2) / $2; if (d < 0) d = -d; if (d > m) m = d } END { printf "%.1e", m }'
+}
+# Ombra's eigenvalues (squared singular values, the leading 10) of an eigen loading file.
+ombra_eigen() {
+  awk '/^Eigen Value/ { getline; for (k = 1; k <= 10 && k <= NF; k++) print $k * $k; exit }' "$1"
+}
+# score_corr A B FIRST: the smallest absolute correlation over the 10 score
+# columns (from column FIRST) of two files with the same rows, "-" without them.
+score_corr() {
+  [ -s "$1" ] && [ -s "$2" ] || { echo "-"; return; }
+  paste "$1" "$2" | awk -v f="$3" -v w="$(awk -F'\t' 'NR == 1 { print NF; exit }' "$1")" -F'\t' '
+    !/^#/ { n++; for (k = 0; k < 10; k++) { x = $(f + k); y = $(w + f + k); sx[k] += x; sy[k] += y; sxx[k] += x * x; syy[k] += y * y; sxy[k] += x * y } }
+    END { m = 1; for (k = 0; k < 10; k++) { c = (sxy[k] - sx[k] * sy[k] / n) / sqrt((sxx[k] - sx[k] ^ 2 / n) * (syy[k] - sy[k] ^ 2 / n)); if (c < 0) c = -c; if (c < m) m = c } printf "%.6f", m }'
+}
+
+bench_cohort() {
+  local dir="$data/cohort"
+  local work="$dir/work"
+  local saved="$runs"
+  runs=1
+  rm -rf "$work"
+  mkdir -p "$work/logs"
+  cd "$work"
+  local fam="$dir/family" unr="$dir/unrelated"
+  awk 'NR % 10 == 0 { print $2 }' "$fam.bim" >pca_snps.txt
+  # The individuals Ombra decomposes: the founders of the families (their
+  # children have both parents present) and every unrelated individual.
+  awk '$3 == "0" && $4 == "0" { print $1, $2 }' "$fam.fam" "$unr.fam" >pca_keep.txt
+  if [ ! -s "$dir/merged.pgen" ]; then
+    note "[cohort] the peers' .pgen: plink1.9 --bmerge, plink2 --make-pgen (not timed)"
+    plink1.9 --bfile "$fam" --bmerge "$unr" --allow-no-sex --make-bed --out "$dir/merged" >logs/merge.out 2>&1 ||
+      { tail -15 "$dir/merged.log" >&2; die "plink1.9 could not merge the two sets"; }
+    plink2 --bfile "$dir/merged" --make-pgen --out "$dir/merged" >logs/pgen.out 2>&1 ||
+      { tail -15 "$dir/merged.log" >&2; die "plink2 could not write the .pgen"; }
+    rm -f "$dir/merged.bed" "$dir/merged.bim" "$dir/merged.fam"
+  fi
+  cat "$fam.bed" "$unr.bed" "$dir/merged.pgen" >/dev/null
+  local merged="$dir/merged"
+  local p2="plink2 --pfile $merged --keep pca_keep.txt --extract pca_snps.txt"
+  local t
+  for t in 2 1; do
+    note "[cohort] $t thread(s): components"
+    measure "gram_ombra.$t" gram$t.txt "$OMBRA" --bf "$fam" --bi "$unr" --snp-list-pca pca_snps.txt --p 10 \
+      --pca-method fast --op gram$t.txt --threads "$t"
+    measure "approx_ombra.$t" approx$t.txt "$OMBRA" --bf "$fam" --bi "$unr" --snp-list-pca pca_snps.txt --p 10 \
+      --pca-method approx --op approx$t.txt --threads "$t"
+    # shellcheck disable=SC2086
+    measure "exact_plink.$t" p2exact$t.eigenval $p2 --pca 10 --out p2exact$t --threads "$t"
+    # shellcheck disable=SC2086
+    measure "approx_plink.$t" p2approx$t.eigenval $p2 --pca 10 approx --out p2approx$t --threads "$t"
+    if [ "$t" = 2 ] && [ -s approx2.txt ]; then
+      awk -F'\t' 'BEGIN { OFS = "\t"; print "#FID", "IID", "TRAIT" }
+        { print $1, $2, ($3 == "1") ? "0.5" : (($3 == "2") ? "1.5" : "NA") }' approx2.txt >pheno.txt
+      awk -F'\t' 'BEGIN { printf "#FID\tIID"; for (k = 1; k <= 10; k++) printf "\tPC%d", k; print "" }
+        { printf "%s\t%s", $1, $2; for (k = 5; k <= 14; k++) printf "\t%s", $k; print "" }' approx2.txt >covar.txt
+    fi
+    note "[cohort] $t thread(s): test"
+    if [ -s approx2.txt ]; then
+      measure "test_ombra.$t" res_rp$t.txt "$OMBRA" --bf "$fam" --bi "$unr" --p 10 --rp approx2.txt \
+        --out res_rp$t.txt --threads "$t"
+      measure "test_plink.$t" p2glm$t.TRAIT.glm.linear plink2 --pfile "$merged" --pheno pheno.txt --pheno-name TRAIT \
+        --covar covar.txt --glm hide-covar --out p2glm$t --threads "$t"
+    else
+      SEC[test_ombra.$t]="skipped"; MB[test_ombra.$t]="-"; SEC[test_plink.$t]="skipped"; MB[test_plink.$t]="-"
+    fi
+    note "[cohort] $t thread(s): whole default run"
+    measure "whole_ombra.$t" result$t.txt "$OMBRA" --bf "$fam" --bi "$unr" --snp-list-pca pca_snps.txt --p 10 \
+      --out result$t.txt --threads "$t"
+  done
+  runs="$saved"
+  sum_runs whole_plink approx_plink test_plink
+  if ! diff <(awk -F'\t' '$4 == 1 { print $1, $2 }' approx2.txt 2>/dev/null | sort) <(sort pca_keep.txt) >/dev/null; then
+    note "warning: Ombra's decomposed individuals differ from pca_keep.txt"
+  fi
+  local choice
+  choice=$(grep -h '^Components:' result2.log result1.log 2>/dev/null | head -1)
+
+  # Accuracy of each approximation against its own tool's exact result.
+  ombra_eigen gram2.Eigen_Loading.txt >o_exact.eigen 2>/dev/null || true
+  ombra_eigen approx2.Eigen_Loading.txt >o_approx.eigen 2>/dev/null || true
+  awk -F'\t' '$4 == 1' gram2.txt 2>/dev/null >o_exact.scores || true
+  awk -F'\t' '$4 == 1' approx2.txt 2>/dev/null >o_approx.scores || true
+  local oEig pEig oCor pCor passes
+  oEig=$(eigen_error o_approx.eigen o_exact.eigen)
+  pEig=$(eigen_error p2approx2.eigenval p2exact2.eigenval)
+  oCor=$(score_corr o_approx.scores o_exact.scores 5)
+  pCor=$(score_corr p2approx2.eigenvec p2exact2.eigenvec 3)
+  passes=$(grep -ho 'took [0-9]* passes' logs/approx_ombra.2.1 2>/dev/null | head -1)
+
+  COMPARE=()
+  compare "components, exact (--pca-method fast: the Gram route)" gram_ombra "plink2 --pca 10" exact_plink - -
+  compare "components, approximate (--pca-method approx)" approx_ombra "plink2 --pca 10 approx" approx_plink 1.0 -
+  compare "test (--rp, 10 components)" test_ombra "plink2 --glm (linear, 10 covariates)" test_plink - -
+  compare "whole default run (--p 10)" whole_ombra "plink2 --pca 10 approx plus --glm" whole_plink 0.5 1
+  {
+    echo
+    echo "### cohort: 2,500 nuclear families + 10,000 unrelated individuals (15,000 in the components), 200,000 SNPs"
+    echo
+    machine_line
+    echo "One run of each command (the exact PCA takes minutes), at --threads 2 first, then 1; wall seconds and peak"
+    echo "resident memory (MB); time limit ${limit}s per run. Ratios = Ombra's faster run / the peer's faster run."
+    echo
+    echo "| task | Ombra, 1 thread | Ombra, 2 threads | peer | peer, 1 thread | peer, 2 threads | peer's faster | time ratio | memory ratio | target | met |"
+    echo "|---|---:|---:|---|---:|---:|---|---:|---:|---|---|"
+    printf '%s\n' "${COMPARE[@]}"
+    echo
+    echo "Accuracy at 2 threads, each approximation against its own tool's exact decomposition (leading 10):"
+    echo
+    echo "| | largest relative eigenvalue difference | smallest score correlation |"
+    echo "|---|---:|---:|"
+    echo "| Ombra approx (${passes:-? passes}) vs --pca-method fast | $oEig | $oCor |"
+    echo "| PLINK 2 --pca approx vs --pca | $pEig | $pCor |"
+    echo
+    echo "The whole default run's route, from its log: ${choice:-not found}."
+    echo "Both tools read the PLINK filesets (PLINK 2 a .pgen of both made untimed); the components come from every tenth"
+    echo "SNP (--snp-list-pca; PLINK 2 --extract) of the individuals Ombra decomposes (PLINK 2 --keep). The test loads"
+    echo "Ombra's approximate components (PLINK 2: as covariates). The whole run's peer figure is the sum of PLINK 2's"
+    echo "approximate PCA and its regression at the same thread count (peak memory: the larger)."
+  } >>"$report"
+  cd "$data"
+}
+
 # ---------------------------------------------------------------- formats
 bench_formats() {
   local name="$1" dir="$data/$1"
@@ -517,6 +657,10 @@ for s in "${sizes[@]}"; do
   generate "$s"
   if [ "$s" = large ]; then
     [ "$formats_only" -eq 1 ] || bench_large
+    continue
+  fi
+  if [ "$s" = cohort ]; then
+    [ "$formats_only" -eq 1 ] || bench_cohort
     continue
   fi
   [ "$formats_only" -eq 1 ] || bench_size "$s"

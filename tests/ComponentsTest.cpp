@@ -280,4 +280,59 @@ TEST(MemoryGuard, NamesWhatDoesNotFit) {
   EXPECT_NE(out.find("). Use less.\n"), std::string::npos) << out;
 }
 
+// The bench sizes keep the routes they had before auto weighed the costs
+// (small: 400 x 20,000, medium: 2,200 x 100,000, each within a factor of
+// two either way), tiny sets the exact route; a cohort of 15,000 takes the
+// approximate route, and so does every set whose Gram matrix does not fit.
+TEST(RouteChoice, AutoWeighsTheRoutesThatFit) {
+  const double plenty = 22e9;
+  for (int threads : {1, 2, 8}) {
+    for (double scale : {0.5, 1.0, 2.0}) {
+      const int smallCols = static_cast<int>(400 * scale), mediumCols = static_cast<int>(2200 * scale);
+      const ombra::RouteEstimate small = ombra::estimateRoutes(20000, smallCols, 10, threads, plenty);
+      const ombra::RouteEstimate medium = ombra::estimateRoutes(100000, mediumCols, 10, threads, plenty);
+      EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kAuto, small), ombra::PcaRoute::kGram) << scale;
+      EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kAuto, medium), ombra::PcaRoute::kGram) << scale;
+      EXPECT_EQ(ombra::routeLine(ombra::PcaMethod::kAuto, ombra::PcaRoute::kGram, medium).rfind(
+                    "Components: Gram route (estimated ", 0), 0u);
+    }
+  }
+  const ombra::RouteEstimate tiny = ombra::estimateRoutes(5000, 300, 10, 1, plenty);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kAuto, tiny), ombra::PcaRoute::kExact);
+
+  const ombra::RouteEstimate cohort = ombra::estimateRoutes(20000, 15000, 10, 2, plenty);
+  ASSERT_TRUE(cohort.gramFits);
+  EXPECT_LT(cohort.approxSeconds, cohort.gramSeconds / 2);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kAuto, cohort), ombra::PcaRoute::kApprox);
+  const std::string line = ombra::routeLine(ombra::PcaMethod::kAuto, ombra::PcaRoute::kApprox, cohort);
+  EXPECT_EQ(line.rfind("Components: approximate route (estimated ", 0), 0u) << line;
+  EXPECT_NE(line.find(" s for the exact route)"), std::string::npos) << line;
+
+  // Where the Gram matrix does not fit, even a set it would do quicker goes
+  // the approximate way; --pca-method always has its way.
+  const ombra::RouteEstimate cramped = ombra::estimateRoutes(100000, 2200, 10, 1, 100e6);
+  EXPECT_FALSE(cramped.gramFits);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kAuto, cramped), ombra::PcaRoute::kApprox);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kFast, cohort), ombra::PcaRoute::kGram);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kExact, cohort), ombra::PcaRoute::kExact);
+  EXPECT_EQ(ombra::chooseRoute(ombra::PcaMethod::kApprox, tiny), ombra::PcaRoute::kApprox);
+  EXPECT_EQ(ombra::routeLine(ombra::PcaMethod::kFast, ombra::PcaRoute::kGram, cohort),
+            "Components: Gram route (--pca-method)");
+}
+
+// The Gram route grows as C^2 to C^3, the approximate one as C: once the
+// approximate route is the quicker, it stays so for every larger cohort.
+TEST(RouteChoice, OnceApproximateAlwaysApproximate) {
+  for (int snps : {2000, 20000, 200000}) {
+    bool approximate = false;
+    for (int cols = 1000; cols <= 40000; cols += 500) {
+      const ombra::RouteEstimate estimate = ombra::estimateRoutes(snps, cols, 10, 2, 1e12);
+      const bool now = ombra::chooseRoute(ombra::PcaMethod::kAuto, estimate) == ombra::PcaRoute::kApprox;
+      EXPECT_TRUE(now || !approximate) << snps << " " << cols;
+      approximate = now;
+    }
+    EXPECT_TRUE(approximate) << snps;
+  }
+}
+
 }  // namespace

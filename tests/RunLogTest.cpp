@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <iostream>
+
 #include "TestSupport.h"
 #include "outputs/RunLog.h"
 
@@ -39,6 +41,26 @@ TEST(RunLog, HoldsTheCommandAndEverythingPrinted) {
   EXPECT_NE(log.find("\n\n" + run.out + "\nEnd: "), std::string::npos);
   EXPECT_TRUE(endsWith(log, " UTC (exit status 0)\n")) << log;
   EXPECT_FALSE(dir.exists("result.log"));
+}
+
+// A fact noted in the middle of a run (the components' route) joins the
+// facts at the head of the log, so that what the run printed stays whole.
+TEST(RunLog, FactsNotedLaterJoinTheHead) {
+  TempDir dir;
+  char program[] = "ombra";
+  char* argv[] = {program};
+  testing::internal::CaptureStdout();
+  ombra::startRunLog(dir.file("run.log"), 1, argv);
+  ombra::noteRunFact("Memory: plenty\n");
+  std::cout << "first line\n";
+  ombra::noteRunFact("Components: Gram route (--pca-method)\n");
+  std::cout << "second line\n";
+  EXPECT_EQ(ombra::finishRunLog(0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "first line\nsecond line\n");
+  const std::string log = dir.read("run.log");
+  EXPECT_NE(log.find("\n\nMemory: plenty\nComponents: Gram route (--pca-method)\n\nfirst line\nsecond line\n\nEnd: "),
+            std::string::npos)
+      << log;
 }
 
 TEST(RunLog, AFailedRunLeavesALogThatSaysSo) {

@@ -254,7 +254,7 @@ void runProgram(int argc, char** argv) {
   startRunLog(options.logPath(), argc, argv);
   // Measured once here, before anything is loaded, and named again by any
   // stop for memory.
-  noteInRunLog(memoryLine() + threadLine() + "\n");
+  noteRunFact(memoryLine() + threadLine());
   checkOptions(options);
   // Named phenotypes are found in their file before any genotype is read.
   std::unique_ptr<PhenotypeTable> phenotypes;

@@ -18,6 +18,7 @@
 #include "numerics/OpenBlas.h"
 #include "outputs/OutputFile.h"
 #include "outputs/Progress.h"
+#include "outputs/RunLog.h"
 
 namespace ombra {
 
@@ -366,18 +367,83 @@ void requireScoreMemory(int people, int slots) {
                 "Please ask for fewer principal components with --p.");
 }
 
-// auto: the exact route while it is quick, the Gram route while its C x C
-// matrix fits in a quarter of the memory, the approximate one beyond.
-PcaRoute chooseRoute(PcaMethod method, int snps, int cols, int wanted) {
+namespace {
+
+// The constants of auto's estimates, in seconds of one core. They were
+// fitted to the processor time (user) of one-thread runs (--threads 1,
+// --p 10) on sets simulated by bench/simulate_plink (three populations, 1%
+// missing) on the development machine (2 cores of a shared x86-64, OpenBLAS
+// 0.3), so that the load of other work does not count:
+//   Gram route, C = 4,000: S = 2,000 took 6.5 s, S = 20,000 took 11.7 s,
+//     which gives the S C^2 product (5.2 s over 2.9e11); C = 8,000 with
+//     S = 4,000 took 61.6 s, of which the C^3 eigen-decomposition about
+//     57 s (1.1e-10 C^3; 0.92e-10 at C = 4,000).
+//   Approximate route: C = 4,000, S = 20,000, 45 passes in 13.3 s; C = 8,000,
+//     S = 4,000, 40 passes in 7.9 s. Per pass that is 3.1e-9 s a cell of A
+//     (its two products with a block of 20 vectors and the decoding of the
+//     packed rows) and 1.2e-5 s a column (the basis of up to 200 vectors:
+//     orthonormalising, Ritz pairs, restarts); C = 4,000, S = 2,000 (28
+//     passes, 1.7 s) agrees.
+// The passes depend on the spectrum: 28 to 66 on those sets and on the
+// cohort benchmark (15,000 x 20,000), so 70 are assumed, which keeps the
+// approximate route off wherever the Gram route is anywhere near as quick
+// (the small and medium bench sets by a factor of 30 and 6).
+constexpr double kGramProductSeconds = 1.8e-11;  // per S x C^2 (ssyrk on small integers, corrections)
+constexpr double kGramEigenSeconds = 1.0e-10;    // per C^3 (tridiagonal reduction of G, MRRR)
+constexpr double kApproxCellSeconds = 3.1e-9;    // per S x C cell and pass, at a block of 20 vectors
+constexpr double kApproxColumnSeconds = 1.2e-5;  // per column and pass (the basis, one thread)
+constexpr double kApproxPasses = 70;             // passes expected
+
+std::string seconds(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, value < 10 ? "%.1f s" : "%.0f s", value);
+  return text;
+}
+
+}  // namespace
+
+// The Gram route's products share every thread; the approximate route's
+// at most two lanes, and its basis work one. Wider blocks (--p above 10)
+// make the approximate route's products longer in proportion.
+RouteEstimate estimateRoutes(int snps, int cols, int wanted, int threads, double memoryBytes) {
+  const double s = std::max(snps, 0);
+  const double c = std::max(cols, 0);
+  ApproxSettings settings;
+  const double l = std::min({double(wanted) + settings.oversampling, c, s});
+  RouteEstimate estimate;
+  estimate.exactWork = s * c * c;
+  estimate.gramSeconds = (kGramProductSeconds * s * c * c + kGramEigenSeconds * c * c * c) / std::max(threads, 1);
+  const double lanes = std::min(std::max(threads, 1), 2);
+  estimate.approxSeconds =
+      kApproxPasses * (kApproxCellSeconds * s * c * std::max(l, 1.0) / 20.0 / lanes + kApproxColumnSeconds * c);
+  estimate.gramFits = gramComponentsBytes(snps, cols, wanted) <= memoryBytes / 4;
+  return estimate;
+}
+
+PcaRoute chooseRoute(PcaMethod method, const RouteEstimate& estimate) {
   switch (method) {
     case PcaMethod::kExact: return PcaRoute::kExact;
     case PcaMethod::kFast: return PcaRoute::kGram;
     case PcaMethod::kApprox: return PcaRoute::kApprox;
     case PcaMethod::kAuto: break;
   }
-  if (gramComponentsBytes(snps, cols, wanted) > availableMemoryBytes() / 4) return PcaRoute::kApprox;
-  const double work = static_cast<double>(snps) * cols * cols;
-  return work > kExactWorkLimit ? PcaRoute::kGram : PcaRoute::kExact;
+  if (!estimate.gramFits) return PcaRoute::kApprox;
+  if (estimate.exactWork <= kExactWorkLimit) return PcaRoute::kExact;
+  return estimate.approxSeconds < estimate.gramSeconds ? PcaRoute::kApprox : PcaRoute::kGram;
+}
+
+std::string routeLine(PcaMethod method, PcaRoute route, const RouteEstimate& estimate) {
+  const char* name = route == PcaRoute::kExact ? "exact" : route == PcaRoute::kGram ? "Gram" : "approximate";
+  std::string line = std::string("Components: ") + name + " route (";
+  if (method != PcaMethod::kAuto) return line + "--pca-method)";
+  if (!estimate.gramFits) return line + "the Gram matrix would need more than a quarter of the memory)";
+  if (route == PcaRoute::kExact) return line + "S x C^2 below 5e8)";
+  if (route == PcaRoute::kApprox) {
+    return line + "estimated " + seconds(estimate.approxSeconds) + " against " + seconds(estimate.gramSeconds) +
+           " for the exact route)";
+  }
+  return line + "estimated " + seconds(estimate.gramSeconds) + " against " + seconds(estimate.approxSeconds) +
+         " for the approximate route)";
 }
 
 ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const PcaSettings& settings) {
@@ -400,7 +466,10 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
   const RouteInput input{snps, fill, columns.rows, settings.count, settings.threads};
 
   Decomposition result;
-  const PcaRoute route = chooseRoute(settings.method, count, cols, std::min({settings.count, cols, count}));
+  const RouteEstimate estimate =
+      estimateRoutes(count, cols, std::min({settings.count, cols, count}), settings.threads, availableMemoryBytes());
+  const PcaRoute route = chooseRoute(settings.method, estimate);
+  noteRunFact(routeLine(settings.method, route, estimate) + "\n");
   const bool done = (route == PcaRoute::kGram && gramRoute(input, false, result)) ||
                     (route == PcaRoute::kApprox && gramRoute(input, true, result));
   if (!done) result = exactRoute(input);

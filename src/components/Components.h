@@ -16,8 +16,8 @@ namespace ombra {
 // How the principal components are decomposed (option --pca-method): always
 // by the Golub-Reinsch SVD, always through the eigen-decomposition of the
 // Gram matrix, always by the approximate block Krylov iteration, or the
-// first while it is quick, the second while its matrix fits, the third
-// beyond.
+// first while it is quick and else the quicker of the other two by
+// estimate (auto).
 enum class PcaMethod { kExact, kFast, kAuto, kApprox };
 // The route a run takes.
 enum class PcaRoute { kExact, kGram, kApprox };
@@ -55,8 +55,26 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
 // empty.
 std::vector<int> choosePcaSnps(GenotypeStore& store, const std::string& listFile);
 
-// The route `method` takes for `snps` PCA SNPs and `cols` individuals.
-PcaRoute chooseRoute(PcaMethod method, int snps, int cols, int wanted);
+// What `auto` weighs for `snps` PCA SNPs, `cols` individuals and `wanted`
+// components: each route's estimated seconds at `threads` threads, and
+// whether the Gram route's C x C matrix fits in `memoryBytes` (a quarter of
+// it).
+struct RouteEstimate {
+  double exactWork = 0;  // S x C^2, the exact route's work
+  double gramSeconds = 0;
+  double approxSeconds = 0;
+  bool gramFits = true;
+};
+RouteEstimate estimateRoutes(int snps, int cols, int wanted, int threads, double memoryBytes);
+
+// The route `method` takes for `snps` PCA SNPs and `cols` individuals:
+// `auto` takes the exact route while its work is tiny, else the quicker of
+// the Gram and approximate routes by estimate, the approximate one when the
+// Gram matrix does not fit in a quarter of `memoryBytes`.
+PcaRoute chooseRoute(PcaMethod method, const RouteEstimate& estimate);
+
+// One line for the log saying which route `method` took and why.
+std::string routeLine(PcaMethod method, PcaRoute route, const RouteEstimate& estimate);
 
 // The scores of `count` components read from a PCA file (from its fifth
 // column), for every individual of the cohort; an individual of the file

@@ -81,6 +81,17 @@ int appendOrthonormal(Basis& basis, Basis block) {
   return kept;
 }
 
+// Rows of A per decoded block: about 4 MB of doubles (at least 32 rows, at
+// most 2,048), so that the block stays in the core's cache between its
+// decoding and the two products that read it. The Gram route's 32 MB blocks
+// went out to memory and back twice per pass: with these a pass took about
+// 20% less processor time at C = 4,000 and 8,000 (45 and 40 passes, one
+// thread: 15.0 s to 11.8 s and 7.6 s to 6.2 s).
+int approxBlockRows(int cols) {
+  constexpr long kBlockDoubles = long{1} << 19;
+  return static_cast<int>(std::clamp(kBlockDoubles / std::max(cols, 1), 32L, 2048L));
+}
+
 // Products with the centred matrix A (S x C). Its rows are first copied
 // out of the individuals' packed rows into packed rows of their own (one
 // gather, where every pass would otherwise gather again), each with the
@@ -97,7 +108,7 @@ class CentredProducts {
         cols_(genotypes.cols()),
         rowBytes_((static_cast<size_t>(cols_) + 3) / 4),
         threads_(threads),
-        blockRows_(gramBlockRows(cols_)),
+        blockRows_(approxBlockRows(cols_)),
         packed_(static_cast<size_t>(snps_) * rowBytes_, 0),
         values_(static_cast<size_t>(snps_) * 4) {
     shareWork(kLanes, threads_, [&](size_t lane, size_t) {
@@ -309,7 +320,7 @@ int basisLimit(int cols, int l) { return std::max(l, std::min(cols, kBasisBlocks
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings) {
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
   const double m = basisLimit(cols, l);
-  const double block = double(gramBlockRows(cols)) * cols;
+  const double block = double(std::max(gramBlockRows(cols), approxBlockRows(cols))) * cols;
   // The packed copy of A; basis, images and their restarted copies; per
   // lane a block of doubles (and, once, its decoded bytes) and a sum; the
   // products with A and the loadings.

@@ -45,6 +45,7 @@ class TeeBuffer : public std::streambuf {
 struct Log {
   std::string path;
   std::string header;
+  std::string facts;  // whole lines, between the header and what the run printed
   std::unique_ptr<TeeBuffer> tee;
 };
 
@@ -118,12 +119,18 @@ void startRunLog(const std::string& path, int argc, char** argv) {
   Log& log = current();
   if (log.tee) return;
   log.path = path;
+  log.facts.clear();
   log.header = versionText() + "Command:";
   for (int i = 0; i < argc; ++i) log.header += " " + quoted(argv[i]);
   log.header += "\nStart: " + now() + "\n\n";
   std::cout.flush();
   log.tee = std::make_unique<TeeBuffer>(std::cout.rdbuf());
   std::cout.rdbuf(log.tee.get());
+}
+
+void noteRunFact(const std::string& text) {
+  Log& log = current();
+  if (log.tee) log.facts += text;
 }
 
 void noteInRunLog(const std::string& text) {
@@ -143,7 +150,7 @@ int finishRunLog(int status) {
   if (!log.tee) return status;
   std::cout.flush();
   std::cout.rdbuf(log.tee->target());
-  std::string text = log.header + log.tee->text;
+  std::string text = log.header + log.facts + (log.facts.empty() ? "" : "\n") + log.tee->text;
   if (!text.empty() && text.back() != '\n') text += '\n';
   text += "\nEnd: " + now() + " (exit status " + std::to_string(status) + ")\n";
   log.tee.reset();

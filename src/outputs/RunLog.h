@@ -22,6 +22,11 @@ void startRunLog(const std::string& path, int argc, char** argv);
 // completed run's standard output has never shown); nothing without a log.
 void noteInRunLog(const std::string& text);
 
+// Adds `text` (whole lines) to the facts of the run at the head of the log,
+// after the ones noted before it and before everything printed, so that what
+// the run printed stays in one piece; nothing without a log.
+void noteRunFact(const std::string& text);
+
 // Writes the log of a run ending with `status` and stops keeping standard
 // output; nothing when no log was started. Returns the status the run ends
 // with: 1 when the log of a successful run cannot be written (after saying
