@@ -1,6 +1,7 @@
 #include "app/Run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -8,11 +9,13 @@
 
 #include "app/Options.h"
 #include "association/BlockTest.h"
+#include "association/MixedModel.h"
 #include "association/SnpTests.h"
 #include "components/Components.h"
 #include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "design/Selections.h"
+#include "design/Kinship.h"
 #include "design/StudyDesign.h"
 #include "design/TestedSample.h"
 #include "formats/DataSetLoader.h"
@@ -127,12 +130,22 @@ std::unique_ptr<ResultSink> test(const RunOptions& o, const std::vector<std::str
   const TestedSample sample = collectTested(cohort, o.study.missingTrait);
   const DesignMatrix design = buildDesign(
       sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
-  const AssociationTest association(sample, design);
+  std::unique_ptr<MixedModel> mixed;
+  if (o.mixedModel) {
+    setRunStep("fitting the mixed model");
+    mixed = std::make_unique<MixedModel>(sample, testedRelationships(cohort, sample), design,
+                                         o.lmmH2 >= 0 ? o.lmmH2 : std::nan(""));
+    std::cout << mixed->report();
+    std::cout.flush();
+    setRunStep("testing the snps");
+  }
+  const AssociationTest association(sample, design, mixed.get());
   SinkSettings settings;
   settings.path = o.resultPath();
   settings.format = o.resultFormat;
+  settings.mixedModel = o.mixedModel;
   settings.plotPrefix = o.plotPrefix;
-  std::copy(o.plotStatistic, o.plotStatistic + 3, settings.plotStatistic);
+  std::copy(o.plotStatistic, o.plotStatistic + 4, settings.plotStatistic);
   auto sink = std::make_unique<ResultSink>(settings);
   association.testEverySnp(cohort, store, threadCount(), *sink);
   sink->finish();
@@ -182,6 +195,7 @@ void runProgram(int argc, char** argv) {
     loader.checkRowsFitMarkers();
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study);
+    if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);
     recode(options, cohort, store);
     checkSomethingToTest(options, cohort, store);
 

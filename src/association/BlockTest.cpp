@@ -19,7 +19,55 @@ void addRow(double* __restrict sums, const double* __restrict row, size_t width)
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 
+// g = g - X (P g): the residuals on the design of the block's SNPs (held
+// transposed, `width` columns side by side per entry) by two matrix
+// products; `coefficients` is scratch.
+void residualiseBlock(const Projection& projection, double* g, size_t width, std::vector<double>& coefficients) {
+  const DesignMatrix& design = projection.design();
+  const int p = static_cast<int>(design.columns);
+  const int entries = static_cast<int>(design.entries);
+  const int columns = static_cast<int>(width);
+  coefficients.resize(static_cast<size_t>(p) * width);
+  const OpenBlas& blas = openBlas();
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
+             0.0, coefficients.data(), columns);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, coefficients.data(), columns,
+             design.values.data(), entries, 1.0, g, columns);
+}
+
+// The floor below which a SNP's squared residuals (per unit `unit`) count
+// as none: the SNP is a combination of the design's columns.
+double squaresFloor(double unit, double f) { return unit * 2 * f * (1 - f); }
+
 }  // namespace
+
+OMBRA_VECTOR_CLONES
+void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* __restrict cross,
+                     double* __restrict squares) {
+  std::fill(cross, cross + width, 0.0);
+  std::fill(squares, squares + width, 0.0);
+  for (size_t h = 0; h < n; ++h) {
+    const double* row = g + h * width;
+    const double value = y[h];
+    for (size_t j = 0; j < width; ++j) {
+      cross[j] += row[j] * value;
+      squares[j] += row[j] * row[j];
+    }
+  }
+}
+
+void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result) {
+  const WaldResult wald = waldTest(cross, squares, floor, trait);
+  if (!mixed) {
+    result.beta = wald.beta;
+    result.se = wald.se;
+    return;
+  }
+  result.lmmBeta = wald.beta;
+  result.lmmSe = wald.se;
+  result.lmmStatistic = wald.statistic;
+  result.lmmP = chiSquareOneTail(wald.statistic);
+}
 
 size_t blockSnps(size_t entries) {
   constexpr size_t kBatch = kTermsBatch;
@@ -29,30 +77,18 @@ size_t blockSnps(size_t entries) {
 }
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
-                     const StatisticTerms& statisticTerms, ResultFormat resultFormat)
-    : sample(testedSample), projection(leastSquares), terms(statisticTerms), format(resultFormat) {}
+                     const StatisticTerms& statisticTerms, ResultLayout resultLayout, EffectModels effectModels)
+    : sample(testedSample), projection(leastSquares), terms(statisticTerms), layout(resultLayout),
+      effects(effectModels) {}
 
 void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
                           Scratch& scratch, Output& out) const {
   const size_t n = sample.size();
-  const DesignMatrix& design = projection.design();
-  const int p = static_cast<int>(design.columns);
   // A short block is padded with zero columns: the matrix products treat
   // the last columns of a product otherwise than the others, and a SNP's
   // numbers must not depend on where its block ends (a run split into
   // chunks gives the numbers of the whole run).
   decodeBlock(window, firstSnp, count, width, scratch);
-  // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
-  // of every SNP of the block at once (G is held transposed).
-  const OpenBlas& blas = openBlas();
-  const int entries = static_cast<int>(n);
-  const int columns = static_cast<int>(width);
-  scratch.coefficients.resize(static_cast<size_t>(p) * width);
-  double* g = scratch.genotypes.data();
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
-             0.0, scratch.coefficients.data(), columns);
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
-             design.values.data(), entries, 1.0, g, columns);
   const size_t start = out.results.size();
   for (size_t j = 0; j < count; ++j) {
     SnpResult result;
@@ -60,6 +96,23 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
     result.tested = n;
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
     out.results.push_back(result);
+  }
+  // The mixed model reads the genotypes before they become residuals.
+  if (effects.mixed != nullptr) mixedModelBlock(count, width, scratch, out.results.data() + start);
+  // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
+  // of every SNP of the block at once (G is held transposed).
+  double* g = scratch.genotypes.data();
+  residualiseBlock(projection, g, width, scratch.coefficients);
+  if (effects.plain != nullptr) {
+    scratch.cross.resize(width);
+    scratch.squares.resize(width);
+    crossAndSquares(g, width, n, effects.plain->residuals.data(), scratch.cross.data(), scratch.squares.data());
+    const double unit = 1e-9 * static_cast<double>(n);
+    for (size_t j = 0; j < count; ++j) {
+      SnpResult& result = out.results[start + j];
+      if (result.monomorphic) continue;
+      putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(unit, result.f), *effects.plain, false, result);
+    }
   }
   // The terms of the SNPs that vary, a batch of neighbours at a time.
   for (size_t first = 0; first < count; first += kTermsBatch) {
@@ -77,7 +130,26 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   }
   const std::vector<Marker>& markers = *window.markers;
   for (size_t j = 0; j < count; ++j) {
-    appendResultLine(out.lines, format, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+    appendResultLine(out.lines, layout, markers[firstSnp - window.firstRowSnp + j], out.results[start + j]);
+  }
+}
+
+// The block's genotypes rotated and scaled for the mixed model, their
+// residuals on its rotated design, and each SNP's Wald test.
+void BlockTest::mixedModelBlock(size_t count, size_t width, Scratch& scratch, SnpResult* results) const {
+  const MixedModel& model = *effects.mixed;
+  const size_t n = sample.size();
+  scratch.rotated.resize(n * width);
+  model.rotate(scratch.genotypes.data(), width, scratch.rotated.data());
+  residualiseBlock(model.projection(), scratch.rotated.data(), width, scratch.coefficients);
+  scratch.cross.resize(width);
+  scratch.squares.resize(width);
+  crossAndSquares(scratch.rotated.data(), width, n, model.trait().residuals.data(), scratch.cross.data(),
+                  scratch.squares.data());
+  for (size_t j = 0; j < count; ++j) {
+    if (results[j].monomorphic) continue;
+    putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(model.floorPerVariance(), results[j].f),
+              model.trait(), true, results[j]);
   }
 }
 

@@ -28,11 +28,11 @@ std::vector<double> traitResiduals(const TestedSample& sample, const Projection&
 // order. Memory running out in any thread ends the run as it does on the
 // main thread.
 void testInBlocks(Cohort& cohort, GenotypeStore& store, const TestedSample& sample, const Projection& projection,
-                  const StatisticTerms& terms, int threadCount, ResultSink& sink) {
+                  const StatisticTerms& terms, EffectModels effects, int threadCount, ResultSink& sink) {
   // Every thread calls the kernels on its own block; OpenBLAS's own threads
   // would only compete with them.
   openBlas().setThreads(1);
-  const BlockTest test(sample, projection, terms, sink.format());
+  const BlockTest test(sample, projection, terms, sink.layout(), effects);
   const size_t snps = store.markerCount();
   const size_t width = blockSnps(sample.size());
   const size_t blocks = (snps + width - 1) / width;
@@ -67,10 +67,10 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const TestedSample& samp
 
 // One SNP at a time, its genotypes residualised on their own.
 void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const Projection& projection,
-                  const StatisticTerms& terms, ResultSink& sink) {
+                  const StatisticTerms& terms, EffectModels effects, ResultSink& sink) {
   const size_t n = sample.size();
   const std::vector<Marker>& markers = store.markers;
-  std::vector<double> genotypes(n);
+  std::vector<double> genotypes(n), rotated(n);
   TermsBatch batch;
   StatisticTool tool;
   std::string lines;
@@ -90,10 +90,22 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
     result.tested = n;
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
     if (!result.monomorphic) {
+      double cross = 0, squares = 0;
+      const double variance = 2 * result.f * (1 - result.f);
+      if (effects.mixed != nullptr) {
+        effects.mixed->rotate(genotypes.data(), 1, rotated.data());
+        effects.mixed->projection().residualise(rotated);
+        crossAndSquares(rotated.data(), 1, n, effects.mixed->trait().residuals.data(), &cross, &squares);
+        putEffect(cross, squares, effects.mixed->floorPerVariance() * variance, effects.mixed->trait(), true, result);
+      }
       projection.residualise(genotypes);
       terms.statistics(terms.snpTerms(genotypes, batch), tool, result);
+      if (effects.plain != nullptr) {
+        crossAndSquares(genotypes.data(), 1, n, effects.plain->residuals.data(), &cross, &squares);
+        putEffect(cross, squares, 1e-9 * static_cast<double>(n) * variance, *effects.plain, false, result);
+      }
     }
-    appendResultLine(lines, sink.format(), markers[m], result);
+    appendResultLine(lines, sink.layout(), markers[m], result);
     sink.add(result, markers[m]);
     if (lines.size() >= (size_t{1} << 20)) {
       sink.put(lines);
@@ -107,16 +119,22 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
 
 bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
 
-AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design)
+AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
+                                 const MixedModel* mixedModel)
     : sample(testedSample),
       projection(design),
-      terms(traitResiduals(testedSample, projection), testedSample.familyEntries, testedSample.familyEntryEnd) {}
+      plain(traitFit(traitResiduals(testedSample, projection), design.columns)),
+      terms(plain.residuals, testedSample.familyEntries, testedSample.familyEntryEnd),
+      mixed(mixedModel) {}
 
 void AssociationTest::testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const {
+  EffectModels effects;
+  if (sink.layout().format == ResultFormat::kTsv) effects.plain = &plain;
+  effects.mixed = mixed;
   if (testsInBlocks(store.fillRule())) {
-    testInBlocks(cohort, store, sample, projection, terms, threads, sink);
+    testInBlocks(cohort, store, sample, projection, terms, effects, threads, sink);
   } else {
-    testOneByOne(store, sample, projection, terms, sink);
+    testOneByOne(store, sample, projection, terms, effects, sink);
   }
 }
 

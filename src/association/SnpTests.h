@@ -4,7 +4,10 @@
 #ifndef OMBRA_ASSOCIATION_SNPTESTS_H
 #define OMBRA_ASSOCIATION_SNPTESTS_H
 
+#include "association/BlockTest.h"
+#include "association/MixedModel.h"
 #include "association/Projection.h"
+#include "association/Regression.h"
 #include "association/StatisticTerms.h"
 #include "core/Records.h"
 #include "design/TestedSample.h"
@@ -21,18 +24,22 @@ bool testsInBlocks(Adjustment adjustment);
 class AssociationTest {
  public:
   // The projection on `design` and the trait's terms over the tested
-  // entries of `sample`; both must outlive the test.
-  AssociationTest(const TestedSample& sample, const DesignMatrix& design);
+  // entries of `sample`; both must outlive the test, and so must `mixed`
+  // (the mixed model's test, when not null).
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design, const MixedModel* mixed = nullptr);
 
   // Tests every SNP of `store`: blocks shared out between `threads` threads
   // (a streamed run reading each window's SNPs into the rows first), or one
-  // SNP at a time.
+  // SNP at a time. The plain regression's BETA SE are computed for a tsv
+  // table, the mixed model's columns when there is one.
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
   const TestedSample& sample;
   Projection projection;
+  TraitFit plain;
   StatisticTerms terms;
+  const MixedModel* mixed;
 };
 
 }  // namespace ombra
