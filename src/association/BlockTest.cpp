@@ -97,12 +97,11 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
     result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
     out.results.push_back(result);
   }
-  // The mixed model reads the genotypes before they become residuals.
-  if (effects.mixed != nullptr) mixedModelBlock(count, width, scratch, out.results.data() + start);
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
   // of every SNP of the block at once (G is held transposed).
   double* g = scratch.genotypes.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
+  if (effects.mixed != nullptr) mixedModelBlock(count, width, scratch, out.results.data() + start);
   if (effects.plain != nullptr) {
     scratch.cross.resize(width);
     scratch.squares.resize(width);
@@ -134,18 +133,13 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   }
 }
 
-// The block's genotypes rotated and scaled for the mixed model, their
-// residuals on its rotated design, and each SNP's Wald test.
+// The mixed model's Wald test of each SNP of the block, from the
+// genotypes' residuals on the design.
 void BlockTest::mixedModelBlock(size_t count, size_t width, Scratch& scratch, SnpResult* results) const {
   const MixedModel& model = *effects.mixed;
-  const size_t n = sample.size();
-  scratch.rotated.resize(n * width);
-  model.rotate(scratch.genotypes.data(), width, scratch.rotated.data());
-  residualiseBlock(model.projection(), scratch.rotated.data(), width, scratch.coefficients);
   scratch.cross.resize(width);
   scratch.squares.resize(width);
-  crossAndSquares(scratch.rotated.data(), width, n, model.trait().residuals.data(), scratch.cross.data(),
-                  scratch.squares.data());
+  model.snpSums(scratch.genotypes.data(), width, scratch.cross.data(), scratch.squares.data(), scratch.work);
   for (size_t j = 0; j < count; ++j) {
     if (results[j].monomorphic) continue;
     putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(model.floorPerVariance(), results[j].f),

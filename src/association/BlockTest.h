@@ -64,7 +64,7 @@ class BlockTest {
     std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
     std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
     std::vector<double> sums;          // per SNP of the block
-    std::vector<double> rotated;       // the mixed model's rotated genotypes, as `genotypes`
+    std::vector<double> work;          // the mixed model's
     std::vector<double> cross, squares;  // per SNP of the block: the regressions' sums
     TermsBatch terms;
     StatisticTool statistic;

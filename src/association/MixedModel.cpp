@@ -6,8 +6,11 @@
 #include <limits>
 
 #include "core/RunEnd.h"
+#include "association/BlockTest.h"
+#include "association/Projection.h"
 #include "numerics/Matrix.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/VectorClones.h"
 
 namespace ombra {
 
@@ -71,6 +74,31 @@ bool cholesky(std::vector<double>& a, size_t p) {
   }
   return true;
 }
+
+// The inverse of a matrix from its Cholesky factor L (row-major, lower
+// triangle): (L L')^-1, p x p.
+std::vector<double> choleskyInverse(const std::vector<double>& l, size_t p) {
+  std::vector<double> inverse(p * p, 0.0), column(p);
+  for (size_t e = 0; e < p; ++e) {
+    // L y = unit e, then L' x = y.
+    for (size_t r = 0; r < p; ++r) {
+      double sum = r == e ? 1.0 : 0.0;
+      for (size_t k = 0; k < r; ++k) sum -= l[r * p + k] * column[k];
+      column[r] = sum / l[r * p + r];
+    }
+    for (size_t r = p; r-- > 0;) {
+      double sum = column[r];
+      for (size_t k = r + 1; k < p; ++k) sum -= l[k * p + r] * column[k];
+      column[r] = sum / l[r * p + r];
+    }
+    for (size_t r = 0; r < p; ++r) inverse[r * p + e] = column[r];
+  }
+  return inverse;
+}
+
+// h2 l + 1 - h2, written so that an entry with l = 1 (an unrelated
+// individual) has exactly 1.
+double varianceShare(double h2, double l) { return 1 + h2 * (l - 1); }
 
 std::string number(const char* format, double value) {
   char text[64];
@@ -183,31 +211,155 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
     }
   }
 
-  // The test's data: rotated and scaled, so that the model's covariance
-  // becomes sigma2 I and ordinary least squares is its generalised least
-  // squares.
+  // The test's data. In the rotated, scaled coordinates the model's
+  // covariance is sigma2 I: the design there gives A = X'V^-1 X, the trait's
+  // residual there gives e'V^-1 e, and rotated back, z = V^-1 e.
   const std::vector<double>& lambda = rotation.eigenvalues();
   const double h2 = nullFit.h2;
-  scale.resize(n);
+  std::vector<double> scale(n), weight(n);
   double largest = 0;
   for (size_t h = 0; h < n; ++h) {
-    const double d = h2 * lambda[h] + 1 - h2;
+    const double d = varianceShare(h2, lambda[h]);
     scale[h] = 1 / std::sqrt(d);
+    weight[h] = 1 / d;
     largest = std::max(largest, d);
   }
   floor = 1e-9 * static_cast<double>(n) / largest;
-  scaledDesign.columns = p;
-  scaledDesign.entries = n;
-  scaledDesign.values.resize(n * p);
+  DesignMatrix scaled;
+  scaled.columns = p;
+  scaled.entries = n;
+  scaled.values.resize(n * p);
   for (size_t k = 0; k < p; ++k) {
-    for (size_t h = 0; h < n; ++h) scaledDesign.values[k * n + h] = rotatedX[k * n + h] * scale[h];
+    for (size_t h = 0; h < n; ++h) scaled.values[k * n + h] = rotatedX[k * n + h] * scale[h];
   }
-  rotatedProjection = std::make_unique<Projection>(scaledDesign);
-  std::vector<double> y(n);
-  for (size_t h = 0; h < n; ++h) y[h] = rotatedY[h] * scale[h];
-  rotatedProjection->residualise(y);
-  rotatedTrait = traitFit(std::move(y), p);
+  std::vector<double> a(p * p, 0.0);
+  for (size_t r = 0; r < p; ++r) {
+    for (size_t c = 0; c <= r; ++c) {
+      double sum = 0;
+      for (size_t h = 0; h < n; ++h) sum += scaled.values[r * n + h] * scaled.values[c * n + h];
+      a[r * p + c] = sum;
+    }
+  }
+  if (!cholesky(a, p)) {
+    stopRun("The design's columns are not independent among the tested individuals under the mixed model.\n");
+  }
+  inverse = choleskyInverse(a, p);
+  const Projection projection(scaled);
+  std::vector<double> residual(n);
+  for (size_t h = 0; h < n; ++h) residual[h] = rotatedY[h] * scale[h];
+  projection.residualise(residual);
+  // z = U S (residual), family by family; an entry outside the families
+  // has z = residual / sqrt(d).
+  weighted.resize(n);
+  for (size_t h = 0; h < n; ++h) weighted[h] = residual[h] * scale[h];
+  for (const FamilyRotation::Block& block : rotation.familyBlocks()) {
+    const size_t m = block.size;
+    for (size_t k = 0; k < m; ++k) {
+      double sum = 0;
+      for (size_t i = 0; i < m; ++i) sum += block.vectors[i * m + k] * scale[block.begin + i] * residual[block.begin + i];
+      weighted[block.begin + k] = sum;
+    }
+  }
+  // V^-1 - I = U (W - I) U' over each family; a lone entry with d != 1 (an
+  // inbred individual alone in its family) is a block of one.
+  size_t next = 0;
+  auto lone = [&](size_t from, size_t to) {
+    for (size_t h = from; h < to; ++h) {
+      if (weight[h] != 1) excess.push_back(Excess{h, 1, {weight[h] - 1}});
+    }
+  };
+  for (const FamilyRotation::Block& block : rotation.familyBlocks()) {
+    lone(next, block.begin);
+    const size_t m = block.size;
+    Excess part{block.begin, m, std::vector<double>(m * m, 0.0)};
+    for (size_t r = 0; r < m; ++r) {
+      for (size_t c = 0; c < m; ++c) {
+        double sum = 0;
+        for (size_t i = 0; i < m; ++i) {
+          sum += block.vectors[i * m + r] * (weight[block.begin + i] - 1) * block.vectors[i * m + c];
+        }
+        part.values[r * m + c] = sum;
+      }
+    }
+    excess.push_back(std::move(part));
+    next = block.begin + m;
+  }
+  lone(next, n);
+  excessEnd = excess.empty() ? 0 : excess.back().begin + excess.back().size;
+  designValues = design.values;
+  rotatedTrait = traitFit(std::move(residual), p);
   nullFit.sigma2 = rotatedTrait.squares / static_cast<double>(n - p);
+}
+
+namespace {
+
+// t = (V^-1 - I) r over one family's rows (m x m `excess`, rows of `width`
+// values), and squares += r't per column.
+OMBRA_VECTOR_CLONES
+void excessRows(const double* __restrict r, size_t width, const double* __restrict excess, size_t m,
+                double* __restrict t, double* __restrict squares) {
+  for (size_t i = 0; i < m; ++i) {
+    double* row = t + i * width;
+    std::fill(row, row + width, 0.0);
+    for (size_t k = 0; k < m; ++k) {
+      const double e = excess[i * m + k];
+      const double* from = r + k * width;
+      for (size_t j = 0; j < width; ++j) row[j] += e * from[j];
+    }
+    const double* own = r + i * width;
+    for (size_t j = 0; j < width; ++j) squares[j] += own[j] * row[j];
+  }
+}
+
+// squares -= c' A^-1 c per column (c: p rows of `width`).
+OMBRA_VECTOR_CLONES
+void lessExplained(const double* __restrict c, size_t width, const double* __restrict inverse, size_t p,
+                   double* __restrict squares) {
+  for (size_t a = 0; a < p; ++a) {
+    const double* ca = c + a * width;
+    for (size_t b = 0; b < p; ++b) {
+      const double e = inverse[a * p + b];
+      const double* cb = c + b * width;
+      for (size_t j = 0; j < width; ++j) squares[j] -= e * ca[j] * cb[j];
+    }
+  }
+}
+
+}  // namespace
+
+void MixedModel::snpSums(const double* r, size_t width, double* cross, double* squares,
+                         std::vector<double>& work) const {
+  // r'r and z'r over every entry.
+  crossAndSquares(r, width, n, weighted.data(), cross, squares);
+  // t = (V^-1 - I) r over the family entries (zero elsewhere), r't added to
+  // the squares; then c = X't, p rows of `width`.
+  const size_t rows = excessEnd;
+  work.resize(rows * width + p * width);
+  double* t = work.data();
+  double* c = work.data() + rows * width;
+  size_t next = 0;
+  for (const Excess& part : excess) {
+    std::fill(t + next * width, t + part.begin * width, 0.0);
+    excessRows(r + part.begin * width, width, part.values.data(), part.size, t + part.begin * width, squares);
+    next = part.begin + part.size;
+  }
+  std::fill(t + next * width, t + rows * width, 0.0);
+  const OpenBlas& blas = openBlas();
+  if (blas.loaded() && rows > 0) {
+    // Column-major: t is width x rows (ld width), X's rows are rows x p (ld n).
+    blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(width), static_cast<int>(p),
+               static_cast<int>(rows), 1.0, t, static_cast<int>(width), designValues.data(), static_cast<int>(n), 0.0,
+               c, static_cast<int>(width));
+  } else {
+    std::fill(c, c + p * width, 0.0);
+    for (size_t h = 0; h < rows; ++h) {
+      for (size_t k = 0; k < p; ++k) {
+        const double x = designValues[k * n + h];
+        for (size_t j = 0; j < width; ++j) c[k * width + j] += x * t[h * width + j];
+      }
+    }
+  }
+  lessExplained(c, width, inverse.data(), p, squares);
 }
 
 double MixedModel::restrictedLikelihood(double h2) const {
@@ -216,7 +368,7 @@ double MixedModel::restrictedLikelihood(double h2) const {
   std::vector<double> a(p * p, 0.0), b(p, 0.0), x(p);
   double c = 0, logDeterminant = 0;
   for (size_t h = 0; h < n; ++h) {
-    const double d = h2 * lambda[h] + 1 - h2;
+    const double d = varianceShare(h2, lambda[h]);
     if (!(d > 0)) return kMinusInfinity;
     const double w = 1 / d;
     logDeterminant += std::log(d);

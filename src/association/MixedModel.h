@@ -7,18 +7,25 @@
 // the restricted likelihood of any h2 costs O(N p^2). h2 is estimated by
 // restricted maximum likelihood (a grid over [0, 1], then a golden-section
 // search in the best cell) and then held fixed for every SNP (as EMMAX and
-// fastGWA do): each SNP's test is ordinary least squares on the rotated
-// data scaled by 1 / sqrt(h2 l + 1 - h2), the generalised least-squares
-// Wald test of the model.
+// fastGWA do): each SNP's test is the generalised least-squares Wald test
+// of the model, ordinary least squares on the rotated data scaled by
+// 1 / sqrt(h2 l + 1 - h2).
+//
+// Per SNP the test starts from the genotype's ordinary residuals r on X,
+// which the plain test has computed already: since the residual of GLS
+// does not change when columns of X are added to g, and X'r = 0,
+//   g'V^-1 e            = r' z,  z = V^-1 e (e: the trait's GLS residual),
+//   residual squares    = r'V^-1 r - c' A^-1 c,  c = X'(V^-1 - I) r,  A = X'V^-1 X,
+// and V^-1 - I is zero outside the families (an unrelated individual has
+// V = 1). So a SNP costs O(sum of family sizes^2 + family members x p)
+// beyond the plain test, not another pass over the design.
 #ifndef OMBRA_ASSOCIATION_MIXEDMODEL_H
 #define OMBRA_ASSOCIATION_MIXEDMODEL_H
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "association/Projection.h"
 #include "association/Regression.h"
 #include "design/TestedSample.h"
 
@@ -40,12 +47,15 @@ class FamilyRotation {
   // entry's `width` values side by side); in and out must not overlap.
   void rotate(const double* in, size_t width, const double* scale, double* out) const;
 
- private:
   struct Block {
     size_t begin = 0, size = 0;
     std::vector<double> vectors;  // [i * size + k]: component k of eigenvector i
   };
-  std::vector<Block> blocks;  // families with two tested entries or more
+  // Families with two tested entries or more.
+  const std::vector<Block>& familyBlocks() const { return blocks; }
+
+ private:
+  std::vector<Block> blocks;
   std::vector<double> lambda;
   size_t entries = 0;
 };
@@ -77,15 +87,17 @@ class MixedModel {
   // The lines that report the fit.
   std::string report() const;
 
-  // Rotated and scaled genotypes (entries x width, row-major) into `out`.
-  void rotate(const double* genotypes, size_t width, double* out) const {
-    rotation.rotate(genotypes, width, scale.data(), out);
-  }
-  // The rotated design, its projection and the rotated trait's fit.
-  const Projection& projection() const { return *rotatedProjection; }
+  // The sums of the Wald test of `width` SNPs from their ordinary residuals
+  // on the design (entries x width, row-major): per SNP, the cross-product
+  // of genotype and trait in the model's metric (`cross`) and the
+  // genotype's residual squares there (`squares`). `work` is scratch.
+  void snpSums(const double* residuals, size_t width, double* cross, double* squares,
+               std::vector<double>& work) const;
+  // The trait's side: its residual squares in the model's metric and the
+  // degrees of freedom left.
   const TraitFit& trait() const { return rotatedTrait; }
-  // A SNP whose rotated genotype residuals square to no more than this
-  // (per unit of 2f(1 - f)) has no variance left to test.
+  // A SNP whose residual squares are no more than this (per unit of
+  // 2f(1 - f)) has no variance left to test.
   double floorPerVariance() const { return floor; }
 
   // The restricted log-likelihood at h2 of the rotated (unscaled) trait and
@@ -100,10 +112,17 @@ class MixedModel {
   std::vector<double> rotatedX;  // unscaled, column-major [k * n + h]
   std::vector<double> rotatedY;  // unscaled
   NullModelFit nullFit;
-  std::vector<double> scale;     // per entry, 1 / sqrt(h2 l + 1 - h2)
-  DesignMatrix scaledDesign;
-  std::unique_ptr<Projection> rotatedProjection;  // on scaledDesign
-  TraitFit rotatedTrait;
+  std::vector<double> designValues;  // X, column-major [k * n + h]
+  // V^-1 - I over the entries it is not zero on (sigma2 left aside).
+  struct Excess {
+    size_t begin = 0, size = 0;
+    std::vector<double> values;  // size x size, row-major
+  };
+  std::vector<Excess> excess;    // in entry order
+  size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
+  std::vector<double> inverse;   // A^-1, p x p
+  std::vector<double> weighted;  // z = V^-1 e, per entry
+  TraitFit rotatedTrait;         // e' V^-1 e and n - p - 1
   double floor = 0;
 };
 

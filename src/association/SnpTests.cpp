@@ -70,7 +70,7 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
                   const StatisticTerms& terms, EffectModels effects, ResultSink& sink) {
   const size_t n = sample.size();
   const std::vector<Marker>& markers = store.markers;
-  std::vector<double> genotypes(n), rotated(n);
+  std::vector<double> genotypes(n), work;
   TermsBatch batch;
   StatisticTool tool;
   std::string lines;
@@ -92,14 +92,12 @@ void testOneByOne(const GenotypeStore& store, const TestedSample& sample, const 
     if (!result.monomorphic) {
       double cross = 0, squares = 0;
       const double variance = 2 * result.f * (1 - result.f);
-      if (effects.mixed != nullptr) {
-        effects.mixed->rotate(genotypes.data(), 1, rotated.data());
-        effects.mixed->projection().residualise(rotated);
-        crossAndSquares(rotated.data(), 1, n, effects.mixed->trait().residuals.data(), &cross, &squares);
-        putEffect(cross, squares, effects.mixed->floorPerVariance() * variance, effects.mixed->trait(), true, result);
-      }
       projection.residualise(genotypes);
       terms.statistics(terms.snpTerms(genotypes, batch), tool, result);
+      if (effects.mixed != nullptr) {
+        effects.mixed->snpSums(genotypes.data(), 1, &cross, &squares, work);
+        putEffect(cross, squares, effects.mixed->floorPerVariance() * variance, effects.mixed->trait(), true, result);
+      }
       if (effects.plain != nullptr) {
         crossAndSquares(genotypes.data(), 1, n, effects.plain->residuals.data(), &cross, &squares);
         putEffect(cross, squares, 1e-9 * static_cast<double>(n) * variance, *effects.plain, false, result);
