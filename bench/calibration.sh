@@ -2,7 +2,10 @@
 # Calibration and power of the two adjustments on simulated data with a
 # polygenic, familial trait: genomic inflation over the null SNPs and the
 # statistics at the causal SNPs, for --adjustment legacy and intercept, and
-# how far each moves when every SNP is coded by its other allele.
+# how far each moves when every SNP is coded by its other allele; then the
+# mixed model (--model lmm) beside GEMMA's (a genomic relationship matrix,
+# the same constant and components; skipped when gemma is absent), with the
+# power as the mean statistic at the causal SNPs over lambda, and the times.
 #
 #   bench/calibration.sh [families] [unrelated] [snps] [causal] [missing-rate]
 set -euo pipefail
@@ -70,6 +73,75 @@ for adjustment in legacy intercept; do
        --adjustment "$adjustment" --out "result_${adjustment}${coding}.txt" >/dev/null)
   done
 done
+# The components for GEMMA's covariates; then the mixed model's whole run
+# (components included), timed.
+(cd "$work" && "$build/ombra" --bf family --bi unrelated --p 10 --op pca.txt >/dev/null)
+(cd "$work" && /usr/bin/time -f "%e %M" -o time_lmm.txt "$build/ombra" --bf family --bi unrelated --p 10 \
+   --model lmm --out-format tsv --out result_lmm.tsv >lmm_stdout.txt)
+(cd "$work" && "$build/ombra" --bf family_swap --bi unrelated_swap --p 10 --model lmm --out-format tsv \
+   --out result_lmm_swap.tsv >/dev/null)
+grep "Mixed model" "$work/lmm_stdout.txt" || true
+if command -v gemma >/dev/null 2>&1 && command -v plink1.9 >/dev/null 2>&1; then
+  (cd "$work" && "$build/ombra" --bf family --make-plink-bed pfamily >/dev/null &&
+     "$build/ombra" --bf unrelated --make-plink-bed punrelated >/dev/null &&
+     plink1.9 --bfile pfamily --bmerge punrelated --make-bed --out all >/dev/null)
+  python3 - "$work" <<'PY'
+import sys
+work = sys.argv[1]
+scores = {}
+for line in open(f"{work}/pca.txt"):
+    f = line.split()
+    scores[(f[0], f[1])] = f[4:]
+with open(f"{work}/covariates.txt", "w") as out:
+    for line in open(f"{work}/all.fam"):
+        f = line.split()
+        out.write(" ".join(["1"] + scores.get((f[0], f[1]), ["NA"] * 10)) + "\n")
+PY
+  (cd "$work" && /usr/bin/time -f "%e %M" -o time_gemma_k.txt gemma -bfile all -gk 1 -o grm >/dev/null 2>&1 &&
+     /usr/bin/time -f "%e %M" -o time_gemma.txt gemma -bfile all -k output/grm.cXX.txt -c covariates.txt \
+       -lmm 1 -o lmm >/dev/null 2>&1)
+  grep "pve estimate" "$work/output/lmm.log.txt" || true
+fi
+python3 - "$work" <<'PY'
+import sys, os, statistics
+from statistics import NormalDist
+work = sys.argv[1]
+causal_ids = {l.split()[0] for l in open(f"{work}/causal.txt")}
+def chi2_of(p):
+    p = min(max(p, 1e-300), 1.0)
+    return NormalDist().inv_cdf(p / 2) ** 2
+def summary(name, stats):
+    null = [v for s, v in stats.items() if s not in causal_ids]
+    lam = statistics.median(null) / 0.4549364
+    mean = statistics.mean(v for s, v in stats.items() if s in causal_ids)
+    return f"| {name} | {lam:.3f} | {mean:.3f} | {mean / lam:.3f} |"
+def table(path, stat_column):
+    rows = [l.rstrip("\n").split("\t") for l in open(path)]
+    k = rows[0].index(stat_column)
+    return {r[2]: float(r[k]) for r in rows[1:] if r[k] != "NA" and float(r[k + 1]) < 1}
+print("\n| statistic | λ over null SNPs | mean statistic at causal SNPs | power (mean / λ) |")
+print("|---|---:|---:|---:|")
+for col, name in (("STAT_SS", "SS"), ("STAT_T", "T"), ("STAT_T1", "T1"), ("STAT_LMM", "LMM (--model lmm)")):
+    print(summary(name, table(f"{work}/result_lmm.tsv", col)))
+# Ordinary regression with the same components: the tsv's BETA/SE.
+rows = [l.rstrip("\n").split("\t") for l in open(f"{work}/result_lmm.tsv")]
+b, se = rows[0].index("BETA"), rows[0].index("SE")
+ols = {r[2]: (float(r[b]) / float(r[se])) ** 2 for r in rows[1:] if r[b] != "NA"}
+print(summary("ordinary regression (BETA/SE)", ols))
+a, s = table(f"{work}/result_lmm.tsv", "STAT_LMM"), table(f"{work}/result_lmm_swap.tsv", "STAT_LMM")
+moves = [abs(a[k] - s[k]) / (1 + a[k]) for k in a if k in s]
+print(f"\nLMM allele swap: largest relative change of the statistic {max(moves):.2e}")
+if os.path.exists(f"{work}/output/lmm.assoc.txt"):
+    rows = [l.split() for l in open(f"{work}/output/lmm.assoc.txt")]
+    rs, p = rows[0].index("rs"), rows[0].index("p_wald")
+    print(summary("GEMMA -lmm 1 (GRM, same components)", {r[rs]: chi2_of(float(r[p])) for r in rows[1:]}))
+t = open(f"{work}/time_lmm.txt").read().split()
+print(f"\nOmbra whole run with --model lmm: {t[0]} s, {int(t[1]) / 1024:.0f} MB peak")
+if os.path.exists(f"{work}/time_gemma.txt"):
+    k = open(f"{work}/time_gemma_k.txt").read().split()
+    g = open(f"{work}/time_gemma.txt").read().split()
+    print(f"GEMMA: relationship matrix {k[0]} s ({int(k[1]) / 1024:.0f} MB), -lmm 1 {g[0]} s ({int(g[1]) / 1024:.0f} MB)")
+PY
 python3 - "$work" "$families" "$unrelated" "$snps" "$causal" "$missing" <<'PY'
 import sys, math, statistics
 work, families, unrelated, snps, causal, missing = sys.argv[1:]

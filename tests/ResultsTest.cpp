@@ -109,6 +109,58 @@ std::vector<std::vector<std::string>> rows(const std::string& text, char separat
   return out;
 }
 
+// --model lmm appends its four columns to both layouts and leaves every
+// other byte of the lines as they were; it says what it fitted.
+TEST(ResultTable, MixedModelAppendsItsColumns) {
+  TempDir dir;
+  const std::vector<std::string> data{"--f", kExamples + "family", "--i", kExamples + "unrelated", "--p", "3"};
+  auto run = [&](std::vector<std::string> extra) {
+    extra.insert(extra.begin(), data.begin(), data.end());
+    const RunResult result = runOmbra(dir.path(), extra);
+    EXPECT_EQ(result.status, 0) << result.out;
+    return result.out;
+  };
+  EXPECT_EQ(run({"--out", "plain.txt"}).find("Mixed model"), std::string::npos);
+  const std::string said = run({"--out", "lmm.txt", "--model", "lmm"});
+  EXPECT_NE(said.find("Mixed model with the pedigrees' kinship: h2 = "), std::string::npos) << said;
+  EXPECT_NE(said.find(", LMM "), std::string::npos) << said;
+  run({"--out", "plain.tsv", "--out-format", "tsv"});
+  run({"--out", "lmm.tsv", "--out-format", "tsv", "--model", "lmm"});
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  };
+  const auto plainLines = lines(dir.read("plain.txt"));
+  const auto lmmLines = lines(dir.read("lmm.txt"));
+  ASSERT_EQ(plainLines.size(), lmmLines.size());
+  for (size_t i = 0; i < plainLines.size(); ++i) {
+    ASSERT_EQ(lmmLines[i].substr(0, plainLines[i].size()), plainLines[i]);
+    EXPECT_EQ(lmmLines[i].size(), plainLines[i].size() + 65) << lmmLines[i];
+  }
+  const auto plainTable = rows(dir.read("plain.tsv"), '\t');
+  const auto lmmTable = rows(dir.read("lmm.tsv"), '\t');
+  ASSERT_EQ(plainTable.size(), lmmTable.size());
+  EXPECT_EQ(lmmTable[0].size(), 20u);
+  EXPECT_EQ(lmmTable[0][16], "BETA_LMM");
+  EXPECT_EQ(lmmTable[0][19], "P_LMM");
+  for (size_t i = 0; i < plainTable.size(); ++i) {
+    ASSERT_EQ(lmmTable[i].size(), 20u);
+    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 16), plainTable[i]);
+  }
+  // Options the mixed model takes only with --model lmm, or not at all.
+  for (const std::vector<std::string>& extra :
+       {std::vector<std::string>{"--lmm-h2", "0.5"}, {"--plot-stat", "lmm"}, {"--model", "lmm", "--lmm-h2", "1.5"},
+        {"--model", "glm"}, {"--model", "lmm", "--adjustment", "legacy"}}) {
+    std::vector<std::string> args = data;
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult bad = runOmbra(dir.path(), args);
+    EXPECT_EQ(bad.status, 1) << extra[0];
+    EXPECT_NE(bad.out.find("--"), std::string::npos) << bad.out;
+  }
+}
+
 TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
   TempDir dir;
   const std::vector<std::string> data{"--f", kExamples + "family", "--i", kExamples + "unrelated"};
@@ -128,11 +180,11 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
   const auto fixed = rows(dir.read("fixed.txt"), ' ');
   ASSERT_EQ(table.size(), fixed.size() + 1);
   EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\n");
+            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\n");
   const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
   for (size_t i = 0; i < fixed.size(); ++i) {
     const auto& t = table[i + 1];
-    ASSERT_EQ(t.size(), 14u);
+    ASSERT_EQ(t.size(), 16u);
     EXPECT_EQ(t[0], map[i][0]);
     EXPECT_EQ(t[1], map[i][3]);
     EXPECT_EQ(t[2], fixed[i][0]);
@@ -196,7 +248,7 @@ TEST(Plots, RunWritesTheChosenPanels) {
   EXPECT_EQ(dir.read("one.qq.svg").find("data-statistic=\"T\""), std::string::npos);
   const RunResult bad = runOmbra(dir.path(), {"--f", "x", "--plot-stat", "p"});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_EQ(bad.out, "The option --plot-stat takes ss, t, t1 or all.\n");
+  EXPECT_EQ(bad.out, "The option --plot-stat takes ss, t, t1, lmm or all.\n");
 }
 
 // Progress goes to standard error only when it is a terminal: under a

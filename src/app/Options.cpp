@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/Help.h"
@@ -51,7 +52,7 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kPlot, kPlotStat, kMemory, kUnknown
+  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -61,7 +62,8 @@ Option optionOf(const std::string& word) {
                                        "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
-                                       "--out-format", "--plot", "--plot-stat", "--memory"};
+                                       "--out-format", "--plot", "--plot-stat", "--memory", "--model",
+                                       "--lmm-h2", "--write-kinship"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -123,11 +125,29 @@ ResultFormat parseResultFormat(const std::string& value) {
   stopRun("The option --out-format takes fixed or tsv.\n");
 }
 
-// "--plot-stat": ss, t, t1 or all.
-void parsePlotStatistic(const std::string& value, bool (&chosen)[3]) {
-  static const char* const kValues[3] = {"ss", "t", "t1"};
-  for (int k = 0; k < 3; ++k) chosen[k] = value == "all" || value == kValues[k];
-  if (!chosen[0] && !chosen[1] && !chosen[2]) stopRun("The option --plot-stat takes ss, t, t1 or all.\n");
+// "--plot-stat": ss, t, t1, lmm or all (lmm among them under --model lmm,
+// which is settled once every option is read).
+void parsePlotStatistic(const std::string& value, bool (&chosen)[4]) {
+  static const char* const kValues[4] = {"ss", "t", "t1", "lmm"};
+  for (int k = 0; k < 4; ++k) chosen[k] = value == "all" || value == kValues[k];
+  if (!chosen[0] && !chosen[1] && !chosen[2] && !chosen[3]) {
+    stopRun("The option --plot-stat takes ss, t, t1, lmm or all.\n");
+  }
+}
+
+bool parseModel(const std::string& value) {
+  if (value == "lmm") return true;
+  stopRun("The option --model takes lmm (the mixed model with the pedigrees' kinship).\n");
+}
+
+// "--lmm-h2": a number from 0 to 1, written whole.
+double parseHeritability(const std::string& value) {
+  char* end = nullptr;
+  const double h2 = value.empty() ? -1 : std::strtod(value.c_str(), &end);
+  if (value.empty() || *end != '\0' || !(h2 >= 0 && h2 <= 1)) {
+    stopRun("The heritability of the mixed model (--lmm-h2) must be a number from 0 to 1.\n");
+  }
+  return h2;
 }
 
 // --help, -h and --version, in the place of an option, answer and end the
@@ -203,11 +223,17 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kPlot: o.plotPrefix = value; break;
       case Option::kPlotStat: parsePlotStatistic(value, o.plotStatistic); break;
       case Option::kMemory: o.memoryMegabytes = parseMemory(value); break;
+      case Option::kModel: o.mixedModel = parseModel(value); break;
+      case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
+      case Option::kWriteKinship: o.kinshipFile = value; break;
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
       case Option::kUnknown: break;
     }
   }
+  // "all" plots every statistic of the run.
+  const bool all = o.plotStatistic[0] && o.plotStatistic[1] && o.plotStatistic[2];
+  if (all && !o.mixedModel) o.plotStatistic[3] = false;
   return o;
 }
 
@@ -218,6 +244,12 @@ void checkOptions(const RunOptions& o) {
   if (o.makeBed && o.recode) stopRun("The option --make-bed and --recode can not be use together.\n");
   if (o.makePlinkBed && (o.makeBed || o.recode)) {
     stopRun("The option --make-plink-bed can not be used together with --make-bed or --recode.\n");
+  }
+  if (!o.mixedModel && o.plotStatistic[3]) stopRun("The option --plot-stat lmm needs --model lmm.\n");
+  if (!o.mixedModel && o.lmmH2 >= 0) stopRun("The option --lmm-h2 needs --model lmm.\n");
+  if (o.mixedModel && o.adjustment == Adjustment::kLegacy) {
+    stopRun("The option --model lmm needs the constant of --adjustment intercept (the default); it does not "
+            "reproduce earlier versions' results.\n");
   }
   if (o.recodes() && o.family.given() && o.unrelated.given()) {
     stopRun(
@@ -261,6 +293,7 @@ void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>
     if (!o.componentsOnly() && !recodingOnly) outputs.push_back(named(o.resultPath(), phenotype));
   }
   outputs.push_back(o.logPath());
+  if (!o.kinshipFile.empty()) outputs.push_back(o.kinshipFile);
   for (const std::string& phenotype : each) {
     if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
       outputs.push_back(named(o.plotPrefix, phenotype) + ".manhattan.svg");

@@ -28,7 +28,10 @@ struct RunOptions {
   std::string resultFile;
   ResultFormat resultFormat = ResultFormat::kFixed;  // --out-format
   std::string plotPrefix;                        // --plot
-  bool plotStatistic[3] = {true, false, false};  // --plot-stat: SS, T, T1
+  bool plotStatistic[4] = {true, false, false, false};  // --plot-stat: SS, T, T1, LMM
+  bool mixedModel = false;                       // --model lmm
+  double lmmH2 = -1;                             // --lmm-h2; negative: estimated
+  std::string kinshipFile;                       // --write-kinship
   Adjustment adjustment = Adjustment::kIntercept;  // --adjustment
   int threads = 0;                               // --threads; 0: the automatic choice
   double memoryMegabytes = 0;                    // --memory; 0: no budget of the user's

@@ -1,6 +1,7 @@
 #include "app/Run.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <iostream>
 #include <memory>
@@ -8,11 +9,13 @@
 
 #include "app/Options.h"
 #include "association/BlockTest.h"
+#include "association/MixedModel.h"
 #include "association/SnpTests.h"
 #include "components/Components.h"
 #include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "design/Selections.h"
+#include "design/Kinship.h"
 #include "design/StudyDesign.h"
 #include "design/TestedSample.h"
 #include "formats/DataSetLoader.h"
@@ -124,7 +127,8 @@ SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype) {
   settings.format = o.resultFormat;
   settings.plotPrefix =
       phenotype.empty() || o.plotPrefix.empty() ? o.plotPrefix : phenotypeOutputName(o.plotPrefix, phenotype);
-  std::copy(o.plotStatistic, o.plotStatistic + 3, settings.plotStatistic);
+  settings.mixedModel = o.mixedModel;
+  std::copy(o.plotStatistic, o.plotStatistic + 4, settings.plotStatistic);
   return settings;
 }
 
@@ -197,7 +201,16 @@ TestResults test(const RunOptions& o, int threads, const std::vector<std::string
     const TestedSample sample = collectTested(cohort, o.study.missingTrait);
     const DesignMatrix design = buildDesign(
         sample, [&](size_t index) { return scores.of(index); }, scores.count, covariateNames, o.adjustment);
-    const AssociationTest association(sample, design);
+    std::unique_ptr<MixedModel> mixed;
+    if (o.mixedModel) {
+      setRunStep("fitting the mixed model");
+      mixed = std::make_unique<MixedModel>(sample, testedRelationships(cohort, sample), design,
+                                           o.lmmH2 >= 0 ? o.lmmH2 : std::nan(""));
+      std::cout << mixed->report();
+      std::cout.flush();
+      setRunStep("testing the snps");
+    }
+    const AssociationTest association(sample, design, mixed.get());
     results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, std::string())));
     association.testEverySnp(cohort, store, threads, *results.sinks.back());
     results.sinks.back()->finish();
@@ -261,6 +274,10 @@ void runProgram(int argc, char** argv) {
   if (!options.study.phenotypeName.empty()) {
     if (options.study.phenotypeFile.empty()) stopRun("The option --pheno-name needs a phenotype file (--pheno).\n");
     phenotypes = std::make_unique<PhenotypeTable>(options.study);
+    // Each phenotype has its own h2 and variances: one model at a time.
+    if (options.mixedModel && phenotypes->count() > 1) {
+      stopRun("The option --model lmm tests one phenotype at a time: please give --pheno-name one name.\n");
+    }
   }
   std::vector<std::string> phenotypeNames;
   for (size_t k = 0; phenotypes != nullptr && k < phenotypes->count(); ++k) phenotypeNames.push_back(phenotypes->name(k));
@@ -294,6 +311,7 @@ void runProgram(int argc, char** argv) {
     loader.checkRowsFitMarkers();
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
+    if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);
     recode(options, cohort, store);
     checkSomethingToTest(options, cohort, store, phenotypeNames.size());
 

@@ -19,7 +19,55 @@ void addRow(double* __restrict sums, const double* __restrict row, size_t width)
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 
+// g = g - X (P g): the residuals on the design of the block's SNPs (held
+// transposed, `width` columns side by side per entry) by two matrix
+// products; `coefficients` is scratch.
+void residualiseBlock(const Projection& projection, double* g, size_t width, std::vector<double>& coefficients) {
+  const DesignMatrix& design = projection.design();
+  const int p = static_cast<int>(design.columns);
+  const int entries = static_cast<int>(design.entries);
+  const int columns = static_cast<int>(width);
+  coefficients.resize(static_cast<size_t>(p) * width);
+  const OpenBlas& blas = openBlas();
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
+             0.0, coefficients.data(), columns);
+  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, coefficients.data(), columns,
+             design.values.data(), entries, 1.0, g, columns);
+}
+
+// The floor below which a SNP's squared residuals (per unit `unit`) count
+// as none: the SNP is a combination of the design's columns.
+double squaresFloor(double unit, double f) { return unit * 2 * f * (1 - f); }
+
 }  // namespace
+
+OMBRA_VECTOR_CLONES
+void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* __restrict cross,
+                     double* __restrict squares) {
+  std::fill(cross, cross + width, 0.0);
+  std::fill(squares, squares + width, 0.0);
+  for (size_t h = 0; h < n; ++h) {
+    const double* row = g + h * width;
+    const double value = y[h];
+    for (size_t j = 0; j < width; ++j) {
+      cross[j] += row[j] * value;
+      squares[j] += row[j] * row[j];
+    }
+  }
+}
+
+void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result) {
+  const WaldResult wald = waldTest(cross, squares, floor, trait);
+  if (!mixed) {
+    result.beta = wald.beta;
+    result.se = wald.se;
+    return;
+  }
+  result.lmmBeta = wald.beta;
+  result.lmmSe = wald.se;
+  result.lmmStatistic = wald.statistic;
+  result.lmmP = chiSquareOneTail(wald.statistic);
+}
 
 size_t blockSnps(size_t entries) {
   constexpr size_t kBatch = kTermsBatch;
@@ -29,18 +77,24 @@ size_t blockSnps(size_t entries) {
 }
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
-                     const StatisticTerms& statisticTerms, ResultFormat resultFormat)
-    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultFormat) {}
+                     const StatisticTerms& statisticTerms, ResultLayout resultLayout, EffectModels effectModels)
+    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultLayout,
+                std::vector<EffectModels>{effectModels}) {}
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
-                     std::vector<const StatisticTerms*> traitTerms, ResultFormat resultFormat)
-    : sample(testedSample), projection(leastSquares), terms(std::move(traitTerms)), format(resultFormat) {}
+                     std::vector<const StatisticTerms*> traitTerms, ResultLayout resultLayout,
+                     std::vector<EffectModels> effectModels)
+    : sample(testedSample),
+      projection(leastSquares),
+      terms(std::move(traitTerms)),
+      layout(resultLayout),
+      effects(std::move(effectModels)) {
+  effects.resize(terms.size());
+}
 
 void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
                           Scratch& scratch, Output* outs) const {
   const size_t n = sample.size();
-  const DesignMatrix& design = projection.design();
-  const int p = static_cast<int>(design.columns);
   // A short block is padded with zero columns: the matrix products treat
   // the last columns of a product otherwise than the others, and a SNP's
   // numbers must not depend on where its block ends (a run split into
@@ -48,15 +102,8 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   decodeBlock(window, firstSnp, count, width, scratch);
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
   // of every SNP of the block at once (G is held transposed).
-  const OpenBlas& blas = openBlas();
-  const int entries = static_cast<int>(n);
-  const int columns = static_cast<int>(width);
-  scratch.coefficients.resize(static_cast<size_t>(p) * width);
   double* g = scratch.genotypes.data();
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
-             0.0, scratch.coefficients.data(), columns);
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, scratch.coefficients.data(), columns,
-             design.values.data(), entries, 1.0, g, columns);
+  residualiseBlock(projection, g, width, scratch.coefficients);
   std::vector<size_t>& starts = scratch.starts;
   starts.resize(terms.size());
   for (size_t t = 0; t < terms.size(); ++t) {
@@ -68,6 +115,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
       outs[t].results.push_back(result);
     }
+    effectsOfBlock(effects[t], count, width, scratch, outs[t].results.data() + starts[t]);
   }
   // The terms of the SNPs that vary, a batch of neighbours at a time: what
   // they take from the genotypes once, then each trait's own.
@@ -93,7 +141,36 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   const std::vector<Marker>& markers = *window.markers;
   for (size_t t = 0; t < terms.size(); ++t) {
     for (size_t j = 0; j < count; ++j) {
-      appendResultLine(outs[t].lines, format, markers[firstSnp - window.firstRowSnp + j], outs[t].results[starts[t] + j]);
+      appendResultLine(outs[t].lines, layout, markers[firstSnp - window.firstRowSnp + j], outs[t].results[starts[t] + j]);
+    }
+  }
+}
+
+// The effect sizes of one trait for each SNP of the block, from the
+// genotypes' residuals on the design: the mixed model's Wald test and the
+// plain regression's BETA SE, where the trait has them.
+void BlockTest::effectsOfBlock(const EffectModels& models, size_t count, size_t width, Scratch& scratch,
+                               SnpResult* results) const {
+  const size_t n = sample.size();
+  scratch.cross.resize(width);
+  scratch.squares.resize(width);
+  if (models.mixed != nullptr) {
+    const MixedModel& model = *models.mixed;
+    model.snpSums(scratch.genotypes.data(), width, scratch.cross.data(), scratch.squares.data(), scratch.work);
+    for (size_t j = 0; j < count; ++j) {
+      if (results[j].monomorphic) continue;
+      putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(model.floorPerVariance(), results[j].f),
+                model.trait(), true, results[j]);
+    }
+  }
+  if (models.plain != nullptr) {
+    crossAndSquares(scratch.genotypes.data(), width, n, models.plain->residuals.data(), scratch.cross.data(),
+                    scratch.squares.data());
+    const double unit = 1e-9 * static_cast<double>(n);
+    for (size_t j = 0; j < count; ++j) {
+      if (results[j].monomorphic) continue;
+      putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(unit, results[j].f), *models.plain, false,
+                results[j]);
     }
   }
 }

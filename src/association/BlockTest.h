@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "association/MixedModel.h"
 #include "association/Projection.h"
+#include "association/Regression.h"
 #include "association/StatisticTerms.h"
 #include "design/TestedSample.h"
 #include "outputs/ResultTable.h"
@@ -34,6 +36,22 @@ struct GenotypeWindow {
   const std::vector<Marker>* markers = nullptr;  // per SNP of the rows, from slot 0
 };
 
+// The effect sizes a test adds to the three statistics; each is left out
+// when null.
+struct EffectModels {
+  const TraitFit* plain = nullptr;     // BETA SE: the trait's residuals on the design
+  const MixedModel* mixed = nullptr;   // the mixed model's Wald test (--model lmm)
+};
+
+// Per SNP of a block (columns of `g`, `width` side by side over `n`
+// entries): cross[j] = sum over h of g[h][j] y[h], squares[j] = sum of g[h][j]^2,
+// each added in entry order.
+void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* cross, double* squares);
+
+// One SNP's effect columns from its sums (`model` null: the plain
+// regression into beta and se; otherwise the mixed model's four).
+void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result);
+
 class BlockTest {
  public:
   // What a block leaves for the writer: its lines and its SNPs' numbers.
@@ -46,20 +64,22 @@ class BlockTest {
     std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
     std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
     std::vector<double> sums;          // per SNP of the block
+    std::vector<double> work;          // the mixed model's
+    std::vector<double> cross, squares;  // per SNP of the block: the regressions' sums
     TermsBatch terms;
     StatisticTool statistic;
     std::vector<size_t> starts;        // per trait: its first result of the block
   };
 
-  // All four must outlive the test.
+  // All of them must outlive the test.
   BlockTest(const TestedSample& sample, const Projection& projection, const StatisticTerms& terms,
-            ResultFormat format);
+            ResultLayout layout, EffectModels effects = {});
   // Several traits over the same tested entries: the block is decoded and
-  // residualised once, and each trait's terms (which must outlive the test)
-  // give its own statistics and lines, the same numbers as a test of that
-  // trait alone.
+  // residualised once, and each trait's terms and effect models (which must
+  // outlive the test; effects empty or one per trait) give its own
+  // statistics and lines, the same numbers as a test of that trait alone.
   BlockTest(const TestedSample& sample, const Projection& projection, std::vector<const StatisticTerms*> terms,
-            ResultFormat format);
+            ResultLayout layout, std::vector<EffectModels> effects = {});
 
   size_t traits() const { return terms.size(); }
 
@@ -77,11 +97,14 @@ class BlockTest {
 
  private:
   void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
+  void effectsOfBlock(const EffectModels& models, size_t count, size_t width, Scratch& scratch,
+                      SnpResult* results) const;
 
   const TestedSample& sample;
   const Projection& projection;
-  std::vector<const StatisticTerms*> terms;
-  ResultFormat format;
+  std::vector<const StatisticTerms*> terms;  // per trait
+  ResultLayout layout;
+  std::vector<EffectModels> effects;         // per trait
 };
 
 }  // namespace ombra

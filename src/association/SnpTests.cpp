@@ -23,6 +23,7 @@ struct GroupWork {
   const TestedSample* sample;
   const Projection* projection;
   std::vector<const StatisticTerms*> terms;
+  std::vector<EffectModels> effects;  // per trait
   std::vector<ResultSink*> sinks;
 };
 
@@ -36,7 +37,7 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   openBlas().setThreads(1);
   std::vector<BlockTest> tests;
   for (const GroupWork& group : groups) {
-    tests.emplace_back(*group.sample, *group.projection, group.terms, group.sinks.front()->format());
+    tests.emplace_back(*group.sample, *group.projection, group.terms, group.sinks.front()->layout(), group.effects);
   }
   const size_t groupCount = groups.size();
   const size_t snps = store.markerCount();
@@ -79,12 +80,29 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
 
 // One SNP at a time, its genotypes residualised on their own, once for all
 // of the group's traits.
+// One SNP's effect sizes from its genotypes' residuals: the mixed model's
+// Wald test and the plain regression's BETA SE, where the trait has them.
+void putEffects(const EffectModels& models, const std::vector<double>& genotypes, std::vector<double>& work,
+                SnpResult& result) {
+  double cross = 0, squares = 0;
+  const double variance = 2 * result.f * (1 - result.f);
+  if (models.mixed != nullptr) {
+    models.mixed->snpSums(genotypes.data(), 1, &cross, &squares, work);
+    putEffect(cross, squares, models.mixed->floorPerVariance() * variance, models.mixed->trait(), true, result);
+  }
+  if (models.plain != nullptr) {
+    const size_t n = genotypes.size();
+    crossAndSquares(genotypes.data(), 1, n, models.plain->residuals.data(), &cross, &squares);
+    putEffect(cross, squares, 1e-9 * static_cast<double>(n) * variance, *models.plain, false, result);
+  }
+}
+
 void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
   const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
   const size_t traits = group.terms.size();
   const std::vector<Marker>& markers = store.markers;
-  std::vector<double> genotypes(n);
+  std::vector<double> genotypes(n), work;
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
@@ -106,8 +124,11 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
     if (!shared.monomorphic) group.projection->residualise(genotypes);
     for (size_t t = 0; t < traits; ++t) {
       SnpResult result = shared;
-      if (!result.monomorphic) group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
-      appendResultLine(lines[t], group.sinks[t]->format(), markers[m], result);
+      if (!result.monomorphic) {
+        group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
+        putEffects(group.effects[t], genotypes, work, result);
+      }
+      appendResultLine(lines[t], group.sinks[t]->layout(), markers[m], result);
       group.sinks[t]->add(result, markers[m]);
       if (lines[t].size() >= (size_t{1} << 20)) {
         group.sinks[t]->put(lines[t]);
@@ -122,17 +143,22 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
 
 bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
 
-AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design)
-    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {}
+AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
+                                 const MixedModel* mixedModel)
+    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {
+  mixed = mixedModel;
+}
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  const std::vector<std::vector<double>>& traits)
     : sample(testedSample), projection(design) {
+  plain.reserve(traits.size());
   terms.reserve(traits.size());
   for (const std::vector<double>& trait : traits) {
     std::vector<double> residuals = trait;
     projection.residualise(residuals);
-    terms.emplace_back(residuals, sample.familyEntries, sample.familyEntryEnd);
+    plain.push_back(traitFit(std::move(residuals), design.columns));
+    terms.emplace_back(plain.back().residuals, sample.familyEntries, sample.familyEntryEnd);
   }
 }
 
@@ -147,8 +173,14 @@ void testEverySnp(const std::vector<const AssociationTest*>& groups,
                   int threads) {
   std::vector<GroupWork> work;
   for (size_t g = 0; g < groups.size(); ++g) {
-    GroupWork one{&groups[g]->sample, &groups[g]->projection, {}, sinks[g]};
-    for (const StatisticTerms& terms : groups[g]->terms) one.terms.push_back(&terms);
+    GroupWork one{&groups[g]->sample, &groups[g]->projection, {}, {}, sinks[g]};
+    for (size_t t = 0; t < groups[g]->terms.size(); ++t) {
+      one.terms.push_back(&groups[g]->terms[t]);
+      EffectModels models;
+      if (sinks[g][t]->layout().format == ResultFormat::kTsv) models.plain = &groups[g]->plain[t];
+      if (t == 0) models.mixed = groups[g]->mixed;
+      one.effects.push_back(models);
+    }
     work.push_back(std::move(one));
   }
   if (!testsInBlocks(store.fillRule())) {

@@ -6,7 +6,9 @@
 
 #include <vector>
 
+#include "association/MixedModel.h"
 #include "association/Projection.h"
+#include "association/Regression.h"
 #include "association/StatisticTerms.h"
 #include "core/Records.h"
 #include "design/TestedSample.h"
@@ -23,8 +25,9 @@ bool testsInBlocks(Adjustment adjustment);
 class AssociationTest {
  public:
   // The projection on `design` and the trait's terms over the tested
-  // entries of `sample`; both must outlive the test.
-  AssociationTest(const TestedSample& sample, const DesignMatrix& design);
+  // entries of `sample`; both must outlive the test, and so must `mixed`
+  // (the mixed model's test, when not null).
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design, const MixedModel* mixed = nullptr);
   // Several traits over the same tested entries (traits[t] per entry of
   // `sample`, whose own traits are not used): each gets the terms a test of
   // it alone would have.
@@ -39,7 +42,8 @@ class AssociationTest {
 
   // Tests every SNP of `store`: blocks shared out between `threads` threads
   // (a streamed run reading each window's SNPs into the rows first), or one
-  // SNP at a time. One trait.
+  // SNP at a time. One trait. The plain regression's BETA SE are computed for
+  // a tsv table, the mixed model's columns when there is one.
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
@@ -47,7 +51,9 @@ class AssociationTest {
                            Cohort&, GenotypeStore&, int);
   const TestedSample& sample;
   Projection projection;
+  std::vector<TraitFit> plain;        // per trait: its residuals on the design
   std::vector<StatisticTerms> terms;  // per trait
+  const MixedModel* mixed = nullptr;  // of the first trait
 };
 
 // Tests every SNP of `store` for every trait of every group (groups[g]'s

@@ -9,7 +9,7 @@
 namespace ombra {
 
 namespace {
-const char* const kNames[3] = {"SS", "T", "T1"};
+const char* const kNames[4] = {"SS", "T", "T1", "LMM"};
 }  // namespace
 
 ResultSink::ResultSink(SinkSettings settings) : options(std::move(settings)) {
@@ -17,21 +17,23 @@ ResultSink::ResultSink(SinkSettings settings) : options(std::move(settings)) {
   const bool gzip = options.format == ResultFormat::kTsv && name.size() > 3 &&
                     name.compare(name.size() - 3, 3, ".gz") == 0;
   file.open(name, gzip);
-  file.put(resultHeader(options.format));
+  file.put(resultHeader(layout()));
 }
 
 void ResultSink::add(const SnpResult& result, const Marker& marker) {
+  const double statistic[4] = {result.statistic[0], result.statistic[1], result.statistic[2], result.lmmStatistic};
+  const double p[4] = {result.p[0], result.p[1], result.p[2], result.lmmP};
   if (!options.plotPrefix.empty()) {
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < statistics(); ++k) {
       if (!options.plotStatistic[k]) continue;
       plotted[k].push_back(
-          PlotPoint{marker.chr, marker.position, marker.snpId, result.monomorphic ? std::nan("") : result.p[k]});
+          PlotPoint{marker.chr, marker.position, marker.snpId, result.monomorphic ? std::nan("") : p[k]});
     }
   }
   if (result.monomorphic) return;
-  for (int k = 0; k < 3; ++k) {
-    testedStatistics[k].add(result.statistic[k]);
-    if (result.p[k] < 5e-8) ++genomeWideHits[k];
+  for (int k = 0; k < statistics(); ++k) {
+    testedStatistics[k].add(statistic[k]);
+    if (p[k] < 5e-8) ++genomeWideHits[k];
   }
 }
 
@@ -40,7 +42,7 @@ void ResultSink::finish() {
   file.close();
   if (options.plotPrefix.empty()) return;
   std::vector<PlotPanel> panels;
-  for (int k = 0; k < 3; ++k) {
+  for (int k = 0; k < statistics(); ++k) {
     if (!options.plotStatistic[k]) continue;
     PlotPanel panel;
     panel.statistic = kNames[k];
@@ -60,12 +62,13 @@ void ResultSink::reportGenomicControl() const {
   std::cout << "Genomic inflation (median statistic / 0.4549364) over the " << testedStatistics[0].size()
             << " tested snps:";
   char value[64];
-  for (int k = 0; k < 3; ++k) {
+  const int last = statistics() - 1;
+  for (int k = 0; k <= last; ++k) {
     std::snprintf(value, sizeof value, " %s %.4f", kNames[k], testedStatistics[k].inflation());
-    std::cout << value << (k < 2 ? "," : "\n");
+    std::cout << value << (k < last ? "," : "\n");
   }
   std::cout << "Snps with p < 5e-8:";
-  for (int k = 0; k < 3; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < 2 ? "," : "\n");
+  for (int k = 0; k <= last; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < last ? "," : "\n");
 }
 
 std::string phenotypeOutputName(const std::string& path, const std::string& phenotype) {

@@ -18,8 +18,9 @@ namespace ombra {
 struct SinkSettings {
   std::string path = "result.txt";
   ResultFormat format = ResultFormat::kFixed;
+  bool mixedModel = false;                     // the mixed model's statistic is the fourth (--model lmm)
   std::string plotPrefix;                      // empty: no plots
-  bool plotStatistic[3] = {true, false, false};  // which statistics get a panel: SS, T, T1
+  bool plotStatistic[4] = {true, false, false, false};  // which statistics get a panel: SS, T, T1, LMM
 };
 
 class ResultSink {
@@ -30,7 +31,7 @@ class ResultSink {
   ResultSink(const ResultSink&) = delete;
   ResultSink& operator=(const ResultSink&) = delete;
 
-  ResultFormat format() const { return options.format; }
+  ResultLayout layout() const { return ResultLayout(options.format, options.mixedModel); }
   // Result lines, in map order.
   void put(std::string_view lines) { file.put(lines); }
   // Keeps what the genomic-control report and the plots need of a SNP.
@@ -42,15 +43,18 @@ class ResultSink {
   void reportGenomicControl() const;
 
  private:
+  // The statistics of the run: SS, T, T1, and LMM under --model lmm.
+  int statistics() const { return options.mixedModel ? 4 : 3; }
+
   SinkSettings options;
   ResultFile file;
-  // Per statistic (SS, T, T1): the statistics of the tested SNPs and how
-  // many reached p < 5e-8.
-  StatisticStore testedStatistics[3];
-  long genomeWideHits[3] = {0, 0, 0};
+  // Per statistic (SS, T, T1, LMM): the statistics of the tested SNPs and
+  // how many reached p < 5e-8.
+  StatisticStore testedStatistics[4];
+  long genomeWideHits[4] = {0, 0, 0, 0};
   // Per plotted statistic, the p-value of every SNP in map order (not a
   // number where it was not tested).
-  std::vector<PlotPoint> plotted[3];
+  std::vector<PlotPoint> plotted[4];
 };
 
 // The output `path` of one phenotype of several: its name before the

@@ -25,7 +25,17 @@ void appendFormatted(std::string& out, const char* format, double value) {
   if (length > 0) out.append(field, std::min(static_cast<size_t>(length), sizeof field - 1));
 }
 
-void appendFixed(std::string& out, const Marker& marker, const SnpResult& r) {
+// A number right-aligned in `width` characters, or NA there.
+void appendFixedNumber(std::string& out, const char* format, double value, size_t width) {
+  if (std::isnan(value)) {
+    out.append(width - 2, ' ');
+    out += "NA";
+  } else {
+    appendFormatted(out, format, value);
+  }
+}
+
+void appendFixed(std::string& out, const Marker& marker, const SnpResult& r, bool mixedModel) {
   appendLeft(out, marker.snpId, 20);
   appendLeft(out, marker.allele1, 5);
   appendLeft(out, marker.allele2, 5);
@@ -33,6 +43,16 @@ void appendFixed(std::string& out, const Marker& marker, const SnpResult& r) {
   out += '\t';
   appendFormatted(out, "%10.6e", r.f);
   for (int k = 0; k < 3; ++k) appendFixedStatistic(out, r.statistic[k], r.p[k], r.monomorphic);
+  if (mixedModel) {
+    appendFixedNumber(out, "%15.6e", r.lmmBeta, 15);
+    appendFixedNumber(out, "%15.6e", r.lmmSe, 15);
+    if (std::isnan(r.lmmStatistic)) {
+      appendFixedNumber(out, "", r.lmmStatistic, 15);
+      appendFixedNumber(out, "", r.lmmP, 20);
+    } else {
+      appendFixedStatistic(out, r.lmmStatistic, r.lmmP, r.monomorphic);
+    }
+  }
   out += '\n';
 }
 
@@ -44,7 +64,7 @@ void appendNumber(std::string& out, const char* format, double value) {
   }
 }
 
-void appendTsv(std::string& out, const Marker& marker, const SnpResult& r) {
+void appendTsv(std::string& out, const Marker& marker, const SnpResult& r, bool mixedModel) {
   out += marker.chr;
   out += '\t';
   out += std::to_string(marker.position);
@@ -66,6 +86,18 @@ void appendTsv(std::string& out, const Marker& marker, const SnpResult& r) {
     out += '\t';
     appendNumber(out, "%.6e", r.p[k]);
   }
+  for (double value : {r.beta, r.se}) {
+    out += '\t';
+    appendNumber(out, "%.10g", value);
+  }
+  if (mixedModel) {
+    for (double value : {r.lmmBeta, r.lmmSe, r.lmmStatistic}) {
+      out += '\t';
+      appendNumber(out, "%.10g", value);
+    }
+    out += '\t';
+    appendNumber(out, "%.6e", r.lmmP);
+  }
   out += '\n';
 }
 
@@ -81,16 +113,18 @@ void appendFixedStatistic(std::string& out, double statistic, double p, bool mon
   appendFormatted(out, "%20.6e", p);
 }
 
-std::string resultHeader(ResultFormat format) {
-  if (format == ResultFormat::kFixed) return std::string();
-  return "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\n";
+std::string resultHeader(ResultLayout layout) {
+  if (layout.format == ResultFormat::kFixed) return std::string();
+  std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE";
+  if (layout.mixedModel) header += "\tBETA_LMM\tSE_LMM\tSTAT_LMM\tP_LMM";
+  return header + '\n';
 }
 
-void appendResultLine(std::string& out, ResultFormat format, const Marker& marker, const SnpResult& result) {
-  if (format == ResultFormat::kFixed) {
-    appendFixed(out, marker, result);
+void appendResultLine(std::string& out, ResultLayout layout, const Marker& marker, const SnpResult& result) {
+  if (layout.format == ResultFormat::kFixed) {
+    appendFixed(out, marker, result, layout.mixedModel);
   } else {
-    appendTsv(out, marker, result);
+    appendTsv(out, marker, result, layout.mixedModel);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,15 @@ namespace ombra {
 
 enum class ResultFormat { kFixed, kTsv };
 
+// The columns of a result line: the format, and whether the mixed model's
+// four columns follow the others (--model lmm).
+struct ResultLayout {
+  ResultLayout(ResultFormat resultFormat = ResultFormat::kFixed, bool withMixedModel = false)  // NOLINT: implicit
+      : format(resultFormat), mixedModel(withMixedModel) {}
+  ResultFormat format;
+  bool mixedModel;
+};
+
 // The numbers of one SNP's line.
 struct SnpResult {
   double f = 0;              // frequency of allele2 among the tested individuals
@@ -26,14 +36,26 @@ struct SnpResult {
   double statistic[3] = {0, 0, 0};  // SS, T, T1
   double p[3] = {1, 1, 1};
   size_t tested = 0;         // individuals tested at the SNP
+  // The regression of the adjusted trait on the adjusted genotype: effect
+  // per copy of allele2 and its standard error (not-a-number when the SNP
+  // has no variance left or the design no degree of freedom).
+  double beta = std::numeric_limits<double>::quiet_NaN();
+  double se = std::numeric_limits<double>::quiet_NaN();
+  // The mixed model's Wald test (--model lmm): effect, standard error,
+  // statistic (1 df) and p-value.
+  double lmmBeta = std::numeric_limits<double>::quiet_NaN();
+  double lmmSe = std::numeric_limits<double>::quiet_NaN();
+  double lmmStatistic = 0;
+  double lmmP = 1;
 };
 
-// The header line of `format` ("" for the fixed layout, which has none).
-std::string resultHeader(ResultFormat format);
+// The header line of `layout` ("" for the fixed layout, which has none).
+std::string resultHeader(ResultLayout layout);
 // Appends one statistic and its p-value in the fixed layout's columns.
 void appendFixedStatistic(std::string& out, double statistic, double p, bool monomorphic);
-// Appends the line of one SNP.
-void appendResultLine(std::string& out, ResultFormat format, const Marker& marker, const SnpResult& result);
+// Appends the line of one SNP. The tsv table always ends in BETA SE; the
+// mixed model's columns follow in both formats when the layout has them.
+void appendResultLine(std::string& out, ResultLayout layout, const Marker& marker, const SnpResult& result);
 
 // The result file: an OutputFile, with a deflate stream in front of it when
 // the table is to be compressed.

@@ -1,0 +1,344 @@
+// The mixed model with the pedigrees' kinship: its Wald test against
+// generalised least squares computed densely here (ordinary least squares
+// at h2 = 0), its restricted likelihood against the dense formula, the
+// allele swap, and the plain regression's BETA SE.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+
+#include "TestSupport.h"
+#include "association/BlockTest.h"
+#include "association/MixedModel.h"
+#include "association/Projection.h"
+#include "association/StatisticTerms.h"
+#include "design/Kinship.h"
+#include "numerics/OpenBlas.h"
+
+namespace {
+
+using Dense = std::vector<std::vector<long double>>;
+
+// A tested sample of family pedigrees (nuclear families, a three-generation
+// pedigree with an inbred child, a half-sibship) and unrelated individuals,
+// with random genotypes, a familial trait and a design of a constant, two
+// scores and a covariate.
+struct Fixture {
+  static constexpr size_t kSnps = 24;
+  Cohort cohort;
+  ombra::TestedSample sample;
+  ombra::DesignMatrix design;
+  std::vector<std::vector<unsigned char>> packed;
+  std::vector<double> fill = std::vector<double>(kSnps);
+  std::vector<Marker> markers = std::vector<Marker>(kSnps);
+  std::vector<std::vector<double>> relationships;
+
+  explicit Fixture(unsigned seed, bool swapAlleles = false) {
+    std::mt19937 random(seed);
+    auto add = [&](const std::string& fam, std::vector<std::array<const char*, 3>> people) {
+      Pedigree pedigree;
+      pedigree.famId = fam;
+      for (const auto& p : people) {
+        Individual person;
+        person.indId = p[0];
+        person.fatherId = p[1];
+        person.motherId = p[2];
+        pedigree.members.push_back(person);
+      }
+      cohort.family.pedigrees.push_back(pedigree);
+    };
+    for (int f = 0; f < 8; ++f) add("N" + std::to_string(f), {{"f", "0", "0"}, {"m", "0", "0"}, {"a", "f", "m"},
+                                                             {"b", "f", "m"}, {"c", "f", "m"}});
+    add("G", {{"g1", "0", "0"}, {"g2", "0", "0"}, {"p1", "g1", "g2"}, {"p2", "g1", "g2"}, {"s1", "0", "0"},
+              {"s2", "0", "0"}, {"c1", "p1", "s1"}, {"c2", "s2", "p2"}, {"x", "c1", "c2"}});
+    add("H", {{"a", "d", "m1"}, {"b", "d", "m2"}, {"c", "d", "m2"}});
+    add("S", {{"alone", "0", "0"}});
+    std::normal_distribution<double> normal;
+    std::vector<double> familyEffect;
+    for (const Pedigree& pedigree : cohort.family.pedigrees) {
+      const double shared = normal(random);
+      for (const Individual& person : pedigree.members) {
+        sample.people.push_back(&person);
+        familyEffect.push_back(shared);
+      }
+      sample.familyEntryEnd.push_back(sample.people.size());
+    }
+    sample.familyEntries = sample.people.size();
+    for (int u = 0; u < 30; ++u) familyEffect.push_back(0);
+    const size_t n = familyEffect.size();
+    packed.assign(n, std::vector<unsigned char>((kSnps + 3) / 4, 0));
+    for (size_t i = 0; i < n; ++i) {
+      for (size_t s = 0; s < kSnps; ++s) {
+        unsigned code = random() % 25 == 0 ? 3 : random() % 3;
+        if (s == 0) code = 2;  // monomorphic, swapped or not
+        if (swapAlleles && code != 3) code = 2 - code;
+        packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
+      }
+      sample.rows.push_back(packed[i].data());
+    }
+    for (size_t s = 0; s < kSnps; ++s) {
+      double sum = 0, called = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const int code = genotypeCode(sample.rows[i], s);
+        if (code != 3) sum += code, called += 1;
+      }
+      fill[s] = sum / called;
+    }
+    design.entries = n;
+    design.columns = 4;
+    design.values.resize(4 * n);
+    for (size_t i = 0; i < n; ++i) {
+      design.values[i] = 1;
+      design.values[n + i] = normal(random);
+      design.values[2 * n + i] = std::sin(static_cast<double>(i));
+      design.values[3 * n + i] = static_cast<double>(random() % 50);
+      int code = genotypeCode(sample.rows[i], 5);
+      if (swapAlleles && code != 3) code = 2 - code;  // the same trait for both codings
+      sample.traits.push_back(0.3 * design.values[n + i] + familyEffect[i] + normal(random) +
+                              0.4 * (code == 3 ? 1 : code));
+    }
+    relationships = ombra::testedRelationships(cohort, sample);
+  }
+  size_t size() const { return sample.size(); }
+  double genotype(size_t i, size_t s) const {
+    const int code = genotypeCode(sample.rows[i], s);
+    return code == 3 ? fill[s] : code;
+  }
+  // h2 K + (1 - h2) I over every entry.
+  Dense covariance(double h2) const {
+    const size_t n = size();
+    Dense v(n, std::vector<long double>(n, 0.0L));
+    size_t begin = 0;
+    for (size_t f = 0; f < sample.familyEntryEnd.size(); ++f) {
+      const size_t m = sample.familyEntryEnd[f] - begin;
+      for (size_t a = 0; a < m; ++a) {
+        for (size_t b = 0; b < m; ++b) v[begin + a][begin + b] = h2 * relationships[f][a * m + b];
+      }
+      begin += m;
+    }
+    for (size_t i = begin; i < n; ++i) v[i][i] = h2;
+    for (size_t i = 0; i < n; ++i) v[i][i] += 1 - h2;
+    return v;
+  }
+};
+
+// The lower Cholesky factor of a dense positive-definite matrix.
+Dense choleskyOf(Dense a) {
+  const size_t n = a.size();
+  for (size_t j = 0; j < n; ++j) {
+    for (size_t k = 0; k < j; ++k) a[j][j] -= a[j][k] * a[j][k];
+    a[j][j] = std::sqrt(a[j][j]);
+    for (size_t i = j + 1; i < n; ++i) {
+      for (size_t k = 0; k < j; ++k) a[i][j] -= a[i][k] * a[j][k];
+      a[i][j] /= a[j][j];
+    }
+    for (size_t k = j + 1; k < n; ++k) a[j][k] = 0;
+  }
+  return a;
+}
+
+// L^-1 x.
+std::vector<long double> whiten(const Dense& l, const std::vector<long double>& x) {
+  std::vector<long double> z(x);
+  for (size_t i = 0; i < z.size(); ++i) {
+    for (size_t k = 0; k < i; ++k) z[i] -= l[i][k] * z[k];
+    z[i] /= l[i][i];
+  }
+  return z;
+}
+
+// Solves a x = b by Gaussian elimination with partial pivoting; also gives
+// the inverse's diagonal entry `wanted` and log |det a|.
+std::vector<long double> solve(Dense a, std::vector<long double> b, size_t wanted, long double& inverseEntry,
+                               long double& logDeterminant) {
+  const size_t n = a.size();
+  Dense inverse(n, std::vector<long double>(n, 0.0L));
+  for (size_t i = 0; i < n; ++i) inverse[i][i] = 1;
+  logDeterminant = 0;
+  for (size_t c = 0; c < n; ++c) {
+    size_t pivot = c;
+    for (size_t r = c + 1; r < n; ++r) {
+      if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+    }
+    std::swap(a[c], a[pivot]);
+    std::swap(b[c], b[pivot]);
+    std::swap(inverse[c], inverse[pivot]);
+    logDeterminant += std::log(std::fabs(a[c][c]));
+    for (size_t r = 0; r < n; ++r) {
+      if (r == c) continue;
+      const long double factor = a[r][c] / a[c][c];
+      for (size_t k = 0; k < n; ++k) {
+        a[r][k] -= factor * a[c][k];
+        inverse[r][k] -= factor * inverse[c][k];
+      }
+      b[r] -= factor * b[c];
+    }
+  }
+  for (size_t r = 0; r < n; ++r) {
+    b[r] /= a[r][r];
+    for (size_t k = 0; k < n; ++k) inverse[r][k] /= a[r][r];
+  }
+  inverseEntry = inverse[wanted][wanted];
+  return b;
+}
+
+struct Expected {
+  double beta, se, statistic;
+};
+
+// Generalised least squares of the trait on [design, SNP s] under
+// h2 K + (1 - h2) I, densely: the columns whitened by the covariance's
+// Cholesky factor, then the normal equations.
+Expected denseWald(const Fixture& fixture, size_t s, double h2) {
+  const size_t n = fixture.size(), p = fixture.design.columns;
+  const Dense l = choleskyOf(fixture.covariance(h2));
+  std::vector<std::vector<long double>> columns;
+  for (size_t k = 0; k < p; ++k) {
+    columns.push_back(whiten(l, std::vector<long double>(fixture.design.column(k), fixture.design.column(k) + n)));
+  }
+  std::vector<long double> g(n), y(n);
+  for (size_t i = 0; i < n; ++i) {
+    g[i] = fixture.genotype(i, s);
+    y[i] = fixture.sample.traits[i];
+  }
+  columns.push_back(whiten(l, g));
+  const std::vector<long double> wy = whiten(l, y);
+  Dense normal(p + 1, std::vector<long double>(p + 1, 0.0L));
+  std::vector<long double> right(p + 1, 0.0L);
+  for (size_t a = 0; a <= p; ++a) {
+    for (size_t i = 0; i < n; ++i) right[a] += columns[a][i] * wy[i];
+    for (size_t b = 0; b <= p; ++b) {
+      for (size_t i = 0; i < n; ++i) normal[a][b] += columns[a][i] * columns[b][i];
+    }
+  }
+  long double entry = 0, logDeterminant = 0;
+  const std::vector<long double> coefficients = solve(normal, right, p, entry, logDeterminant);
+  long double squares = 0;
+  for (size_t i = 0; i < n; ++i) {
+    long double r = wy[i];
+    for (size_t a = 0; a <= p; ++a) r -= coefficients[a] * columns[a][i];
+    squares += r * r;
+  }
+  const long double variance = squares / static_cast<long double>(n - p - 1);
+  const long double se = std::sqrt(variance * entry);
+  return {static_cast<double>(coefficients[p]), static_cast<double>(se),
+          static_cast<double>(coefficients[p] * coefficients[p] / (se * se))};
+}
+
+// Every SNP of the fixture through the block route with both effect models.
+std::vector<ombra::SnpResult> testedBlocks(const Fixture& fixture, const ombra::MixedModel& model) {
+  const ombra::Projection projection(fixture.design);
+  std::vector<double> trait = fixture.sample.traits;
+  projection.residualise(trait);
+  const ombra::TraitFit plain = ombra::traitFit(trait, fixture.design.columns);
+  const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
+  const ombra::BlockTest blocks(fixture.sample, projection, terms, ombra::ResultLayout(ombra::ResultFormat::kTsv, true),
+                                ombra::EffectModels{&plain, &model});
+  const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
+  ombra::BlockTest::Scratch scratch;
+  ombra::BlockTest::Output out;
+  blocks.testBlock(window, 0, 16, 16, scratch, out);
+  blocks.testBlock(window, 16, Fixture::kSnps - 16, 16, scratch, out);
+  return out.results;
+}
+
+void expectClose(double actual, double expected, double tolerance, const std::string& what) {
+  EXPECT_NEAR(actual, expected, tolerance * (1 + std::fabs(expected))) << what;
+}
+
+TEST(MixedModel, WaldTestIsGeneralisedLeastSquares) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
+  const Fixture fixture(11);
+  for (double h2 : {0.0, 0.35, 0.8}) {
+    const ombra::MixedModel model(fixture.sample, fixture.relationships, fixture.design, h2);
+    const std::vector<ombra::SnpResult> results = testedBlocks(fixture, model);
+    ASSERT_EQ(results.size(), Fixture::kSnps);
+    EXPECT_TRUE(results[0].monomorphic);
+    EXPECT_TRUE(std::isnan(results[0].lmmBeta) && std::isnan(results[0].beta));
+    for (size_t s = 1; s < Fixture::kSnps; ++s) {
+      const std::string what = "h2 " + std::to_string(h2) + " snp " + std::to_string(s);
+      const Expected gls = denseWald(fixture, s, h2);
+      expectClose(results[s].lmmBeta, gls.beta, 1e-9, what + " beta");
+      expectClose(results[s].lmmSe, gls.se, 1e-9, what + " se");
+      expectClose(results[s].lmmStatistic, gls.statistic, 1e-9, what + " statistic");
+      EXPECT_NEAR(results[s].lmmP, std::erfc(std::sqrt(gls.statistic / 2)), 1e-12) << what;
+      // The plain regression's BETA SE: ordinary least squares, whatever h2.
+      const Expected ols = denseWald(fixture, s, 0);
+      expectClose(results[s].beta, ols.beta, 1e-9, what + " plain beta");
+      expectClose(results[s].se, ols.se, 1e-9, what + " plain se");
+      if (h2 == 0) expectClose(results[s].lmmStatistic, ols.statistic, 1e-9, what + " against least squares");
+    }
+  }
+}
+
+TEST(MixedModel, AlleleSwapTurnsTheEffectOnly) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
+  const Fixture fixture(5), swapped(5, true);
+  const ombra::MixedModel model(fixture.sample, fixture.relationships, fixture.design, std::nan(""));
+  const ombra::MixedModel swappedModel(swapped.sample, swapped.relationships, swapped.design, std::nan(""));
+  EXPECT_EQ(model.fit().h2, swappedModel.fit().h2);  // the null model sees no genotype
+  const std::vector<ombra::SnpResult> a = testedBlocks(fixture, model), b = testedBlocks(swapped, swappedModel);
+  for (size_t s = 1; s < Fixture::kSnps; ++s) {
+    expectClose(a[s].lmmStatistic, b[s].lmmStatistic, 1e-9, "snp " + std::to_string(s));
+    expectClose(a[s].lmmBeta, -b[s].lmmBeta, 1e-9, "snp " + std::to_string(s));
+    expectClose(a[s].lmmSe, b[s].lmmSe, 1e-9, "snp " + std::to_string(s));
+    expectClose(a[s].beta, -b[s].beta, 1e-9, "snp " + std::to_string(s));
+  }
+}
+
+TEST(MixedModel, RestrictedLikelihoodAndItsMaximum) {
+  const Fixture fixture(3);
+  const ombra::MixedModel model(fixture.sample, fixture.relationships, fixture.design, std::nan(""));
+  const size_t n = fixture.size(), p = fixture.design.columns;
+  // -1/2 [(n - p) (log(2 pi s2) + 1) + log|V| + log|X' V^-1 X|], s2 = y'Py / (n - p).
+  for (double h2 : {0.0, 0.2, 0.55, 0.9}) {
+    const Dense l = choleskyOf(fixture.covariance(h2));
+    long double logV = 0;
+    for (size_t i = 0; i < n; ++i) logV += 2 * std::log(l[i][i]);
+    std::vector<std::vector<long double>> x;
+    for (size_t k = 0; k < p; ++k) {
+      x.push_back(whiten(l, std::vector<long double>(fixture.design.column(k), fixture.design.column(k) + n)));
+    }
+    const std::vector<long double> y =
+        whiten(l, std::vector<long double>(fixture.sample.traits.begin(), fixture.sample.traits.end()));
+    Dense xx(p, std::vector<long double>(p, 0.0L));
+    std::vector<long double> xy(p, 0.0L);
+    long double yy = 0;
+    for (size_t i = 0; i < n; ++i) {
+      yy += y[i] * y[i];
+      for (size_t a = 0; a < p; ++a) {
+        xy[a] += x[a][i] * y[i];
+        for (size_t b = 0; b < p; ++b) xx[a][b] += x[a][i] * x[b][i];
+      }
+    }
+    long double entry = 0, logXX = 0;
+    const std::vector<long double> coefficients = solve(xx, xy, 0, entry, logXX);
+    long double yPy = yy;
+    for (size_t a = 0; a < p; ++a) yPy -= coefficients[a] * xy[a];
+    const long double freedom = static_cast<long double>(n - p);
+    const long double expected =
+        -0.5L * (freedom * (std::log(2 * 3.14159265358979323846L * yPy / freedom) + 1) + logV + logXX);
+    EXPECT_NEAR(model.restrictedLikelihood(h2), static_cast<double>(expected), 1e-8) << "h2 " << h2;
+  }
+  const ombra::NullModelFit& fit = model.fit();
+  EXPECT_FALSE(fit.fixed);
+  EXPECT_TRUE(fit.converged);
+  EXPECT_GT(fit.h2, 0.05);  // the trait has a family effect
+  for (double step : {-0.01, -1e-4, 1e-4, 0.01}) {
+    EXPECT_GE(fit.logLikelihood, model.restrictedLikelihood(fit.h2 + step)) << "step " << step;
+  }
+}
+
+TEST(MixedModel, NoFreedomStopsTheRun) {
+  testing_support::ThrowOnEndRun throwing;
+  Fixture fixture(2);
+  fixture.design.columns = fixture.size() - 1;
+  fixture.design.values.assign(fixture.design.columns * fixture.size(), 1.0);
+  testing::internal::CaptureStdout();
+  EXPECT_THROW(ombra::MixedModel(fixture.sample, fixture.relationships, fixture.design, 0.5),
+               testing_support::RunEnded);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("no degree of freedom"), std::string::npos);
+}
+
+}  // namespace
