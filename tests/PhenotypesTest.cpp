@@ -240,6 +240,18 @@ TEST_F(ManyPhenotypes, BadNamesStopBeforeAnyGenotypeIsRead) {
   EXPECT_FALSE(dir.exists("bad.txt"));
 }
 
+// Each phenotype would need its own h2 and variances: the mixed model takes
+// one phenotype, and says so before reading any genotype.
+TEST_F(ManyPhenotypes, MixedModelTakesOnePhenotype) {
+  const RunResult two = run({"--pheno-name", "P1,P2", "--model", "lmm", "--out", "m.txt"});
+  EXPECT_EQ(two.status, 1);
+  EXPECT_NE(two.out.find("The option --model lmm tests one phenotype at a time"), std::string::npos) << two.out;
+  EXPECT_EQ(two.out.find("Reading"), std::string::npos) << two.out;
+  const RunResult one = run({"--pheno-name", "P1", "--model", "lmm", "--out", "m.txt", "--out-format", "tsv"});
+  ASSERT_EQ(one.status, 0) << one.out;
+  EXPECT_NE(dir.read("m.txt").find("\tBETA_LMM\tSE_LMM\tSTAT_LMM\tP_LMM"), std::string::npos);
+}
+
 TEST_F(ManyPhenotypes, NothingLeftToTestStops) {
   const RunResult none = run({"--pheno-name", "FLAT,NONE", "--out", "none.txt"});
   EXPECT_EQ(none.status, 1);
