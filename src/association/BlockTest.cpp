@@ -128,9 +128,14 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       any = any || wanted[k];
     }
     if (!any) continue;
-    terms.front()->genotypeTerms(g + batch, width, scratch.terms);
+    // One trait takes the one-pass route; several share the genotypes' part.
+    if (terms.size() > 1) terms.front()->genotypeTerms(g + batch, width, scratch.terms);
     for (size_t t = 0; t < terms.size(); ++t) {
-      terms[t]->traitTerms(wanted, scratch.terms);
+      if (terms.size() == 1) {
+        terms[t]->snpTerms(g + batch, width, wanted, scratch.terms);
+      } else {
+        terms[t]->traitTerms(wanted, scratch.terms);
+      }
       for (size_t k = 0; k < kTermsBatch; ++k) {
         if (wanted[k]) {
           terms[t]->statistics(scratch.terms.terms[k], scratch.statistic, outs[t].results[starts[t] + batch + k]);

@@ -191,13 +191,121 @@ void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
   }
 }
 
+// One trait's terms of kLanes SNPs in one pass over their residuals (the
+// split route below, for several traits, computes the same values): the
+// terms of kLanes SNPs at once, from their residuals side by side
+// (entry h of SNP k at g[h * stride + k]), into the terms of the lanes that
+// have them. Every sum of a SNP adds its terms in the order the statistics
+// define it; the SNPs are the lanes of vector registers, so that their sums
+// advance together, each with the operations it would have alone. The
+// batch's scratch holds the cross-products and the pedigrees' sums.
+OMBRA_VECTOR_CLONES
+void fusedTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch, SnpTerms* const* terms) {
+  const size_t n = c.n;
+  const size_t family = c.family;
+  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
+  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
+  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
+  // The sum over all entries passes through the family entries' sum.
+  Lanes sumFamily = {};
+  for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
+  Lanes sumAll = sumFamily, sumUnrelated = {};
+  for (size_t h = family; h < n; ++h) {
+    sumAll += OMBRA_LANES_AT(g + h * stride);
+    sumUnrelated += OMBRA_LANES_AT(g + h * stride);
+  }
+  const Lanes gBar = sumAll / static_cast<double>(n);
+  const Lanes gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : Lanes{};
+  const Lanes gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{};
+  // Unrelated entries: their cross-products, the genotypes' squares, and the
+  // first parts of the pooled total and of the cross-products' spread.
+  Lanes squares = {}, ownTotal = {}, crossSum = {};
+  for (size_t h = family; h < n; ++h) {
+    const Lanes value = OMBRA_LANES_AT(g + h * stride);
+    crossAt[h] = c.yc[h] * (value - gBar);
+    const Lanes own = c.yo[h] * (value - gBarUnrelated);
+    squares += (value - gBarUnrelated) * (value - gBarUnrelated);
+    ownTotal += own;
+    crossSum += crossAt[h];
+  }
+  // Family entries: the sums of each counted pedigree (one with a tested
+  // member), and the rest of the pooled total.
+  size_t begin = 0, counted = 0;
+  for (size_t end : c.familyEnds) {
+    if (end > begin) {
+      Lanes sum = {}, ownSum = {};
+      for (size_t h = begin; h < end; ++h) {
+        const Lanes value = OMBRA_LANES_AT(g + h * stride);
+        crossAt[h] = c.yc[h] * (value - gBar);
+        const Lanes own = c.yo[h] * (value - gBarFamily);
+        sum += crossAt[h];
+        ownSum += own;
+      }
+      pedigreeSums[counted] = sum;
+      pedigreeOwn[counted++] = ownSum;
+    }
+    begin = end;
+  }
+  for (size_t h = 0; h < family; ++h) ownTotal += c.yo[h] * (OMBRA_LANES_AT(g + h * stride) - gBarFamily);
+  // Family scores (means or sums of the pedigrees' cross-products): their
+  // totals, which go on over the unrelated entries, and their spreads; the
+  // pedigrees' own sums and their deviations from the mean over every
+  // pedigree.
+  Lanes averagedSum = {}, summedSum = {}, ownPedigreeSum = {};
+  for (size_t f = 0; f < counted; ++f) {
+    averagedSum += c.pedigreeShares[f] * pedigreeSums[f];
+    summedSum += pedigreeSums[f];
+    ownPedigreeSum += pedigreeOwn[f];
+  }
+  const size_t pedigrees = c.familyEnds.size();
+  const Lanes averagedMean = averagedSum / static_cast<double>(counted);
+  const Lanes summedMean = summedSum / static_cast<double>(counted);
+  const Lanes ownMean = pedigrees > 0 ? ownPedigreeSum / static_cast<double>(pedigrees) : Lanes{};
+  Lanes averagedSquares = {}, summedSquares = {}, ownDeviation = {};
+  for (size_t f = 0; f < counted; ++f) {
+    const Lanes averaged = c.pedigreeShares[f] * pedigreeSums[f];
+    averagedSquares += (averaged - averagedMean) * (averaged - averagedMean);
+    summedSquares += (pedigreeSums[f] - summedMean) * (pedigreeSums[f] - summedMean);
+    ownDeviation += (pedigreeOwn[f] - ownMean) * (pedigreeOwn[f] - ownMean);
+  }
+  const size_t unrelated = n - family;
+  const Lanes crossMean = crossSum / static_cast<double>(unrelated);
+  Lanes averagedTotal = averagedSum, summedTotal = summedSum, spreadSquares = {};
+  for (size_t h = family; h < n; ++h) {
+    averagedTotal += crossAt[h];
+    summedTotal += crossAt[h];
+    spreadSquares += (crossAt[h] - crossMean) * (crossAt[h] - crossMean);
+  }
+  // Sample variances are 0 for no value; one value divides 0 by 0.
+  for (size_t k = 0; k < kLanes; ++k) {
+    if (!terms[k]) continue;
+    SnpTerms& t = *terms[k];
+    t.entries = n;
+    t.pedigrees = counted;
+    t.genotypeSquares = squares[k];
+    t.ownTotal = ownTotal[k];
+    t.averagedTotal = averagedTotal[k];
+    t.summedTotal = summedTotal[k];
+    t.averagedSpread = counted == 0 ? 0.0 : averagedSquares[k] / (static_cast<double>(counted) - 1);
+    t.summedSpread = counted == 0 ? 0.0 : summedSquares[k] / (static_cast<double>(counted) - 1);
+    t.ownDeviation = ownDeviation[k];
+    t.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[k] / (static_cast<double>(unrelated) - 1);
+  }
+}
+
 #undef OMBRA_LANES_AT
 
 }  // namespace
 
 void StatisticTerms::snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
-  genotypeTerms(g, stride, batch);
-  traitTerms(wanted, batch);
+  const size_t n = centred.size();
+  batch.cross.resize(n * kLanes);
+  batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
+  batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
+  SnpTerms* terms[kLanes];
+  for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
+  fusedTermsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, g,
+               stride, batch, terms);
 }
 
 void StatisticTerms::genotypeTerms(const double* g, size_t stride, TermsBatch& batch) const {
