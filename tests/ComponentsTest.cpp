@@ -14,7 +14,7 @@
 #include "SvdReference.h"
 #include "LoadedSets.h"
 #include "components/Components.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "TestSupport.h"
 
 using testing_support::RunEnded;

@@ -5,7 +5,7 @@
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "TestSupport.h"
 
 using testing_support::RunEnded;

@@ -1,6 +1,6 @@
 // Ombra: association analysis of SNPs pooling family and unrelated samples.
 #include "app/Run.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 int main(int argc, char** argv) {
   ombra::installInterruptCleanup();

@@ -9,7 +9,7 @@
 #include "core/RunEnd.h"
 #include "core/Text.h"
 #include "core/Version.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "outputs/ResultSink.h"
 #include "outputs/RunLog.h"
 

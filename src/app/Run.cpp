@@ -24,7 +24,7 @@
 #include "formats/Recodings.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/Threads.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "outputs/ResultSink.h"
 #include "outputs/RunLog.h"
 

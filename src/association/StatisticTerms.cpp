@@ -61,23 +61,24 @@ struct TermsContext {
 
 // One SNP per lane.
 using Lanes = DoubleLanes;
+// The helpers below take and give lanes by value; they are inlined into the
+// vector clones, so no call passes lanes across a calling convention.
+#pragma GCC diagnostic ignored "-Wpsabi"
 static_assert(kLanes == kDoubleLanes, "a batch fills the lanes");
 
 #define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
 
-// What the terms of kLanes SNPs take from their residuals alone, whatever
-// the trait (entry h of SNP k at g[h * stride + k]): each entry's genotype
-// centred on all entries and on its own data set, and the unrelated
-// genotypes' squares. Computed once per batch for every trait over the same
-// entries; each value is the one the trait's terms computed themselves
-// before, so the sums below are unchanged.
-OMBRA_VECTOR_CLONES
-void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch) {
+// The means of kLanes SNPs' residuals (entry h of SNP k at
+// g[h * stride + k]) over all entries and over each data set's own; the sum
+// over all entries passes through the family entries' sum.
+struct GenotypeMeans {
+  Lanes all, family, unrelated;
+};
+
+__attribute__((always_inline)) inline GenotypeMeans genotypeMeans(const TermsContext& c, const double* g,
+                                                                  size_t stride) {
   const size_t n = c.n;
   const size_t family = c.family;
-  Lanes* centredAll = reinterpret_cast<Lanes*>(batch.centredAll.data());
-  Lanes* centredOwn = reinterpret_cast<Lanes*>(batch.centredOwn.data());
-  // The sum over all entries passes through the family entries' sum.
   Lanes sumFamily = {};
   for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
   Lanes sumAll = sumFamily, sumUnrelated = {};
@@ -85,36 +86,64 @@ void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, Term
     sumAll += OMBRA_LANES_AT(g + h * stride);
     sumUnrelated += OMBRA_LANES_AT(g + h * stride);
   }
-  const Lanes gBar = sumAll / static_cast<double>(n);
-  const Lanes gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : Lanes{};
-  const Lanes gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{};
+  return GenotypeMeans{sumAll / static_cast<double>(n),
+                       family > 0 ? sumFamily / static_cast<double>(family) : Lanes{},
+                       n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{}};
+}
+
+// Each entry's genotypes centred on all entries and on its own data set,
+// as the terms read them: kept in the batch for several traits, or worked
+// out as they are used for one, which writes nothing back to memory.
+struct StoredCentred {
+  const Lanes* centredAll;
+  const Lanes* centredOwn;
+  Lanes all(size_t h) const { return centredAll[h]; }
+  Lanes own(size_t h) const { return centredOwn[h]; }
+};
+
+struct LiveCentred {
+  const double* g;
+  size_t stride;
+  size_t family;
+  GenotypeMeans means;
+  Lanes value(size_t h) const { return OMBRA_LANES_AT(g + h * stride); }
+  Lanes all(size_t h) const { return value(h) - means.all; }
+  Lanes own(size_t h) const { return value(h) - (h < family ? means.family : means.unrelated); }
+};
+
+// What the terms of kLanes SNPs take from their residuals alone, whatever
+// the trait: the centred genotypes and the unrelated genotypes' squares.
+// Computed once per batch for every trait over the same entries.
+OMBRA_VECTOR_CLONES
+void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch) {
+  const LiveCentred live{g, stride, c.family, genotypeMeans(c, g, stride)};
+  Lanes* centredAll = reinterpret_cast<Lanes*>(batch.centredAll.data());
+  Lanes* centredOwn = reinterpret_cast<Lanes*>(batch.centredOwn.data());
   Lanes squares = {};
-  for (size_t h = family; h < n; ++h) {
-    const Lanes value = OMBRA_LANES_AT(g + h * stride);
-    centredAll[h] = value - gBar;
-    centredOwn[h] = value - gBarUnrelated;
+  for (size_t h = c.family; h < c.n; ++h) {
+    centredAll[h] = live.all(h);
+    centredOwn[h] = live.own(h);
     squares += centredOwn[h] * centredOwn[h];
   }
-  for (size_t h = 0; h < family; ++h) {
-    const Lanes value = OMBRA_LANES_AT(g + h * stride);
-    centredAll[h] = value - gBar;
-    centredOwn[h] = value - gBarFamily;
+  for (size_t h = 0; h < c.family; ++h) {
+    centredAll[h] = live.all(h);
+    centredOwn[h] = live.own(h);
   }
   for (size_t k = 0; k < kLanes; ++k) batch.genotypeSquares[k] = squares[k];
 }
 
-// The terms of kLanes SNPs at once from their centred genotypes
-// (genotypeTermsOf) and the trait, into the terms of the lanes that have
-// them. Every sum of a SNP adds its terms in the order the statistics
-// define it; the SNPs are the lanes of vector registers, so that their sums
-// advance together, each with the operations it would have alone. The
-// batch's scratch holds the cross-products and the pedigrees' sums.
-OMBRA_VECTOR_CLONES
-void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
+// The terms of kLanes SNPs at once from their centred genotypes and the
+// trait, into the terms of the lanes that have them. Every sum of a SNP adds
+// its terms in the order the statistics define it; the SNPs are the lanes of
+// vector registers, so that their sums advance together, each with the
+// operations it would have alone. The batch's scratch holds the
+// cross-products and the pedigrees' sums.
+template <typename Centred>
+__attribute__((always_inline)) inline void termsFrom(const TermsContext& c, const Centred& centred,
+                                                     const double* genotypeSquares, TermsBatch& batch,
+                                                     SnpTerms* const* terms) {
   const size_t n = c.n;
   const size_t family = c.family;
-  const Lanes* centredAll = reinterpret_cast<const Lanes*>(batch.centredAll.data());
-  const Lanes* centredOwn = reinterpret_cast<const Lanes*>(batch.centredOwn.data());
   Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
   Lanes* ownAt = reinterpret_cast<Lanes*>(batch.own.data());
   Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
@@ -123,8 +152,8 @@ void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
   // pooled total and of the cross-products' spread.
   Lanes ownTotal = {}, crossSum = {};
   for (size_t h = family; h < n; ++h) {
-    crossAt[h] = c.yc[h] * centredAll[h];
-    ownTotal += c.yo[h] * centredOwn[h];
+    crossAt[h] = c.yc[h] * centred.all(h);
+    ownTotal += c.yo[h] * centred.own(h);
     crossSum += crossAt[h];
   }
   // Family entries: the sums of each counted pedigree (one with a tested
@@ -134,8 +163,8 @@ void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
     if (end > begin) {
       Lanes sum = {}, ownSum = {};
       for (size_t h = begin; h < end; ++h) {
-        crossAt[h] = c.yc[h] * centredAll[h];
-        ownAt[h] = c.yo[h] * centredOwn[h];
+        crossAt[h] = c.yc[h] * centred.all(h);
+        ownAt[h] = c.yo[h] * centred.own(h);
         sum += crossAt[h];
         ownSum += ownAt[h];
       }
@@ -180,7 +209,7 @@ void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
     SnpTerms& t = *terms[k];
     t.entries = n;
     t.pedigrees = counted;
-    t.genotypeSquares = batch.genotypeSquares[k];
+    t.genotypeSquares = genotypeSquares[k];
     t.ownTotal = ownTotal[k];
     t.averagedTotal = averagedTotal[k];
     t.summedTotal = summedTotal[k];
@@ -191,106 +220,24 @@ void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
   }
 }
 
-// One trait's terms of kLanes SNPs in one pass over their residuals (the
-// split route below, for several traits, computes the same values): the
-// terms of kLanes SNPs at once, from their residuals side by side
-// (entry h of SNP k at g[h * stride + k]), into the terms of the lanes that
-// have them. Every sum of a SNP adds its terms in the order the statistics
-// define it; the SNPs are the lanes of vector registers, so that their sums
-// advance together, each with the operations it would have alone. The
-// batch's scratch holds the cross-products and the pedigrees' sums.
+
+// One trait's terms from the stored centred genotypes (genotypeTermsOf).
+OMBRA_VECTOR_CLONES
+void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
+  const StoredCentred stored{reinterpret_cast<const Lanes*>(batch.centredAll.data()),
+                             reinterpret_cast<const Lanes*>(batch.centredOwn.data())};
+  termsFrom(c, stored, batch.genotypeSquares, batch, terms);
+}
+
+// One trait's terms in one pass over the residuals, the same numbers.
 OMBRA_VECTOR_CLONES
 void fusedTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch, SnpTerms* const* terms) {
-  const size_t n = c.n;
-  const size_t family = c.family;
-  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
-  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
-  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
-  // The sum over all entries passes through the family entries' sum.
-  Lanes sumFamily = {};
-  for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
-  Lanes sumAll = sumFamily, sumUnrelated = {};
-  for (size_t h = family; h < n; ++h) {
-    sumAll += OMBRA_LANES_AT(g + h * stride);
-    sumUnrelated += OMBRA_LANES_AT(g + h * stride);
-  }
-  const Lanes gBar = sumAll / static_cast<double>(n);
-  const Lanes gBarFamily = family > 0 ? sumFamily / static_cast<double>(family) : Lanes{};
-  const Lanes gBarUnrelated = n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{};
-  // Unrelated entries: their cross-products, the genotypes' squares, and the
-  // first parts of the pooled total and of the cross-products' spread.
-  Lanes squares = {}, ownTotal = {}, crossSum = {};
-  for (size_t h = family; h < n; ++h) {
-    const Lanes value = OMBRA_LANES_AT(g + h * stride);
-    crossAt[h] = c.yc[h] * (value - gBar);
-    const Lanes own = c.yo[h] * (value - gBarUnrelated);
-    squares += (value - gBarUnrelated) * (value - gBarUnrelated);
-    ownTotal += own;
-    crossSum += crossAt[h];
-  }
-  // Family entries: the sums of each counted pedigree (one with a tested
-  // member), and the rest of the pooled total.
-  size_t begin = 0, counted = 0;
-  for (size_t end : c.familyEnds) {
-    if (end > begin) {
-      Lanes sum = {}, ownSum = {};
-      for (size_t h = begin; h < end; ++h) {
-        const Lanes value = OMBRA_LANES_AT(g + h * stride);
-        crossAt[h] = c.yc[h] * (value - gBar);
-        const Lanes own = c.yo[h] * (value - gBarFamily);
-        sum += crossAt[h];
-        ownSum += own;
-      }
-      pedigreeSums[counted] = sum;
-      pedigreeOwn[counted++] = ownSum;
-    }
-    begin = end;
-  }
-  for (size_t h = 0; h < family; ++h) ownTotal += c.yo[h] * (OMBRA_LANES_AT(g + h * stride) - gBarFamily);
-  // Family scores (means or sums of the pedigrees' cross-products): their
-  // totals, which go on over the unrelated entries, and their spreads; the
-  // pedigrees' own sums and their deviations from the mean over every
-  // pedigree.
-  Lanes averagedSum = {}, summedSum = {}, ownPedigreeSum = {};
-  for (size_t f = 0; f < counted; ++f) {
-    averagedSum += c.pedigreeShares[f] * pedigreeSums[f];
-    summedSum += pedigreeSums[f];
-    ownPedigreeSum += pedigreeOwn[f];
-  }
-  const size_t pedigrees = c.familyEnds.size();
-  const Lanes averagedMean = averagedSum / static_cast<double>(counted);
-  const Lanes summedMean = summedSum / static_cast<double>(counted);
-  const Lanes ownMean = pedigrees > 0 ? ownPedigreeSum / static_cast<double>(pedigrees) : Lanes{};
-  Lanes averagedSquares = {}, summedSquares = {}, ownDeviation = {};
-  for (size_t f = 0; f < counted; ++f) {
-    const Lanes averaged = c.pedigreeShares[f] * pedigreeSums[f];
-    averagedSquares += (averaged - averagedMean) * (averaged - averagedMean);
-    summedSquares += (pedigreeSums[f] - summedMean) * (pedigreeSums[f] - summedMean);
-    ownDeviation += (pedigreeOwn[f] - ownMean) * (pedigreeOwn[f] - ownMean);
-  }
-  const size_t unrelated = n - family;
-  const Lanes crossMean = crossSum / static_cast<double>(unrelated);
-  Lanes averagedTotal = averagedSum, summedTotal = summedSum, spreadSquares = {};
-  for (size_t h = family; h < n; ++h) {
-    averagedTotal += crossAt[h];
-    summedTotal += crossAt[h];
-    spreadSquares += (crossAt[h] - crossMean) * (crossAt[h] - crossMean);
-  }
-  // Sample variances are 0 for no value; one value divides 0 by 0.
-  for (size_t k = 0; k < kLanes; ++k) {
-    if (!terms[k]) continue;
-    SnpTerms& t = *terms[k];
-    t.entries = n;
-    t.pedigrees = counted;
-    t.genotypeSquares = squares[k];
-    t.ownTotal = ownTotal[k];
-    t.averagedTotal = averagedTotal[k];
-    t.summedTotal = summedTotal[k];
-    t.averagedSpread = counted == 0 ? 0.0 : averagedSquares[k] / (static_cast<double>(counted) - 1);
-    t.summedSpread = counted == 0 ? 0.0 : summedSquares[k] / (static_cast<double>(counted) - 1);
-    t.ownDeviation = ownDeviation[k];
-    t.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[k] / (static_cast<double>(unrelated) - 1);
-  }
+  const LiveCentred live{g, stride, c.family, genotypeMeans(c, g, stride)};
+  Lanes squares = {};
+  for (size_t h = c.family; h < c.n; ++h) squares += live.own(h) * live.own(h);
+  double genotypeSquares[kLanes];
+  for (size_t k = 0; k < kLanes; ++k) genotypeSquares[k] = squares[k];
+  termsFrom(c, live, genotypeSquares, batch, terms);
 }
 
 #undef OMBRA_LANES_AT
@@ -300,6 +247,7 @@ void fusedTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBa
 void StatisticTerms::snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
   const size_t n = centred.size();
   batch.cross.resize(n * kLanes);
+  batch.own.resize(n * kLanes);
   batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
   batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
   SnpTerms* terms[kLanes];

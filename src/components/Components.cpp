@@ -16,7 +16,7 @@
 #include "numerics/Matrix.h"
 #include "numerics/MatrixTeam.h"
 #include "numerics/OpenBlas.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "outputs/Progress.h"
 #include "outputs/RunLog.h"
 

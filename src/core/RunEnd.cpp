@@ -6,14 +6,13 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "core/OutputFile.h"
+
 namespace ombra {
 
 namespace {
 EndRunHandler endRunHandler = nullptr;
-struct RunEndSteps {
-  void (*settleOutputs)(int status) = nullptr;
-  int (*finishLog)(int status) = nullptr;
-} steps;
+int (*finishLog)(int status) = nullptr;
 }  // namespace
 
 EndRunHandler setEndRunHandler(EndRunHandler handler) {
@@ -22,15 +21,17 @@ EndRunHandler setEndRunHandler(EndRunHandler handler) {
   return old;
 }
 
-void setSettleOutputs(void (*step)(int status)) { steps.settleOutputs = step; }
-
-void setFinishLog(int (*step)(int status)) { steps.finishLog = step; }
+void setFinishLog(int (*step)(int status)) { finishLog = step; }
 
 void endRun(int status) {
   std::cout.flush();
-  if (steps.settleOutputs != nullptr) steps.settleOutputs(status);
+  if (status == 0) {
+    commitOutputs();
+  } else {
+    discardOutputs();
+  }
   // The log comes last, so that it records how the run really ended.
-  if (steps.finishLog != nullptr) status = steps.finishLog(status);
+  if (finishLog != nullptr) status = finishLog(status);
   if (endRunHandler != nullptr) endRunHandler(status);
   std::exit(status);
 }
@@ -43,8 +44,8 @@ void stopRun(const std::string& message) {
 void stopRunAtOnce(const std::string& message) {
   std::cout << message;
   std::cout.flush();
-  if (steps.settleOutputs != nullptr) steps.settleOutputs(1);
-  const int status = steps.finishLog != nullptr ? steps.finishLog(1) : 1;
+  discardOutputs();
+  const int status = finishLog != nullptr ? finishLog(1) : 1;
   if (endRunHandler != nullptr) endRunHandler(status);
   std::fflush(nullptr);
   _exit(status);

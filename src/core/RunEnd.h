@@ -1,6 +1,6 @@
 // The one way a run ends early or late: every error stop prints its message
 // and ends the process through endRun, which first settles the run's output
-// files and its log through the steps the output layer registers.
+// files (core/OutputFile.h) and its log.
 #ifndef OMBRA_CORE_RUNEND_H
 #define OMBRA_CORE_RUNEND_H
 
@@ -27,12 +27,11 @@ using EndRunHandler = void (*)(int status);
 // Replaces the process exit of endRun; null restores it. Returns the old one.
 EndRunHandler setEndRunHandler(EndRunHandler handler);
 
-// What endRun does before it exits, in this order: settle the output files
-// (commit on status 0, discard otherwise), then finish the log, which may
-// turn the status into 1 when the log cannot be written. The output layer
-// registers both, so that this layer needs nothing above it; a step left
-// null is skipped.
-void setSettleOutputs(void (*step)(int status));
+// After settling the output files (committed on status 0, removed
+// otherwise), endRun finishes the run's log through this step, which may
+// turn the status into 1 when the log cannot be written. The log belongs to
+// the output layer, which registers the step, so that this layer needs
+// nothing above it; without a step there is no log to finish.
 void setFinishLog(int (*step)(int status));
 
 }  // namespace ombra

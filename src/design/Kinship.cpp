@@ -5,7 +5,7 @@
 
 #include "core/Memory.h"
 #include "core/RunEnd.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 namespace ombra {
 

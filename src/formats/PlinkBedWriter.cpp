@@ -5,7 +5,7 @@
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 #include "formats/PlinkBed.h"
 #include "formats/SourceLoader.h"
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <iostream>
 
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 namespace ombra {
 

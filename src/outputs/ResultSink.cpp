@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 namespace ombra {
 

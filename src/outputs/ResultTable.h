@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 struct Marker;
 

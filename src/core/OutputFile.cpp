@@ -1,6 +1,6 @@
 // One output file: its temporary file beside the final name, the checked
 // writes of its buffer, and its checked close.
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
-#include "outputs/OutputRegistry.h"
+#include "core/OutputRegistry.h"
 
 namespace ombra {
 

@@ -6,7 +6,7 @@
 // stores) and calls only unlink, write and _exit. The renames of a commit
 // and the removals of the handler exclude each other through `phase`: a
 // signal that arrives during a commit is held until the commit is done.
-#include "outputs/OutputRegistry.h"
+#include "core/OutputRegistry.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 namespace ombra {
 
@@ -166,21 +166,6 @@ void discardOutputs() {
     freeSlot(i);
   }
 }
-
-namespace {
-
-// How an ending run leaves its outputs: committed on success, removed
-// otherwise.
-void settleOutputs(int status) {
-  if (status == 0) {
-    commitOutputs();
-  } else {
-    discardOutputs();
-  }
-}
-const bool settleRegistered = (setSettleOutputs(settleOutputs), true);
-
-}  // namespace
 
 void installInterruptCleanup() {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {

@@ -3,7 +3,7 @@
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
-#include "outputs/OutputFile.h"
+#include "core/OutputFile.h"
 
 namespace ombra {
 
