@@ -10,6 +10,7 @@
 #define OMBRA_CORE_RECORDS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ struct Pedigree {
   std::string famId;
   std::vector<Individual> members;
 };
+
+// Dosages of imputed data: units of 1/kDosageOne copy of allele2, so that
+// 0, 1 and 2 copies are exact and a 16-bit probability's rounding (1/65535)
+// is kept to within half a unit; kMissingDosage where the sample has none.
+constexpr uint16_t kDosageOne = 16384;
+constexpr uint16_t kMissingDosage = 0xFFFF;
 
 // One packed genotype row.
 struct GenotypeRow {

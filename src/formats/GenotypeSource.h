@@ -5,7 +5,7 @@
 // block is SNP-major: SNP j of the block takes columnBytes(sampleCount())
 // bytes starting at out + j * columnBytes(...), individual i of the data
 // set's sample order at slot i % 4 of byte i / 4, the first slot in the top
-// bits (as in the genotype rows of Test.h); unused low slots of a column's
+// bits (as in the genotype rows of core/Records.h); unused low slots of a column's
 // last byte are 0.
 //
 // The samples (IDs, parents, sex, trait) come from the data set's .fam or
@@ -15,6 +15,7 @@
 #define OMBRA_FORMATS_GENOTYPESOURCE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "core/Records.h"
@@ -36,6 +37,19 @@ class GenotypeSource {
   // increasing order; errors (a file that ends early) stop the run with a
   // message naming the file and the SNP.
   virtual void readSnps(size_t first, size_t count, unsigned char* out) = 0;
+
+  // Sources of imputed data also hold dosages: the expected copies of
+  // allele2, in units of 1/kDosageOne copy (so 0, 1 and 2 copies are exact),
+  // kMissingDosage where the sample has none.
+  virtual bool hasDosages() const { return false; }
+  // Fills `codes` as readSnps does (a dosage source gives the nearest call,
+  // 3 where missing) and, for a dosage source, `dosages` with the same SNPs:
+  // SNP j's sampleCount() values at dosages + j * sampleCount(), in sample
+  // order.
+  virtual void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+    (void)dosages;
+    readSnps(first, count, codes);
+  }
 };
 
 }  // namespace ombra
