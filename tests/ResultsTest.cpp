@@ -142,12 +142,12 @@ TEST(ResultTable, MixedModelAppendsItsColumns) {
   const auto plainTable = rows(dir.read("plain.tsv"), '\t');
   const auto lmmTable = rows(dir.read("lmm.tsv"), '\t');
   ASSERT_EQ(plainTable.size(), lmmTable.size());
-  EXPECT_EQ(lmmTable[0].size(), 20u);
-  EXPECT_EQ(lmmTable[0][16], "BETA_LMM");
-  EXPECT_EQ(lmmTable[0][19], "P_LMM");
+  EXPECT_EQ(lmmTable[0].size(), 21u);
+  EXPECT_EQ(lmmTable[0][17], "BETA_LMM");
+  EXPECT_EQ(lmmTable[0][20], "P_LMM");
   for (size_t i = 0; i < plainTable.size(); ++i) {
-    ASSERT_EQ(lmmTable[i].size(), 20u);
-    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 16), plainTable[i]);
+    ASSERT_EQ(lmmTable[i].size(), 21u);
+    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 17), plainTable[i]);
   }
   // Options the mixed model takes only with --model lmm, or not at all.
   for (const std::vector<std::string>& extra :
@@ -180,11 +180,12 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
   const auto fixed = rows(dir.read("fixed.txt"), ' ');
   ASSERT_EQ(table.size(), fixed.size() + 1);
   EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\n");
+            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\tINFO\n");
   const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
   for (size_t i = 0; i < fixed.size(); ++i) {
     const auto& t = table[i + 1];
-    ASSERT_EQ(t.size(), 16u);
+    ASSERT_EQ(t.size(), 17u);
+    EXPECT_EQ(t[16], "1");  // hard calls
     EXPECT_EQ(t[0], map[i][0]);
     EXPECT_EQ(t[1], map[i][3]);
     EXPECT_EQ(t[2], fixed[i][0]);

@@ -66,8 +66,8 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
     stream.swapAlleles(swapped);
     // Individual 1 is left out; the others' rows are in reverse order.
     std::vector<std::vector<unsigned char>> rows(n, std::vector<unsigned char>(kept.size() / 4 + 1, 0xFF));
-    std::vector<unsigned char*> rowOf(n);
-    for (size_t i = 0; i < n; ++i) rowOf[i] = i == 1 ? nullptr : rows[n - 1 - i].data();
+    std::vector<GenotypeRow> rowOf(n);
+    for (size_t i = 0; i < n; ++i) rowOf[i].codes = i == 1 ? nullptr : rows[n - 1 - i].data();
     stream.attachRows(rowOf);
     std::vector<size_t> wanted;
     for (size_t k = 3; k < kept.size(); k += 2) wanted.push_back(k);

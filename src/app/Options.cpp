@@ -52,7 +52,7 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kUnknown
+  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -63,7 +63,7 @@ Option optionOf(const std::string& word) {
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                       "--lmm-h2", "--write-kinship"};
+                                       "--lmm-h2", "--write-kinship", "--vcf-dosage"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -117,6 +117,13 @@ double parseMemory(const std::string& value) {
   const double megabytes = digits ? std::stod(value) : 0;
   if (megabytes < 1) stopRun("The memory for the run (--memory) must be a whole number of megabytes, at least 1.\n");
   return megabytes;
+}
+
+DosageField parseVcfDosage(const std::string& value) {
+  for (DosageField field : {DosageField::kGt, DosageField::kDs, DosageField::kGp, DosageField::kHds}) {
+    if (value == dosageFieldName(field)) return field;
+  }
+  stopRun("The option --vcf-dosage takes GT, DS, GP or HDS.\n");
 }
 
 ResultFormat parseResultFormat(const std::string& value) {
@@ -226,6 +233,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kModel: o.mixedModel = parseModel(value); break;
       case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
       case Option::kWriteKinship: o.kinshipFile = value; break;
+      case Option::kVcfDosage: o.vcfDosage = parseVcfDosage(value); break;
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
       case Option::kUnknown: break;

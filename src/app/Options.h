@@ -19,6 +19,7 @@ namespace ombra {
 struct RunOptions {
   SetInput family, unrelated;                    // --f/--bf/--vf, --i/--bi/--vi
   std::string missingGenotype = "0";             // --mg
+  DosageField vcfDosage = DosageField::kGt;      // --vcf-dosage
   int pcaCount = 10;                             // --p
   PcaMethod pcaMethod = PcaMethod::kAuto;        // --pca-method
   std::string pcaSnpListFile;                    // --snp-list-pca

@@ -294,6 +294,7 @@ void runProgram(int argc, char** argv) {
     LoadSettings settings;
     settings.missingTrait = options.study.missingTrait;
     settings.missingGenotype = options.missingGenotype;
+    settings.vcfDosage = options.vcfDosage;
     if (selections.samples.active()) {
       settings.admit = [&](std::string_view famId, std::string_view indId) {
         return selections.samples.admit(famId, indId);

@@ -16,6 +16,19 @@ void addRow(double* __restrict sums, const double* __restrict row, size_t width)
   for (size_t j = 0; j < width; ++j) sums[j] += row[j];
 }
 
+void addSquares(double* __restrict sums, const double* __restrict row, size_t width) {
+  for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
+}
+
+// One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
+// fill value (values[j][3]); whole copies come out exactly as their codes do.
+void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
+                   double* __restrict out) {
+  for (size_t j = 0; j < count; ++j) {
+    out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
+  }
+}
+
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 
@@ -81,6 +94,15 @@ BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSq
     : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultLayout,
                 std::vector<EffectModels>{effectModels}) {}
 
+double imputationInfo(double sum, double squares, size_t n) {
+  const double entries = static_cast<double>(n);
+  const double mean = sum / entries;
+  const double f = mean / 2;
+  const double expected = 2 * f * (1 - f);
+  if (!(expected > 0)) return 1;
+  return (squares / entries - mean * mean) / expected;
+}
+
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
                      std::vector<const StatisticTerms*> traitTerms, ResultLayout resultLayout,
                      std::vector<EffectModels> effectModels)
@@ -113,6 +135,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
       result.tested = n;
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
+      if (!sample.dosageRows.empty()) result.info = imputationInfo(scratch.sums[j], scratch.valueSquares[j], n);
       outs[t].results.push_back(result);
     }
     effectsOfBlock(effects[t], count, width, scratch, outs[t].results.data() + starts[t]);
@@ -202,7 +225,17 @@ void BlockTest::decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_
   const size_t firstByte = firstSlot / 4;
   constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
   const std::vector<const unsigned char*>& rows = sample.rows;
+  const bool dosages = !sample.dosageRows.empty();
+  if (dosages) scratch.valueSquares.assign(width, 0.0);
   for (size_t i = 0; i < n; ++i) {
+    if (dosages && sample.dosageRows[i] != nullptr) {
+      double* out = scratch.genotypes.data() + i * width;
+      decodeDosages(sample.dosageRows[i] + firstSlot, count, values, out);
+      std::fill(out + count, out + width, 0.0);
+      addRow(scratch.sums.data(), out, width);
+      addSquares(scratch.valueSquares.data(), out, width);
+      continue;
+    }
     if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead] + firstByte);
     const unsigned char* row = rows[i] + firstByte;
     double* out = scratch.genotypes.data() + i * width;
@@ -215,6 +248,7 @@ void BlockTest::decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_
     }
     std::fill(out + 4 * bytes, out + width, 0.0);
     addRow(scratch.sums.data(), out, width);
+    if (dosages) addSquares(scratch.valueSquares.data(), out, width);
   }
 }
 

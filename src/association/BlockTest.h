@@ -52,6 +52,11 @@ void crossAndSquares(const double* g, size_t width, size_t n, const double* y, d
 // regression into beta and se; otherwise the mixed model's four).
 void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result);
 
+// The imputation quality of a SNP from the sum and the sum of squares of
+// its values over n entries: their variance over the binomial 2f(1 - f),
+// f = sum / 2n, as MACH's r-squared; 1 when f is 0 or 1.
+double imputationInfo(double sum, double squares, size_t n);
+
 class BlockTest {
  public:
   // What a block leaves for the writer: its lines and its SNPs' numbers.
@@ -64,6 +69,7 @@ class BlockTest {
     std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
     std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
     std::vector<double> sums;          // per SNP of the block
+    std::vector<double> valueSquares;  // per SNP of the block: its values' squares, for dosages
     std::vector<double> work;          // the mixed model's
     std::vector<double> cross, squares;  // per SNP of the block: the regressions' sums
     TermsBatch terms;

@@ -110,16 +110,25 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
   for (size_t m = 0; m < markers.size(); ++m) {
     if (m % 256 == 0) progress.update(m);
     const double missing = store.missingValue(m);
-    double sum = 0;
+    double sum = 0, squares = 0;
+    const bool dosages = !sample.dosageRows.empty();
     for (size_t h = 0; h < n; ++h) {
-      const int code = genotypeCode(sample.rows[h], m);
-      const double value = code != 3 ? code : missing;
+      double value = 0;
+      if (dosages && sample.dosageRows[h] != nullptr) {
+        const uint16_t dosage = sample.dosageRows[h][m];
+        value = dosage != kMissingDosage ? dosageCopies(dosage) : missing;
+      } else {
+        const int code = genotypeCode(sample.rows[h], m);
+        value = code != 3 ? code : missing;
+      }
       genotypes[h] = value;
       sum += value;
+      squares += value * value;
     }
     SnpResult shared;
     shared.f = sum / (2.0 * static_cast<double>(n));
     shared.tested = n;
+    if (dosages) shared.info = imputationInfo(sum, squares, n);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (!shared.monomorphic) group.projection->residualise(genotypes);
     for (size_t t = 0; t < traits; ++t) {

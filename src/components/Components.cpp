@@ -30,6 +30,9 @@ struct Columns {
   std::vector<const unsigned char*> rows;  // per column
   std::vector<char> inPca;                 // per individual in analysis order
   std::vector<const unsigned char*> everyone;
+  // The same individuals' dosage rows (null for hard calls); both empty
+  // when nobody has dosages.
+  std::vector<const uint16_t*> dosageRows, everyoneDosages;
 };
 
 // The decomposition's result in the form every route gives: every singular
@@ -46,6 +49,7 @@ struct RouteInput {
   const std::vector<int>& snps;
   const std::vector<double>& fill;
   const std::vector<const unsigned char*>& rows;
+  const std::vector<const uint16_t*>& dosageRows;  // per column, or empty
   int count;  // components asked for
   int threads;
 };
@@ -138,20 +142,40 @@ Columns chooseColumns(const Cohort& cohort) {
     const std::vector<char> chosen = unrelatedMembers(pedigree);
     for (size_t m = 0; m < pedigree.members.size(); ++m) {
       const unsigned char* row = rowOf(cohort.family, pedigree.members[m]);
+      const uint16_t* dosages = cohort.family.rows[static_cast<size_t>(pedigree.members[m].seq)].dosages;
       if (chosen[m]) columns.rows.push_back(row);
+      if (chosen[m]) columns.dosageRows.push_back(dosages);
       columns.inPca.push_back(chosen[m]);
       columns.everyone.push_back(row);
+      columns.everyoneDosages.push_back(dosages);
     }
   }
   for (const Pedigree& pedigree : cohort.unrelated.pedigrees) {
     for (const Individual& person : pedigree.members) {
       const unsigned char* row = rowOf(cohort.unrelated, person);
       columns.rows.push_back(row);
+      columns.dosageRows.push_back(cohort.unrelated.rows[static_cast<size_t>(person.seq)].dosages);
       columns.inPca.push_back(1);
       columns.everyone.push_back(row);
+      columns.everyoneDosages.push_back(columns.dosageRows.back());
     }
   }
+  const auto none = [](const std::vector<const uint16_t*>& rows) {
+    return std::all_of(rows.begin(), rows.end(), [](const uint16_t* row) { return row == nullptr; });
+  };
+  if (none(columns.everyoneDosages)) {
+    columns.dosageRows.clear();
+    columns.everyoneDosages.clear();
+  }
   return columns;
+}
+
+// The genotype of a row at `slot`: its dosage where it has one, else its
+// code; `missing` for neither.
+double genotypeValue(const unsigned char* codes, const uint16_t* dosages, size_t slot, double missing) {
+  if (dosages != nullptr) return dosages[slot] != kMissingDosage ? dosageCopies(dosages[slot]) : missing;
+  const int code = genotypeCode(codes, slot);
+  return code != 3 ? code : missing;
 }
 
 // Orders by value, largest first, keeping the column each came from.
@@ -167,12 +191,12 @@ constexpr double kExactWorkLimit = 5e8;
 
 // out[j] = genotype of column j at PCA SNP `slot` minus the SNP's mean over
 // the columns, which goes to `mean`.
-void centredRow(const std::vector<const unsigned char*>& rows, int slot, double missing, double* out, double& mean) {
-  const size_t cols = rows.size();
+void centredRow(const RouteInput& in, int slot, double missing, double* out, double& mean) {
+  const size_t cols = in.rows.size();
   double sum = 0;
   for (size_t j = 0; j < cols; ++j) {
-    const int code = genotypeCode(rows[j], static_cast<size_t>(slot));
-    out[j] = code != 3 ? code : missing;
+    const uint16_t* dosages = in.dosageRows.empty() ? nullptr : in.dosageRows[j];
+    out[j] = genotypeValue(in.rows[j], dosages, static_cast<size_t>(slot), missing);
     sum += out[j];
   }
   mean = sum / static_cast<double>(cols);
@@ -200,7 +224,7 @@ Decomposition exactRoute(const RouteInput& in) {
   result.mean.assign(static_cast<size_t>(snps), 0.0);
   for (int s = 0; s < snps; ++s) {
     const size_t at = static_cast<size_t>(s);
-    centredRow(in.rows, in.snps[at], in.fill[at], a[s + 1] + 1, result.mean[at]);
+    centredRow(in, in.snps[at], in.fill[at], a[s + 1] + 1, result.mean[at]);
   }
   Matrix().svdcmp(a, snps, cols, w, v);
 
@@ -270,6 +294,7 @@ bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
   genotypes.columns = in.rows;
   genotypes.snps = in.snps;
   genotypes.fill = in.fill;
+  genotypes.dosageColumns = in.dosageRows;
   LeadingComponents leading;
   if (openBlas().loaded()) openBlas().setThreads(in.threads);
   const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)
@@ -303,14 +328,47 @@ void writeEigenLoadings(const std::string& path, const Decomposition& result, in
   file.close();
 }
 
+bool wholeCalls(const std::vector<const uint16_t*>& rows, const std::vector<int>& slots) {
+  for (const uint16_t* row : rows) {
+    if (row == nullptr) continue;
+    for (int slot : slots) {
+      const uint16_t dosage = row[slot];
+      if (dosage != kMissingDosage && dosage % kDosageOne != 0) return false;
+    }
+  }
+  return true;
+}
+
+// The scores of data with dosages: each individual's centred values times
+// the loadings, added in SNP order as the packed kernel adds them.
+void dosageScores(const RouteInput& in, const Decomposition& result, const Columns& columns,
+                  ComponentScores& scores) {
+  const size_t count = static_cast<size_t>(scores.count);
+  matrixsvd::Team team(in.threads);
+  team.forEach(columns.everyone.size(), [&](size_t i, int) {
+    double* out = scores.values.data() + i * count;
+    for (size_t s = 0; s < in.snps.size(); ++s) {
+      const double value = genotypeValue(columns.everyone[i], columns.everyoneDosages[i],
+                                         static_cast<size_t>(in.snps[s]), in.fill[s]) - result.mean[s];
+      const double* loadings = result.loadings.data() + s * count;
+      for (size_t k = 0; k < count; ++k) out[k] += value * loadings[k];
+    }
+  });
+}
+
 // Every individual's projection of its own centred genotypes on the leading
 // left singular vectors, eight individuals side by side, the groups shared
 // between threads.
-void computeScores(const RouteInput& in, const Decomposition& result, const std::vector<const unsigned char*>& everyone,
+void computeScores(const RouteInput& in, const Decomposition& result, const Columns& columns,
                    ComponentScores& scores) {
+  const std::vector<const unsigned char*>& everyone = columns.everyone;
   const size_t count = static_cast<size_t>(scores.count);
   scores.values.assign(everyone.size() * count, 0.0);
   if (count == 0) return;
+  if (!columns.everyoneDosages.empty()) {
+    dosageScores(in, result, columns, scores);
+    return;
+  }
   ScoreInputs inputs;
   inputs.slots = in.snps.data();
   inputs.fill = in.fill.data();
@@ -460,15 +518,26 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
   for (int snp : snps) fill.push_back(store.missingValue(static_cast<size_t>(snp)));
 
   std::cout << "Calculating PCA with give snps and unrelated individuals ...\n";
-  const Columns columns = chooseColumns(cohort);
+  Columns columns = chooseColumns(cohort);
+  // Dosages that are all whole calls are their codes: the hard-call
+  // kernels then give the numbers of the same genotypes read as calls.
+  if (wholeCalls(columns.everyoneDosages, snps)) {
+    columns.dosageRows.clear();
+    columns.everyoneDosages.clear();
+  }
   const int count = static_cast<int>(snps.size());
   const int cols = static_cast<int>(columns.rows.size());
-  const RouteInput input{snps, fill, columns.rows, settings.count, settings.threads};
+  const RouteInput input{snps, fill, columns.rows, columns.dosageRows, settings.count, settings.threads};
 
   Decomposition result;
   const RouteEstimate estimate =
       estimateRoutes(count, cols, std::min({settings.count, cols, count}), settings.threads, availableMemoryBytes());
-  const PcaRoute route = chooseRoute(settings.method, estimate);
+  PcaRoute route = chooseRoute(settings.method, estimate);
+  // The approximate route keeps a copy of the genotypes as 2-bit calls.
+  if (route == PcaRoute::kApprox && !columns.dosageRows.empty()) {
+    std::cout << "The approximate route reads hard calls only; the components of dosages take the Gram route.\n";
+    route = PcaRoute::kGram;
+  }
   noteRunFact(routeLine(settings.method, route, estimate) + "\n");
   const bool done = (route == PcaRoute::kGram && gramRoute(input, false, result)) ||
                     (route == PcaRoute::kApprox && gramRoute(input, true, result));
@@ -484,7 +553,7 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
     scores.count = available;
   }
   if (!settings.eigenLoadingFile.empty()) writeEigenLoadings(settings.eigenLoadingFile, result, scores.count, snps.size());
-  computeScores(input, result, columns.everyone, scores);
+  computeScores(input, result, columns, scores);
   scores.inPca = columns.inPca;
   return scores;
 }

@@ -52,7 +52,17 @@ struct GenotypeRow {
   int seq = 0;
   unsigned char* codes = nullptr;
   int fileSeq = 0;  // the individual's position in its data set's file, kept when others are dropped
+  // A data set of imputed data also holds a dosage per SNP slot, beside
+  // the codes (which then hold the nearest calls); null for hard calls.
+  uint16_t* dosages = nullptr;
 };
+
+// The value of a dosage in copies of allele2.
+inline double dosageCopies(uint16_t dosage) { return static_cast<double>(dosage) / kDosageOne; }
+// The other allele's dosage; a missing one stays missing.
+inline uint16_t otherAlleleDosage(uint16_t dosage) {
+  return dosage == kMissingDosage ? dosage : static_cast<uint16_t>(2 * kDosageOne - dosage);
+}
 
 enum class SetKind { kFamily, kUnrelated };
 

@@ -18,7 +18,8 @@ namespace {
 const FieldSplitter kBlanks(" \t\r");
 
 const char* const kOptionWords[] = {"--keep", "--remove", "--extract", "--exclude", "--chr", "--from-bp",
-                                    "--to-bp", "--maf",   "--geno",    "--mind",    "--hwe"};
+                                    "--to-bp", "--maf",   "--geno",    "--mind",    "--hwe",
+                                    "--minfo"};
 
 // Calls visit(fields, lineNumber) for every line of `path` with a field.
 template <typename Visit>
@@ -98,7 +99,8 @@ bool SelectionOptions::knows(const std::string& word) {
 
 void SelectionOptions::set(const std::string& word, const std::string& value) {
   std::string* const slots[] = {&keepFile, &removeFile, &extractFile, &excludeFile, &chrList, &fromBp,
-                                &toBp,     &maf,        &geno,        &mind,        &hwe};
+                                &toBp,     &maf,        &geno,        &mind,        &hwe,
+                                &minfo};
   const auto found = std::find(std::begin(kOptionWords), std::end(kOptionWords), word);
   if (found != std::end(kOptionWords)) *slots[found - std::begin(kOptionWords)] = value;
 }
@@ -232,6 +234,7 @@ void SnpSelection::report() const {
 
 FilterThresholds::FilterThresholds(const SelectionOptions& options)
     : maf(parseThreshold(options.maf, "--maf", 0.5)), geno(parseThreshold(options.geno, "--geno", 1)),
-      mind(parseThreshold(options.mind, "--mind", 1)), hwe(parseThreshold(options.hwe, "--hwe", 1)) {}
+      mind(parseThreshold(options.mind, "--mind", 1)), hwe(parseThreshold(options.hwe, "--hwe", 1)),
+      minfo(parseThreshold(options.minfo, "--minfo", 1)) {}
 
 }  // namespace ombra

@@ -16,6 +16,7 @@ struct SelectionOptions {
   std::string keepFile, removeFile, extractFile, excludeFile, chrList;
   std::string fromBp, toBp;               // empty when not given
   std::string maf, geno, mind, hwe;       // empty when not given
+  std::string minfo;                      // empty when not given
 
   // True when `word` is one of the options above.
   static bool knows(const std::string& word);
@@ -84,11 +85,11 @@ int chromosomeCode(std::string_view name);
 
 // The thresholds of the quality-control filters; negative when not given.
 struct FilterThresholds {
-  double maf = -1, geno = -1, mind = -1, hwe = -1;
+  double maf = -1, geno = -1, mind = -1, hwe = -1, minfo = -1;
   // Parses and range-checks the options' values, stopping the run naming
   // the option of a value out of range.
   explicit FilterThresholds(const SelectionOptions& options);
-  bool filtersSnps() const { return maf >= 0 || geno >= 0 || hwe >= 0; }
+  bool filtersSnps() const { return maf >= 0 || geno >= 0 || hwe >= 0 || minfo >= 0; }
   bool any() const { return filtersSnps() || mind >= 0; }
 };
 

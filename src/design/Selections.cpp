@@ -12,6 +12,7 @@
 
 #include "core/RunEnd.h"
 #include "design/QualityFilters.h"
+#include "formats/DosageCounts.h"
 #include "formats/GenotypeStream.h"
 #include "formats/MarkerStream.h"
 
@@ -40,6 +41,7 @@ long dropIndividuals(Loaded& test, DataSet& set, Stays stays) {
   for (size_t i = 0; i < set.rows.size(); ++i) {
     if (newSeq[i] < 0) {
       test.store.freeRow(set.rows[i].codes);
+      if (set.rows[i].dosages != nullptr) test.store.freeRow(reinterpret_cast<unsigned char*>(set.rows[i].dosages));
       continue;
     }
     newSeq[i] = static_cast<int>(kept);
@@ -64,11 +66,94 @@ long dropIndividuals(Loaded& test, DataSet& set, Stays stays) {
   return dropped;
 }
 
+// Per SNP, the copies of allele2 among the called genotypes of every loaded
+// individual, dosages where a data set has them, and how many are called;
+// empty when no data set has dosages (the codes' tallies then count them).
+DosageCounts dosageCounts(const Loaded& test) {
+  DosageCounts counts;
+  std::vector<const unsigned char*> calls;
+  std::vector<const uint16_t*> dosages;
+  for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
+    for (const GenotypeRow& row : set->rows) {
+      if (row.dosages != nullptr) {
+        dosages.push_back(row.dosages);
+      } else {
+        calls.push_back(row.codes);
+      }
+    }
+  }
+  if (dosages.empty()) return counts;
+  const size_t m = test.store.markers.size();
+  addDosageCounts(calls.data(), calls.size(), m, counts);
+  addDosageUnits(dosages.data(), dosages.size(), m, counts);
+  return counts;
+}
+
+std::vector<double> copiesFromDosages(const Loaded& test) {
+  const DosageCounts counts = dosageCounts(test);
+  std::vector<double> copies(counts.copies.size());
+  for (size_t s = 0; s < copies.size(); ++s) {
+    copies[s] = static_cast<double>(counts.copies[s]) + static_cast<double>(counts.units[s]) / kDosageOne;
+  }
+  return copies;
+}
+
+// Per SNP, over the called genotypes of every loaded individual (dosages
+// where a data set has them): their count, sum and sum of squares; empty
+// unless `wanted` and some data set has dosages.
+struct DosageMoments {
+  std::vector<double> called, sum, squares;
+  double frequency(size_t s) const { return called[s] > 0 ? sum[s] / (2 * called[s]) : 0; }
+  // Their variance over the binomial 2f(1 - f), as MACH's r-squared; 1 for
+  // a SNP without variation.
+  double info(size_t s) const {
+    if (!(called[s] > 0)) return 1;
+    const double mean = sum[s] / called[s];
+    const double f = mean / 2;
+    const double expected = 2 * f * (1 - f);
+    return expected > 0 ? (squares[s] / called[s] - mean * mean) / expected : 1;
+  }
+};
+
+DosageMoments dosageMoments(const Loaded& test, bool wanted) {
+  DosageMoments moments;
+  const bool anyDosages = std::any_of(test.cohort.family.rows.begin(), test.cohort.family.rows.end(),
+                                      [](const GenotypeRow& row) { return row.dosages != nullptr; }) ||
+                          std::any_of(test.cohort.unrelated.rows.begin(), test.cohort.unrelated.rows.end(),
+                                      [](const GenotypeRow& row) { return row.dosages != nullptr; });
+  if (!wanted || !anyDosages) return moments;
+  const size_t m = test.store.markers.size();
+  moments.called.assign(m, 0.0);
+  moments.sum.assign(m, 0.0);
+  moments.squares.assign(m, 0.0);
+  for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
+    for (const GenotypeRow& row : set->rows) {
+      for (size_t s = 0; s < m; ++s) {
+        double value = 0;
+        if (row.dosages != nullptr) {
+          if (row.dosages[s] == kMissingDosage) continue;
+          value = dosageCopies(row.dosages[s]);
+        } else {
+          const int code = genotypeCode(row.codes, s);
+          if (code == 3) continue;
+          value = code;
+        }
+        moments.called[s] += 1;
+        moments.sum[s] += value;
+        moments.squares[s] += value * value;
+      }
+    }
+  }
+  return moments;
+}
+
 // The allele counts as loading the remaining rows would have made them,
 // from the genotype counts of every loaded individual.
 void setAlleleCounts(Loaded& test, const GenotypeTally& tally) {
+  const std::vector<double> fromDosages = copiesFromDosages(test);
   for (size_t s = 0; s < test.store.markers.size(); ++s) {
-    test.store.markers[s].allele2Count = static_cast<double>(tally.at(s, 1) + 2 * tally.at(s, 2));
+    test.store.markers[s].allele2Count =
+        fromDosages.empty() ? static_cast<double>(tally.at(s, 1) + 2 * tally.at(s, 2)) : fromDosages[s];
   }
   test.store.alleleCountBase = test.cohort.individuals();
 }
@@ -98,6 +183,8 @@ void keepSnps(Loaded& test, const std::vector<size_t>& kept) {
         packed[j / 4] |= static_cast<unsigned char>(genotypeCode(row.codes, kept[j]) << (2 * (3 - j % 4)));
       }
       if (!packed.empty()) std::memcpy(row.codes, packed.data(), packed.size());
+      if (row.dosages == nullptr) continue;
+      for (size_t j = 0; j < kept.size(); ++j) row.dosages[j] = row.dosages[kept[j]];
     }
   }
   const long after = static_cast<long>(kept.size());
@@ -205,7 +292,10 @@ long filterIndividuals(Loaded& test, const std::string& mind, double threshold, 
 void filterSnps(Loaded& test, const SelectionOptions& o, const FilterThresholds& limits, const FilterCounts& counts,
                 std::vector<size_t>& kept) {
   const double people = test.cohort.individuals();
-  long genoDropped = 0, hweDropped = 0, mafDropped = 0;
+  long genoDropped = 0, hweDropped = 0, mafDropped = 0, infoDropped = 0;
+  // Data sets of dosages: frequencies and imputation quality from the
+  // dosages, the Hardy-Weinberg test on their nearest calls.
+  const DosageMoments moments = dosageMoments(test, limits.maf >= 0 || limits.minfo >= 0);
   std::vector<size_t> passed;
   for (size_t s : kept) {
     if (limits.geno >= 0 && static_cast<double>(counts.all(s, 3)) / people > limits.geno) {
@@ -221,19 +311,25 @@ void filterSnps(Loaded& test, const SelectionOptions& o, const FilterThresholds&
     }
     if (limits.maf >= 0) {
       const double called = static_cast<double>(counts.all(s, 0) + counts.all(s, 1) + counts.all(s, 2));
-      const double f = called > 0 ? static_cast<double>(counts.all(s, 1) + 2 * counts.all(s, 2)) / (2 * called) : 0;
+      double f = called > 0 ? static_cast<double>(counts.all(s, 1) + 2 * counts.all(s, 2)) / (2 * called) : 0;
+      if (!moments.called.empty()) f = moments.frequency(s);
       if (std::min(f, 1 - f) < limits.maf) {
         ++mafDropped;
         continue;
       }
+    }
+    if (limits.minfo >= 0 && !moments.called.empty() && moments.info(s) < limits.minfo) {
+      ++infoDropped;
+      continue;
     }
     passed.push_back(s);
   }
   if (limits.geno >= 0) printRemoved("--geno", o.geno, genoDropped, "snp", "missing rate above");
   if (limits.hwe >= 0) printRemoved("--hwe", o.hwe, hweDropped, "snp", "Hardy-Weinberg exact p below");
   if (limits.maf >= 0) printRemoved("--maf", o.maf, mafDropped, "snp", "minor allele frequency below");
+  if (limits.minfo >= 0) printRemoved("--minfo", o.minfo, infoDropped, "snp", "imputation quality INFO below");
   if (passed.empty()) {
-    stopNothingLeft("snp", givenOptions({{"--geno", &o.geno}, {"--hwe", &o.hwe}, {"--maf", &o.maf}}));
+    stopNothingLeft("snp", givenOptions({{"--geno", &o.geno}, {"--hwe", &o.hwe}, {"--maf", &o.maf}, {"--minfo", &o.minfo}}));
   }
   kept = std::move(passed);
 }

@@ -45,6 +45,7 @@ TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTr
         const size_t at = index++;
         if (!takes(person)) continue;
         sample.rows.push_back(set->rows[static_cast<size_t>(person.seq)].codes);
+        sample.dosageRows.push_back(set->rows[static_cast<size_t>(person.seq)].dosages);
         sample.traits.push_back(person.traitValue);
         sample.analysisIndex.push_back(at);
         sample.people.push_back(&person);
@@ -52,6 +53,9 @@ TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTr
       if (!set->unrelated()) sample.familyEntryEnd.push_back(sample.size());
     }
     if (!set->unrelated()) sample.familyEntries = sample.size();
+  }
+  if (std::all_of(sample.dosageRows.begin(), sample.dosageRows.end(), [](const uint16_t* row) { return row == nullptr; })) {
+    sample.dosageRows.clear();
   }
   why.clear();
   if (leftOut > 0) {

@@ -15,6 +15,7 @@ namespace ombra {
 
 struct TestedSample {
   std::vector<const unsigned char*> rows;  // per entry: its genotype row
+  std::vector<const uint16_t*> dosageRows; // per entry: its dosage row or null; empty when no entry has one
   std::vector<double> traits;              // per entry: its trait value
   std::vector<size_t> analysisIndex;       // per entry: the individual's place in analysis order
   std::vector<const Individual*> people;   // per entry

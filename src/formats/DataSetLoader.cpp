@@ -489,21 +489,29 @@ std::vector<size_t> DataSetLoader::swappedSnps(const std::vector<Marker>& own, c
 
 void DataSetLoader::alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name, DataSet& set) {
   std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(store.markers.size()))), 0);
-  for (size_t s : swappedSnps(own, name)) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
+  const std::vector<size_t> swapped = swappedSnps(own, name);
+  for (size_t s : swapped) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
   std::vector<const unsigned char*> rows;
+  std::vector<const uint16_t*> dosageRows;
   for (GenotypeRow& row : set.rows) {
     for (size_t b = 0; b < flipSlots.size(); ++b) {
       // Codes 0 and 2 swap (their low bit is 0); 1 and 3 stay.
       const unsigned char evenCodes = static_cast<unsigned char>(~row.codes[b] & flipSlots[b]);
       row.codes[b] ^= static_cast<unsigned char>(evenCodes << 1);
     }
-    rows.push_back(row.codes);
+    if (row.dosages == nullptr) {
+      rows.push_back(row.codes);
+      continue;
+    }
+    for (size_t s : swapped) row.dosages[s] = otherAlleleDosage(row.dosages[s]);
+    dosageRows.push_back(row.dosages);
   }
   // Whole-number counts: adding them at once gives the sum code by code.
   DosageCounts counts;
   addDosageCounts(rows.data(), rows.size(), store.markers.size(), counts);
+  addDosageUnits(dosageRows.data(), dosageRows.size(), store.markers.size(), counts);
   for (size_t s = 0; s < store.markers.size() && s < counts.copies.size(); ++s) {
-    store.markers[s].allele2Count += static_cast<double>(counts.copies[s]);
+    store.markers[s].allele2Count += static_cast<double>(counts.copies[s]) + static_cast<double>(counts.units[s]) / kDosageOne;
   }
   store.alleleCountBase += set.size;
 }
@@ -568,8 +576,12 @@ void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
   readPedigree(famPath, set, true, TraitCodes::kPlink);
 
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
-  auto source = std::make_unique<VcfSource>(path, namesInFileOrder(set.pedigrees), famPath);
+  auto source = std::make_unique<VcfSource>(path, namesInFileOrder(set.pedigrees), famPath, settings.vcfDosage);
   reportVcfSkips(*source, path, famPath);
+  if (source->recordsWithoutField() > 0) {
+    std::cout << source->recordsWithoutField() << " records of " << path << " have no "
+              << dosageFieldName(settings.vcfDosage) << " field: their GT calls are read as dosages.\n";
+  }
   const long count = static_cast<long>(source->markers().size());
   const bool sharedMarkers = set.unrelated() && store.markerCount() > 0;
   if (store.streaming()) {

@@ -17,6 +17,7 @@
 #include "formats/GenotypeSource.h"
 #include "formats/GenotypeStore.h"
 #include "formats/TextInput.h"
+#include "formats/VcfRecords.h"
 
 namespace ombra {
 
@@ -32,6 +33,7 @@ bool isMinusNine(const std::string& trait);
 struct LoadSettings {
   std::string missingTrait = "0";
   std::string missingGenotype = "0";  // one letter
+  DosageField vcfDosage = DosageField::kGt;  // the FORMAT field of VCF/BCF genotypes
   // Whether a text set keeps the individual (family ID, individual ID) as its
   // line is read: the sample selection; empty keeps everyone.
   std::function<bool(std::string_view, std::string_view)> admit;

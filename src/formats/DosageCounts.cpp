@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "core/Records.h"
+
 namespace ombra {
 
 namespace {
@@ -44,6 +46,7 @@ void emptyLanes(std::vector<uint32_t>& lanes, size_t markerCount, std::vector<ui
 void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts) {
   counts.copies.resize(markerCount, 0);
   counts.called.resize(markerCount, 0);
+  counts.units.resize(markerCount, 0);
   const size_t bytes = (markerCount + 3) / 4;
   std::vector<uint32_t> copyLanes(bytes, 0u);
   std::vector<uint32_t> calledLanes(bytes, 0u);
@@ -61,11 +64,28 @@ void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t m
   }
 }
 
+void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts) {
+  counts.copies.resize(markerCount, 0);
+  counts.called.resize(markerCount, 0);
+  counts.units.resize(markerCount, 0);
+  for (size_t r = 0; r < rowCount; ++r) {
+    const uint16_t* row = rows[r];
+    for (size_t s = 0; s < markerCount; ++s) {
+      const bool called = row[s] != kMissingDosage;
+      counts.units[s] += called ? row[s] : 0;
+      counts.called[s] += called;
+    }
+  }
+}
+
+// Units are whole multiples of 1/kDosageOne, so that hard calls read as
+// dosages add up to exactly the copies their codes count.
 void meanDosages(const DosageCounts& counts, std::vector<double>& fill) {
   fill.resize(counts.copies.size());
   for (size_t s = 0; s < fill.size(); ++s) {
     const uint64_t called = counts.called[s];
-    fill[s] = called == 0 ? 0.0 : static_cast<double>(counts.copies[s]) / static_cast<double>(called);
+    const double units = s < counts.units.size() ? static_cast<double>(counts.units[s]) / kDosageOne : 0.0;
+    fill[s] = called == 0 ? 0.0 : (static_cast<double>(counts.copies[s]) + units) / static_cast<double>(called);
   }
 }
 

@@ -13,12 +13,16 @@ namespace ombra {
 struct DosageCounts {
   std::vector<uint64_t> copies;  // per SNP: copies of allele2 over the called genotypes
   std::vector<uint64_t> called;  // per SNP: genotypes that are not missing
+  std::vector<uint64_t> units;   // per SNP: dosage units (1/kDosageOne copy) of the rows with dosages
 };
 
 // Adds the codes of `rowCount` packed rows of `markerCount` SNPs each (the
 // genotype store's layout; unused low slots of a row's last byte are 0) to
 // `counts`, sizing it to `markerCount` on first use.
 void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts);
+
+// Adds `rowCount` dosage rows of `markerCount` SNPs each to `counts`.
+void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts);
 
 // The mean dosage of the called genotypes of each SNP (0 where none is
 // called), in `fill`.

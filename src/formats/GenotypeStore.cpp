@@ -1,6 +1,7 @@
 #include "formats/GenotypeStore.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <numeric>
@@ -40,19 +41,36 @@ double GenotypeStore::missingValue(size_t snp) const {
 
 double GenotypeStore::value(const DataSet& set, int seq, size_t snp) const {
   if (seq < 0 || seq >= set.size) stopRun("The index of given individual is not correct");
-  const int code = genotypeCode(set.rows[static_cast<size_t>(seq)].codes, snp);
+  const GenotypeRow& row = set.rows[static_cast<size_t>(seq)];
+  if (row.dosages != nullptr) {
+    const uint16_t dosage = row.dosages[snp];
+    return dosage != kMissingDosage ? dosageCopies(dosage) : missingValue(snp);
+  }
+  const int code = genotypeCode(row.codes, snp);
   return code != 3 ? code : missingValue(snp);
 }
 
 void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps) {
-  std::vector<const unsigned char*> all;
-  all.reserve(cohort.family.rows.size() + cohort.unrelated.rows.size());
+  std::vector<const unsigned char*> calls;
+  std::vector<const uint16_t*> dosages;
   for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
-    for (const GenotypeRow& row : set->rows) all.push_back(row.codes);
+    for (const GenotypeRow& row : set->rows) {
+      if (row.dosages != nullptr) {
+        dosages.push_back(row.dosages);
+      } else {
+        calls.push_back(row.codes);
+      }
+    }
   }
   DosageCounts counts;
-  addDosageCounts(all.data(), all.size(), snps, counts);
+  addDosageCounts(calls.data(), calls.size(), snps, counts);
+  addDosageUnits(dosages.data(), dosages.size(), snps, counts);
   meanDosages(counts, meanDosage);
+}
+
+uint16_t* GenotypeStore::newDosageRow(size_t snps) {
+  if (2 * snps > static_cast<size_t>(INT_MAX)) return nullptr;
+  return reinterpret_cast<uint16_t*>(newRow(static_cast<int>(2 * std::max<size_t>(snps, 1))));
 }
 
 unsigned char* GenotypeStore::newRow(int bytes) {
@@ -68,6 +86,8 @@ void GenotypeStore::releaseRows(Cohort& cohort) {
     for (GenotypeRow& row : set->rows) {
       freeRow(row.codes);
       row.codes = nullptr;
+      if (row.dosages != nullptr) freeRow(reinterpret_cast<unsigned char*>(row.dosages));
+      row.dosages = nullptr;
     }
   }
 }
@@ -100,24 +120,34 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
   if (snps <= rowCapacity) return;
   const int bytes = rowBytes(static_cast<long>(snps));
   const size_t people = cohort.family.rows.size() + cohort.unrelated.rows.size();
-  requireMemory(static_cast<double>(people) * bytes,
+  requireMemory(static_cast<double>(people) * (bytes + (holdsDosages() ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(people) + " individuals and " + std::to_string(snps) + " snps",
                 "Please use a machine with more memory, or fewer snps or individuals.");
   releaseRows(cohort);
   for (DataSet* set : {&cohort.family, &cohort.unrelated}) {
     GenotypeStream* source = stream(set->kind);
     if (source == nullptr) continue;
-    std::vector<unsigned char*> rowOfIndividual;
+    std::vector<GenotypeRow> rowOfIndividual;
     for (GenotypeRow& row : set->rows) {
       row.codes = newRow(bytes);
-      if (row.codes == nullptr) stopRun("Out of memory while storing the genotypes.\n");
+      if (source->hasDosages()) row.dosages = newDosageRow(snps);
+      if (row.codes == nullptr || (source->hasDosages() && row.dosages == nullptr)) {
+        stopRun("Out of memory while storing the genotypes.\n");
+      }
       const size_t at = static_cast<size_t>(row.fileSeq);
-      if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1, nullptr);
-      rowOfIndividual[at] = row.codes;
+      if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1);
+      rowOfIndividual[at] = row;
     }
     source->attachRows(rowOfIndividual);
   }
   rowCapacity = snps;
+}
+
+bool GenotypeStore::holdsDosages() const {
+  for (const auto& source : streams) {
+    if (source && source->hasDosages()) return true;
+  }
+  return false;
 }
 
 void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {

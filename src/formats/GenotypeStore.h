@@ -66,6 +66,9 @@ class GenotypeStore {
   // A new row of `bytes` bytes, or null when memory ran out.
   unsigned char* newRow(int bytes);
   void freeRow(unsigned char* row);
+  // A new dosage row of `snps` slots, or null when memory ran out (freed
+  // with freeRow).
+  uint16_t* newDosageRow(size_t snps);
   // The tracker the loaders fill rows through.
   MemoryClass<char>& rowMemory() { return rows; }
   // Frees the rows of both data sets.
@@ -81,6 +84,8 @@ class GenotypeStore {
   void startStream(DataSet& set, std::unique_ptr<GenotypeSource> source, std::vector<bool> swapped);
   MarkerStream* markerStream() { return markersRead.get(); }
   GenotypeStream* stream(SetKind kind) { return streams[kind == SetKind::kUnrelated ? 1 : 0].get(); }
+  // Whether a stream reads dosages.
+  bool holdsDosages() const;
   // The marker in slot 0 of the rows.
   size_t firstRowSnp() const { return rowFirstSnp; }
   // Rows of `snps` SNPs for every individual, attached to the streams.

@@ -15,32 +15,38 @@ void GenotypeStream::keepSnps(SnpRuns kept) {
 
 void GenotypeStream::swapAlleles(std::vector<bool> swapped) { swapsAlleles = std::move(swapped); }
 
-void GenotypeStream::attachRows(const std::vector<unsigned char*>& rowOfIndividual) {
+void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual) {
   const size_t samples = source->sampleCount();
   targets.assign(samples, GenotypeRow{});
   leftOut.assign(samples, 1);
   for (size_t i = 0; i < samples && i < rowOfIndividual.size(); ++i) {
-    targets[i] = GenotypeRow{static_cast<int>(i), rowOfIndividual[i]};
-    leftOut[i] = rowOfIndividual[i] == nullptr;
+    targets[i] = rowOfIndividual[i];
+    targets[i].seq = static_cast<int>(i);
+    leftOut[i] = rowOfIndividual[i].codes == nullptr;
   }
   spare.clear();
+  spareDosages.clear();
 }
 
-void GenotypeStream::prepareSpare(size_t bytes) {
-  if (spare.size() >= bytes) return;
-  spare.resize(bytes);
+void GenotypeStream::prepareSpare(size_t snps) {
+  if (spare.size() >= columnBytes(snps) && (!hasDosages() || spareDosages.size() >= snps)) return;
+  spare.resize(columnBytes(snps));
+  if (hasDosages()) spareDosages.resize(snps);
   for (size_t i = 0; i < targets.size(); ++i) {
-    if (leftOut[i]) targets[i].codes = spare.data();
+    if (!leftOut[i]) continue;
+    targets[i].codes = spare.data();
+    if (hasDosages()) targets[i].dosages = spareDosages.data();
   }
 }
 
 void GenotypeStream::fill(const size_t* snps, size_t count) {
   const size_t samples = source->sampleCount();
   if (samples == 0 || count == 0) return;
-  prepareSpare(columnBytes(count));
+  prepareSpare(count);
   const size_t stride = columnBytes(samples);
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
+  if (hasDosages()) stagedDosages.resize(perBlock * samples);
   const auto fileSnp = [&](size_t k) { return selected ? keptSnps.fileSnp(snps[k]) : snps[k]; };
   for (size_t done = 0; done < count; done += perBlock) {
     const size_t chunk = std::min(perBlock, count - done);
@@ -49,9 +55,15 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
       const size_t first = fileSnp(done + j);
       size_t length = 1;
       while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
-      source->readSnps(first, length, staged.data() + j * stride);
+      if (hasDosages()) {
+        source->readDosages(first, length, staged.data() + j * stride, stagedDosages.data() + j * samples);
+      } else {
+        source->readSnps(first, length, staged.data() + j * stride);
+      }
       for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
-        if (first + k < swapsAlleles.size() && swapsAlleles[first + k]) swapColumn(staged.data() + (j + k) * stride);
+        if (first + k >= swapsAlleles.size() || !swapsAlleles[first + k]) continue;
+        swapColumn(staged.data() + (j + k) * stride);
+        if (hasDosages()) swapDosages(stagedDosages.data() + (j + k) * samples);
       }
       j += length;
     }
@@ -65,6 +77,11 @@ void GenotypeStream::place(size_t count, size_t firstSlot) {
   std::fill(staged.begin() + static_cast<std::ptrdiff_t>(count * stride),
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
   columnsToRows(staged.data(), groups, source->sampleCount(), targets, firstSlot / 4);
+  if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, source->sampleCount(), targets, firstSlot);
+}
+
+void GenotypeStream::swapDosages(uint16_t* column) const {
+  for (size_t i = 0; i < source->sampleCount(); ++i) column[i] = otherAlleleDosage(column[i]);
 }
 
 // Codes 0 and 2 have a low bit of 0 and swap by flipping their high bit;

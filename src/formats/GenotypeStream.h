@@ -25,9 +25,11 @@ class GenotypeStream {
   // Per SNP of the file: its codes 0 and 2 swap, so that they count the
   // allele another data set counts.
   void swapAlleles(std::vector<bool> swapped);
-  // The row that receives the codes of each individual of the file, in file
-  // order; nullptr for an individual left out of the run.
-  void attachRows(const std::vector<unsigned char*>& rowOfIndividual);
+  // Whether the source reads dosages, which then fill the rows' dosages.
+  bool hasDosages() const { return source->hasDosages(); }
+  // The row that receives the codes (and dosages) of each individual of the
+  // file, in file order; codes null for an individual left out of the run.
+  void attachRows(const std::vector<GenotypeRow>& rowOfIndividual);
 
   // Writes the codes of SNPs snps[0] .. snps[count - 1] (ascending, among
   // the kept ones) into slots 0 .. count - 1 of every attached row; unused
@@ -40,6 +42,7 @@ class GenotypeStream {
   // the rows from slot `firstSlot` (a multiple of 4) on.
   void place(size_t count, size_t firstSlot);
   void swapColumn(unsigned char* column) const;
+  void swapDosages(uint16_t* column) const;
   // Points the rows of individuals left out at a spare row of `bytes`.
   void prepareSpare(size_t bytes);
 
@@ -50,6 +53,8 @@ class GenotypeStream {
   std::vector<GenotypeRow> targets;        // per individual of the file: its row, or the spare row
   std::vector<unsigned char> spare;  // receives the codes of individuals left out
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
+  std::vector<uint16_t> stagedDosages;  // the same, for a source with dosages
+  std::vector<uint16_t> spareDosages;
   std::vector<char> leftOut;         // per individual of the file
 };
 

@@ -85,7 +85,8 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
   if (length > static_cast<size_t>(INT_MAX) || samples > static_cast<size_t>(INT_MAX)) {
     stopRun("The data set has more individuals or snps than this program can hold.\n");
   }
-  requireMemory(static_cast<double>(samples) * static_cast<double>(length),
+  const bool dosages = source.hasDosages();
+  requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + (dosages ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(samples) + " individuals and " + std::to_string(snps) + " snps",
                 "Please use a machine with more memory, or fewer snps or individuals.");
   rows.clear();
@@ -95,18 +96,38 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     tracker.Vector(row, static_cast<int>(length));
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
     rows.push_back(GenotypeRow{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
+    if (!dosages) continue;
+    char* dosageRow = nullptr;
+    tracker.Vector(dosageRow, static_cast<int>(2 * std::max<size_t>(snps, 1)));
+    if (dosageRow == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
+    rows.back().dosages = reinterpret_cast<uint16_t*>(dosageRow);
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);
   const size_t stride = columnBytes(samples);
   std::vector<unsigned char> block(perBlock * stride);
+  std::vector<uint16_t> dosageBlock(dosages ? perBlock * samples : 0);
   for (size_t first = 0; first < snps; first += perBlock) {
     const size_t count = std::min(perBlock, snps - first);
-    source.readSnps(first, count, block.data());
+    if (dosages) {
+      source.readDosages(first, count, block.data(), dosageBlock.data());
+      dosageColumnsToRows(dosageBlock.data(), count, samples, rows, first);
+    } else {
+      source.readSnps(first, count, block.data());
+    }
     const size_t groups = (count + 3) / 4;
     std::fill(block.begin() + static_cast<std::ptrdiff_t>(count * stride),
               block.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
     columnsToRows(block.data(), groups, samples, rows, first / 4);
+  }
+}
+
+void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, std::vector<GenotypeRow>& rows,
+                         size_t firstSlot) {
+  for (size_t i = 0; i < samples; ++i) {
+    uint16_t* row = rows[i].dosages + firstSlot;
+    const uint16_t* column = block + i;
+    for (size_t j = 0; j < count; ++j) row[j] = column[j * samples];
   }
 }
 

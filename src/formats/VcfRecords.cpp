@@ -7,10 +7,14 @@
 #include <htslib/vcf.h>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "core/Records.h"
 #include "core/RunEnd.h"
 #include "core/Text.h"
 
@@ -90,6 +94,8 @@ class VcfTextReader : public VcfRecordReader {
 
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
+  bool hasField(DosageField field) override { return keyIndex(formatColumn(), dosageFieldName(field)) >= 0; }
+  void dosages(DosageField field, uint16_t* out) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ", chromosome " +
            text(current.chrom) + ", position " + std::to_string(current.position) + ") of " + path;
@@ -102,6 +108,12 @@ class VcfTextReader : public VcfRecordReader {
   bool refill();
   void readHeader();
   [[noreturn]] void stopCutOff(int columns) const;
+  // The FORMAT column of the current record; empty when it has none.
+  std::string_view formatColumn() const {
+    const void* tab = std::memchr(afterInfo, '\t', static_cast<size_t>(lineEnd - afterInfo));
+    const char* formatEnd = tab != nullptr ? static_cast<const char*>(tab) : lineEnd;
+    return std::string_view(afterInfo, static_cast<size_t>(formatEnd - afterInfo));
+  }
 
   HtsFilePtr file;
   size_t capacity = size_t{1} << 22;
@@ -272,6 +284,37 @@ void VcfTextReader::genotypes(unsigned char* codes) {
   if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
 }
 
+void VcfTextReader::dosages(DosageField field, uint16_t* out) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const std::string_view format = formatColumn();
+  if (format.data() + format.size() == lineEnd) {
+    stopAt("has no sample columns, but the header names " + std::to_string(n) + " samples");
+  }
+  const int index = keyIndex(format, dosageFieldName(field));
+  if (index < 0) stopAt(std::string("has no ") + dosageFieldName(field) + " field");
+  const char* p = format.data() + format.size() + 1;
+  const char* columnEnd = p;
+  std::string problem;
+  for (size_t c = 0; c < n; ++c) {
+    const void* found = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
+    columnEnd = found != nullptr ? static_cast<const char*>(found) : lineEnd;
+    if (columnEnd == lineEnd && c + 1 < n) {
+      stopAt("has " + std::to_string(c + 1) + " sample columns, but the header names " + std::to_string(n) +
+             ": it is cut off");
+    }
+    // A sample may drop trailing FORMAT fields; a dropped value is missing.
+    const std::string_view value = subfield(p, columnEnd, index);
+    out[c] = value.data() == nullptr ? kMissingDosage : dosageOfText(field, value.data(), value.data() + value.size(), problem);
+    if (!problem.empty()) {
+      stopAt("has the " + std::string(dosageFieldName(field)) + " value " + text(value) + " for sample " + samples[c] +
+             ", " + problem);
+    }
+    p = columnEnd + 1;
+  }
+  if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
+}
+
 // Reads BCF records through htslib.
 class BcfReader : public VcfRecordReader {
  public:
@@ -283,12 +326,15 @@ class BcfReader : public VcfRecordReader {
   }
   ~BcfReader() override {
     free(gt);
+    free(values);
     if (record != nullptr) bcf_destroy(record);
     if (header != nullptr) bcf_hdr_destroy(header);
   }
 
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
+  bool hasField(DosageField field) override;
+  void dosages(DosageField field, uint16_t* out) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (chromosome " + chrom + ", position " +
            std::to_string(record->pos + 1) + ") of " + path;
@@ -301,6 +347,8 @@ class BcfReader : public VcfRecordReader {
   std::string chrom;
   int32_t* gt = nullptr;
   int gtCapacity = 0;
+  float* values = nullptr;
+  int valuesCapacity = 0;
 };
 
 bool BcfReader::next(VcfSite& site) {
@@ -376,6 +424,46 @@ void BcfReader::genotypes(unsigned char* codes) {
   }
 }
 
+bool BcfReader::hasField(DosageField field) {
+  if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
+  return bcf_get_fmt(header, record, dosageFieldName(field)) != nullptr;
+}
+
+void BcfReader::dosages(DosageField field, uint16_t* out) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const char* name = dosageFieldName(field);
+  if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
+  const bcf_fmt_t* format = bcf_get_fmt(header, record, name);
+  if (format == nullptr) stopAt(std::string("has no ") + name + " field");
+  const uint64_t claimed = static_cast<uint64_t>(std::max(format->size, 0)) * n;
+  if (format->n <= 0 || format->size <= 0 || claimed > record->indiv.l || format->type != BCF_BT_FLOAT) {
+    stopAt(std::string("has a ") + name + " field that is not a list of numbers of its stated size: the file is corrupt");
+  }
+  const size_t wanted = field == DosageField::kDs ? 1 : field == DosageField::kHds ? 2 : 3;
+  if (format->n > 3) stopAt(std::string("has ") + std::to_string(format->n) + " " + name + " values a sample, for one ALT");
+  const int count = bcf_get_format_float(header, record, name, &values, &valuesCapacity);
+  if (count < 0 || static_cast<size_t>(count) % n != 0) stopAt(std::string("has a ") + name + " field that cannot be read");
+  const size_t each = static_cast<size_t>(count) / n;
+  std::string problem;
+  char text[96];
+  for (size_t c = 0; c < n; ++c) {
+    // The values as text, so that both formats share one reading of them.
+    const float* own = values + c * each;
+    size_t length = 0;
+    for (size_t k = 0; k < each && !bcf_float_is_vector_end(own[k]); ++k) {
+      if (k > 0) text[length++] = ',';
+      length += bcf_float_is_missing(own[k]) ? static_cast<size_t>(std::snprintf(text + length, 24, "."))
+                                               : static_cast<size_t>(std::snprintf(text + length, 24, "%.9g", own[k]));
+    }
+    out[c] = dosageOfText(field, text, text + length, problem);
+    if (!problem.empty() || (length > 0 && text[0] != '.' && each < wanted && field != DosageField::kHds)) {
+      stopAt("has the " + std::string(name) + " value " + std::string(text, length) + " for sample " + samples[c] +
+             ", " + (problem.empty() ? std::string("which has too few values") : problem));
+    }
+  }
+}
+
 }  // namespace
 
 void VcfRecordReader::stopAt(const std::string& problem) const {
@@ -398,6 +486,79 @@ std::unique_ptr<VcfRecordReader> VcfRecordReader::open(const std::string& path) 
   requireEndMarker(file.get(), path);
   if (format == bcf) return std::make_unique<BcfReader>(path, std::move(file));
   return std::make_unique<VcfTextReader>(path, std::move(file));
+}
+
+const char* dosageFieldName(DosageField field) {
+  switch (field) {
+    case DosageField::kDs: return "DS";
+    case DosageField::kGp: return "GP";
+    case DosageField::kHds: return "HDS";
+    case DosageField::kGt: break;
+  }
+  return "GT";
+}
+
+namespace {
+
+// Reads a number of [text, end) up to a comma; false when there is none.
+bool readNumber(const char*& text, const char* end, double& value) {
+  const char* stop = static_cast<const char*>(std::memchr(text, ',', static_cast<size_t>(end - text)));
+  if (stop == nullptr) stop = end;
+  const std::from_chars_result read = std::from_chars(text, stop, value);
+  if (read.ec != std::errc() || read.ptr != stop || !std::isfinite(value)) return false;
+  text = stop == end ? end : stop + 1;
+  return true;
+}
+
+}  // namespace
+
+uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem) {
+  problem.clear();
+  if (text == end || (end - text == 1 && *text == '.')) return kMissingDosage;
+  const size_t wanted = field == DosageField::kDs ? 1 : field == DosageField::kHds ? 2 : 3;
+  double numbers[3] = {0, 0, 0};
+  size_t count = 0;
+  const char* p = text;
+  while (p != end && count < 3) {
+    if (!readNumber(p, end, numbers[count])) {
+      problem = "which is not a list of numbers";
+      return kMissingDosage;
+    }
+    ++count;
+  }
+  // Haplotype dosages of a haploid call count as both copies.
+  if (field == DosageField::kHds && count == 1) numbers[1] = numbers[0];
+  if (p != end || (count != wanted && !(field == DosageField::kHds && count == 1))) {
+    problem = "which is not " + std::to_string(wanted) + (wanted == 1 ? " number" : " numbers");
+    return kMissingDosage;
+  }
+  double dosage = 0;
+  if (field == DosageField::kDs) {
+    dosage = numbers[0];
+  } else if (field == DosageField::kHds) {
+    if (numbers[0] < 0 || numbers[0] > 1 || numbers[1] < 0 || numbers[1] > 1) {
+      problem = "which is outside [0, 1]";
+      return kMissingDosage;
+    }
+    dosage = numbers[0] + numbers[1];
+  } else {
+    for (double probability : numbers) {
+      if (probability < 0 || probability > 1) {
+        problem = "which has a probability outside [0, 1]";
+        return kMissingDosage;
+      }
+    }
+    if (std::fabs(numbers[0] + numbers[1] + numbers[2] - 1) > 0.01) {
+      problem = "whose probabilities do not sum to 1";
+      return kMissingDosage;
+    }
+    dosage = numbers[1] + 2 * numbers[2];
+  }
+  if (!(dosage >= 0 && dosage <= 2)) {
+    problem = "which is outside [0, 2]";
+    return kMissingDosage;
+  }
+  return static_cast<uint16_t>(std::lround(dosage * kDosageOne));
 }
 
 unsigned char gtCode(const char* text, const char* end, GtProblem& problem) {

@@ -9,6 +9,7 @@
 #define OMBRA_FORMATS_VCFRECORDS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,19 @@ struct VcfSite {
   std::string_view alt;  // the ALT allele when altCount is 1
   int altCount = 0;      // ALT alleles; 0 for an ALT of "."
 };
+
+// The FORMAT field a dosage source reads: GT calls, or the dosage of ALT
+// (DS), the genotype probabilities (GP) or the haplotype dosages (HDS).
+enum class DosageField { kGt, kDs, kGp, kHds };
+// "GT", "DS", "GP" or "HDS".
+const char* dosageFieldName(DosageField field);
+
+// One sample's dosage of ALT, in units of 1/kDosageOne copy, from the text
+// of its `field` value (up to its ':' or the end of the field):
+// kMissingDosage for "." or an empty value. On a value that is not a
+// number, out of range, or (GP) probabilities that do not sum to 1 within
+// 0.01, returns kMissingDosage and sets `problem` to what is wrong.
+uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem);
 
 class VcfRecordReader {
  public:
@@ -46,6 +60,13 @@ class VcfRecordReader {
   // few or too many sample columns, or with a GT that is not a diploid call
   // of REF and ALT stops the run naming the record.
   virtual void genotypes(unsigned char* codes) = 0;
+  // Whether the current record has `field` (not GT) in its FORMAT.
+  virtual bool hasField(DosageField field) = 0;
+  // The dosages of ALT from `field` of the current record, which has it:
+  // out[c] for sample column c, as dosageOfText gives them. A value that
+  // cannot be read, a field of the wrong size or too few or too many sample
+  // columns stops the run naming the record and the sample.
+  virtual void dosages(DosageField field, uint16_t* out) = 0;
   // "record R (line L, chromosome C, position P) of PATH", for messages.
   virtual std::string where() const = 0;
 

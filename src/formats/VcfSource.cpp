@@ -96,11 +96,12 @@ bool isBiallelicSnpOrIndel(const VcfSite& site) {
 }
 
 VcfSource::VcfSource(const std::string& filePath, const std::vector<SampleName>& individuals,
-                     const std::string& famPath)
-    : path(filePath), individualCount(individuals.size()) {
+                     const std::string& famPath, DosageField dosageField)
+    : path(filePath), individualCount(individuals.size()), field(dosageField) {
   reader = VcfRecordReader::open(path);
   matchSamples(reader->sampleNames(), individuals, famPath);
   codes.resize(seqOfColumn.size());
+  if (hasDosages()) columnDosages.resize(seqOfColumn.size());
   readSites();
   reader.reset();
 }
@@ -139,6 +140,9 @@ void VcfSource::readSites() {
   while (reader->next(site)) {
     if (isBiallelicSnpOrIndel(site)) {
       sites.push_back(markerOf(site));
+      if (!hasDosages()) continue;
+      fromGt.push_back(!reader->hasField(field));
+      withoutField += fromGt.back();
     } else {
       ++skipped;
     }
@@ -164,7 +168,7 @@ Marker VcfSource::markerOf(const VcfSite& site) const {
   return marker;
 }
 
-void VcfSource::readSnps(size_t first, size_t count, unsigned char* out) {
+void VcfSource::seek(size_t first) {
   if (reader == nullptr || first < nextSnp) {
     reader = VcfRecordReader::open(path);
     nextSnp = 0;
@@ -173,6 +177,54 @@ void VcfSource::readSnps(size_t first, size_t count, unsigned char* out) {
     advance();
     ++nextSnp;
   }
+}
+
+void VcfSource::readDosages(size_t first, size_t count, unsigned char* out, uint16_t* dosages) {
+  if (!hasDosages()) {
+    readSnps(first, count, out);
+    return;
+  }
+  seek(first);
+  const size_t column = columnBytes(individualCount);
+  std::memset(out, 0, count * column);
+  for (size_t j = 0; j < count; ++j) {
+    advance();
+    decodeDosages(out + j * column, dosages + j * individualCount, nextSnp);
+    ++nextSnp;
+  }
+}
+
+void VcfSource::decodeDosages(unsigned char* column, uint16_t* dosages, size_t snp) {
+  if (fromGt[snp]) {
+    reader->genotypes(codes.data());
+    for (size_t c = 0; c < codes.size(); ++c) {
+      columnDosages[c] = codes[c] == 3 ? kMissingDosage : static_cast<uint16_t>(codes[c] * kDosageOne);
+    }
+  } else {
+    reader->dosages(field, columnDosages.data());
+  }
+  uint64_t units = 0;
+  for (size_t c = 0; c < columnDosages.size(); ++c) {
+    const int seq = seqOfColumn[c];
+    if (seq < 0) continue;
+    const uint16_t dosage = columnDosages[c];
+    dosages[seq] = dosage;
+    // The nearest call; a dosage halfway between two calls takes the upper.
+    const unsigned code = dosage == kMissingDosage ? 3 : (dosage + kDosageOne / 2) / kDosageOne;
+    column[seq >> 2] |= static_cast<unsigned char>(code << (6 - 2 * (seq & 3)));
+    units += dosage == kMissingDosage ? 0 : dosage;
+  }
+  sites[snp].allele2Count = static_cast<double>(units) / kDosageOne;
+}
+
+void VcfSource::readSnps(size_t first, size_t count, unsigned char* out) {
+  if (hasDosages()) {
+    // The calls nearest to the dosages, as the data set holds them.
+    std::vector<uint16_t> dosages(count * individualCount);
+    readDosages(first, count, out, dosages.data());
+    return;
+  }
+  seek(first);
   const size_t column = columnBytes(individualCount);
   std::memset(out, 0, count * column);
   for (size_t j = 0; j < count; ++j) {

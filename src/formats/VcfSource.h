@@ -35,7 +35,10 @@ class VcfSource : public GenotypeSource {
   // run, naming the files, when an individual has no sample column, when
   // two sample columns match one individual or one column several, or when
   // the file cannot be read.
-  VcfSource(const std::string& path, const std::vector<SampleName>& individuals, const std::string& famPath);
+  // With a dosage field other than GT, the source holds dosages from it; a
+  // record without the field gives its GT calls as dosages.
+  VcfSource(const std::string& path, const std::vector<SampleName>& individuals, const std::string& famPath,
+            DosageField dosageField = DosageField::kGt);
 
   size_t sampleCount() const override { return individualCount; }
   // The markers; a marker's allele2Count (ALT copies among the individuals)
@@ -44,6 +47,10 @@ class VcfSource : public GenotypeSource {
   // Blocks are read in increasing order most cheaply; an earlier block
   // reads the file again from its start.
   void readSnps(size_t first, size_t count, unsigned char* out) override;
+  bool hasDosages() const override { return field != DosageField::kGt; }
+  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
+  // Records kept whose dosages come from GT, for want of the dosage field.
+  size_t recordsWithoutField() const { return withoutField; }
 
   // Sample columns that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -60,6 +67,12 @@ class VcfSource : public GenotypeSource {
   void advance();
   // Packs the current record's codes into one SNP-major column.
   void decode(unsigned char* column, size_t snp);
+  // Moves the genotype pass to block `first`, from the file's start when it
+  // lies behind.
+  void seek(size_t first);
+  // The current record's dosages into `dosages` (in the individuals' order)
+  // and their nearest calls into a SNP-major column.
+  void decodeDosages(unsigned char* column, uint16_t* dosages, size_t snp);
 
   std::string path;
   size_t individualCount = 0;
@@ -71,6 +84,10 @@ class VcfSource : public GenotypeSource {
   std::unique_ptr<VcfRecordReader> reader;  // the genotype pass
   size_t nextSnp = 0;                       // marker whose record comes next in the genotype pass
   std::vector<unsigned char> codes;         // per sample column, of the current record
+  DosageField field = DosageField::kGt;
+  std::vector<bool> fromGt;                 // per marker of a dosage source: its record lacks the field
+  size_t withoutField = 0;
+  std::vector<uint16_t> columnDosages;      // per sample column, of the current record
 };
 
 // True for a record this source keeps: one ALT allele, REF and ALT made of

@@ -35,6 +35,7 @@ constexpr long kExactRows = long{1} << 24;
 // dearer each than a product's; past 1/32 of the columns a row costs less
 // as a row of a dsyrk (C^2 / 2, less the C^2 / 4 its float row would take).
 bool productRow(const DecodedRows& block, int r, int cols) {
+  if (block.dosages) return false;
   const long row = long{block.first} + r;
   const int missing = block.rowStart[static_cast<size_t>(r) + 1] - block.rowStart[static_cast<size_t>(r)];
   return row < kExactRows && 32L * missing <= cols;
@@ -189,7 +190,7 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
         means[static_cast<size_t>(first + r)] = block.centring[static_cast<size_t>(r)].mean;
       }
       secondPass.push_back(hasMissingTerms(block, cols));
-      addIntegerRows(block, cols, products, floats, rowTerm, constant);
+      if (!block.dosages) addIntegerRows(block, cols, products, floats, rowTerm, constant);
     }
   }
   widenInPlace(gram);

@@ -4,6 +4,8 @@
 #include <array>
 #include <memory>
 
+#include "core/Records.h"
+
 namespace ombra {
 
 namespace {
@@ -127,10 +129,47 @@ void groupCalls(const std::vector<int>& calls, int key, int groups, std::vector<
 
 }  // namespace
 
+// Rows of dosages, centred as doubles; no call is missing in the integer
+// part, which stays zero.
+void decodeDosageRows(const PackedGenotypes& genotypes, int first, int count, DecodedRows& out) {
+  const size_t cols = genotypes.columns.size();
+  out.dense.resize(static_cast<size_t>(count) * cols);
+  out.values.assign(static_cast<size_t>(count) * cols, 0);
+  out.calls.clear();
+  out.centring.assign(static_cast<size_t>(count), RowCentring());
+  for (int r = 0; r < count; ++r) {
+    const size_t s = static_cast<size_t>(first + r);
+    const size_t slot = static_cast<size_t>(genotypes.snps[s]);
+    const double fill = genotypes.fill[s];
+    double* row = out.dense.data() + static_cast<size_t>(r) * cols;
+    double sum = 0;
+    for (size_t j = 0; j < cols; ++j) {
+      const uint16_t* dosages = genotypes.dosageColumns[j];
+      if (dosages != nullptr) {
+        row[j] = dosages[slot] != kMissingDosage ? dosageCopies(dosages[slot]) : fill;
+      } else {
+        const int code = (genotypes.columns[j][slot / 4] >> (2 * (3 - slot % 4))) & 3;
+        row[j] = code != 3 ? code : fill;
+      }
+      sum += row[j];
+    }
+    const double mean = cols > 0 ? sum / static_cast<double>(cols) : 0.0;
+    for (size_t j = 0; j < cols; ++j) row[j] -= mean;
+    out.centring[static_cast<size_t>(r)].mean = mean;
+  }
+  groupCalls(out.calls, 0, count, out.rowStart, out.byRow);
+  groupCalls(out.calls, 1, static_cast<int>(cols), out.columnStart, out.byColumn);
+}
+
 void decodeRows(const PackedGenotypes& genotypes, int first, int count, DecodedRows& out) {
   const int cols = genotypes.cols();
   out.first = first;
   out.count = count;
+  out.dosages = !genotypes.dosageColumns.empty();
+  if (out.dosages) {
+    decodeDosageRows(genotypes, first, count, out);
+    return;
+  }
   out.values.resize(static_cast<size_t>(count) * static_cast<size_t>(cols));
   out.calledSum.assign(static_cast<size_t>(count), 0);
   out.calls.clear();
@@ -165,6 +204,11 @@ void decodeRows(const PackedGenotypes& genotypes, int first, int count, DecodedR
 }
 
 void centredRow(const DecodedRows& block, int r, int cols, double* out) {
+  if (block.dosages) {
+    const double* row = block.dense.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
+    std::copy(row, row + cols, out);
+    return;
+  }
   const int8_t* values = block.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols);
   const RowCentring& centring = block.centring[static_cast<size_t>(r)];
   // y + 1 is the called code, exactly; the subtraction is the only rounding.

@@ -27,6 +27,9 @@ struct PackedGenotypes {
   std::vector<const unsigned char*> columns;  // each column's packed row
   std::vector<int> snps;                      // row s of A is slot snps[s] of every packed row
   std::vector<double> fill;                   // per row of A: the value of a missing call
+  // Columns of imputed data: per column its dosage row (slots as the packed
+  // rows', 1/kDosageOne copies) or null; empty when no column has one.
+  std::vector<const uint16_t*> dosageColumns;
   int rows() const { return static_cast<int>(snps.size()); }
   int cols() const { return static_cast<int>(columns.size()); }
 };
@@ -52,6 +55,11 @@ struct DecodedRows {
   std::vector<int> rowStart;
   std::vector<int> byColumn;
   std::vector<int> columnStart;
+  // With dosages, every row of the block centred as doubles (row-major
+  // count x C), the integer part unused: such rows enter A'A as products of
+  // doubles.
+  bool dosages = false;
+  std::vector<double> dense;
   // Scratch of the decoder.
   std::vector<int> calledSum;
   std::vector<int> calls;  // (row, column) pairs in the order found

@@ -86,7 +86,7 @@ void appendTsv(std::string& out, const Marker& marker, const SnpResult& r, bool 
     out += '\t';
     appendNumber(out, "%.6e", r.p[k]);
   }
-  for (double value : {r.beta, r.se}) {
+  for (double value : {r.beta, r.se, r.info}) {
     out += '\t';
     appendNumber(out, "%.10g", value);
   }
@@ -115,7 +115,7 @@ void appendFixedStatistic(std::string& out, double statistic, double p, bool mon
 
 std::string resultHeader(ResultLayout layout) {
   if (layout.format == ResultFormat::kFixed) return std::string();
-  std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE";
+  std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\tINFO";
   if (layout.mixedModel) header += "\tBETA_LMM\tSE_LMM\tSTAT_LMM\tP_LMM";
   return header + '\n';
 }

@@ -41,6 +41,9 @@ struct SnpResult {
   // has no variance left or the design no degree of freedom).
   double beta = std::numeric_limits<double>::quiet_NaN();
   double se = std::numeric_limits<double>::quiet_NaN();
+  // Imputation quality: the dosages' variance over its binomial expectation
+  // 2f(1 - f) among the tested individuals; 1 for hard calls.
+  double info = 1;
   // The mixed model's Wald test (--model lmm): effect, standard error,
   // statistic (1 df) and p-value.
   double lmmBeta = std::numeric_limits<double>::quiet_NaN();
@@ -53,7 +56,7 @@ struct SnpResult {
 std::string resultHeader(ResultLayout layout);
 // Appends one statistic and its p-value in the fixed layout's columns.
 void appendFixedStatistic(std::string& out, double statistic, double p, bool monomorphic);
-// Appends the line of one SNP. The tsv table always ends in BETA SE; the
+// Appends the line of one SNP. The tsv table always ends in BETA SE INFO; the
 // mixed model's columns follow in both formats when the layout has them.
 void appendResultLine(std::string& out, ResultLayout layout, const Marker& marker, const SnpResult& result);
 
