@@ -16,8 +16,10 @@ Marker markerOf(const BgenVariant& variant) {
   Marker marker;
   marker.chr = variant.chr;
   marker.position = static_cast<int>(variant.position);
-  marker.allele1 = variant.allele1;
-  marker.allele2 = variant.allele2;
+  // PLINK 2 writes the missing allele of a monomorphic site as ".", which
+  // the markers hold as unknown (as a .bim's "0").
+  marker.allele1 = variant.allele1 == "." ? "" : variant.allele1;
+  marker.allele2 = variant.allele2 == "." ? "" : variant.allele2;
   if (!variant.rsid.empty() && variant.rsid != ".") {
     marker.snpId = variant.rsid;
   } else if (!variant.id.empty() && variant.id != ".") {

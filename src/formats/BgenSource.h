@@ -8,7 +8,8 @@
 // ID_1_ID_2). Samples that match no individual are ignored.
 //
 // Every record with two alleles is a marker: allele1 the record's first
-// allele, allele2 its second, whose dosage the source gives; the marker's
+// allele, allele2 its second, whose dosage the source gives (an allele "."
+// is unknown, held as ""); the marker's
 // name is the rsid, else the SNPID, else chr:pos:allele1:allele2. Records
 // with other allele counts are skipped.
 #ifndef OMBRA_FORMATS_BGENSOURCE_H
