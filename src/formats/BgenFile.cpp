@@ -63,9 +63,9 @@ const struct EightBitTables {
 }  // namespace
 
 BgenFile::BgenFile(const std::string& path, const BgenRegion* region) : filePath(path) {
-  fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat status {};
-  if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (file.fd < 0 || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) {
     stopRun("Open File " + path + " failed!\n");
   }
   fileSize = static_cast<uint64_t>(status.st_size);
@@ -80,7 +80,7 @@ BgenFile::BgenFile(const std::string& path, const BgenRegion* region) : filePath
   std::vector<unsigned char>().swap(window);
 }
 
-BgenFile::~BgenFile() {
+BgenFile::Descriptor::~Descriptor() {
   if (fd >= 0) ::close(fd);
 }
 
@@ -90,7 +90,7 @@ void BgenFile::readAt(uint64_t offset, size_t count, void* out, const std::strin
   }
   auto* to = static_cast<unsigned char*>(out);
   while (count > 0) {
-    const ssize_t got = ::pread(fd, to, count, static_cast<off_t>(offset));
+    const ssize_t got = ::pread(file.fd, to, count, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) stopRun("The BGEN file " + filePath + " could not be read (" + what + ").\n");
     to += got;

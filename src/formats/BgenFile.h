@@ -66,7 +66,6 @@ class BgenFile {
   // reading the whole file. Records with other than two alleles are skipped
   // and counted. Stops the run on any defect.
   explicit BgenFile(const std::string& path, const BgenRegion* region = nullptr);
-  ~BgenFile();
   BgenFile(const BgenFile&) = delete;
   BgenFile& operator=(const BgenFile&) = delete;
 
@@ -107,8 +106,18 @@ class BgenFile {
   // before them.
   void readAt(uint64_t offset, size_t count, void* out, const std::string& what) const;
 
+  // Closes the file however the object ends, a stop thrown by a test's or
+  // fuzzer's handler in the constructor included.
+  struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+  };
+
   std::string filePath;
-  int fd = -1;
+  Descriptor file;
   uint64_t fileSize = 0;
   uint32_t firstVariantOffset = 0;
   uint32_t headerLength = 0;
