@@ -46,9 +46,9 @@ mkdir -p "$dir"
 cd "$dir"
 if [ ! -s set.bgen ]; then
   note "simulating $samples x $snps and exporting BGEN 1.2 (8 bits, zlib) in $dir"
-  "$build/simulate_plink" --families 0 --unrelated "$samples" --snps "$snps" --seed 1 --out "$dir/plink" >/dev/null
-  plink2 --bfile plink/unrelated --export bgen-1.2 bits=8 --out set >/dev/null
-  rm -rf plink
+  "$build/simulate_plink" --families 0 --unrelated "$samples" --snps "$snps" --seed 1 --out "$dir" >/dev/null
+  plink2 --bfile unrelated --export bgen-1.2 bits=8 --out set >/dev/null
+  rm -f family.* unrelated.*
 fi
 cat set.bgen >/dev/null
 

@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Records.h"
+
 namespace ombra {
 
 // One listed record: a variant with two alleles.
