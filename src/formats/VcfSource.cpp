@@ -2,7 +2,7 @@
 
 #include <climits>
 #include <cstring>
-#include <unordered_map>
+#include <utility>
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
@@ -33,8 +33,6 @@ bool sameBases(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string nameOf(const SampleName& individual) { return individual.famId + " " + individual.indId; }
-
 // ALT copies in a byte of four codes, a missing code counting none.
 const struct AltCopies {
   unsigned char count[256];
@@ -49,45 +47,6 @@ const struct AltCopies {
   unsigned operator[](unsigned b) const { return count[b]; }
 } kAltCopies;
 
-// The individuals of a .fam by individual ID and by "FID_IID".
-class SampleIndex {
- public:
-  explicit SampleIndex(const std::vector<SampleName>& individuals) {
-    for (size_t i = 0; i < individuals.size(); ++i) {
-      const int seq = static_cast<int>(i);
-      const auto added = byIndId.emplace(individuals[i].indId, seq);
-      if (!added.second) added.first->second = kSeveral;
-      // "A_B" "C" and "A" "B_C" join alike.
-      const auto joined = byJoinedIds.emplace(individuals[i].famId + "_" + individuals[i].indId, seq);
-      if (!joined.second) joined.first->second = kSeveral;
-    }
-  }
-  // The seq of the individual whose individual ID is `name`, else of the one
-  // whose FID_IID is; -1 for none. Stops the run when several share it.
-  int find(const std::string& name, const std::string& path, const std::string& famPath) const {
-    const auto byId = byIndId.find(name);
-    if (byId != byIndId.end()) {
-      if (byId->second == kSeveral) {
-        stopRun("The sample " + name + " of " + path + " is the individual ID of several individuals of " + famPath +
-                "; name the samples FID_IID to tell them apart.\n");
-      }
-      return byId->second;
-    }
-    const auto joined = byJoinedIds.find(name);
-    if (joined == byJoinedIds.end()) return -1;
-    if (joined->second == kSeveral) {
-      stopRun("The sample " + name + " of " + path + " is the family ID and individual ID, joined by _, of several "
-              "individuals of " + famPath + ".\n");
-    }
-    return joined->second;
-  }
-
- private:
-  static constexpr int kSeveral = -2;
-  std::unordered_map<std::string, int> byIndId;
-  std::unordered_map<std::string, int> byJoinedIds;
-};
-
 }  // namespace
 
 bool isBiallelicSnpOrIndel(const VcfSite& site) {
@@ -99,40 +58,14 @@ VcfSource::VcfSource(const std::string& filePath, const std::vector<SampleName>&
                      const std::string& famPath, DosageField dosageField)
     : path(filePath), individualCount(individuals.size()), field(dosageField) {
   reader = VcfRecordReader::open(path);
-  matchSamples(reader->sampleNames(), individuals, famPath);
+  SampleMatch match = matchSamples(reader->sampleNames(), {}, individuals, path, famPath);
+  seqOfColumn = std::move(match.seqOfSample);
+  inFileOrder = match.inFileOrder;
+  ignored = match.ignored;
   codes.resize(seqOfColumn.size());
   if (hasDosages()) columnDosages.resize(seqOfColumn.size());
   readSites();
   reader.reset();
-}
-
-void VcfSource::matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
-                             const std::string& famPath) {
-  const SampleIndex index(individuals);
-  std::vector<int> columnOfSeq(individuals.size(), -1);
-  seqOfColumn.assign(names.size(), -1);
-  for (size_t c = 0; c < names.size(); ++c) {
-    const int seq = index.find(names[c], path, famPath);
-    if (seq < 0) {
-      ++ignored;
-      continue;
-    }
-    const int earlier = columnOfSeq[static_cast<size_t>(seq)];
-    if (earlier >= 0) {
-      stopRun("The individual " + nameOf(individuals[static_cast<size_t>(seq)]) + " of " + famPath +
-              " matches two samples of " + path + ": " + names[static_cast<size_t>(earlier)] + " and " + names[c] +
-              ".\n");
-    }
-    columnOfSeq[static_cast<size_t>(seq)] = static_cast<int>(c);
-    seqOfColumn[c] = seq;
-  }
-  inFileOrder = true;
-  for (size_t i = 0; i < individuals.size(); ++i) {
-    inFileOrder = inFileOrder && columnOfSeq[i] == static_cast<int>(i);
-    if (columnOfSeq[i] < 0) {
-      stopRun("The individual " + nameOf(individuals[i]) + " of " + famPath + " is not a sample of " + path + ".\n");
-    }
-  }
 }
 
 void VcfSource::readSites() {

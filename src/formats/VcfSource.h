@@ -18,15 +18,10 @@
 #include <vector>
 
 #include "formats/GenotypeSource.h"
+#include "formats/SampleMatch.h"
 #include "formats/VcfRecords.h"
 
 namespace ombra {
-
-// The family ID and individual ID of one individual of a .fam.
-struct SampleName {
-  std::string famId;
-  std::string indId;
-};
 
 class VcfSource : public GenotypeSource {
  public:
@@ -58,8 +53,6 @@ class VcfSource : public GenotypeSource {
   size_t skippedRecords() const { return skipped; }
 
  private:
-  void matchSamples(const std::vector<std::string>& names, const std::vector<SampleName>& individuals,
-                    const std::string& famPath);
   void readSites();
   Marker markerOf(const VcfSite& site) const;
   // Moves the genotype pass to the next marker's record and checks that it

@@ -1,0 +1,141 @@
+#include "formats/BgenSource.h"
+
+#include <climits>
+#include <cstring>
+#include <unordered_set>
+#include <utility>
+
+#include "core/RunEnd.h"
+#include "formats/OxfordSample.h"
+
+namespace ombra {
+
+namespace {
+
+Marker markerOf(const BgenVariant& variant) {
+  Marker marker;
+  marker.chr = variant.chr;
+  marker.position = static_cast<int>(variant.position);
+  // PLINK 2 writes the missing allele of a monomorphic site as ".", which
+  // the markers hold as unknown (as a .bim's "0").
+  marker.allele1 = variant.allele1 == "." ? "" : variant.allele1;
+  marker.allele2 = variant.allele2 == "." ? "" : variant.allele2;
+  if (!variant.rsid.empty() && variant.rsid != ".") {
+    marker.snpId = variant.rsid;
+  } else if (!variant.id.empty() && variant.id != ".") {
+    marker.snpId = variant.id;
+  } else {
+    marker.snpId = marker.chr + ":" + std::to_string(variant.position) + ":" + marker.allele1 + ":" + marker.allele2;
+  }
+  return marker;
+}
+
+// The nearest whole number of copies of a dosage (half rounds up); 3 where
+// it is missing.
+inline unsigned codeOf(uint16_t dosage) {
+  return dosage == kMissingDosage ? 3u : (dosage + kDosageOne / 2u) / kDosageOne;
+}
+
+}  // namespace
+
+BgenSource::BgenSource(const std::string& bgenPath, const std::string& samplePath,
+                       const std::vector<SampleName>& individuals, const std::string& famPath,
+                       const BgenRegion* region)
+    : file(bgenPath, region), individualCount(individuals.size()) {
+  nameSamples(samplePath, individuals, famPath);
+  sites.reserve(file.variants().size());
+  for (const BgenVariant& variant : file.variants()) {
+    if (variant.position > static_cast<uint32_t>(INT_MAX)) {
+      stopRun("The " + file.where(sites.size()) + " has a position beyond " + std::to_string(INT_MAX) +
+              ", which this program cannot hold.\n");
+    }
+    sites.push_back(markerOf(variant));
+  }
+}
+
+void BgenSource::nameSamples(const std::string& samplePath, const std::vector<SampleName>& individuals,
+                             const std::string& famPath) {
+  const std::string& bgenPath = file.path();
+  std::vector<OxfordSampleId> listed;
+  if (!samplePath.empty()) {
+    listed = readOxfordSample(samplePath);
+    if (listed.size() != file.sampleCount()) {
+      stopRun("The sample file " + samplePath + " lists " + std::to_string(listed.size()) + " samples, but the BGEN " +
+              "file " + bgenPath + " holds " + std::to_string(file.sampleCount()) + ".\n");
+    }
+  }
+  std::vector<std::string> names;
+  std::vector<std::string> otherNames;
+  std::string namedBy = bgenPath;
+  if (!file.sampleIds().empty() || file.sampleCount() == 0) {
+    names = file.sampleIds();
+  } else if (!samplePath.empty()) {
+    namedBy = samplePath;
+    names.reserve(listed.size());
+    otherNames.reserve(listed.size());
+    for (const OxfordSampleId& sample : listed) {
+      names.push_back(sample.id2);
+      otherNames.push_back(sample.id1 + "_" + sample.id2);
+    }
+  } else {
+    stopRun("The BGEN file " + bgenPath + " does not name its samples; give its .sample file.\n");
+  }
+  // A name twice would match one individual twice, or leave it to chance
+  // which of two samples an individual gets.
+  std::unordered_set<std::string> seen;
+  for (size_t s = 0; s < names.size(); ++s) {
+    const std::string name = otherNames.empty() ? names[s] : listed[s].id1 + "\t" + listed[s].id2;
+    if (!seen.insert(name).second) {
+      stopRun("The sample " + (otherNames.empty() ? name : listed[s].id1 + " " + listed[s].id2) + " appears twice in " +
+              namedBy + ".\n");
+    }
+  }
+  SampleMatch match = matchSamples(names, otherNames, individuals, namedBy, famPath);
+  seqOfSample = std::move(match.seqOfSample);
+  inFileOrder = match.inFileOrder;
+  ignored = match.ignored;
+  fileDosages.resize(file.sampleCount());
+}
+
+void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages) {
+  if (snp >= sites.size()) stopRun("A snp beyond the last one of " + file.path() + " was asked for.\n");
+  if (dosages == nullptr) {
+    ownDosages.resize(individualCount);
+    dosages = ownDosages.data();
+  }
+  if (inFileOrder) {
+    // The individuals are the first samples in order: decode in place.
+    if (fileDosages.size() == individualCount) {
+      file.readDosages(snp, dosages);
+    } else {
+      file.readDosages(snp, fileDosages.data());
+      std::memcpy(dosages, fileDosages.data(), individualCount * sizeof(uint16_t));
+    }
+  } else {
+    file.readDosages(snp, fileDosages.data());
+    for (size_t s = 0; s < seqOfSample.size(); ++s) {
+      if (seqOfSample[s] >= 0) dosages[seqOfSample[s]] = fileDosages[s];
+    }
+  }
+  uint64_t sum = 0;
+  for (size_t i = 0; i < individualCount; ++i) {
+    const uint16_t dosage = dosages[i];
+    column[i >> 2] |= static_cast<unsigned char>(codeOf(dosage) << (6 - 2 * (i & 3)));
+    sum += dosage == kMissingDosage ? 0 : dosage;
+  }
+  sites[snp].allele2Count = static_cast<double>(sum) / kDosageOne;
+}
+
+void BgenSource::readSnps(size_t first, size_t count, unsigned char* out) {
+  const size_t column = columnBytes(individualCount);
+  std::memset(out, 0, count * column);
+  for (size_t j = 0; j < count; ++j) decode(first + j, out + j * column, nullptr);
+}
+
+void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+  const size_t column = columnBytes(individualCount);
+  std::memset(codes, 0, count * column);
+  for (size_t j = 0; j < count; ++j) decode(first + j, codes + j * column, dosages + j * individualCount);
+}
+
+}  // namespace ombra
