@@ -28,3 +28,10 @@ fi
   --out-format tsv --out example.tsv --plot example --plot-stat all >/dev/null \
   || { cat example.log >&2; exit 1; }
 echo "Worked example: $out/example.tsv, $out/example.manhattan.svg, $out/example.qq.svg"
+# Imputed data: the example sets as dosages, a BGEN file (8-bit, as PLINK 2
+# writes it) and a DS VCF; both give the dosage-aware table with INFO.
+"$root/build-release/ombra" --gf "$root/examples/imputed/family" --gi "$root/examples/imputed/unrelated" \
+  --out-format tsv --out imputed-bgen.tsv >imputed-bgen.out || { cat imputed-bgen.out >&2; exit 1; }
+"$root/build-release/ombra" --vf "$root/examples/imputed/family" --vi "$root/examples/imputed/unrelated" \
+  --vcf-dosage DS --out-format tsv --out imputed-vcf.tsv >imputed-vcf.out || { cat imputed-vcf.out >&2; exit 1; }
+echo "Imputed example: $out/imputed-bgen.tsv (BGEN) and $out/imputed-vcf.tsv (DS VCF)"

@@ -309,3 +309,55 @@ TEST(Dosages, MinfoLeavesOutPoorlyImputedSnps) {
 }
 
 }  // namespace
+
+namespace {
+
+const std::string kPlink = std::string(OMBRA_SOURCE_DIR) + "/examples/plink/";
+
+bool hasPlink2() { return std::system("plink2 --version > /dev/null 2>&1") == 0; }
+
+TEST(BgenSets, PlinkExportsGiveTheFilesetsResult) {
+  if (!hasPlink2()) GTEST_SKIP() << "plink2 is not installed";
+  TempDir dir;
+  const std::string expected =
+      testing_support::resultOf(dir, {"--bf", kPlink + "family", "--bi", kPlink + "unrelated"}, "plink.txt");
+  for (const char* kind : {"bgen-1.2 bits=8", "bgen-1.3 bits=16", "bgen-1.1"}) {
+    for (const char* set : {"family", "unrelated"}) {
+      const std::string out = dir.file(set);
+      ASSERT_EQ(std::system(("plink2 --bfile " + kPlink + set + " --export " + kind + " --out " + out +
+                             " > /dev/null 2>&1").c_str()),
+                0);
+      testing_support::writeFile(out + ".fam", testing_support::readFile(kPlink + set + ".fam"));
+    }
+    EXPECT_EQ(testing_support::resultOf(dir, {"--gf", "family", "--gi", "unrelated"}, "bgen.txt"), expected) << kind;
+  }
+}
+
+TEST(BgenSets, SixteenBitDosagesAgreeWithTheirVcf) {
+  if (!hasPlink2()) GTEST_SKIP() << "plink2 is not installed";
+  TempDir dir;
+  const std::string imputed = std::string(OMBRA_SOURCE_DIR) + "/examples/imputed/";
+  for (const char* set : {"family", "unrelated"}) {
+    ASSERT_EQ(std::system(("plink2 --vcf " + imputed + set + ".vcf.gz dosage=DS --export bgen-1.2 bits=16 --out " +
+                           dir.file(set) + " > /dev/null 2>&1").c_str()),
+              0);
+    testing_support::writeFile(dir.file(set) + ".fam", testing_support::readFile(imputed + set + ".fam"));
+  }
+  const Table vcf = readTable(testing_support::resultOf(
+      dir, {"--vf", imputed + "family", "--vi", imputed + "unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"},
+      "vcf.tsv"));
+  const Table bgen = readTable(
+      testing_support::resultOf(dir, {"--gf", "family", "--gi", "unrelated", "--out-format", "tsv"}, "bgen.tsv"));
+  ASSERT_EQ(vcf.rows.size(), bgen.rows.size());
+  for (size_t s = 0; s < vcf.rows.size(); ++s) {
+    for (const char* name : {"STAT_SS", "STAT_T", "STAT_T1", "INFO"}) {
+      EXPECT_NEAR(bgen.at(s, name), vcf.at(s, name), 1e-4 * std::max(1.0, std::fabs(vcf.at(s, name)))) << name << s;
+    }
+    // PLINK 2 writes ALT first: the effect is the other allele's.
+    const bool swapped = bgen.rows[s][bgen.column("A2")] == vcf.rows[s][vcf.column("A1")];
+    if (vcf.rows[s][vcf.column("BETA")] == "NA") continue;  // a monomorphic SNP
+    EXPECT_NEAR(bgen.at(s, "BETA"), (swapped ? -1 : 1) * vcf.at(s, "BETA"), 1e-4) << s;
+  }
+}
+
+}  // namespace

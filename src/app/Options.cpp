@@ -52,7 +52,7 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kUnknown
+  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -63,7 +63,7 @@ Option optionOf(const std::string& word) {
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                       "--lmm-h2", "--write-kinship", "--vcf-dosage"};
+                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -234,6 +234,8 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
       case Option::kWriteKinship: o.kinshipFile = value; break;
       case Option::kVcfDosage: o.vcfDosage = parseVcfDosage(value); break;
+      case Option::kFamilyBgen: o.family.bgen = value; o.family.bgenGiven = true; break;
+      case Option::kUnrelatedBgen: o.unrelated.bgen = value; o.unrelated.bgenGiven = true; break;
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
       case Option::kUnknown: break;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "app/Options.h"
 #include "association/BlockTest.h"
@@ -14,6 +15,7 @@
 #include "components/Components.h"
 #include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
+#include "core/Text.h"
 #include "design/Selections.h"
 #include "design/Kinship.h"
 #include "design/StudyDesign.h"
@@ -46,6 +48,19 @@ PreparedSelections prepareSelections(const SelectionOptions& options) {
   if (options.selectsIndividuals()) prepared.samples = SampleSelection(options);
   if (options.selectsSnps()) prepared.snps = SnpSelection(options);
   return prepared;
+}
+
+// One chromosome of --chr, and the positions of --from-bp/--to-bp: what a
+// BGEN file's index can find alone.
+std::optional<BgenRegion> bgenRegion(const SelectionOptions& o) {
+  if (o.chrList.empty() || o.chrList.find_first_of(",-") != std::string::npos) return std::nullopt;
+  BgenRegion region;
+  region.chr = o.chrList;
+  const long from = o.fromBp.empty() ? 0 : leadingLong(o.fromBp);
+  const long to = o.toBp.empty() ? -1 : leadingLong(o.toBp);
+  region.from = static_cast<uint32_t>(std::max(0L, std::min(from, long{UINT32_MAX})));
+  if (to >= 0) region.to = static_cast<uint32_t>(std::min(to, long{UINT32_MAX}));
+  return region;
 }
 
 // Genotypes are read as the run goes when every data set is a SNP-major
@@ -295,6 +310,7 @@ void runProgram(int argc, char** argv) {
     settings.missingTrait = options.study.missingTrait;
     settings.missingGenotype = options.missingGenotype;
     settings.vcfDosage = options.vcfDosage;
+    settings.bgenRegion = bgenRegion(options.selection);
     if (selections.samples.active()) {
       settings.admit = [&](std::string_view famId, std::string_view indId) {
         return selections.samples.admit(famId, indId);

@@ -17,6 +17,7 @@
 #include "formats/MarkerReader.h"
 #include "formats/PlinkBed.h"
 #include "formats/SourceLoader.h"
+#include "formats/BgenSource.h"
 #include "formats/VcfSource.h"
 
 namespace ombra {
@@ -101,7 +102,9 @@ std::vector<std::string> SetInput::files() const {
   const auto add = [&paths](const std::string& prefix, std::initializer_list<const char*> extensions) {
     for (const char* extension : extensions) paths.push_back(prefix + extension);
   };
-  if (vcfGiven) {
+  if (bgenGiven) {
+    add(bgen, {".bgen", ".bgen.bgi", ".sample", ".fam"});
+  } else if (vcfGiven) {
     add(vcf, {".bcf", ".vcf.gz", ".vcf", ".fam"});
   } else if (binaryGiven) {
     add(binary, {".bim", ".fam", ".bed"});
@@ -112,7 +115,7 @@ std::vector<std::string> SetInput::files() const {
 }
 
 bool canStream(const SetInput& input) {
-  if (!input.given() || input.vcfGiven) return true;
+  if (!input.given() || input.vcfGiven || input.bgenGiven) return true;
   return input.binaryGiven && isPlinkFileset(input.binary, true);
 }
 
@@ -129,7 +132,9 @@ void DataSetLoader::load(const SetInput& family, const SetInput& unrelated) {
 // an unrelated set read after it is aligned to it.
 void DataSetLoader::loadSet(const SetInput& input, DataSet& set) {
   const bool unrelated = set.unrelated();
-  if (input.vcfGiven) {
+  if (input.bgenGiven) {
+    readBgenSet(input.bgen, set);
+  } else if (input.vcfGiven) {
     readVcfSet(input.vcf, set);
   } else if (input.binaryGiven && isPlinkFileset(input.binary)) {
     loadPlinkSet(input.binary, set);
@@ -582,6 +587,30 @@ void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
     std::cout << source->recordsWithoutField() << " records of " << path << " have no "
               << dosageFieldName(settings.vcfDosage) << " field: their GT calls are read as dosages.\n";
   }
+  takeSource(std::move(source), path, set);
+}
+
+void DataSetLoader::readBgenSet(const std::string& prefix, DataSet& set) {
+  const std::string path = prefix + ".bgen";
+  const std::string famPath = prefix + ".fam";
+  const std::string samplePath = fileExists(prefix + ".sample") ? prefix + ".sample" : std::string();
+  readPedigree(famPath, set, true, TraitCodes::kPlink);
+  std::cout << "Reading BGEN dosages: " << path << " ...\n";
+  // Through bgenix's index only: a region read through the file is left to
+  // the selection, which knows every spelling of a chromosome.
+  const bool indexed = settings.bgenRegion.has_value() && fileExists(path + ".bgi");
+  auto source = std::make_unique<BgenSource>(path, samplePath, namesInFileOrder(set.pedigrees), famPath,
+                                             indexed ? &*settings.bgenRegion : nullptr);
+  const size_t ignored = source->ignoredSamples();
+  if (ignored > 0) std::cout << ignored << " samples of " << path << " are not in " << famPath << " and are ignored.\n";
+  if (source->skippedRecords() > 0) {
+    std::cout << source->skippedRecords() << " records of " << path << " have more than two alleles and are skipped.\n";
+  }
+  takeSource(std::move(source), path, set);
+}
+
+// A SNP-major source (VCF/BCF, BGEN) streamed or loaded into the store.
+void DataSetLoader::takeSource(std::unique_ptr<GenotypeSource> source, const std::string& path, DataSet& set) {
   const long count = static_cast<long>(source->markers().size());
   const bool sharedMarkers = set.unrelated() && store.markerCount() > 0;
   if (store.streaming()) {

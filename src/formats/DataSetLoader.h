@@ -8,12 +8,14 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/Records.h"
 #include "formats/AlleleTable.h"
+#include "formats/BgenFile.h"
 #include "formats/GenotypeSource.h"
 #include "formats/GenotypeStore.h"
 #include "formats/TextInput.h"
@@ -34,18 +36,21 @@ struct LoadSettings {
   std::string missingTrait = "0";
   std::string missingGenotype = "0";  // one letter
   DosageField vcfDosage = DosageField::kGt;  // the FORMAT field of VCF/BCF genotypes
+  // The region of --chr and --from-bp/--to-bp, which a BGEN set with an
+  // index reads alone.
+  std::optional<BgenRegion> bgenRegion;
   // Whether a text set keeps the individual (family ID, individual ID) as its
   // line is read: the sample selection; empty keeps everyone.
   std::function<bool(std::string_view, std::string_view)> admit;
 };
 
 // Where one data set comes from: the prefixes given for its text, binary and
-// VCF forms. A set's VCF form wins over its binary form, which wins over its
-// text form.
+// VCF forms, and BGEN. A set's BGEN form wins over its VCF form, which wins
+// over its binary form, which wins over its text form.
 struct SetInput {
-  std::string text, binary, vcf;
-  bool textGiven = false, binaryGiven = false, vcfGiven = false;
-  bool given() const { return textGiven || binaryGiven || vcfGiven; }
+  std::string text, binary, vcf, bgen;
+  bool textGiven = false, binaryGiven = false, vcfGiven = false, bgenGiven = false;
+  bool given() const { return textGiven || binaryGiven || vcfGiven || bgenGiven; }
   // The files it may read.
   std::vector<std::string> files() const;
 };
@@ -72,12 +77,15 @@ class DataSetLoader {
   void loadPlinkSet(const std::string& prefix, DataSet& set);
   // PREFIX.fam and the first of PREFIX.bcf, .vcf.gz and .vcf.
   void readVcfSet(const std::string& prefix, DataSet& set);
+  // PREFIX.fam, PREFIX.bgen and PREFIX.sample when there is one.
+  void readBgenSet(const std::string& prefix, DataSet& set);
   // A set read before another set's map supplied the markers has rows too
   // short for them: stops the run.
   void checkRowsFitMarkers() const;
 
  private:
   void readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list);
+  void takeSource(std::unique_ptr<GenotypeSource> source, const std::string& path, DataSet& set);
   Individual makeIndividual(int seq) const;
   void tallyTrait(const std::string& trait);
   void printSampleSummary(const DataSet& set) const;
