@@ -74,6 +74,10 @@ bool streams(const RunOptions& o) {
 // Without "--out" a run performs at most one recoding and ends there.
 void recode(const RunOptions& o, const Cohort& cohort, const GenotypeStore& store) {
   const DataSet& set = o.family.given() ? cohort.family : cohort.unrelated;
+  const bool dosages = std::any_of(set.rows.begin(), set.rows.end(), [](const GenotypeRow& row) { return row.dosages; });
+  if ((o.recodes() || o.recodeAdditive) && dosages) {
+    std::cout << "The recoded genotypes are the calls nearest to the dosages (a dosage halfway takes the upper).\n";
+  }
   if (o.recodes()) {
     if (o.makePlinkBed) {
       std::cout << "Coding PLINK 1 binary fileset ...\n";

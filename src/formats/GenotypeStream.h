@@ -43,8 +43,8 @@ class GenotypeStream {
   void place(size_t count, size_t firstSlot);
   void swapColumn(unsigned char* column) const;
   void swapDosages(uint16_t* column) const;
-  // Points the rows of individuals left out at a spare row of `bytes`.
-  void prepareSpare(size_t bytes);
+  // Points the rows of individuals left out at spare rows of `snps` SNPs.
+  void prepareSpare(size_t snps);
 
   std::unique_ptr<GenotypeSource> source;
   SnpRuns keptSnps;
