@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "TestSupport.h"
@@ -82,7 +83,8 @@ TEST(PhenotypeOutputs, NameBeforeTheExtension) {
 // in a full block and in a short one.
 TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
   if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
-  constexpr size_t kPeople = 53, kSnps = 29, kTraits = 3;
+  // Seven traits: the terms go through the entries four, two and one at a time.
+  constexpr size_t kPeople = 53, kSnps = 29, kTraits = 7;
   std::mt19937 random(26);
   std::vector<std::vector<unsigned char>> packed(kPeople, std::vector<unsigned char>((kSnps + 3) / 4, 0));
   ombra::TestedSample sample;
@@ -114,7 +116,9 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
     projection.residualise(residuals);
     terms.emplace_back(residuals, sample.familyEntries, sample.familyEntryEnd);
   }
-  const ombra::BlockTest together(sample, projection, {&terms[0], &terms[1], &terms[2]}, ombra::ResultFormat::kTsv);
+  std::vector<const ombra::StatisticTerms*> all;
+  for (const ombra::StatisticTerms& one : terms) all.push_back(&one);
+  const ombra::BlockTest together(sample, projection, all, ombra::ResultFormat::kTsv);
   ASSERT_EQ(together.traits(), kTraits);
   const ombra::GenotypeWindow window{0, &fill, &markers};
   ombra::BlockTest::Scratch scratch;
@@ -131,6 +135,58 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
     EXPECT_TRUE(outputs[t].results[5].monomorphic);
   }
   EXPECT_NE(outputs[0].lines, outputs[1].lines);
+}
+
+// Every term of several traits computed together equals, bit for bit, the
+// term of each trait alone (the one-pass route of a single phenotype), for
+// each count of traits up to nine (every cut into groups of 4, 2 and 1),
+// with pooled, family-only and unrelated-only entries and an empty pedigree.
+TEST(StatisticTerms, SeveralTraitsTogetherEqualEachAlone) {
+  struct Shape {
+    const char* what;
+    size_t entries, family;
+    std::vector<size_t> ends;
+  };
+  const std::vector<Shape> shapes = {{"pooled", 41, 23, {3, 3, 8, 9, 15, 23}},
+                                     {"family only", 19, 19, {5, 6, 12, 19}},
+                                     {"unrelated only", 17, 0, {}}};
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> uniform(-1.5, 2.5);
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    std::vector<double> g(shape.entries * ombra::kTermsBatch);
+    for (double& value : g) value = uniform(random);
+    std::vector<ombra::StatisticTerms> traits;
+    for (size_t t = 0; t < 9; ++t) {
+      std::vector<double> y(shape.entries);
+      for (double& value : y) value = uniform(random);
+      traits.emplace_back(y, shape.family, shape.ends);
+    }
+    std::vector<const ombra::StatisticTerms*> pointers;
+    for (const ombra::StatisticTerms& trait : traits) pointers.push_back(&trait);
+    const bool wanted[ombra::kTermsBatch] = {true, true, false, true, true, true, true, true};
+    for (size_t count = 1; count <= traits.size(); ++count) {
+      ombra::TermsBatch together;
+      traits[0].genotypeTerms(g.data(), ombra::kTermsBatch, together);
+      ombra::StatisticTerms::traitsTerms(pointers.data(), count, wanted, together);
+      for (size_t t = 0; t < count; ++t) {
+        ombra::TermsBatch alone;
+        traits[t].snpTerms(g.data(), ombra::kTermsBatch, wanted, alone);
+        for (size_t k = 0; k < ombra::kTermsBatch; ++k) {
+          if (!wanted[k]) continue;
+          const ombra::SnpTerms& a = alone.terms[k];
+          const ombra::SnpTerms& b = together.traitTerms[t * ombra::kTermsBatch + k];
+          const double left[] = {a.ownTotal, a.averagedTotal, a.summedTotal, a.averagedSpread, a.summedSpread,
+                                 a.ownDeviation, a.genotypeSquares, a.unrelatedSpread};
+          const double right[] = {b.ownTotal, b.averagedTotal, b.summedTotal, b.averagedSpread, b.summedSpread,
+                                  b.ownDeviation, b.genotypeSquares, b.unrelatedSpread};
+          EXPECT_EQ(std::memcmp(left, right, sizeof left), 0) << count << " traits, trait " << t << ", snp " << k;
+          EXPECT_EQ(a.entries, b.entries);
+          EXPECT_EQ(a.pedigrees, b.pedigrees);
+        }
+      }
+    }
+  }
 }
 
 const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";

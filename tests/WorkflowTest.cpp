@@ -213,6 +213,58 @@ TEST(Workflow, OneDataSetAloneWithFewerComponentsThanAskedFor) {
   EXPECT_EQ(firstDifference(dir.read("out/result.txt"), singleRunResult(dir, w, {})), "");
 }
 
+// A phenotype table of the example sets: LDL and TG without a missing
+// value, HDL missing for every fifth individual (another tested sample),
+// FLAT the same for everyone.
+void writePhenotypes(const TempDir& dir) {
+  std::string table = "FID IID LDL HDL TG FLAT\n";
+  size_t i = 0;
+  for (const char* set : {"family", "unrelated"}) {
+    std::istringstream fam(testing_support::readFile(kExamples + "plink/" + set + ".fam"));
+    for (std::string fid, iid, rest; fam >> fid >> iid && std::getline(fam, rest); ++i) {
+      table += fid + " " + iid + " " + std::to_string((i * 37) % 101 / 10.0) + " " +
+               (i % 5 == 0 ? std::string("NA") : std::to_string((i * 53) % 97 / 7.0)) + " " +
+               std::to_string((i * i) % 89 / 3.0) + " 3\n";
+    }
+  }
+  dir.write("ph.txt", table);
+}
+
+// The key phenotypes (here a range of the table) tests them in every chunk
+// run and merges each phenotype's chunks into its own result, named as the
+// program names it; each equals that phenotype's file of the single run.
+// A phenotype the runs skip stops the workflow and says why.
+TEST(Workflow, PhenotypesMergeEachIntoItsOwnResult) {
+  SKIP_WITHOUT_SNAKEMAKE();
+  TempDir dir;
+  writePhenotypes(dir);
+  Workflow w;
+  w.pcs = "3";
+  w.chunks = "70";
+  w.extra = "--pheno " + dir.file("ph.txt") + " --out-format tsv";
+  const RunResult run = runWorkflow(dir, w, "phenotypes: [LDL-TG]\n");
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(dir.exists("out/result.tsv"));
+  singleRunResult(dir, w, {"--pheno", "ph.txt", "--out-format", "tsv", "--pheno-name", "LDL,HDL,TG"});
+  for (const char* name : {"LDL", "HDL", "TG"}) {
+    SCOPED_TRACE(name);
+    const std::string merged = dir.read(std::string("out/result.") + name + ".tsv");
+    EXPECT_EQ(lineCount(merged), 301u);
+    EXPECT_EQ(firstDifference(merged, dir.read(std::string("single.") + name)), "");
+  }
+  EXPECT_NE(dir.read("out/result.LDL.tsv"), dir.read("out/result.TG.tsv"));
+
+  TempDir skipping;
+  writePhenotypes(skipping);
+  w.extra = "--pheno " + skipping.file("ph.txt");
+  const RunResult skipped = runWorkflow(skipping, w, "phenotypes: [LDL, FLAT]\n");
+  EXPECT_NE(skipped.status, 0);
+  EXPECT_NE(skipped.out.find("wrote no result for the phenotype FLAT: The phenotype FLAT is skipped."),
+            std::string::npos)
+      << skipped.out;
+  EXPECT_FALSE(skipping.exists("out/result.LDL.txt"));
+}
+
 // Each faulty configuration stops with its reason before any job: the
 // workflow's folder is never made.
 TEST(Workflow, FaultyConfigurationsStopBeforeAnyJob) {
@@ -239,6 +291,14 @@ TEST(Workflow, FaultyConfigurationsStopBeforeAnyJob) {
       {"zero chunks", with([](Workflow& w) { w.chunks = "0"; }), "", "The key chunks is 0"},
       {"per-run filter", with([](Workflow& w) { w.extra = "--mind 0.1"; }), "", "The key extra gives --mind"},
       {"misspelt key", Workflow(), "famly: x\n", "Unknown key famly"},
+      {"phenotypes without a table", Workflow(), "phenotypes: [LDL]\n", "give --pheno FILE in the key extra"},
+      {"unknown phenotype", with([](Workflow& w) { w.extra = "--pheno " + kExamples + "covariates.txt"; }),
+       "phenotypes: [AGE, LDL]\n", "The phenotype LDL is not a column of " + kExamples + "covariates.txt"},
+      {"phenotype twice", with([](Workflow& w) { w.extra = "--pheno " + kExamples + "covariates.txt"; }),
+       "phenotypes: [AGE, all]\n", "The phenotype AGE is named twice."},
+      {"phenotypes twice",
+       with([](Workflow& w) { w.extra = "--pheno-name AGE --pheno " + kExamples + "covariates.txt"; }),
+       "phenotypes: [AGE]\n", "The key extra gives --pheno-name beside the key phenotypes"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

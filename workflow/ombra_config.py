@@ -20,7 +20,7 @@ class ConfigurationError(Exception):
     """A configuration the workflow refuses, with the reason."""
 
 
-KEYS = ("family", "unrelated", "format", "pcs", "chunks", "out", "extra", "ombra", "threads")
+KEYS = ("family", "unrelated", "format", "pcs", "chunks", "out", "extra", "ombra", "threads", "phenotypes")
 FORMATS = ("text", "bed", "plink", "vcf")
 INPUT_OPTIONS = {"text": ("--f", "--i"), "bed": ("--bf", "--bi"), "plink": ("--bf", "--bi"), "vcf": ("--vf", "--vi")}
 
@@ -158,6 +158,72 @@ def _check_extra(words: List[str]) -> dict:
     return options
 
 
+def _table_columns(path: str) -> List[str]:
+    """The column names after FID IID of a --pheno table's header (its first line with a field)."""
+    with open(path, newline="") as lines:
+        for line in lines:
+            fields = line.split()
+            if not fields:
+                continue
+            first = fields[0][1:] if fields[0].startswith("#") else fields[0]
+            if len(fields) < 2 or first.upper() != "FID" or fields[1].upper() != "IID":
+                break
+            return fields[2:]
+    raise ConfigurationError(f"The phenotype table {path} (--pheno in the key extra) does not start with a header "
+                             "whose first two names are FID and IID.")
+
+
+def _resolve_phenotype(word: str, columns: List[str], path: str) -> List[str]:
+    """The columns one name of the list stands for, as Ombra's --pheno-name reads it: a column, `all`, or a
+    range A-B of the table's order (a name that is itself a column is that column)."""
+    if word in columns:
+        return [word]
+    if word == "all":
+        return list(columns)
+    for dash in (i for i, char in enumerate(word) if char == "-"):
+        first, last = word[:dash], word[dash + 1:]
+        if first in columns and last in columns:
+            if columns.index(first) > columns.index(last):
+                raise ConfigurationError(f"The phenotype range {word} runs backwards in {path}.")
+            return columns[columns.index(first):columns.index(last) + 1]
+    raise ConfigurationError(f"The phenotype {word} is not a column of {path} (nor all, nor a range of its columns).")
+
+
+def _phenotypes(config: dict, options: dict) -> List[str]:
+    """The phenotypes each run tests, by name: the key phenotypes (a list, or names separated by commas) or
+    --pheno-name of extra, each name, range or `all` resolved against the --pheno table, so that the workflow
+    knows every result file; [] when the run tests the trait of the data sets or the table's first column."""
+    listed = config.get("phenotypes")
+    if listed is not None and "--pheno-name" in options:
+        raise ConfigurationError("The key extra gives --pheno-name beside the key phenotypes: give the phenotypes "
+                                 "in one of them.")
+    if listed is None:
+        listed = options.get("--pheno-name")
+        if listed is None:
+            return []
+    if isinstance(listed, str):
+        listed = listed.split(",")
+    if not isinstance(listed, list) or not listed or not all(isinstance(name, (str, int)) for name in listed):
+        raise ConfigurationError("The key phenotypes takes a list of phenotype names (columns of the --pheno table).")
+    if "--pheno" not in options:
+        raise ConfigurationError("The phenotypes are columns of a phenotype table: give --pheno FILE in the key "
+                                 "extra.")
+    path = options["--pheno"]
+    columns = _table_columns(path)
+    names: List[str] = []
+    for word in (str(name).strip() for name in listed):
+        if not word:
+            raise ConfigurationError("The key phenotypes has an empty name.")
+        for name in _resolve_phenotype(word, columns, path):
+            if name in names:
+                raise ConfigurationError(f"The phenotype {name} is named twice.")
+            if any(char in name for char in ",/{}"):
+                raise ConfigurationError(f"The phenotype {name} has a comma, a slash or a brace in its name, which "
+                                         "cannot be given to --pheno-name or be part of a result file's name.")
+            names.append(name)
+    return names
+
+
 def _program(ombra) -> str:
     if not isinstance(ombra, str) or not ombra:
         raise ConfigurationError("The key ombra takes the path or the name of the ombra program.")
@@ -206,6 +272,8 @@ class Settings:
     ombra: str
     threads: int
     tsv: bool
+    phenotypes: List[str]  # resolved names of --pheno-name; [] for the default trait
+
 
     @staticmethod
     def from_config(config: dict) -> "Settings":
@@ -222,8 +290,14 @@ class Settings:
             raise ConfigurationError("The key out takes the folder of the workflow's files.")
         extra = _extra_words(config.get("extra"))
         options = _check_extra(extra)
+        phenotypes = _phenotypes(config, options)
+        if phenotypes:
+            # The names go to --pheno-name resolved, in place of the request.
+            at = extra.index("--pheno-name") if "--pheno-name" in extra else len(extra)
+            extra = extra[:at] + ["--pheno-name", ",".join(phenotypes)] + extra[at + 2:]
         return Settings(_data_sets(config, fmt), fmt, pcs, chunk_size, os.path.normpath(out), extra,
-                        _program(config.get("ombra", "ombra")), threads, options.get("--out-format") == "tsv")
+                        _program(config.get("ombra", "ombra")), threads, options.get("--out-format") == "tsv",
+                        phenotypes)
 
     def input_files(self) -> List[str]:
         """Every file the runs read, so that a changed input runs them again."""
@@ -235,8 +309,20 @@ class Settings:
         """Ombra takes the SNPs from the family set when it has them, else from the unrelated set."""
         return next(data.markers for data in self.sets if data.markers is not None)
 
-    def result_name(self) -> str:
-        return os.path.join(self.out, "result.tsv" if self.tsv else "result.txt")
+    def per_phenotype(self) -> bool:
+        """Whether each run writes a result file per phenotype (it does for two or more)."""
+        return len(self.phenotypes) > 1
+
+    def result_name(self, phenotype: Optional[str] = None) -> str:
+        """The merged result, named as Ombra names a phenotype's result: its name before the extension."""
+        extension = ".tsv" if self.tsv else ".txt"
+        return os.path.join(self.out, "result" + ("." + phenotype if phenotype else "") + extension)
+
+    def result_names(self) -> List[str]:
+        """Every merged result file of the workflow."""
+        if self.per_phenotype():
+            return [self.result_name(name) for name in self.phenotypes]
+        return [self.result_name()]
 
     def command(self, *options: str) -> List[str]:
         words = [self.ombra]

@@ -3,7 +3,8 @@
     python3 ombra_jobs.py plan MARKERS chromosome|N FOLDER   cut the map into chunks
     python3 ombra_jobs.py run -- OMBRA-WORDS...               one Ombra run (the components)
     python3 ombra_jobs.py chunk PCA RESULT -- OMBRA-WORDS...  the test on one chunk
-    python3 ombra_jobs.py merge PLAN CHUNKS fixed|tsv RESULT  the chunks' results in map order
+    python3 ombra_jobs.py merge PLAN CHUNKS fixed|tsv RESULT [PHENOTYPE]
+                                                              the chunks' results (of one phenotype) in map order
 
 Every chunk is a run of consecutive SNPs of the map on one chromosome, so that
 joining the chunks in plan order gives the lines in the order a single run
@@ -173,15 +174,44 @@ def run_ombra(words: List[str]):
         raise _failed(words, run)
 
 
+def phenotype_result(path: str, phenotype: Optional[str]) -> str:
+    """The result file of one phenotype of a run writing `path`: Ombra puts the phenotype's name before the
+    extension (result.txt, result.LDL.txt) when a run tests several."""
+    if not phenotype:
+        return path
+    folder, name = os.path.split(path)
+    stem, extension = os.path.splitext(name)
+    if not stem:
+        stem, extension = name, ""
+    return os.path.join(folder, f"{stem}.{phenotype}{extension}")
+
+
+def tested_phenotypes(words: List[str]) -> List[str]:
+    """The phenotypes of a run that writes a result per phenotype (the names of its --pheno-name, which the
+    workflow gives resolved), else []."""
+    if "--pheno-name" not in words[:-1]:
+        return []
+    names = words[words.index("--pheno-name") + 1].split(",")
+    return names if len(names) > 1 else []
+
+
 def run_chunk(pca_file: str, result: str, words: List[str]):
     """The test on one chunk with the saved components. When the filters (or --exclude) leave none of the
-    chunk's SNPs, a single run has none of its lines either, and its result is empty."""
+    chunk's SNPs, a single run has none of its lines either, and its result is empty. A phenotype the run
+    skips (no value or one value among its tested individuals) has no result, and stops the workflow."""
     words = words + ["--p", str(components_in(pca_file)), "--rp", pca_file, "--out", result]
+    results = [phenotype_result(result, name) for name in tested_phenotypes(words)] or [result]
     run = _run(words)
     if run.returncode == 1 and run.stdout.rstrip("\n").split("\n")[-1].startswith(EMPTY_CHUNK_MESSAGE):
-        open(result, "w").close()
+        for path in results:
+            open(path, "w").close()
     elif run.returncode != 0:
         raise _failed(words, run)
+    for name in tested_phenotypes(words):
+        if not os.path.exists(phenotype_result(result, name)):
+            skipped = [line for line in run.stdout.split("\n") if line.startswith(f"The phenotype {name} is skipped")]
+            raise JobError(f"{shlex.join(words)}\nwrote no result for the phenotype {name}: "
+                           f"{skipped[0] if skipped else 'see its log'}\nLeave it out of the key phenotypes.")
 
 
 def merge_results(parts: List[str], tsv: bool, target: str):
@@ -225,8 +255,9 @@ def main(args: List[str]) -> int:
             run_ombra(_ombra_words(args))
         elif job == "chunk" and len(args) >= 4:
             run_chunk(args[1], args[2], _ombra_words(args))
-        elif job == "merge" and len(args) == 5:
-            chunks = [os.path.join(args[2], name + ".txt") for name, _ in read_plan(args[1])]
+        elif job == "merge" and len(args) in (5, 6):
+            phenotype = args[5] if len(args) == 6 else None
+            chunks = [phenotype_result(os.path.join(args[2], name + ".txt"), phenotype) for name, _ in read_plan(args[1])]
             merge_results(chunks, args[3] == "tsv", args[4])
         else:
             raise JobError("Usage:\n" + __doc__.split("\n\n")[1])

@@ -151,17 +151,24 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       any = any || wanted[k];
     }
     if (!any) continue;
-    // One trait takes the one-pass route; several share the genotypes' part.
-    if (terms.size() > 1) terms.front()->genotypeTerms(g + batch, width, scratch.terms);
-    for (size_t t = 0; t < terms.size(); ++t) {
-      if (terms.size() == 1) {
-        terms[t]->snpTerms(g + batch, width, wanted, scratch.terms);
-      } else {
-        terms[t]->traitTerms(wanted, scratch.terms);
-      }
+    // One trait takes the one-pass route; several share the genotypes' part
+    // and go through the entries together.
+    if (terms.size() == 1) {
+      terms[0]->snpTerms(g + batch, width, wanted, scratch.terms);
       for (size_t k = 0; k < kTermsBatch; ++k) {
         if (wanted[k]) {
-          terms[t]->statistics(scratch.terms.terms[k], scratch.statistic, outs[t].results[starts[t] + batch + k]);
+          terms[0]->statistics(scratch.terms.terms[k], scratch.statistic, outs[0].results[starts[0] + batch + k]);
+        }
+      }
+      continue;
+    }
+    terms.front()->genotypeTerms(g + batch, width, scratch.terms);
+    StatisticTerms::traitsTerms(terms.data(), terms.size(), wanted, scratch.terms);
+    for (size_t t = 0; t < terms.size(); ++t) {
+      for (size_t k = 0; k < kTermsBatch; ++k) {
+        if (wanted[k]) {
+          terms[t]->statistics(scratch.terms.traitTerms[t * kTermsBatch + k], scratch.statistic,
+                               outs[t].results[starts[t] + batch + k]);
         }
       }
     }

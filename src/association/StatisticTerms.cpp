@@ -92,15 +92,8 @@ __attribute__((always_inline)) inline GenotypeMeans genotypeMeans(const TermsCon
 }
 
 // Each entry's genotypes centred on all entries and on its own data set,
-// as the terms read them: kept in the batch for several traits, or worked
-// out as they are used for one, which writes nothing back to memory.
-struct StoredCentred {
-  const Lanes* centredAll;
-  const Lanes* centredOwn;
-  Lanes all(size_t h) const { return centredAll[h]; }
-  Lanes own(size_t h) const { return centredOwn[h]; }
-};
-
+// worked out as the terms of one trait use them, which writes nothing back
+// to memory (several traits read them stored by genotypeTermsOf).
 struct LiveCentred {
   const double* g;
   size_t stride;
@@ -221,12 +214,155 @@ __attribute__((always_inline)) inline void termsFrom(const TermsContext& c, cons
 }
 
 
-// One trait's terms from the stored centred genotypes (genotypeTermsOf).
+// Traits whose terms go through the entries together: their sums are
+// independent chains, so that each vector addition need not wait for the
+// one before it as a single trait's must, and the centred genotypes are read
+// once for the group. Four traits' accumulators fit the 32 registers of the
+// widest clone.
+constexpr size_t kTraitGroup = 4;
+
+// The terms of G traits over the same entries from the stored centred
+// genotypes (genotypeTermsOf), traits t's of the kLanes SNPs into
+// terms[t * kLanes + k] where not null. Each trait's sums take exactly the
+// operations, in the order, of termsFrom: its own-centred total over the
+// unrelated entries goes on over the family entries in entry order, which
+// is the pedigrees' order (their entries are consecutive from the first
+// family entry), so that the family cross-products need not be stored;
+// nothing of one trait is added to another's.
+template <size_t G>
+__attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& shape, const double* const* ycs,
+                                                          const double* const* yos, TermsBatch& batch,
+                                                          SnpTerms* const* terms) {
+  const size_t n = shape.n;
+  const size_t family = shape.family;
+  const Lanes* __restrict centredAll = reinterpret_cast<const Lanes*>(batch.centredAll.data());
+  const Lanes* __restrict centredOwn = reinterpret_cast<const Lanes*>(batch.centredOwn.data());
+  Lanes* __restrict crossAt = reinterpret_cast<Lanes*>(batch.groupCross.data());  // unrelated entry x trait
+  Lanes* __restrict pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());  // pedigree x trait
+  Lanes* __restrict pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
+  const double* pedigreeShares = shape.pedigreeShares.data();
+  // Local copies, so that the stores through the lanes (which may alias
+  // anything) do not make the compiler load them again.
+  const double* yc[G];
+  const double* yo[G];
+  for (size_t t = 0; t < G; ++t) {
+    yc[t] = ycs[t];
+    yo[t] = yos[t];
+  }
+  Lanes ownTotal[G] = {}, crossSum[G] = {};
+  for (size_t h = family; h < n; ++h) {
+    const Lanes all = centredAll[h], own = centredOwn[h];
+    Lanes* cross = crossAt + (h - family) * G;
+#pragma GCC unroll 4
+    for (size_t t = 0; t < G; ++t) {
+      const Lanes x = yc[t][h] * all;
+      cross[t] = x;
+      ownTotal[t] += yo[t][h] * own;
+      crossSum[t] += x;
+    }
+  }
+  size_t begin = 0, counted = 0;
+  for (size_t end : shape.familyEnds) {
+    if (end > begin) {
+      Lanes sum[G] = {}, ownSum[G] = {};
+      for (size_t h = begin; h < end; ++h) {
+        const Lanes all = centredAll[h], own = centredOwn[h];
+#pragma GCC unroll 4
+        for (size_t t = 0; t < G; ++t) {
+          const Lanes o = yo[t][h] * own;
+          sum[t] += yc[t][h] * all;
+          ownSum[t] += o;
+          ownTotal[t] += o;
+        }
+      }
+      for (size_t t = 0; t < G; ++t) {
+        pedigreeSums[counted * G + t] = sum[t];
+        pedigreeOwn[counted * G + t] = ownSum[t];
+      }
+      ++counted;
+    }
+    begin = end;
+  }
+  Lanes averagedSum[G] = {}, summedSum[G] = {}, ownPedigreeSum[G] = {};
+  for (size_t f = 0; f < counted; ++f) {
+#pragma GCC unroll 4
+    for (size_t t = 0; t < G; ++t) {
+      const Lanes sum = pedigreeSums[f * G + t];
+      averagedSum[t] += pedigreeShares[f] * sum;
+      summedSum[t] += sum;
+      ownPedigreeSum[t] += pedigreeOwn[f * G + t];
+    }
+  }
+  const size_t pedigrees = shape.familyEnds.size();
+  Lanes averagedMean[G], summedMean[G], ownMean[G];
+  for (size_t t = 0; t < G; ++t) {
+    averagedMean[t] = averagedSum[t] / static_cast<double>(counted);
+    summedMean[t] = summedSum[t] / static_cast<double>(counted);
+    ownMean[t] = pedigrees > 0 ? ownPedigreeSum[t] / static_cast<double>(pedigrees) : Lanes{};
+  }
+  Lanes averagedSquares[G] = {}, summedSquares[G] = {}, ownDeviation[G] = {};
+  for (size_t f = 0; f < counted; ++f) {
+#pragma GCC unroll 4
+    for (size_t t = 0; t < G; ++t) {
+      const Lanes sum = pedigreeSums[f * G + t];
+      const Lanes averaged = pedigreeShares[f] * sum;
+      averagedSquares[t] += (averaged - averagedMean[t]) * (averaged - averagedMean[t]);
+      summedSquares[t] += (sum - summedMean[t]) * (sum - summedMean[t]);
+      ownDeviation[t] += (pedigreeOwn[f * G + t] - ownMean[t]) * (pedigreeOwn[f * G + t] - ownMean[t]);
+    }
+  }
+  const size_t unrelated = n - family;
+  Lanes crossMean[G], averagedTotal[G], summedTotal[G], spreadSquares[G] = {};
+  for (size_t t = 0; t < G; ++t) {
+    crossMean[t] = crossSum[t] / static_cast<double>(unrelated);
+    averagedTotal[t] = averagedSum[t];
+    summedTotal[t] = summedSum[t];
+  }
+  for (size_t h = family; h < n; ++h) {
+    const Lanes* cross = crossAt + (h - family) * G;
+#pragma GCC unroll 4
+    for (size_t t = 0; t < G; ++t) {
+      const Lanes x = cross[t];
+      averagedTotal[t] += x;
+      summedTotal[t] += x;
+      spreadSquares[t] += (x - crossMean[t]) * (x - crossMean[t]);
+    }
+  }
+  for (size_t t = 0; t < G; ++t) {
+    for (size_t k = 0; k < kLanes; ++k) {
+      if (!terms[t * kLanes + k]) continue;
+      SnpTerms& out = *terms[t * kLanes + k];
+      out.entries = n;
+      out.pedigrees = counted;
+      out.genotypeSquares = batch.genotypeSquares[k];
+      out.ownTotal = ownTotal[t][k];
+      out.averagedTotal = averagedTotal[t][k];
+      out.summedTotal = summedTotal[t][k];
+      out.averagedSpread = counted == 0 ? 0.0 : averagedSquares[t][k] / (static_cast<double>(counted) - 1);
+      out.summedSpread = counted == 0 ? 0.0 : summedSquares[t][k] / (static_cast<double>(counted) - 1);
+      out.ownDeviation = ownDeviation[t][k];
+      out.unrelatedSpread = unrelated == 0 ? 0.0 : spreadSquares[t][k] / (static_cast<double>(unrelated) - 1);
+    }
+  }
+}
+
+// The group kernel at each width a count of traits is cut into.
 OMBRA_VECTOR_CLONES
-void termsOf(const TermsContext& c, TermsBatch& batch, SnpTerms* const* terms) {
-  const StoredCentred stored{reinterpret_cast<const Lanes*>(batch.centredAll.data()),
-                             reinterpret_cast<const Lanes*>(batch.centredOwn.data())};
-  termsFrom(c, stored, batch.genotypeSquares, batch, terms);
+void groupTermsOf4(const TermsContext& shape, const double* const* yc, const double* const* yo, TermsBatch& batch,
+                   SnpTerms* const* terms) {
+  groupTermsFrom<4>(shape, yc, yo, batch, terms);
+}
+
+OMBRA_VECTOR_CLONES
+void groupTermsOf2(const TermsContext& shape, const double* const* yc, const double* const* yo, TermsBatch& batch,
+                   SnpTerms* const* terms) {
+  groupTermsFrom<2>(shape, yc, yo, batch, terms);
+}
+
+OMBRA_VECTOR_CLONES
+void groupTermsOf1(const TermsContext& shape, const double* const* yc, const double* const* yo, TermsBatch& batch,
+                   SnpTerms* const* terms) {
+  groupTermsFrom<1>(shape, yc, yo, batch, terms);
 }
 
 // One trait's terms in one pass over the residuals, the same numbers.
@@ -264,16 +400,39 @@ void StatisticTerms::genotypeTerms(const double* g, size_t stride, TermsBatch& b
                   stride, batch);
 }
 
-void StatisticTerms::traitTerms(const bool* wanted, TermsBatch& batch) const {
-  const size_t n = centred.size();
-  batch.cross.resize(n * kLanes);
-  batch.own.resize(n * kLanes);
-  batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
-  batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
-  SnpTerms* terms[kLanes];
-  for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
-  termsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, batch,
-          terms);
+void StatisticTerms::traitsTerms(const StatisticTerms* const* traits, size_t count, const bool* wanted,
+                                 TermsBatch& batch) {
+  if (count == 0) return;
+  const StatisticTerms& first = *traits[0];
+  const size_t n = first.centred.size();
+  const size_t pedigrees = first.familyEntryEnd.size();
+  batch.traitTerms.resize(count * kLanes);
+  batch.groupCross.resize((n - first.familyEntries) * kTraitGroup * kLanes);
+  batch.pedigreeSums.resize(pedigrees * kTraitGroup * kLanes);
+  batch.pedigreeOwn.resize(pedigrees * kTraitGroup * kLanes);
+  const TermsContext shape{nullptr, nullptr, n, first.familyEntries, first.familyEntryEnd, first.pedigreeShares};
+  for (size_t from = 0; from < count;) {
+    const size_t left = count - from;
+    const size_t group = left >= kTraitGroup ? kTraitGroup : left >= 2 ? 2 : 1;
+    const double* yc[kTraitGroup];
+    const double* yo[kTraitGroup];
+    SnpTerms* terms[kTraitGroup * kLanes];
+    for (size_t t = 0; t < group; ++t) {
+      yc[t] = traits[from + t]->centred.data();
+      yo[t] = traits[from + t]->ownCentred.data();
+      for (size_t k = 0; k < kLanes; ++k) {
+        terms[t * kLanes + k] = wanted[k] ? &batch.traitTerms[(from + t) * kLanes + k] : nullptr;
+      }
+    }
+    if (group == kTraitGroup) {
+      groupTermsOf4(shape, yc, yo, batch, terms);
+    } else if (group == 2) {
+      groupTermsOf2(shape, yc, yo, batch, terms);
+    } else {
+      groupTermsOf1(shape, yc, yo, batch, terms);
+    }
+    from += group;
+  }
 }
 
 // Each family contributes one score (the mean or the sum of its members'

@@ -44,6 +44,8 @@ struct TermsBatch {
   std::vector<double> own;           // family entries x kTermsBatch: own cross-products
   std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
   std::vector<double> pedigreeOwn;   // the same, of own cross-products
+  std::vector<SnpTerms> traitTerms;  // traits x kTermsBatch: several traits' terms (traitsTerms)
+  std::vector<double> groupCross;    // unrelated entries x traits of a group x kTermsBatch: their cross-products
 };
 
 class StatisticTerms {
@@ -60,10 +62,14 @@ class StatisticTerms {
   void snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const;
   // The same in two steps, for several traits over the same entries: what
   // the terms take from the genotypes alone, once for the batch (any trait's
-  // StatisticTerms over these entries may compute it), then each trait's
-  // terms from it. The numbers are those of snpTerms.
+  // StatisticTerms over these entries may compute it), then every trait's
+  // terms from it, traits[t]'s of SNP k into batch.traitTerms[t *
+  // kTermsBatch + k] where wanted[k]. The traits go through the entries
+  // together, a few at a time, each adding its sums in the order of
+  // snpTerms, so that every trait's numbers are those of snpTerms for it
+  // alone; `traits` must be over the entries (and pedigrees) of this one.
   void genotypeTerms(const double* g, size_t stride, TermsBatch& batch) const;
-  void traitTerms(const bool* wanted, TermsBatch& batch) const;
+  static void traitsTerms(const StatisticTerms* const* traits, size_t count, const bool* wanted, TermsBatch& batch);
   // The terms of one SNP's genotype residuals, per entry.
   const SnpTerms& snpTerms(const std::vector<double>& g, TermsBatch& batch) const;
 
