@@ -11,7 +11,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-30}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_map fuzz_pedigree fuzz_bed fuzz_plink fuzz_gzip_text fuzz_pca_file fuzz_snp_list fuzz_options fuzz_vcf fuzz_bgen)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_map fuzz_pedigree fuzz_bed fuzz_plink fuzz_gzip_text fuzz_pca_file fuzz_snp_list fuzz_options fuzz_vcf fuzz_bgen fuzz_vcf_dosage)
 
 # clang++ and its libFuzzer runtime.
 probe="$(mktemp -d)"
