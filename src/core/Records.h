@@ -59,6 +59,11 @@ struct GenotypeRow {
 
 // The value of a dosage in copies of allele2.
 inline double dosageCopies(uint16_t dosage) { return static_cast<double>(dosage) / kDosageOne; }
+// The call nearest to a dosage (a dosage halfway between two calls takes
+// the upper); 3 where it is missing.
+inline unsigned nearestCode(uint16_t dosage) {
+  return dosage == kMissingDosage ? 3u : (dosage + kDosageOne / 2u) / kDosageOne;
+}
 // The other allele's dosage; a missing one stays missing.
 inline uint16_t otherAlleleDosage(uint16_t dosage) {
   return dosage == kMissingDosage ? dosage : static_cast<uint16_t>(2 * kDosageOne - dosage);

@@ -67,30 +67,11 @@ long dropIndividuals(Loaded& test, DataSet& set, Stays stays) {
 }
 
 // Per SNP, the copies of allele2 among the called genotypes of every loaded
-// individual, dosages where a data set has them, and how many are called;
-// empty when no data set has dosages (the codes' tallies then count them).
-DosageCounts dosageCounts(const Loaded& test) {
-  DosageCounts counts;
-  std::vector<const unsigned char*> calls;
-  std::vector<const uint16_t*> dosages;
-  for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
-    for (const GenotypeRow& row : set->rows) {
-      if (row.dosages != nullptr) {
-        dosages.push_back(row.dosages);
-      } else {
-        calls.push_back(row.codes);
-      }
-    }
-  }
-  if (dosages.empty()) return counts;
-  const size_t m = test.store.markers.size();
-  addDosageCounts(calls.data(), calls.size(), m, counts);
-  addDosageUnits(dosages.data(), dosages.size(), m, counts);
-  return counts;
-}
-
+// individual, dosages where a data set has them; empty when no data set has
+// dosages (the codes' tallies then count them).
 std::vector<double> copiesFromDosages(const Loaded& test) {
-  const DosageCounts counts = dosageCounts(test);
+  if (!holdsDosages(test.cohort)) return {};
+  const DosageCounts counts = cohortDosageCounts(test.cohort, test.store.markers.size());
   std::vector<double> copies(counts.copies.size());
   for (size_t s = 0; s < copies.size(); ++s) {
     copies[s] = static_cast<double>(counts.copies[s]) + static_cast<double>(counts.units[s]) / kDosageOne;
@@ -117,11 +98,7 @@ struct DosageMoments {
 
 DosageMoments dosageMoments(const Loaded& test, bool wanted) {
   DosageMoments moments;
-  const bool anyDosages = std::any_of(test.cohort.family.rows.begin(), test.cohort.family.rows.end(),
-                                      [](const GenotypeRow& row) { return row.dosages != nullptr; }) ||
-                          std::any_of(test.cohort.unrelated.rows.begin(), test.cohort.unrelated.rows.end(),
-                                      [](const GenotypeRow& row) { return row.dosages != nullptr; });
-  if (!wanted || !anyDosages) return moments;
+  if (!wanted || !holdsDosages(test.cohort)) return moments;
   const size_t m = test.store.markers.size();
   moments.called.assign(m, 0.0);
   moments.sum.assign(m, 0.0);

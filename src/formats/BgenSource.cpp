@@ -30,11 +30,6 @@ Marker markerOf(const BgenVariant& variant) {
   return marker;
 }
 
-// The nearest whole number of copies of a dosage (half rounds up); 3 where
-// it is missing.
-inline unsigned codeOf(uint16_t dosage) {
-  return dosage == kMissingDosage ? 3u : (dosage + kDosageOne / 2u) / kDosageOne;
-}
 
 }  // namespace
 
@@ -120,7 +115,7 @@ void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages) {
   uint64_t sum = 0;
   for (size_t i = 0; i < individualCount; ++i) {
     const uint16_t dosage = dosages[i];
-    column[i >> 2] |= static_cast<unsigned char>(codeOf(dosage) << (6 - 2 * (i & 3)));
+    column[i >> 2] |= static_cast<unsigned char>(nearestCode(dosage) << (6 - 2 * (i & 3)));
     sum += dosage == kMissingDosage ? 0 : dosage;
   }
   sites[snp].allele2Count = static_cast<double>(sum) / kDosageOne;

@@ -78,6 +78,33 @@ void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerC
   }
 }
 
+DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount) {
+  std::vector<const unsigned char*> calls;
+  std::vector<const uint16_t*> dosages;
+  for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
+    for (const GenotypeRow& row : set->rows) {
+      if (row.dosages != nullptr) {
+        dosages.push_back(row.dosages);
+      } else {
+        calls.push_back(row.codes);
+      }
+    }
+  }
+  DosageCounts counts;
+  addDosageCounts(calls.data(), calls.size(), markerCount, counts);
+  addDosageUnits(dosages.data(), dosages.size(), markerCount, counts);
+  return counts;
+}
+
+bool holdsDosages(const Cohort& cohort) {
+  for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
+    for (const GenotypeRow& row : set->rows) {
+      if (row.dosages != nullptr) return true;
+    }
+  }
+  return false;
+}
+
 // Units are whole multiples of 1/kDosageOne, so that hard calls read as
 // dosages add up to exactly the copies their codes count.
 void meanDosages(const DosageCounts& counts, std::vector<double>& fill) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/Records.h"
+
 namespace ombra {
 
 struct DosageCounts {
@@ -23,6 +25,12 @@ void addDosageCounts(const unsigned char* const* rows, size_t rowCount, size_t m
 
 // Adds `rowCount` dosage rows of `markerCount` SNPs each to `counts`.
 void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerCount, DosageCounts& counts);
+
+// The counts of every row of both data sets of `cohort` over its first
+// `markerCount` SNPs: a row's dosages where it has them, else its codes.
+DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount);
+// Whether a row of `cohort` holds dosages.
+bool holdsDosages(const Cohort& cohort);
 
 // The mean dosage of the called genotypes of each SNP (0 where none is
 // called), in `fill`.

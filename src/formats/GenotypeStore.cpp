@@ -51,21 +51,7 @@ double GenotypeStore::value(const DataSet& set, int seq, size_t snp) const {
 }
 
 void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps) {
-  std::vector<const unsigned char*> calls;
-  std::vector<const uint16_t*> dosages;
-  for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
-    for (const GenotypeRow& row : set->rows) {
-      if (row.dosages != nullptr) {
-        dosages.push_back(row.dosages);
-      } else {
-        calls.push_back(row.codes);
-      }
-    }
-  }
-  DosageCounts counts;
-  addDosageCounts(calls.data(), calls.size(), snps, counts);
-  addDosageUnits(dosages.data(), dosages.size(), snps, counts);
-  meanDosages(counts, meanDosage);
+  meanDosages(cohortDosageCounts(cohort, snps), meanDosage);
 }
 
 uint16_t* GenotypeStore::newDosageRow(size_t snps) {

@@ -142,9 +142,7 @@ void VcfSource::decodeDosages(unsigned char* column, uint16_t* dosages, size_t s
     if (seq < 0) continue;
     const uint16_t dosage = columnDosages[c];
     dosages[seq] = dosage;
-    // The nearest call; a dosage halfway between two calls takes the upper.
-    const unsigned code = dosage == kMissingDosage ? 3 : (dosage + kDosageOne / 2) / kDosageOne;
-    column[seq >> 2] |= static_cast<unsigned char>(code << (6 - 2 * (seq & 3)));
+    column[seq >> 2] |= static_cast<unsigned char>(nearestCode(dosage) << (6 - 2 * (seq & 3)));
     units += dosage == kMissingDosage ? 0 : dosage;
   }
   sites[snp].allele2Count = static_cast<double>(units) / kDosageOne;
