@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -81,14 +82,15 @@ int appendOrthonormal(Basis& basis, Basis block) {
   return kept;
 }
 
-// Rows of A per decoded block: about 4 MB of doubles (at least 32 rows, at
-// most 2,048), so that the block stays in the core's cache between its
-// decoding and the two products that read it. The Gram route's 32 MB blocks
-// went out to memory and back twice per pass: with these a pass took about
-// 20% less processor time at C = 4,000 and 8,000 (45 and 40 passes, one
-// thread: 15.0 s to 11.8 s and 7.6 s to 6.2 s).
+// Rows of A per decoded block: about 16 MB of doubles (at least 32 rows,
+// at most 2,048). Each block is read by two thin products, and OpenBLAS
+// packs the block vector it multiplies (C x width) and re-reads the C x
+// width sum once per block: at C = 15,000 blocks of 34 rows (4 MB) spent a
+// third of each pass on that traffic, and blocks of 138 rows cut a pass's
+// processor time by about a tenth. Wider still (64 MB) went out of the
+// cache and lost it again.
 int approxBlockRows(int cols) {
-  constexpr long kBlockDoubles = long{1} << 19;
+  constexpr long kBlockDoubles = long{1} << 21;
   return static_cast<int>(std::clamp(kBlockDoubles / std::max(cols, 1), 32L, 2048L));
 }
 
@@ -200,13 +202,19 @@ class CentredProducts {
   void decodeRow(int s, double* out) const {
     const unsigned char* row = packed_.data() + static_cast<size_t>(s) * rowBytes_;
     const double* values = values_.data() + static_cast<size_t>(s) * 4;
+    // The values of each half byte's two codes side by side, so that a
+    // byte becomes two 16-byte copies instead of four lookups (a tenth of
+    // a pass's time went to decoding).
+    double pairs[16][2];
+    for (int code = 0; code < 16; ++code) {
+      pairs[code][0] = values[code >> 2];
+      pairs[code][1] = values[code & 3];
+    }
     const int whole = cols_ / 4;
     for (int b = 0; b < whole; ++b) {
       const unsigned byte = row[b];
-      out[4 * b] = values[byte >> 6];
-      out[4 * b + 1] = values[(byte >> 4) & 3];
-      out[4 * b + 2] = values[(byte >> 2) & 3];
-      out[4 * b + 3] = values[byte & 3];
+      std::memcpy(out + 4 * b, pairs[byte >> 4], sizeof pairs[0]);
+      std::memcpy(out + 4 * b + 2, pairs[byte & 15], sizeof pairs[0]);
     }
     for (int j = 4 * whole; j < cols_; ++j) out[j] = values[(row[j / 4] >> (2 * (3 - j % 4))) & 3];
   }
@@ -222,36 +230,88 @@ class CentredProducts {
 };
 
 // Eigenvalues (ascending) and, in `matrix`, eigenvectors of a small
-// symmetric column-major l x l matrix.
+// symmetric column-major l x l matrix. Divide and conquer: at the basis's
+// 400 columns the QR iteration's rotations took 6% of the route.
 bool smallEigen(std::vector<double>& matrix, int l, std::vector<double>& values) {
   values.assign(static_cast<size_t>(l), 0.0);
   int info = 0;
-  int lwork = -1;
+  int lwork = -1, liwork = -1;
   double size = 0;
-  openBlas().dsyev("V", "U", &l, matrix.data(), &l, values.data(), &size, &lwork, &info);
+  int isize = 0;
+  openBlas().dsyevd("V", "U", &l, matrix.data(), &l, values.data(), &size, &lwork, &isize, &liwork, &info);
   if (info != 0) return false;
   lwork = std::max(1, static_cast<int>(size));
+  liwork = std::max(1, isize);
   std::vector<double> work(static_cast<size_t>(lwork));
-  openBlas().dsyev("V", "U", &l, matrix.data(), &l, values.data(), work.data(), &lwork, &info);
+  std::vector<int> iwork(static_cast<size_t>(liwork));
+  openBlas().dsyevd("V", "U", &l, matrix.data(), &l, values.data(), work.data(), &lwork, iwork.data(), &liwork, &info);
   return info == 0;
 }
 
-// The Ritz pairs of G on the span of `basis`, given images = G basis:
-// values ascending, vectors (column-major m x m) the eigenvectors of
-// basis' images.
-bool ritzPairs(const Basis& basis, const Basis& images, std::vector<double>& values, std::vector<double>& vectors) {
-  const int m = basis.cols;
-  vectors.assign(static_cast<size_t>(m) * static_cast<size_t>(m), 0.0);
-  openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, m, m, basis.rows, 1.0, basis.data.data(), basis.rows,
-                   images.data.data(), basis.rows, 0.0, vectors.data(), m);
-  for (int i = 0; i < m; ++i) {
-    for (int j = 0; j < i; ++j) {
-      const size_t upper = static_cast<size_t>(i) * m + j, lower = static_cast<size_t>(j) * m + i;
-      vectors[upper] = vectors[lower] = 0.5 * (vectors[upper] + vectors[lower]);
+// The Rayleigh matrix H = basis' G basis (column-major m x m), kept as the
+// basis grows: a new block of columns needs only its own row and column of
+// H (m x added work where the whole matrix would take m x m per pass).
+struct Rayleigh {
+  int size = 0;
+  std::vector<double> matrix;
+
+  // Adds the entries of the basis' newest `added` columns, whose images
+  // are the newest columns of `images`.
+  void extend(const Basis& basis, const Basis& images, int added) {
+    const int m = basis.cols, old = m - added;
+    std::vector<double> grown(static_cast<size_t>(m) * static_cast<size_t>(m));
+    for (int j = 0; j < old; ++j) {
+      std::copy_n(matrix.data() + static_cast<size_t>(j) * old, old, grown.data() + static_cast<size_t>(j) * m);
     }
+    std::vector<double> fresh(static_cast<size_t>(m) * static_cast<size_t>(added));
+    openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, m, added, basis.rows, 1.0, basis.data.data(), basis.rows,
+                     images.column(old), basis.rows, 0.0, fresh.data(), m);
+    for (int j = 0; j < added; ++j) {
+      for (int i = 0; i < m; ++i) {
+        const double value = fresh[static_cast<size_t>(j) * m + i];
+        grown[static_cast<size_t>(old + j) * m + i] = value;
+        if (i < old) grown[static_cast<size_t>(i) * m + old + j] = value;
+      }
+    }
+    // The new block against itself, made symmetric.
+    for (int j = 0; j < added; ++j) {
+      for (int i = 0; i < j; ++i) {
+        const size_t upper = static_cast<size_t>(old + j) * m + old + i, lower = static_cast<size_t>(old + i) * m + old + j;
+        grown[upper] = grown[lower] = 0.5 * (grown[upper] + grown[lower]);
+      }
+    }
+    matrix.swap(grown);
+    size = m;
   }
-  return smallEigen(vectors, m, values);
-}
+
+  // H after the basis became basis x V (V the last `keep` columns of the
+  // m x m `vectors`): V' H V.
+  void restart(const std::vector<double>& vectors, int keep) {
+    const int m = size;
+    const double* v = vectors.data() + static_cast<size_t>(m - keep) * static_cast<size_t>(m);
+    std::vector<double> hv(static_cast<size_t>(m) * static_cast<size_t>(keep));
+    openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, keep, m, 1.0, matrix.data(), m, v, m, 0.0,
+                     hv.data(), m);
+    std::vector<double> shrunk(static_cast<size_t>(keep) * static_cast<size_t>(keep));
+    openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, keep, keep, m, 1.0, v, m, hv.data(), m, 0.0,
+                     shrunk.data(), keep);
+    for (int i = 0; i < keep; ++i) {
+      for (int j = 0; j < i; ++j) {
+        const size_t upper = static_cast<size_t>(i) * keep + j, lower = static_cast<size_t>(j) * keep + i;
+        shrunk[upper] = shrunk[lower] = 0.5 * (shrunk[upper] + shrunk[lower]);
+      }
+    }
+    matrix.swap(shrunk);
+    size = keep;
+  }
+
+  // The Ritz pairs: values ascending, vectors (column-major m x m) the
+  // eigenvectors of H.
+  bool ritzPairs(std::vector<double>& values, std::vector<double>& vectors) const {
+    vectors = matrix;
+    return smallEigen(vectors, size, values);
+  }
+};
 
 // basis times the last `count` columns of the m x m `vectors` (column-major).
 Basis combine(const Basis& basis, const std::vector<double>& vectors, int count) {
@@ -263,6 +323,26 @@ Basis combine(const Basis& basis, const std::vector<double>& vectors, int count)
                      out.data.data(), basis.rows);
   }
   return out;
+}
+
+// basis becomes basis times the last `keep` columns of `vectors`, in
+// place, a band of rows at a time: a band's new values depend only on its
+// own old ones, so the restart needs no second copy of the basis.
+void combineInPlace(Basis& basis, const std::vector<double>& vectors, int keep) {
+  const int m = basis.cols;
+  constexpr int kBand = 256;
+  std::vector<double> band(static_cast<size_t>(kBand) * static_cast<size_t>(keep));
+  const double* v = vectors.data() + static_cast<size_t>(m - keep) * static_cast<size_t>(m);
+  for (int first = 0; first < basis.rows; first += kBand) {
+    const int rows = std::min(kBand, basis.rows - first);
+    openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, rows, keep, m, 1.0, basis.data.data() + first,
+                     basis.rows, v, m, 0.0, band.data(), rows);
+    for (int j = 0; j < keep; ++j) {
+      std::copy_n(band.data() + static_cast<size_t>(j) * rows, rows, basis.column(j) + first);
+    }
+  }
+  basis.cols = keep;
+  basis.data.resize(static_cast<size_t>(basis.rows) * static_cast<size_t>(keep));
 }
 
 // The residuals G x - theta x of the `count` leading Ritz pairs, in the
@@ -311,7 +391,10 @@ double errorBound(const Basis& residual, const std::vector<double>& values, int 
 
 // Columns of the C-side basis at most: the basis grows by one block per
 // pass and, when full, keeps its leading Ritz vectors (a thick restart).
-constexpr int kBasisBlocks = 10;
+// Each restart throws away the rest of what the passes learnt: at C =
+// 15,000 and S = 20,000 (a flat spectrum, 20 columns a block) a basis of
+// 10 blocks took 62 passes, one of 20 blocks 48.
+constexpr int kBasisBlocks = 20;
 
 int basisLimit(int cols, int l) { return std::max(l, std::min(cols, kBasisBlocks * l)); }
 
@@ -321,10 +404,11 @@ double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSetting
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
   const double m = basisLimit(cols, l);
   const double block = double(std::max(gramBlockRows(cols), approxBlockRows(cols))) * cols;
-  // The packed copy of A; basis, images and their restarted copies; per
-  // lane a block of doubles (and, once, its decoded bytes) and a sum; the
+  // The packed copy of A; basis and images (restarted in place) and a few
+  // blocks beside them; the Rayleigh matrix and its eigenvectors; per lane
+  // a block of doubles (and, once, its decoded bytes) and a sum; the
   // products with A and the loadings.
-  return double(snps) * (std::ceil(cols / 4.0) + 32.0) + 8.0 * (4.0 * cols * m + 2.0 * m * m) +
+  return double(snps) * (std::ceil(cols / 4.0) + 32.0) + 8.0 * (2.0 * cols * m + 4.0 * cols * l + 4.0 * m * m) +
          CentredProducts::kLanes * (9.0 * block + 8.0 * double(cols) * l) + 8.0 * double(snps) * (l + wanted);
 }
 
@@ -350,6 +434,9 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   // Ritz vectors with their images, which need no pass.
   Basis basis{cols, 0, {}};
   Basis images{cols, 0, {}};
+  basis.data.reserve(static_cast<size_t>(cols) * static_cast<size_t>(limit));
+  images.data.reserve(static_cast<size_t>(cols) * static_cast<size_t>(limit));
+  Rayleigh rayleigh;
   Basis next = randomStart(cols, l, settings.seed);
   std::vector<double> values, vectors;
   for (;;) {
@@ -363,7 +450,8 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
     if (done) done(report.passes);
     images.data.insert(images.data.end(), image.data.begin(), image.data.end());
     images.cols += added;
-    if (!ritzPairs(basis, images, values, vectors)) return false;
+    rayleigh.extend(basis, images, added);
+    if (!rayleigh.ritzPairs(values, vectors)) return false;
     const int count = std::min(l, basis.cols);
     next = residuals(basis, images, values, vectors, count);
     report.errorBound = errorBound(next, values, std::min(out.wanted, count));
@@ -371,9 +459,10 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
     if (report.passes >= settings.maxPasses) break;
     if (basis.cols + l > limit) {
       const int keep = std::max(l, limit - l);
-      basis = combine(basis, vectors, keep);
-      images = combine(images, vectors, keep);
-      if (!ritzPairs(basis, images, values, vectors)) return false;
+      combineInPlace(basis, vectors, keep);
+      combineInPlace(images, vectors, keep);
+      rayleigh.restart(vectors, keep);
+      if (!rayleigh.ritzPairs(values, vectors)) return false;
     }
   }
   if (basis.cols == 0) return false;

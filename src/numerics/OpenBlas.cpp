@@ -186,6 +186,7 @@ OpenBlas loadOpenBlas() {
   bind(handle, "dstemr_", library.dstemr);
   bind(handle, "dormtr_", library.dormtr);
   bind(handle, "dsyev_", library.dsyev);
+  bind(handle, "dsyevd_", library.dsyevd);
   bind(handle, "openblas_set_num_threads", setLibraryThreads);
   if (setLibraryThreads != nullptr) library.setThreads = setThreadsQuietly;
   if (threads == 0 || !library.loaded()) return library;

@@ -15,6 +15,8 @@ void dstemr_(const char* jobz, const char* range, const int* n, double* d, doubl
              const int* liwork, int* info);
 void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
             const int* lwork, int* info);
+void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
+             const int* lwork, int* iwork, const int* liwork, int* info);
 void dormtr_(const char* side, const char* uplo, const char* trans, const int* m, const int* n, const double* a,
              const int* lda, const double* tau, double* c, const int* ldc, double* work, const int* lwork,
              int* info);
@@ -31,12 +33,13 @@ struct OpenBlas {
   decltype(&dstemr_) dstemr = nullptr;
   decltype(&dormtr_) dormtr = nullptr;
   decltype(&dsyev_) dsyev = nullptr;
+  decltype(&dsyevd_) dsyevd = nullptr;
   void (*setThreads)(int) = nullptr;
   // Not loaded because its buffers would not fit the address-space limit
   // (the run was told so); the built-in kernels stand in.
   bool heldBack = false;
   bool loaded() const {
-    return dsyrk && ssyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && setThreads;
+    return dsyrk && ssyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && setThreads;
   }
 };
 
