@@ -402,8 +402,16 @@ TEST(BgenFile, EveryDefectStopsNamingFileAndVariant) {
   bytes = good;
   bytes[block + 8 + 4 + 2] = static_cast<char>(200);  // sample 1: 200 + 0 ... and its P12
   bytes[block + 8 + 4 + 3] = static_cast<char>(100);
-  check(bytes, "The probabilities of sample 1 in variant 2 (rs20, at byte " + std::to_string(second) + ") of " + path +
-                   " sum above 1");
+  const std::string named = "The probabilities of sample 1 in variant 2 (rs20, at byte " + std::to_string(second) +
+                            ") of " + path + " sum above 1";
+  check(bytes, named);
+  // The same once the listed names are freed (as a source does): the name
+  // is read again from the record.
+  expectStop([&] {
+    ombra::BgenFile released(path);
+    released.releaseVariants();
+    dosagesOf(released, 1);
+  }, named);
 
   // Compressed blocks: a stated inflated size that the block cannot make,
   // or that it does not make.

@@ -257,7 +257,7 @@ void BgenFile::listAll(const BgenRegion* region) {
       ++skipped;
     } else if (region == nullptr ||
                (variant.chr == region->chr && variant.position >= region->from && variant.position <= region->to)) {
-      list.push_back(variant);
+      keep(variant);
     }
   }
 }
@@ -284,21 +284,46 @@ void BgenFile::listIndexed(const std::string& bgiPath, const BgenRegion& region)
               ", outside the region it was asked for; make the index again with bgenix.\n");
     }
     if (biallelic) {
-      list.push_back(variant);
+      keep(variant);
     } else {
       ++skipped;
     }
   }
 }
 
-std::string BgenFile::where(size_t index) const {
-  const BgenVariant& v = list[index];
-  const std::string& name = v.rsid.empty() || v.rsid == "." ? v.id : v.rsid;
-  return "variant " + std::to_string(v.number) + " (" + name + ", at byte " + std::to_string(v.recordStart) + ") of " +
-         filePath;
+void BgenFile::keep(const BgenVariant& variant) {
+  list.push_back(variant);
+  records.push_back(
+      BgenRecord{variant.recordStart, variant.blockStart, variant.blockBytes, variant.inflatedBytes, variant.number});
 }
 
-const unsigned char* BgenFile::blockData(const BgenVariant& variant, size_t index) {
+std::string BgenFile::recordName(size_t index) const {
+  if (index < list.size()) {
+    const BgenVariant& v = list[index];
+    return v.rsid.empty() || v.rsid == "." ? v.id : v.rsid;
+  }
+  // Checked to lie within the file when the record was listed.
+  uint64_t at = records[index].recordStart + (layoutNumber == 1 ? 4 : 0);
+  auto field = [&] {
+    unsigned char length[2];
+    readAt(at, 2, length, "the identifiers of a variant");
+    std::string text(le16(length), '\0');
+    readAt(at + 2, text.size(), text.data(), "the identifiers of a variant");
+    at += 2 + text.size();
+    return text;
+  };
+  const std::string id = field();
+  const std::string rsid = field();
+  return rsid.empty() || rsid == "." ? id : rsid;
+}
+
+std::string BgenFile::where(size_t index) const {
+  const BgenRecord& r = records[index];
+  return "variant " + std::to_string(r.number) + " (" + recordName(index) + ", at byte " +
+         std::to_string(r.recordStart) + ") of " + filePath;
+}
+
+const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index) {
   const uint64_t stated = variant.inflatedBytes;
   const uint64_t bytes = variant.blockBytes;  // within the file, checked when listed
   if (compressionKind == BgenCompression::kNone) {
@@ -336,8 +361,8 @@ const unsigned char* BgenFile::blockData(const BgenVariant& variant, size_t inde
 }
 
 void BgenFile::readDosages(size_t index, uint16_t* dosages) {
-  if (index >= list.size()) stopRun("A variant beyond the last one of " + filePath + " was asked for.\n");
-  const BgenVariant& variant = list[index];
+  if (index >= records.size()) stopRun("A variant beyond the last one of " + filePath + " was asked for.\n");
+  const BgenRecord& variant = records[index];
   const unsigned char* data = blockData(variant, index);
   if (layoutNumber == 1) {
     decodeLayout1(data, index, dosages);

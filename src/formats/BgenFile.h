@@ -49,6 +49,16 @@ struct BgenVariant {
   size_t number = 0;          // 1-based place of the record among those the listing pass read
 };
 
+// Where a listed record's genotypes lie: all that reading them needs once
+// the names have become markers (a tenth of the listing's size).
+struct BgenRecord {
+  uint64_t recordStart = 0;
+  uint64_t blockStart = 0;
+  uint64_t blockBytes = 0;
+  uint64_t inflatedBytes = 0;
+  size_t number = 0;
+};
+
 // The records to list: those on chromosome `chr` (as the file writes it)
 // with from <= position <= to.
 struct BgenRegion {
@@ -78,7 +88,13 @@ class BgenFile {
   // The sample identifier block's IDs, in file order; empty when the file
   // has none.
   const std::vector<std::string>& sampleIds() const { return ids; }
+  // The listed variants' names and places, until releaseVariants().
   const std::vector<BgenVariant>& variants() const { return list; }
+  // Frees the names once they have been copied out: the records' places
+  // stay, so reading and naming a variant in a message still work, and a
+  // streamed run's memory then grows by the records alone.
+  void releaseVariants() { std::vector<BgenVariant>().swap(list); }
+  size_t variantCount() const { return records.size(); }
   size_t skippedRecords() const { return skipped; }
   // True when the records were found through the .bgi index.
   bool listedThroughIndex() const { return throughIndex; }
@@ -101,7 +117,11 @@ class BgenFile {
   bool readRecord(uint64_t offset, size_t number, BgenVariant& variant, uint64_t& next);
   // The block's data of `variant`, inflated; returns its first byte (the
   // buffer holds 8 zero bytes after its end, for whole-word bit reads).
-  const unsigned char* blockData(const BgenVariant& variant, size_t index);
+  const unsigned char* blockData(const BgenRecord& record, size_t index);
+  // The rsid (or, without one, the SNPID) of a record, read again from the
+  // file when the listed names have been released.
+  std::string recordName(size_t index) const;
+  void keep(const BgenVariant& variant);
   void decodeLayout1(const unsigned char* data, size_t index, uint16_t* dosages) const;
   void decodeLayout2(const unsigned char* data, size_t bytes, size_t index, uint16_t* dosages) const;
   // Copies `count` bytes at `offset` into `out`; stops when the file ends
@@ -129,6 +149,7 @@ class BgenFile {
   BgenCompression compressionKind = BgenCompression::kNone;
   std::vector<std::string> ids;
   std::vector<BgenVariant> list;
+  std::vector<BgenRecord> records;
   size_t skipped = 0;
   bool throughIndex = false;
   // Reused between variants: the stored block, its inflated form.

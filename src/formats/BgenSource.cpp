@@ -46,6 +46,7 @@ BgenSource::BgenSource(const std::string& bgenPath, const std::string& samplePat
     }
     sites.push_back(markerOf(variant));
   }
+  file.releaseVariants();
 }
 
 void BgenSource::nameSamples(const std::string& samplePath, const std::vector<SampleName>& individuals,
