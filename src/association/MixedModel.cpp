@@ -286,28 +286,57 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   }
   lone(next, n);
   excessEnd = excess.empty() ? 0 : excess.back().begin + excess.back().size;
-  designValues = design.values;
+  // X'(V^-1 - I), p rows over the entries before excessEnd (zero between
+  // the families' rows).
+  excessDesign.assign(p * excessEnd, 0.0);
+  for (const Excess& part : excess) {
+    for (size_t k = 0; k < p; ++k) {
+      const double* x = design.values.data() + k * n + part.begin;
+      for (size_t c = 0; c < part.size; ++c) {
+        double sum = 0;
+        for (size_t r = 0; r < part.size; ++r) sum += x[r] * part.values[r * part.size + c];
+        excessDesign[k * excessEnd + part.begin + c] = sum;
+      }
+    }
+  }
   rotatedTrait = traitFit(std::move(residual), p);
   nullFit.sigma2 = rotatedTrait.squares / static_cast<double>(n - p);
 }
 
 namespace {
 
-// t = (V^-1 - I) r over one family's rows (m x m `excess`, rows of `width`
-// values), and squares += r't per column.
+// cross += z'r and squares += r'r over rows [from, to) of `width` values.
 OMBRA_VECTOR_CLONES
-void excessRows(const double* __restrict r, size_t width, const double* __restrict excess, size_t m,
-                double* __restrict t, double* __restrict squares) {
-  for (size_t i = 0; i < m; ++i) {
-    double* row = t + i * width;
-    std::fill(row, row + width, 0.0);
-    for (size_t k = 0; k < m; ++k) {
-      const double e = excess[i * m + k];
-      const double* from = r + k * width;
-      for (size_t j = 0; j < width; ++j) row[j] += e * from[j];
+void plainRows(const double* __restrict r, size_t width, const double* __restrict z, size_t from, size_t to,
+               double* __restrict cross, double* __restrict squares) {
+  for (size_t h = from; h < to; ++h) {
+    const double* row = r + h * width;
+    const double weight = z[h];
+    for (size_t j = 0; j < width; ++j) {
+      cross[j] += row[j] * weight;
+      squares[j] += row[j] * row[j];
     }
-    const double* own = r + i * width;
-    for (size_t j = 0; j < width; ++j) squares[j] += own[j] * row[j];
+  }
+}
+
+// The same over one family's m rows, the squares in the model's metric:
+// r'(I + excess)r, the symmetric excess taking each pair of rows once.
+OMBRA_VECTOR_CLONES
+void familyRows(const double* __restrict r, size_t width, const double* __restrict z, const double* __restrict excess,
+                size_t m, double* __restrict cross, double* __restrict squares) {
+  for (size_t i = 0; i < m; ++i) {
+    const double* ri = r + i * width;
+    const double weight = z[i];
+    const double own = 1 + excess[i * m + i];
+    for (size_t j = 0; j < width; ++j) {
+      cross[j] += ri[j] * weight;
+      squares[j] += own * ri[j] * ri[j];
+    }
+    for (size_t k = 0; k < i; ++k) {
+      const double both = 2 * excess[i * m + k];
+      const double* rk = r + k * width;
+      for (size_t j = 0; j < width; ++j) squares[j] += both * ri[j] * rk[j];
+    }
   }
 }
 
@@ -329,33 +358,33 @@ void lessExplained(const double* __restrict c, size_t width, const double* __res
 
 void MixedModel::snpSums(const double* r, size_t width, double* cross, double* squares,
                          std::vector<double>& work) const {
-  // r'r and z'r over every entry.
-  crossAndSquares(r, width, n, weighted.data(), cross, squares);
-  // t = (V^-1 - I) r over the family entries (zero elsewhere), r't added to
-  // the squares; then c = X't, p rows of `width`.
-  const size_t rows = excessEnd;
-  work.resize(rows * width + p * width);
-  double* t = work.data();
-  double* c = work.data() + rows * width;
+  // z'r and r'V^-1 r in one pass over the rows: V^-1 = I outside the
+  // families (and lone inbred entries), so only their rows take pairs.
+  std::fill(cross, cross + width, 0.0);
+  std::fill(squares, squares + width, 0.0);
   size_t next = 0;
   for (const Excess& part : excess) {
-    std::fill(t + next * width, t + part.begin * width, 0.0);
-    excessRows(r + part.begin * width, width, part.values.data(), part.size, t + part.begin * width, squares);
+    plainRows(r, width, weighted.data(), next, part.begin, cross, squares);
+    familyRows(r + part.begin * width, width, weighted.data() + part.begin, part.values.data(), part.size, cross,
+               squares);
     next = part.begin + part.size;
   }
-  std::fill(t + next * width, t + rows * width, 0.0);
+  plainRows(r, width, weighted.data(), next, n, cross, squares);
+  // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
+  // p rows of `width`, from the family rows alone.
+  const size_t rows = excessEnd;
+  work.assign(p * width, 0.0);
+  double* c = work.data();
   const OpenBlas& blas = openBlas();
   if (blas.loaded() && rows > 0) {
-    // Column-major: t is width x rows (ld width), X's rows are rows x p (ld n).
-    blas.dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(width), static_cast<int>(p),
-               static_cast<int>(rows), 1.0, t, static_cast<int>(width), designValues.data(), static_cast<int>(n), 0.0,
-               c, static_cast<int>(width));
+    blas.dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(p), static_cast<int>(width),
+               static_cast<int>(rows), 1.0, excessDesign.data(), static_cast<int>(rows), r, static_cast<int>(width),
+               0.0, c, static_cast<int>(width));
   } else {
-    std::fill(c, c + p * width, 0.0);
-    for (size_t h = 0; h < rows; ++h) {
-      for (size_t k = 0; k < p; ++k) {
-        const double x = designValues[k * n + h];
-        for (size_t j = 0; j < width; ++j) c[k * width + j] += x * t[h * width + j];
+    for (size_t k = 0; k < p; ++k) {
+      for (size_t h = 0; h < rows; ++h) {
+        const double x = excessDesign[k * rows + h];
+        for (size_t j = 0; j < width; ++j) c[k * width + j] += x * r[h * width + j];
       }
     }
   }

@@ -112,7 +112,6 @@ class MixedModel {
   std::vector<double> rotatedX;  // unscaled, column-major [k * n + h]
   std::vector<double> rotatedY;  // unscaled
   NullModelFit nullFit;
-  std::vector<double> designValues;  // X, column-major [k * n + h]
   // V^-1 - I over the entries it is not zero on (sigma2 left aside).
   struct Excess {
     size_t begin = 0, size = 0;
@@ -120,6 +119,7 @@ class MixedModel {
   };
   std::vector<Excess> excess;    // in entry order
   size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
+  std::vector<double> excessDesign;  // X'(V^-1 - I) over entries before excessEnd, [k * excessEnd + h]
   std::vector<double> inverse;   // A^-1, p x p
   std::vector<double> weighted;  // z = V^-1 e, per entry
   TraitFit rotatedTrait;         // e' V^-1 e and n - p - 1
