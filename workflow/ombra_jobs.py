@@ -128,6 +128,9 @@ def _bgen_name(rsid: str, snp_id: str, chrom: str, position: int, allele1: str, 
     return f"{chrom}:{position}:{'' if allele1 == '.' else allele1}:{'' if allele2 == '.' else allele2}"
 
 
+_RELEASE_BYTES = 8 << 20
+
+
 def _bgen_records(data, header: BgenHeader, path: str) -> List[Tuple[str, str]]:
     """(chromosome, name) of the file's records with two alleles, read from their identifying data; each
     genotype block is stepped over by its stated length, never inflated."""
@@ -137,8 +140,14 @@ def _bgen_records(data, header: BgenHeader, path: str) -> List[Tuple[str, str]]:
     plain_layout1 = 6 * header.samples if header.layout == 1 and not header.compressed else None
     markers = []
     at = header.first_variant
+    released = 0  # the mapping's pages before this byte are given back
     for number in range(1, header.variants + 1):
         start = at
+        if start - released > _RELEASE_BYTES:
+            # The pages passed over would otherwise stay in the process's memory to the end: as much as the file.
+            upto = start - start % mmap.PAGESIZE
+            data.madvise(mmap.MADV_DONTNEED, released, upto - released)
+            released = upto
         try:
             if header.layout == 1:
                 at += 4  # the sample count
@@ -203,17 +212,17 @@ def _bgen_indexed_records(data, header: BgenHeader, index: str, path: str) -> Li
                 if stated != len(data):
                     raise JobError(f"The index {index} was made from a file of {stated} bytes, but its BGEN file "
                                    f"has {len(data)} bytes; make the index again with bgenix.")
-        rows = database.execute("SELECT chromosome, position, rsid, allele1, allele2, file_start_position "
-                                "FROM Variant WHERE number_of_alleles = 2 ORDER BY file_start_position").fetchall()
+        markers = []
+        for chrom, position, rsid, allele1, allele2, offset in database.execute(
+                "SELECT chromosome, position, rsid, allele1, allele2, file_start_position FROM Variant "
+                "WHERE number_of_alleles = 2 ORDER BY file_start_position"):
+            snp_id = "" if rsid and rsid != "." else _record_id(data, header, offset, index, path)
+            markers.append((chrom, _bgen_name(rsid, snp_id, chrom, position, allele1 or "", allele2 or "")))
+        return markers
     except sqlite3.Error as error:
         raise JobError(f"The file {index} cannot be read as a bgenix index ({error}).")
     finally:
         database.close()
-    markers = []
-    for chrom, position, rsid, allele1, allele2, offset in rows:
-        snp_id = "" if rsid and rsid != "." else _record_id(data, header, offset, index, path)
-        markers.append((chrom, _bgen_name(rsid, snp_id, chrom, position, allele1 or "", allele2 or "")))
-    return markers
 
 
 def _bgen_markers(path: str) -> List[Tuple[str, str]]:
