@@ -13,7 +13,7 @@ import shutil
 from dataclasses import dataclass
 from typing import List, Optional
 
-from ombra_jobs import split_fields
+from ombra_jobs import JobError, bgen_header, bgen_indexed, split_fields
 
 
 class ConfigurationError(Exception):
@@ -21,14 +21,15 @@ class ConfigurationError(Exception):
 
 
 KEYS = ("family", "unrelated", "format", "pcs", "chunks", "out", "extra", "ombra", "threads", "phenotypes")
-FORMATS = ("text", "bed", "plink", "vcf")
-INPUT_OPTIONS = {"text": ("--f", "--i"), "bed": ("--bf", "--bi"), "plink": ("--bf", "--bi"), "vcf": ("--vf", "--vi")}
+FORMATS = ("text", "bed", "plink", "vcf", "bgen")
+INPUT_OPTIONS = {"text": ("--f", "--i"), "bed": ("--bf", "--bi"), "plink": ("--bf", "--bi"), "vcf": ("--vf", "--vi"),
+                 "bgen": ("--gf", "--gi")}
 
 # Options of `extra` that mean the same in every chunk as in a single run,
 # and those of them that name an input file.
 PASSED_OPTIONS = ("--mg", "--mt", "--snp-list-pca", "--pca-method", "--out-format", "--adjustment", "--covar",
                   "--covar-name", "--pheno", "--pheno-name", "--keep", "--remove", "--exclude", "--geno", "--hwe",
-                  "--maf")
+                  "--maf", "--minfo", "--vcf-dosage")
 FILE_OPTIONS = ("--snp-list-pca", "--covar", "--pheno", "--keep", "--remove", "--exclude")
 
 _SELECTION = "choose the SNPs, which the workflow does chunk by chunk; leave SNPs out with --exclude"
@@ -46,7 +47,8 @@ REFUSED_OPTIONS = {
     "--op": "is the workflow's own (the components are computed once)",
     "--rp": "is the workflow's own (the components are computed once)",
     "--out": "is the workflow's own (the merged result is in the folder of the key out)",
-    "--f": _DATA, "--i": _DATA, "--bf": _DATA, "--bi": _DATA, "--vf": _DATA, "--vi": _DATA,
+    "--f": _DATA, "--i": _DATA, "--bf": _DATA, "--bi": _DATA, "--vf": _DATA, "--vi": _DATA, "--gf": _DATA,
+    "--gi": _DATA,
     "--recode": _RECODING, "--make-bed": _RECODING, "--make-plink-bed": _RECODING, "--additive": _RECODING,
     "--help": "ends the run", "-h": "ends the run", "--version": "ends the run",
 }
@@ -112,6 +114,25 @@ def _vcf_set(role: str, prefix: str) -> DataSet:
     return DataSet(role, prefix, genotypes, [genotypes, prefix + ".fam"])
 
 
+def _bgen_set(role: str, prefix: str) -> DataSet:
+    """PREFIX.bgen with PREFIX.fam; PREFIX.sample and bgenix's PREFIX.bgen.bgi when present, as Ombra reads
+    them. The header is checked here, so that a file of another kind stops the workflow before any job."""
+    bgen, fam, sample, index = prefix + ".bgen", prefix + ".fam", prefix + ".sample", prefix + ".bgen.bgi"
+    for path in (bgen, fam):
+        if not os.path.isfile(path):
+            raise ConfigurationError(f"The {role} data set's file {path} does not exist.")
+    try:
+        header = bgen_header(bgen)
+    except (JobError, OSError) as error:
+        raise ConfigurationError(f"The {role} data set: {error}")
+    has_sample = os.path.isfile(sample)
+    if not header.named_samples and header.samples > 0 and not has_sample:
+        raise ConfigurationError(f"The {role} data set's file {bgen} does not name its samples, and {sample} does "
+                                 "not exist.")
+    optional = [path for path in (sample, index) if os.path.isfile(path)]
+    return DataSet(role, prefix, bgen, [bgen, fam] + optional)
+
+
 def _data_set(role: str, prefix, fmt: str) -> DataSet:
     if not isinstance(prefix, str) or not prefix:
         raise ConfigurationError(f"The key {role} takes the prefix of a data set's files.")
@@ -119,6 +140,8 @@ def _data_set(role: str, prefix, fmt: str) -> DataSet:
         return _text_set(role, prefix)
     if fmt == "vcf":
         return _vcf_set(role, prefix)
+    if fmt == "bgen":
+        return _bgen_set(role, prefix)
     return _binary_set(role, prefix, fmt)
 
 
@@ -308,6 +331,12 @@ class Settings:
     def marker_file(self) -> str:
         """Ombra takes the SNPs from the family set when it has them, else from the unrelated set."""
         return next(data.markers for data in self.sets if data.markers is not None)
+
+    def marker_index(self) -> List[str]:
+        """bgenix's index of the marker file, when it is a BGEN file with one: the plan lists the SNPs the
+        index finds, so a new index makes a new plan."""
+        marker_file = self.marker_file()
+        return [marker_file + ".bgi"] if bgen_indexed(marker_file) else []
 
     def per_phenotype(self) -> bool:
         """Whether each run writes a result file per phenotype (it does for two or more)."""
