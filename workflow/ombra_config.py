@@ -29,7 +29,7 @@ INPUT_OPTIONS = {"text": ("--f", "--i"), "bed": ("--bf", "--bi"), "plink": ("--b
 # and those of them that name an input file.
 PASSED_OPTIONS = ("--mg", "--mt", "--snp-list-pca", "--pca-method", "--out-format", "--adjustment", "--covar",
                   "--covar-name", "--pheno", "--pheno-name", "--keep", "--remove", "--exclude", "--geno", "--hwe",
-                  "--maf", "--minfo", "--vcf-dosage")
+                  "--maf", "--minfo", "--vcf-dosage", "--model", "--lmm-h2")
 FILE_OPTIONS = ("--snp-list-pca", "--covar", "--pheno", "--keep", "--remove", "--exclude")
 
 _SELECTION = "choose the SNPs, which the workflow does chunk by chunk; leave SNPs out with --exclude"
@@ -41,6 +41,7 @@ REFUSED_OPTIONS = {
     "--chr": _SELECTION, "--from-bp": _SELECTION, "--to-bp": _SELECTION, "--extract": _SELECTION,
     "--plot": "draws the SNPs of one run, which would be one chunk",
     "--plot-stat": "draws the SNPs of one run, which would be one chunk",
+    "--write-kinship": "writes the pedigrees' kinship, the same for every chunk; write it with one Ombra run",
     "--threads": "is the key threads, which also tells the scheduler",
     "--memory": "is the job's resource mem_mb, which also tells the scheduler",
     "--p": "is the key pcs",

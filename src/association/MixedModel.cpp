@@ -110,6 +110,11 @@ std::string number(const char* format, double value) {
 
 FamilyRotation::FamilyRotation(const TestedSample& sample, const std::vector<std::vector<double>>& relationships)
     : lambda(sample.size(), 1.0), entries(sample.size()) {
+  // One OpenBLAS thread for blocks this small: how many threads it had
+  // (set by OPENBLAS_NUM_THREADS, as Snakemake does for each job) changed
+  // the eigenvectors' last bits, and through the likelihood's search the
+  // last digits of h2, so a chunk of a workflow differed from one run.
+  if (openBlas().loaded()) openBlas().setThreads(1);
   size_t begin = 0;
   for (size_t f = 0; f < sample.familyEntryEnd.size() && f < relationships.size(); ++f) {
     const size_t end = sample.familyEntryEnd[f];
