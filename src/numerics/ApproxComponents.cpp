@@ -391,18 +391,13 @@ double errorBound(const Basis& residual, const std::vector<double>& values, int 
 
 // Columns of the C-side basis at most: the basis grows by one block per
 // pass and, when full, keeps its leading Ritz vectors (a thick restart).
-// Each restart throws away the rest of what the passes learnt: at C =
-// 15,000 and S = 20,000 (a flat spectrum, 20 columns a block) a basis of
-// 10 blocks took 62 passes, one of 20 blocks 48.
-constexpr int kBasisBlocks = 20;
-
-int basisLimit(int cols, int l) { return std::max(l, std::min(cols, kBasisBlocks * l)); }
+int basisLimit(int cols, int l, int blocks) { return std::max(l, std::min(cols, std::max(blocks, 2) * l)); }
 
 }  // namespace
 
 double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSettings& settings) {
   const int l = std::min(wanted + settings.oversampling, std::max(cols, 1));
-  const double m = basisLimit(cols, l);
+  const double m = basisLimit(cols, l, settings.basisBlocks);
   const double block = double(std::max(gramBlockRows(cols), approxBlockRows(cols))) * cols;
   // The packed copy of A; basis and images (restarted in place) and a few
   // blocks beside them; the Rayleigh matrix and its eigenvectors; per lane
@@ -425,7 +420,7 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   if (!openBlas().loaded()) return false;
   openBlas().setThreads(1);  // the lanes are the threads
   const int l = std::min({out.wanted + settings.oversampling, cols, snps});
-  const int limit = basisLimit(cols, l);
+  const int limit = basisLimit(cols, l, settings.basisBlocks);
   CentredProducts products(genotypes, out.means, settings.threads);
 
   // Thick-restart block Krylov on G = A'A: every pass adds the images of
