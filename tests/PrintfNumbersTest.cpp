@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -152,6 +153,35 @@ TEST(PrintfNumbers, CarriesAndGeneralSwitchPointsAsPrintf) {
     values.push_back(power);
     values.push_back(std::nextafter(power, 0.0));
     values.push_back(std::nextafter(power, HUGE_VAL));
+  }
+  expectAsPrintf(values);
+}
+
+// The common magnitudes are written from one scaling by a power of ten; the
+// doubles nearest a decimal half of the last written digit, and their
+// neighbours a few units away, must still round as printf rounds them.
+TEST(PrintfNumbers, NearDecimalHalvesOfOrdinaryMagnitudesAsPrintf) {
+  std::mt19937_64 random(99);
+  std::uniform_int_distribution<int> seven(1000000, 9999999), exponent(-17, 23), whole(0, 2100);
+  std::uniform_int_distribution<int> six(0, 999999);
+  std::vector<double> values;
+  char text[64];
+  for (int i = 0; i < 6000; ++i) {
+    // d.dddddd5 x 10^k (scientific) and w.dddddd5 (fixed), as the nearest double.
+    std::snprintf(text, sizeof text, "%d5e%d", seven(random), exponent(random) - 7);
+    double scientific = std::strtod(text, nullptr);
+    std::snprintf(text, sizeof text, "%d.%06d5", whole(random), six(random));
+    double fixed = std::strtod(text, nullptr);
+    for (int step = 0; step < 3; ++step) {
+      scientific = std::nextafter(scientific, 0.0);
+      fixed = std::nextafter(fixed, 0.0);
+    }
+    for (int step = 0; step < 7; ++step) {
+      values.push_back(scientific);
+      values.push_back(fixed);
+      scientific = std::nextafter(scientific, HUGE_VAL);
+      fixed = std::nextafter(fixed, HUGE_VAL);
+    }
   }
   expectAsPrintf(values);
 }
