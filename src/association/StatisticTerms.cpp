@@ -237,7 +237,6 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
   const size_t family = shape.family;
   const Lanes* __restrict centredAll = reinterpret_cast<const Lanes*>(batch.centredAll.data());
   const Lanes* __restrict centredOwn = reinterpret_cast<const Lanes*>(batch.centredOwn.data());
-  Lanes* __restrict crossAt = reinterpret_cast<Lanes*>(batch.groupCross.data());  // unrelated entry x trait
   Lanes* __restrict pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());  // pedigree x trait
   Lanes* __restrict pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
   const double* pedigreeShares = shape.pedigreeShares.data();
@@ -252,15 +251,17 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
   Lanes ownTotal[G] = {}, crossSum[G] = {};
   for (size_t h = family; h < n; ++h) {
     const Lanes all = centredAll[h], own = centredOwn[h];
-    Lanes* cross = crossAt + (h - family) * G;
 #pragma GCC unroll 4
     for (size_t t = 0; t < G; ++t) {
       const Lanes x = yc[t][h] * all;
-      cross[t] = x;
       ownTotal[t] += yo[t][h] * own;
       crossSum[t] += x;
     }
   }
+  // The pedigrees' sums, and as each is complete (in pedigree order, as
+  // termsFrom adds them afterwards) the family scores' totals: the sums are
+  // read back only for their spreads.
+  Lanes averagedSum[G] = {}, summedSum[G] = {}, ownPedigreeSum[G] = {};
   size_t begin = 0, counted = 0;
   for (size_t end : shape.familyEnds) {
     if (end > begin) {
@@ -275,23 +276,18 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
           ownTotal[t] += o;
         }
       }
+      const double share = pedigreeShares[counted];
+#pragma GCC unroll 4
       for (size_t t = 0; t < G; ++t) {
         pedigreeSums[counted * G + t] = sum[t];
         pedigreeOwn[counted * G + t] = ownSum[t];
+        averagedSum[t] += share * sum[t];
+        summedSum[t] += sum[t];
+        ownPedigreeSum[t] += ownSum[t];
       }
       ++counted;
     }
     begin = end;
-  }
-  Lanes averagedSum[G] = {}, summedSum[G] = {}, ownPedigreeSum[G] = {};
-  for (size_t f = 0; f < counted; ++f) {
-#pragma GCC unroll 4
-    for (size_t t = 0; t < G; ++t) {
-      const Lanes sum = pedigreeSums[f * G + t];
-      averagedSum[t] += pedigreeShares[f] * sum;
-      summedSum[t] += sum;
-      ownPedigreeSum[t] += pedigreeOwn[f * G + t];
-    }
   }
   const size_t pedigrees = shape.familyEnds.size();
   Lanes averagedMean[G], summedMean[G], ownMean[G];
@@ -318,11 +314,14 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
     averagedTotal[t] = averagedSum[t];
     summedTotal[t] = summedSum[t];
   }
+  // The unrelated cross-products again, worked out afresh (the same
+  // product, so the same bits) rather than stored: storing them cost more
+  // than the multiplications.
   for (size_t h = family; h < n; ++h) {
-    const Lanes* cross = crossAt + (h - family) * G;
+    const Lanes all = centredAll[h];
 #pragma GCC unroll 4
     for (size_t t = 0; t < G; ++t) {
-      const Lanes x = cross[t];
+      const Lanes x = yc[t][h] * all;
       averagedTotal[t] += x;
       summedTotal[t] += x;
       spreadSquares[t] += (x - crossMean[t]) * (x - crossMean[t]);
@@ -407,7 +406,6 @@ void StatisticTerms::traitsTerms(const StatisticTerms* const* traits, size_t cou
   const size_t n = first.centred.size();
   const size_t pedigrees = first.familyEntryEnd.size();
   batch.traitTerms.resize(count * kLanes);
-  batch.groupCross.resize((n - first.familyEntries) * kTraitGroup * kLanes);
   batch.pedigreeSums.resize(pedigrees * kTraitGroup * kLanes);
   batch.pedigreeOwn.resize(pedigrees * kTraitGroup * kLanes);
   const TermsContext shape{nullptr, nullptr, n, first.familyEntries, first.familyEntryEnd, first.pedigreeShares};
