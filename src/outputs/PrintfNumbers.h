@@ -1,11 +1,13 @@
 // Numbers written exactly as C's printf writes them, without printf's cost.
 // A run of many phenotypes writes ten numbers per SNP and phenotype, and
 // snprintf (format parsing, locale, its stream machinery) was a third of
-// such a run. These go through std::to_chars, whose output with a
-// precision is the correctly rounded decimal that glibc's printf also gives
-// (ties to even on the exact binary value, "inf", "nan" and "-nan" by the
-// sign bit, "-0"), so every result file keeps its bytes; tests/
-// PrintfNumbersTest.cpp holds them to snprintf over every kind of double.
+// such a run. The usual columns come from one scaling by an exact power of
+// ten where its rounding is certain, everything else from std::to_chars,
+// whose output with a precision is the correctly rounded decimal that
+// glibc's printf also gives (ties to even on the exact binary value, "inf",
+// "nan" and "-nan" by the sign bit, "-0"), so every result file keeps its
+// bytes; tests/PrintfNumbersTest.cpp holds them to snprintf over every kind
+// of double.
 #ifndef OMBRA_OUTPUTS_PRINTFNUMBERS_H
 #define OMBRA_OUTPUTS_PRINTFNUMBERS_H
 
