@@ -146,20 +146,24 @@ TEST(StatisticTerms, SeveralTraitsTogetherEqualEachAlone) {
     const char* what;
     size_t entries, family;
     std::vector<size_t> ends;
+    bool whole = false;  // whole genotypes and traits: exact zeros and signed zero products
   };
   const std::vector<Shape> shapes = {{"pooled", 41, 23, {3, 3, 8, 9, 15, 23}},
                                      {"family only", 19, 19, {5, 6, 12, 19}},
-                                     {"unrelated only", 17, 0, {}}};
+                                     {"unrelated only", 17, 0, {}},
+                                     {"whole values, pedigrees of every size", 60, 44,
+                                      {1, 3, 3, 6, 10, 11, 16, 18, 21, 27, 28, 30, 34, 39, 44}, true}};
   std::mt19937 random(11);
   std::uniform_real_distribution<double> uniform(-1.5, 2.5);
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.what);
+    std::uniform_int_distribution<int> code(0, 2);
     std::vector<double> g(shape.entries * ombra::kTermsBatch);
-    for (double& value : g) value = uniform(random);
+    for (double& value : g) value = shape.whole ? code(random) : uniform(random);
     std::vector<ombra::StatisticTerms> traits;
     for (size_t t = 0; t < 9; ++t) {
       std::vector<double> y(shape.entries);
-      for (double& value : y) value = uniform(random);
+      for (double& value : y) value = shape.whole ? code(random) - 1 : uniform(random);
       traits.emplace_back(y, shape.family, shape.ends);
     }
     std::vector<const ombra::StatisticTerms*> pointers;

@@ -228,7 +228,12 @@ constexpr size_t kTraitGroup = 4;
 // unrelated entries goes on over the family entries in entry order, which
 // is the pedigrees' order (their entries are consecutive from the first
 // family entry), so that the family cross-products need not be stored;
-// nothing of one trait is added to another's.
+// nothing of one trait is added to another's. Nothing per entry or pedigree
+// is stored either: the unrelated cross-products and the pedigrees' sums
+// are worked out again (the same products and additions, so the same bits)
+// for the passes that need their means first. Stored, four traits' eight
+// SNPs' sums of some 600 pedigrees were 300 KB written and read back per
+// batch, and the stores cost more than doing the arithmetic twice.
 template <size_t G>
 __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& shape, const double* const* ycs,
                                                           const double* const* yos, TermsBatch& batch,
@@ -237,9 +242,6 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
   const size_t family = shape.family;
   const Lanes* __restrict centredAll = reinterpret_cast<const Lanes*>(batch.centredAll.data());
   const Lanes* __restrict centredOwn = reinterpret_cast<const Lanes*>(batch.centredOwn.data());
-  Lanes* __restrict crossAt = reinterpret_cast<Lanes*>(batch.groupCross.data());  // unrelated entry x trait
-  Lanes* __restrict pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());  // pedigree x trait
-  Lanes* __restrict pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
   const double* pedigreeShares = shape.pedigreeShares.data();
   // Local copies, so that the stores through the lanes (which may alias
   // anything) do not make the compiler load them again.
@@ -252,15 +254,16 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
   Lanes ownTotal[G] = {}, crossSum[G] = {};
   for (size_t h = family; h < n; ++h) {
     const Lanes all = centredAll[h], own = centredOwn[h];
-    Lanes* cross = crossAt + (h - family) * G;
 #pragma GCC unroll 4
     for (size_t t = 0; t < G; ++t) {
       const Lanes x = yc[t][h] * all;
-      cross[t] = x;
       ownTotal[t] += yo[t][h] * own;
       crossSum[t] += x;
     }
   }
+  // The pedigrees' sums, and as each is complete (in pedigree order, as
+  // termsFrom adds them afterwards) the family scores' totals.
+  Lanes averagedSum[G] = {}, summedSum[G] = {}, ownPedigreeSum[G] = {};
   size_t begin = 0, counted = 0;
   for (size_t end : shape.familyEnds) {
     if (end > begin) {
@@ -275,23 +278,16 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
           ownTotal[t] += o;
         }
       }
+      const double share = pedigreeShares[counted];
+#pragma GCC unroll 4
       for (size_t t = 0; t < G; ++t) {
-        pedigreeSums[counted * G + t] = sum[t];
-        pedigreeOwn[counted * G + t] = ownSum[t];
+        averagedSum[t] += share * sum[t];
+        summedSum[t] += sum[t];
+        ownPedigreeSum[t] += ownSum[t];
       }
       ++counted;
     }
     begin = end;
-  }
-  Lanes averagedSum[G] = {}, summedSum[G] = {}, ownPedigreeSum[G] = {};
-  for (size_t f = 0; f < counted; ++f) {
-#pragma GCC unroll 4
-    for (size_t t = 0; t < G; ++t) {
-      const Lanes sum = pedigreeSums[f * G + t];
-      averagedSum[t] += pedigreeShares[f] * sum;
-      summedSum[t] += sum;
-      ownPedigreeSum[t] += pedigreeOwn[f * G + t];
-    }
   }
   const size_t pedigrees = shape.familyEnds.size();
   Lanes averagedMean[G], summedMean[G], ownMean[G];
@@ -301,14 +297,31 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
     ownMean[t] = pedigrees > 0 ? ownPedigreeSum[t] / static_cast<double>(pedigrees) : Lanes{};
   }
   Lanes averagedSquares[G] = {}, summedSquares[G] = {}, ownDeviation[G] = {};
-  for (size_t f = 0; f < counted; ++f) {
+  {
+    size_t f = 0;
+    begin = 0;
+    for (size_t end : shape.familyEnds) {
+      if (end > begin) {
+        Lanes sum[G] = {}, ownSum[G] = {};
+        for (size_t h = begin; h < end; ++h) {
+          const Lanes all = centredAll[h], own = centredOwn[h];
 #pragma GCC unroll 4
-    for (size_t t = 0; t < G; ++t) {
-      const Lanes sum = pedigreeSums[f * G + t];
-      const Lanes averaged = pedigreeShares[f] * sum;
-      averagedSquares[t] += (averaged - averagedMean[t]) * (averaged - averagedMean[t]);
-      summedSquares[t] += (sum - summedMean[t]) * (sum - summedMean[t]);
-      ownDeviation[t] += (pedigreeOwn[f * G + t] - ownMean[t]) * (pedigreeOwn[f * G + t] - ownMean[t]);
+          for (size_t t = 0; t < G; ++t) {
+            sum[t] += yc[t][h] * all;
+            ownSum[t] += yo[t][h] * own;
+          }
+        }
+        const double share = pedigreeShares[f];
+#pragma GCC unroll 4
+        for (size_t t = 0; t < G; ++t) {
+          const Lanes averaged = share * sum[t];
+          averagedSquares[t] += (averaged - averagedMean[t]) * (averaged - averagedMean[t]);
+          summedSquares[t] += (sum[t] - summedMean[t]) * (sum[t] - summedMean[t]);
+          ownDeviation[t] += (ownSum[t] - ownMean[t]) * (ownSum[t] - ownMean[t]);
+        }
+        ++f;
+      }
+      begin = end;
     }
   }
   const size_t unrelated = n - family;
@@ -318,11 +331,14 @@ __attribute__((always_inline)) inline void groupTermsFrom(const TermsContext& sh
     averagedTotal[t] = averagedSum[t];
     summedTotal[t] = summedSum[t];
   }
+  // The unrelated cross-products again, worked out afresh (the same
+  // product, so the same bits) rather than stored: storing them cost more
+  // than the multiplications.
   for (size_t h = family; h < n; ++h) {
-    const Lanes* cross = crossAt + (h - family) * G;
+    const Lanes all = centredAll[h];
 #pragma GCC unroll 4
     for (size_t t = 0; t < G; ++t) {
-      const Lanes x = cross[t];
+      const Lanes x = yc[t][h] * all;
       averagedTotal[t] += x;
       summedTotal[t] += x;
       spreadSquares[t] += (x - crossMean[t]) * (x - crossMean[t]);
@@ -405,11 +421,7 @@ void StatisticTerms::traitsTerms(const StatisticTerms* const* traits, size_t cou
   if (count == 0) return;
   const StatisticTerms& first = *traits[0];
   const size_t n = first.centred.size();
-  const size_t pedigrees = first.familyEntryEnd.size();
   batch.traitTerms.resize(count * kLanes);
-  batch.groupCross.resize((n - first.familyEntries) * kTraitGroup * kLanes);
-  batch.pedigreeSums.resize(pedigrees * kTraitGroup * kLanes);
-  batch.pedigreeOwn.resize(pedigrees * kTraitGroup * kLanes);
   const TermsContext shape{nullptr, nullptr, n, first.familyEntries, first.familyEntryEnd, first.pedigreeShares};
   for (size_t from = 0; from < count;) {
     const size_t left = count - from;

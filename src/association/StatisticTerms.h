@@ -45,7 +45,6 @@ struct TermsBatch {
   std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
   std::vector<double> pedigreeOwn;   // the same, of own cross-products
   std::vector<SnpTerms> traitTerms;  // traits x kTermsBatch: several traits' terms (traitsTerms)
-  std::vector<double> groupCross;    // unrelated entries x traits of a group x kTermsBatch: their cross-products
 };
 
 class StatisticTerms {

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "core/RunEnd.h"
 #include "core/Text.h"
 #include "core/Records.h"
 #include "core/ResourceLimits.h"
+#include "outputs/PrintfNumbers.h"
 
 namespace ombra {
 
@@ -19,19 +19,13 @@ void appendLeft(std::string& out, const std::string& text, size_t width) {
   if (text.size() < width) out.append(width - text.size(), ' ');
 }
 
-void appendFormatted(std::string& out, const char* format, double value) {
-  char field[512];  // the widest fixed-notation double takes 317 characters
-  const int length = std::snprintf(field, sizeof field, format, value);
-  if (length > 0) out.append(field, std::min(static_cast<size_t>(length), sizeof field - 1));
-}
-
-// A number right-aligned in `width` characters, or NA there.
-void appendFixedNumber(std::string& out, const char* format, double value, size_t width) {
+// A number right-aligned in `width` characters as "%<width>.6e", or NA there.
+void appendFixedNumber(std::string& out, double value, int width) {
   if (std::isnan(value)) {
-    out.append(width - 2, ' ');
+    out.append(static_cast<size_t>(width) - 2, ' ');
     out += "NA";
   } else {
-    appendFormatted(out, format, value);
+    appendScientific(out, value, 6, width);
   }
 }
 
@@ -39,16 +33,19 @@ void appendFixed(std::string& out, const Marker& marker, const SnpResult& r, boo
   appendLeft(out, marker.snpId, 20);
   appendLeft(out, marker.allele1, 5);
   appendLeft(out, marker.allele2, 5);
-  appendFormatted(out, "%10.6e", 1 - r.f);
+  appendScientific(out, 1 - r.f, 6, 10);
   out += '\t';
-  appendFormatted(out, "%10.6e", r.f);
+  appendScientific(out, r.f, 6, 10);
   for (int k = 0; k < 3; ++k) appendFixedStatistic(out, r.statistic[k], r.p[k], r.monomorphic);
   if (mixedModel) {
-    appendFixedNumber(out, "%15.6e", r.lmmBeta, 15);
-    appendFixedNumber(out, "%15.6e", r.lmmSe, 15);
+    appendFixedNumber(out, r.lmmBeta, 15);
+    appendFixedNumber(out, r.lmmSe, 15);
     if (std::isnan(r.lmmStatistic)) {
-      appendFixedNumber(out, "", r.lmmStatistic, 15);
-      appendFixedNumber(out, "", r.lmmP, 20);
+      // Its p-value is not a number too (an earlier version wrote nothing
+      // in its column otherwise, a short line).
+      out.append(13, ' ');
+      out += "NA";
+      appendFixedNumber(out, r.lmmP, 20);
     } else {
       appendFixedStatistic(out, r.lmmStatistic, r.lmmP, r.monomorphic);
     }
@@ -56,11 +53,20 @@ void appendFixed(std::string& out, const Marker& marker, const SnpResult& r, boo
   out += '\n';
 }
 
-void appendNumber(std::string& out, const char* format, double value) {
+// "%.10g" (or "%.6e" for a p-value), or NA for not a number.
+void appendNumber(std::string& out, double value) {
   if (std::isnan(value)) {
     out += "NA";
   } else {
-    appendFormatted(out, format, value);
+    appendGeneral(out, value, 10);
+  }
+}
+
+void appendPValue(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "NA";
+  } else {
+    appendScientific(out, value, 6);
   }
 }
 
@@ -75,28 +81,28 @@ void appendTsv(std::string& out, const Marker& marker, const SnpResult& r, bool 
     out += allele->empty() ? std::string("NA") : *allele;
   }
   out += '\t';
-  appendNumber(out, "%.10g", 1 - r.f);
+  appendNumber(out, 1 - r.f);
   out += '\t';
-  appendNumber(out, "%.10g", r.f);
+  appendNumber(out, r.f);
   out += '\t';
   out += std::to_string(r.tested);
   for (int k = 0; k < 3; ++k) {
     out += '\t';
-    appendNumber(out, "%.10g", r.statistic[k]);
+    appendNumber(out, r.statistic[k]);
     out += '\t';
-    appendNumber(out, "%.6e", r.p[k]);
+    appendPValue(out, r.p[k]);
   }
   for (double value : {r.beta, r.se, r.info}) {
     out += '\t';
-    appendNumber(out, "%.10g", value);
+    appendNumber(out, value);
   }
   if (mixedModel) {
     for (double value : {r.lmmBeta, r.lmmSe, r.lmmStatistic}) {
       out += '\t';
-      appendNumber(out, "%.10g", value);
+      appendNumber(out, value);
     }
     out += '\t';
-    appendNumber(out, "%.6e", r.lmmP);
+    appendPValue(out, r.lmmP);
   }
   out += '\n';
 }
@@ -108,9 +114,9 @@ void appendFixedStatistic(std::string& out, double statistic, double p, bool mon
     out.append(14, ' ');
     out += '0';
   } else {
-    appendFormatted(out, "%15.6f", statistic);
+    appendFixedPoint(out, statistic, 6, 15);
   }
-  appendFormatted(out, "%20.6e", p);
+  appendScientific(out, p, 6, 20);
 }
 
 std::string resultHeader(ResultLayout layout) {
