@@ -279,15 +279,14 @@ def _check_chr_name(name: str, path: str):
                        "a blank).")
 
 
-def _chromosome_runs(markers: List[Tuple[str, str]], path: str, as_written: bool) -> List[Chunk]:
+def _chromosome_runs(markers: List[Tuple[str, str]], path: str) -> List[Chunk]:
     """The map cut where the chromosome changes, chromosomes compared as --chr compares them (chr1, 01 and 1
-    are one), or by their names as written when the runs find them through a BGEN index; a chromosome may
-    be only one of these runs."""
+    are one, through a BGEN index too); a chromosome may be only one of these runs."""
     runs: List[Chunk] = []
     keys: list = []
     first_snp = {}
     for number, (chrom, snp) in enumerate(markers, 1):
-        code = -1 if as_written else chromosome_code(chrom)
+        code = chromosome_code(chrom)
         key = code if code >= 0 else chrom
         if keys and keys[-1] == key:
             runs[-1].snps.append(snp)
@@ -316,9 +315,8 @@ def _cut(run: Chunk, size: int) -> List[Chunk]:
     return pieces
 
 
-def plan_chunks(markers: List[Tuple[str, str]], chunk_size: Optional[int], path: str,
-                as_written: bool = False) -> List[Chunk]:
-    runs = _chromosome_runs(markers, path, as_written)
+def plan_chunks(markers: List[Tuple[str, str]], chunk_size: Optional[int], path: str) -> List[Chunk]:
+    runs = _chromosome_runs(markers, path)
     if chunk_size is None:
         return runs
     return [piece for run in runs for piece in _cut(run, chunk_size)]
@@ -327,7 +325,7 @@ def plan_chunks(markers: List[Tuple[str, str]], chunk_size: Optional[int], path:
 def write_plan(marker_file: str, chunk_size: Optional[int], folder: str):
     """The chunks as FOLDER/chunks.tsv (name, chromosome, SNP count) and, for chunks of N SNPs, the SNP names
     of each as FOLDER/NAME.snps (for --extract)."""
-    chunks = plan_chunks(read_markers(marker_file), chunk_size, marker_file, bgen_indexed(marker_file))
+    chunks = plan_chunks(read_markers(marker_file), chunk_size, marker_file)
     if not chunks:
         raise JobError(f"{marker_file} lists no SNP.")
     os.makedirs(folder, exist_ok=True)

@@ -56,6 +56,12 @@ std::optional<BgenRegion> bgenRegion(const SelectionOptions& o) {
   if (o.chrList.empty() || o.chrList.find_first_of(",-") != std::string::npos) return std::nullopt;
   BgenRegion region;
   region.chr = o.chrList;
+  // The selection's reading of chromosome names, so that the index finds
+  // what reading the whole file and selecting would.
+  const int code = chromosomeCode(o.chrList);
+  region.sameChromosome = [code, asked = o.chrList](std::string_view name) {
+    return code >= 0 ? chromosomeCode(name) == code : name == asked;
+  };
   const long from = o.fromBp.empty() ? 0 : leadingLong(o.fromBp);
   const long to = o.toBp.empty() ? -1 : leadingLong(o.toBp);
   region.from = static_cast<uint32_t>(std::max(0L, std::min(from, long{UINT32_MAX})));

@@ -255,8 +255,7 @@ void BgenFile::listAll(const BgenRegion* region) {
     at = next;
     if (!biallelic) {
       ++skipped;
-    } else if (region == nullptr ||
-               (variant.chr == region->chr && variant.position >= region->from && variant.position <= region->to)) {
+    } else if (region == nullptr || region->holds(variant.chr, variant.position)) {
       keep(variant);
     }
   }
@@ -278,7 +277,7 @@ void BgenFile::listIndexed(const std::string& bgiPath, const BgenRegion& region)
     }
     uint64_t next = 0;
     const bool biallelic = readRecord(at, r + 1, variant, next);
-    if (variant.chr != region.chr || variant.position < region.from || variant.position > region.to) {
+    if (!region.holds(variant.chr, variant.position)) {
       stopRun("The index " + bgiPath + " does not belong to " + filePath + ": the variant at byte " +
               std::to_string(at) + " is " + variant.chr + ":" + std::to_string(variant.position) +
               ", outside the region it was asked for; make the index again with bgenix.\n");

@@ -27,7 +27,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Records.h"
@@ -65,6 +67,15 @@ struct BgenRegion {
   std::string chr;
   uint32_t from = 0;
   uint32_t to = UINT32_MAX;
+  // When set, whether a chromosome name of the file is the one asked for
+  // (so that "02" or "chr2" can be 2, as the run's selection has it);
+  // otherwise the name must equal `chr`.
+  std::function<bool(std::string_view)> sameChromosome;
+
+  bool onChromosome(std::string_view name) const { return sameChromosome ? sameChromosome(name) : name == chr; }
+  bool holds(std::string_view name, uint32_t position) const {
+    return onChromosome(name) && position >= from && position <= to;
+  }
 };
 
 enum class BgenCompression { kNone = 0, kZlib = 1, kZstd = 2 };

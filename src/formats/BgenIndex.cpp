@@ -4,6 +4,7 @@
 // where present, the size of the file it was made from.
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "core/RunEnd.h"
@@ -61,24 +62,38 @@ std::vector<uint64_t> indexedRecordOffsets(const std::string& bgiPath, const Bge
     }
   }
 
-  Statement rows = prepare(db.get(),
-                           "SELECT file_start_position FROM Variant WHERE chromosome = ?1 AND position >= ?2 AND "
-                           "position <= ?3 ORDER BY file_start_position",
-                           bgiPath);
-  sqlite3_bind_text(rows.get(), 1, region.chr.c_str(), static_cast<int>(region.chr.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int64(rows.get(), 2, region.from);
-  sqlite3_bind_int64(rows.get(), 3, region.to);
-  std::vector<uint64_t> offsets;
+  // The file's own spellings of the chromosome asked for ("2", "02",
+  // "chr2"), found among the index's names, then their records.
+  std::vector<std::string> names;
+  Statement distinct = prepare(db.get(), "SELECT DISTINCT chromosome FROM Variant", bgiPath);
   int step = SQLITE_ROW;
-  while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
-    const sqlite3_int64 offset = sqlite3_column_int64(rows.get(), 0);
-    if (offset < 0) {
-      stopRun("The index " + bgiPath + " places a variant at byte " + std::to_string(offset) +
-              "; make the index again with bgenix.\n");
-    }
-    offsets.push_back(static_cast<uint64_t>(offset));
+  while ((step = sqlite3_step(distinct.get())) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(distinct.get(), 0);
+    const std::string name = text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
+    if (region.onChromosome(name)) names.push_back(name);
   }
   if (step != SQLITE_DONE) notAnIndex(bgiPath, db.get());
+  std::vector<uint64_t> offsets;
+  Statement rows = prepare(db.get(),
+                           "SELECT file_start_position FROM Variant WHERE chromosome = ?1 AND position >= ?2 AND "
+                           "position <= ?3",
+                           bgiPath);
+  for (const std::string& name : names) {
+    sqlite3_reset(rows.get());
+    sqlite3_bind_text(rows.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(rows.get(), 2, region.from);
+    sqlite3_bind_int64(rows.get(), 3, region.to);
+    while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
+      const sqlite3_int64 offset = sqlite3_column_int64(rows.get(), 0);
+      if (offset < 0) {
+        stopRun("The index " + bgiPath + " places a variant at byte " + std::to_string(offset) +
+                "; make the index again with bgenix.\n");
+      }
+      offsets.push_back(static_cast<uint64_t>(offset));
+    }
+    if (step != SQLITE_DONE) notAnIndex(bgiPath, db.get());
+  }
+  std::sort(offsets.begin(), offsets.end());
   return offsets;
 }
 
