@@ -310,22 +310,9 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
 
 namespace {
 
-// cross += z'r and squares += r'r over rows [from, to) of `width` values.
-OMBRA_VECTOR_CLONES
-void plainRows(const double* __restrict r, size_t width, const double* __restrict z, size_t from, size_t to,
-               double* __restrict cross, double* __restrict squares) {
-  for (size_t h = from; h < to; ++h) {
-    const double* row = r + h * width;
-    const double weight = z[h];
-    for (size_t j = 0; j < width; ++j) {
-      cross[j] += row[j] * weight;
-      squares[j] += row[j] * row[j];
-    }
-  }
-}
-
-// The same over one family's m rows, the squares in the model's metric:
-// r'(I + excess)r, the symmetric excess taking each pair of rows once.
+// cross += z'r and squares += r'r over one family's m rows, the squares
+// in the model's metric: r'(I + excess)r, the symmetric excess taking each
+// pair of rows once.
 OMBRA_VECTOR_CLONES
 void familyRows(const double* __restrict r, size_t width, const double* __restrict z, const double* __restrict excess,
                 size_t m, double* __restrict cross, double* __restrict squares) {
@@ -369,12 +356,12 @@ void MixedModel::snpSums(const double* r, size_t width, double* cross, double* s
   std::fill(squares, squares + width, 0.0);
   size_t next = 0;
   for (const Excess& part : excess) {
-    plainRows(r, width, weighted.data(), next, part.begin, cross, squares);
+    addCrossAndSquares(r, width, next, part.begin, weighted.data(), cross, squares);
     familyRows(r + part.begin * width, width, weighted.data() + part.begin, part.values.data(), part.size, cross,
                squares);
     next = part.begin + part.size;
   }
-  plainRows(r, width, weighted.data(), next, n, cross, squares);
+  addCrossAndSquares(r, width, next, n, weighted.data(), cross, squares);
   // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
   // p rows of `width`, from the family rows alone.
   const size_t rows = excessEnd;
