@@ -248,6 +248,18 @@ bool smallEigen(std::vector<double>& matrix, int l, std::vector<double>& values)
   return info == 0;
 }
 
+// Makes the trailing square of a column-major m x m matrix, from row and
+// column `from` on, exactly symmetric: each pair of mirrored entries takes
+// their mean, so that rounding in the products cannot leave it otherwise.
+void averageTriangles(std::vector<double>& a, int m, int from) {
+  for (int i = from; i < m; ++i) {
+    for (int j = from; j < i; ++j) {
+      const size_t upper = static_cast<size_t>(i) * m + j, lower = static_cast<size_t>(j) * m + i;
+      a[upper] = a[lower] = 0.5 * (a[upper] + a[lower]);
+    }
+  }
+}
+
 // The Rayleigh matrix H = basis' G basis (column-major m x m), kept as the
 // basis grows: a new block of columns needs only its own row and column of
 // H (m x added work where the whole matrix would take m x m per pass).
@@ -273,13 +285,7 @@ struct Rayleigh {
         if (i < old) grown[static_cast<size_t>(i) * m + old + j] = value;
       }
     }
-    // The new block against itself, made symmetric.
-    for (int j = 0; j < added; ++j) {
-      for (int i = 0; i < j; ++i) {
-        const size_t upper = static_cast<size_t>(old + j) * m + old + i, lower = static_cast<size_t>(old + i) * m + old + j;
-        grown[upper] = grown[lower] = 0.5 * (grown[upper] + grown[lower]);
-      }
-    }
+    averageTriangles(grown, m, old);  // the new block against itself
     matrix.swap(grown);
     size = m;
   }
@@ -295,12 +301,7 @@ struct Rayleigh {
     std::vector<double> shrunk(static_cast<size_t>(keep) * static_cast<size_t>(keep));
     openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, keep, keep, m, 1.0, v, m, hv.data(), m, 0.0,
                      shrunk.data(), keep);
-    for (int i = 0; i < keep; ++i) {
-      for (int j = 0; j < i; ++j) {
-        const size_t upper = static_cast<size_t>(i) * keep + j, lower = static_cast<size_t>(j) * keep + i;
-        shrunk[upper] = shrunk[lower] = 0.5 * (shrunk[upper] + shrunk[lower]);
-      }
-    }
+    averageTriangles(shrunk, keep, 0);
     matrix.swap(shrunk);
     size = keep;
   }
