@@ -140,6 +140,31 @@ TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
   }
 }
 
+// The passes in single precision end where double precision would: the
+// confirming passes hold the result to double precision's accuracy, far
+// inside what single precision alone would give (about 1e-7).
+TEST(ApproxRoute, SinglePrecisionPassesGiveTheDoubleResult) {
+  const int snps = 3000;
+  const int wanted = 4;
+  const Cohort cohort = fourPopulations(snps, 120, 5);
+  ombra::LeadingComponents single, twice;
+  ombra::ApproxReport singleReport, doubleReport;
+  ombra::ApproxSettings settings;
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, single, singleReport, settings));
+  settings.singlePrecision = false;
+  ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, twice, doubleReport, settings));
+  EXPECT_LE(singleReport.errorBound, 1e-7);
+  for (int k = 0; k < wanted; ++k) {
+    EXPECT_NEAR(single.singularValues[k], twice.singularValues[k], 1e-11 * twice.singularValues[k]) << k;
+  }
+  for (int k = 0; k < 3; ++k) {
+    for (int s = 0; s < snps; ++s) {
+      const size_t at = static_cast<size_t>(s) * wanted + k;
+      EXPECT_NEAR(single.loadings[at], twice.loadings[at], 1e-9) << "loading " << s << " of " << k;
+    }
+  }
+}
+
 // A basis of three blocks, and components in the noise floor: the basis
 // restarts from its leading Ritz vectors many times, and the singular
 // values still meet the tolerance's promise.

@@ -82,16 +82,17 @@ int appendOrthonormal(Basis& basis, Basis block) {
   return kept;
 }
 
-// Rows of A per decoded block: about 16 MB of doubles (at least 32 rows,
-// at most 2,048). Each block is read by two thin products, and OpenBLAS
-// packs the block vector it multiplies (C x width) and re-reads the C x
-// width sum once per block: at C = 15,000 blocks of 34 rows (4 MB) spent a
-// third of each pass on that traffic, and blocks of 138 rows cut a pass's
-// processor time by about a tenth. Wider still (64 MB) went out of the
-// cache and lost it again.
-int approxBlockRows(int cols) {
-  constexpr long kBlockDoubles = long{1} << 21;
-  return static_cast<int>(std::clamp(kBlockDoubles / std::max(cols, 1), 32L, 2048L));
+// Rows of A per decoded block: about 16 MB (at least 32 rows, at most
+// 2,048 of doubles or 4,096 of singles). Each block is read by two thin
+// products, and OpenBLAS packs the block vector it multiplies (C x width)
+// and re-reads the C x width sum once per block: at C = 15,000 blocks of
+// 34 rows (4 MB) spent a third of each pass on that traffic, and blocks of
+// 138 rows cut a pass's processor time by about a tenth. Wider still
+// (64 MB) went out of the cache and lost it again.
+int approxBlockRows(int cols, int valueBytes = sizeof(double)) {
+  constexpr long kBlockBytes = long{1} << 24;
+  const long most = 2048L * sizeof(double) / valueBytes;
+  return static_cast<int>(std::clamp(kBlockBytes / valueBytes / std::max(cols, 1), 32L, most));
 }
 
 // Products with the centred matrix A (S x C). Its rows are first copied
@@ -111,6 +112,7 @@ class CentredProducts {
         rowBytes_((static_cast<size_t>(cols_) + 3) / 4),
         threads_(threads),
         blockRows_(approxBlockRows(cols_)),
+        singleRows_(approxBlockRows(cols_, sizeof(float))),
         packed_(static_cast<size_t>(snps_) * rowBytes_, 0),
         values_(static_cast<size_t>(snps_) * 4) {
     shareWork(kLanes, threads_, [&](size_t lane, size_t) {
@@ -124,32 +126,40 @@ class CentredProducts {
     for (int s = 0; s < snps_; ++s) means[static_cast<size_t>(s)] = -values_[static_cast<size_t>(s) * 4];
   }
 
-  // out (C x width) = A'A x.
+  // out (C x width) = A'A x, the products in double precision.
   void gramTimes(const Basis& x, Basis& out) {
-    const size_t size = x.data.size();
-    shareWork(kLanes, threads_, [&](size_t lane, size_t) {
-      Lane& own = lanes_[lane];
-      own.sum.assign(size, 0.0);
-      forEachBlock(static_cast<int>(lane), [&](int, int count) {
-        // product (count x width) = block x; sum += block' product.
-        own.product.resize(static_cast<size_t>(count) * static_cast<size_t>(x.cols));
-        openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, x.cols, cols_, 1.0, own.block.data(), cols_,
-                         x.data.data(), cols_, 0.0, own.product.data(), count);
-        openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols_, x.cols, count, 1.0, own.block.data(),
-                         cols_, own.product.data(), count, 1.0, own.sum.data(), cols_);
-      });
+    for (Lane& lane : lanes_) std::vector<float>().swap(lane.blockSingle);  // no longer needed
+    sumLanes(x, out, &Lane::block, blockRows_, [&](Lane& own, int count) {
+      // product (count x width) = block x; sum += block' product.
+      own.product.resize(static_cast<size_t>(count) * static_cast<size_t>(x.cols));
+      openBlas().dgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, x.cols, cols_, 1.0, own.block.data(), cols_,
+                       x.data.data(), cols_, 0.0, own.product.data(), count);
+      openBlas().dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols_, x.cols, count, 1.0, own.block.data(), cols_,
+                       own.product.data(), count, 1.0, own.sum.data(), cols_);
     });
-    out = Basis{x.rows, x.cols, lanes_[0].sum};
-    for (int lane = 1; lane < kLanes; ++lane) {
-      for (size_t i = 0; i < size; ++i) out.data[i] += lanes_[lane].sum[i];
-    }
+  }
+
+  // out (C x width) = A'A x with single-precision products, each block's
+  // added to the lane's sum in double: twice the products' speed, half
+  // their memory traffic, and about 1e-7 of relative error in each image.
+  void gramTimesSingle(const Basis& x, Basis& out) {
+    single_.assign(x.data.begin(), x.data.end());
+    sumLanes(x, out, &Lane::blockSingle, singleRows_, [&](Lane& own, int count) {
+      own.productSingle.resize(static_cast<size_t>(count) * static_cast<size_t>(x.cols));
+      own.sumSingle.resize(x.data.size());
+      openBlas().sgemm(CblasColMajor, CblasTrans, CblasNoTrans, count, x.cols, cols_, 1.0f, own.blockSingle.data(),
+                       cols_, single_.data(), cols_, 0.0f, own.productSingle.data(), count);
+      openBlas().sgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, cols_, x.cols, count, 1.0f, own.blockSingle.data(),
+                       cols_, own.productSingle.data(), count, 0.0f, own.sumSingle.data(), cols_);
+      for (size_t i = 0; i < own.sum.size(); ++i) own.sum[i] += own.sumSingle[i];
+    });
   }
 
   // out (row-major S x width) = A x.
   void times(const Basis& x, std::vector<double>& out) {
     out.assign(static_cast<size_t>(snps_) * static_cast<size_t>(x.cols), 0.0);
     shareWork(kLanes, threads_, [&](size_t lane, size_t) {
-      forEachBlock(static_cast<int>(lane), [&](int first, int count) {
+      forEachBlock(lanes_[lane].block, static_cast<int>(lane), blockRows_, [&](int first, int count) {
         openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, count, x.cols, cols_, 1.0, lanes_[lane].block.data(),
                          cols_, x.data.data(), cols_, 0.0,
                          out.data() + static_cast<size_t>(first) * static_cast<size_t>(x.cols), x.cols);
@@ -162,7 +172,24 @@ class CentredProducts {
     std::vector<double> block;    // row-major count x C
     std::vector<double> product;  // column-major count x width
     std::vector<double> sum;      // column-major C x width
+    std::vector<float> blockSingle, productSingle, sumSingle;  // the same in single precision
   };
+
+  // Each lane sums use(lane, count) over its blocks, decoded in the
+  // precision `use` multiplies in; out is the lanes' sums added in order.
+  template <class T, class Use>
+  void sumLanes(const Basis& x, Basis& out, std::vector<T> Lane::*block, int rows, Use&& use) {
+    const size_t size = x.data.size();
+    shareWork(kLanes, threads_, [&](size_t lane, size_t) {
+      Lane& own = lanes_[lane];
+      own.sum.assign(size, 0.0);
+      forEachBlock(own.*block, static_cast<int>(lane), rows, [&](int, int count) { use(own, count); });
+    });
+    out = Basis{x.rows, x.cols, lanes_[0].sum};
+    for (int lane = 1; lane < kLanes; ++lane) {
+      for (size_t i = 0; i < size; ++i) out.data[i] += lanes_[lane].sum[i];
+    }
+  }
 
   // Row r of a decoded block into the packed copy: codes 0-2 called, 3
   // missing, and their centred values (those of centredRow, exactly).
@@ -184,31 +211,31 @@ class CentredProducts {
     values[3] = centring.missing;
   }
 
-  // Decodes the lane's blocks in order, each into the lane's block, and
-  // calls use(first, count) on it.
-  template <class Use>
-  void forEachBlock(int lane, Use&& use) {
-    Lane& own = lanes_[lane];
-    own.block.resize(static_cast<size_t>(blockRows_) * static_cast<size_t>(cols_));
-    for (int first = lane * blockRows_; first < snps_; first += kLanes * blockRows_) {
-      const int count = std::min(blockRows_, snps_ - first);
+  // Decodes the lane's blocks of `rows` rows in order, each into `block`,
+  // and calls use(first, count) on it.
+  template <class T, class Use>
+  void forEachBlock(std::vector<T>& block, int lane, int rows, Use&& use) {
+    block.resize(static_cast<size_t>(rows) * static_cast<size_t>(cols_));
+    for (int first = lane * rows; first < snps_; first += kLanes * rows) {
+      const int count = std::min(rows, snps_ - first);
       for (int r = 0; r < count; ++r) {
-        decodeRow(first + r, own.block.data() + static_cast<size_t>(r) * static_cast<size_t>(cols_));
+        decodeRow(first + r, block.data() + static_cast<size_t>(r) * static_cast<size_t>(cols_));
       }
       use(first, count);
     }
   }
 
-  void decodeRow(int s, double* out) const {
+  template <class T>
+  void decodeRow(int s, T* out) const {
     const unsigned char* row = packed_.data() + static_cast<size_t>(s) * rowBytes_;
     const double* values = values_.data() + static_cast<size_t>(s) * 4;
     // The values of each half byte's two codes side by side, so that a
     // byte becomes two 16-byte copies instead of four lookups (a tenth of
     // a pass's time went to decoding).
-    double pairs[16][2];
+    T pairs[16][2];
     for (int code = 0; code < 16; ++code) {
-      pairs[code][0] = values[code >> 2];
-      pairs[code][1] = values[code & 3];
+      pairs[code][0] = static_cast<T>(values[code >> 2]);
+      pairs[code][1] = static_cast<T>(values[code & 3]);
     }
     const int whole = cols_ / 4;
     for (int b = 0; b < whole; ++b) {
@@ -216,7 +243,7 @@ class CentredProducts {
       std::memcpy(out + 4 * b, pairs[byte >> 4], sizeof pairs[0]);
       std::memcpy(out + 4 * b + 2, pairs[byte & 15], sizeof pairs[0]);
     }
-    for (int j = 4 * whole; j < cols_; ++j) out[j] = values[(row[j / 4] >> (2 * (3 - j % 4))) & 3];
+    for (int j = 4 * whole; j < cols_; ++j) out[j] = static_cast<T>(values[(row[j / 4] >> (2 * (3 - j % 4))) & 3]);
   }
 
   int snps_;
@@ -224,6 +251,8 @@ class CentredProducts {
   size_t rowBytes_;
   int threads_;
   int blockRows_;
+  int singleRows_;  // of a block in single precision
+  std::vector<float> single_;          // x in single precision
   std::vector<unsigned char> packed_;  // S rows of rowBytes_, four codes a byte, the first in the top bits
   std::vector<double> values_;         // per row, the centred value of codes 0, 1, 2, 3
   Lane lanes_[kLanes];
@@ -331,7 +360,7 @@ Basis combine(const Basis& basis, const std::vector<double>& vectors, int count)
 // own old ones, so the restart needs no second copy of the basis.
 void combineInPlace(Basis& basis, const std::vector<double>& vectors, int keep) {
   const int m = basis.cols;
-  constexpr int kBand = 256;
+  constexpr int kBand = 2048;
   std::vector<double> band(static_cast<size_t>(kBand) * static_cast<size_t>(keep));
   const double* v = vectors.data() + static_cast<size_t>(m - keep) * static_cast<size_t>(m);
   for (int first = 0; first < basis.rows; first += kBand) {
@@ -366,11 +395,12 @@ Basis residuals(const Basis& basis, const Basis& images, const std::vector<doubl
 // to itself, the largest of them: the residual norm, or its square over the
 // gap to the nearest other Ritz value where that is smaller. A value within
 // rounding of zero (which becomes a zero singular value) counts as settled
-// once its residual is within rounding too.
-double errorBound(const Basis& residual, const std::vector<double>& values, int wanted) {
+// once its residual is within rounding too, `epsilon` being that of the
+// products.
+double errorBound(const Basis& residual, const std::vector<double>& values, int wanted, double epsilon) {
   const int m = static_cast<int>(values.size());
   const int count = residual.cols;
-  const double rounding = values.back() * residual.rows * std::numeric_limits<double>::epsilon();
+  const double rounding = values.back() * residual.rows * epsilon;
   double worst = 0;
   for (int k = 0; k < wanted; ++k) {
     const int at = m - 1 - k;
@@ -391,7 +421,8 @@ double errorBound(const Basis& residual, const std::vector<double>& values, int 
 }
 
 // Columns of the C-side basis at most: the basis grows by one block per
-// pass and, when full, keeps its leading Ritz vectors (a thick restart).
+// pass and, when full, keeps the leading half of its Ritz vectors (a
+// thick restart).
 int basisLimit(int cols, int l, int blocks) { return std::max(l, std::min(cols, std::max(blocks, 2) * l)); }
 
 }  // namespace
@@ -402,10 +433,12 @@ double approxComponentsBytes(int snps, int cols, int wanted, const ApproxSetting
   const double block = double(std::max(gramBlockRows(cols), approxBlockRows(cols))) * cols;
   // The packed copy of A; basis and images (restarted in place) and a few
   // blocks beside them; the Rayleigh matrix and its eigenvectors; per lane
-  // a block of doubles (and, once, its decoded bytes) and a sum; the
-  // products with A and the loadings.
+  // a block of doubles or singles of the same bytes (and, once, its decoded
+  // bytes) and a sum in each precision; the products with A and the
+  // loadings.
   return double(snps) * (std::ceil(cols / 4.0) + 32.0) + 8.0 * (2.0 * cols * m + 4.0 * cols * l + 4.0 * m * m) +
-         CentredProducts::kLanes * (9.0 * block + 8.0 * double(cols) * l) + 8.0 * double(snps) * (l + wanted);
+         CentredProducts::kLanes * (9.0 * block + 12.0 * double(cols) * l) + 4.0 * double(cols) * l +
+         8.0 * double(snps) * (l + wanted);
 }
 
 bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out, ApproxReport& report,
@@ -435,26 +468,61 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   Rayleigh rayleigh;
   Basis next = randomStart(cols, l, settings.seed);
   std::vector<double> values, vectors;
+  // The passes run in single precision until the bound is met (or half the
+  // passes are spent); the leading Ritz vectors then start the basis again
+  // with images in double precision, which confirm the bound or carry on
+  // to it, so the result's accuracy is that of double precision.
+  // Single precision's rounding may also hold the bound above the
+  // tolerance: a bound that has not halved in kStalledPasses passes hands
+  // over to double precision too.
+  bool single = settings.singlePrecision;
+  constexpr int kStalledPasses = 8;
+  int stalled = 0;
+  double mark = std::numeric_limits<double>::infinity();  // the bound when it last halved
   for (;;) {
     const int added = appendOrthonormal(basis, next);
-    if (added == 0) break;  // nothing new: the basis spans an invariant subspace
-    const auto newest = basis.data.end() - static_cast<std::ptrdiff_t>(added) * cols;
-    const Basis block{cols, added, std::vector<double>(newest, basis.data.end())};
-    Basis image;
-    products.gramTimes(block, image);
-    ++report.passes;
-    if (done) done(report.passes);
-    images.data.insert(images.data.end(), image.data.begin(), image.data.end());
-    images.cols += added;
-    rayleigh.extend(basis, images, added);
-    if (!rayleigh.ritzPairs(values, vectors)) return false;
-    const int count = std::min(l, basis.cols);
-    next = residuals(basis, images, values, vectors, count);
-    report.errorBound = errorBound(next, values, std::min(out.wanted, count));
-    if (count >= out.wanted && report.errorBound <= settings.tolerance) break;
-    if (report.passes >= settings.maxPasses) break;
+    bool settled = added == 0;  // nothing new: the basis spans an invariant subspace
+    if (!settled) {
+      const auto newest = basis.data.end() - static_cast<std::ptrdiff_t>(added) * cols;
+      const Basis block{cols, added, std::vector<double>(newest, basis.data.end())};
+      Basis image;
+      if (single) {
+        products.gramTimesSingle(block, image);
+      } else {
+        products.gramTimes(block, image);
+      }
+      ++report.passes;
+      if (done) done(report.passes);
+      images.data.insert(images.data.end(), image.data.begin(), image.data.end());
+      images.cols += added;
+      rayleigh.extend(basis, images, added);
+      if (!rayleigh.ritzPairs(values, vectors)) return false;
+      const int count = std::min(l, basis.cols);
+      next = residuals(basis, images, values, vectors, count);
+      report.errorBound = errorBound(next, values, std::min(out.wanted, count),
+                                     single ? std::numeric_limits<float>::epsilon()
+                                            : std::numeric_limits<double>::epsilon());
+      settled = count >= out.wanted && report.errorBound <= settings.tolerance;
+      if (report.errorBound < 0.5 * mark) {
+        mark = report.errorBound;
+        stalled = 0;
+      } else {
+        ++stalled;
+      }
+      if (!settled && !single && report.passes >= settings.maxPasses) break;
+    }
+    if (single && (settled || stalled >= kStalledPasses || report.passes >= settings.maxPasses / 2)) {
+      single = false;
+      next = combine(basis, vectors, std::min(l, basis.cols));
+      basis.cols = images.cols = 0;
+      basis.data.clear();
+      images.data.clear();
+      rayleigh = Rayleigh();
+      continue;
+    }
+    if (settled) break;
     if (basis.cols + l > limit) {
-      const int keep = std::max(l, limit - l);
+      const int keep = std::max(l, limit / 2);
       combineInPlace(basis, vectors, keep);
       combineInPlace(images, vectors, keep);
       rayleigh.restart(vectors, keep);

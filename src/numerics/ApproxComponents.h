@@ -16,14 +16,19 @@ namespace ombra {
 struct ApproxSettings {
   int oversampling = 10;        // extra block columns beyond the wanted components
   int maxPasses = 300;          // products with A'A at most
-  // Blocks the basis holds before it restarts from its leading Ritz
-  // vectors: each restart loses what the rest had found (on a flat
-  // spectrum, C = 15,000 and S = 20,000, 10 blocks took 62 passes, 20 took
-  // 48), and each block costs 2 x C x (components + oversampling) doubles.
-  int basisBlocks = 20;
+  // Blocks the basis holds before it restarts from the leading half of its
+  // Ritz vectors (a restart costs a product of the basis with C x m x m/2
+  // work, on one thread; keeping all but one block restarted every pass and
+  // took a fifth of the route). On a flat spectrum (C = 15,000, S = 20,000)
+  // 10 blocks took 47 passes, 15 took 45, 20 and 30 not fewer; each block
+  // costs 2 x C x (components + oversampling) doubles.
+  int basisBlocks = 15;
   // Ends the iteration: a bound on every wanted eigenvalue's error relative
   // to itself (the singular values' relative error is about half of it).
   double tolerance = 1e-7;
+  // Passes in single precision first (about twice as fast), then confirmed
+  // in double; false: every pass in double.
+  bool singlePrecision = true;
   unsigned long long seed = 1;  // of the random start
   int threads = 1;              // that decode and multiply blocks of rows
 };

@@ -181,6 +181,7 @@ OpenBlas loadOpenBlas() {
   bind(handle, "cblas_dsyrk", library.dsyrk);
   bind(handle, "cblas_ssyrk", library.ssyrk);
   bind(handle, "cblas_dgemm", library.dgemm);
+  bind(handle, "cblas_sgemm", library.sgemm);
   bind(handle, "dsytrd_", library.dsytrd);
   bind(handle, "dsterf_", library.dsterf);
   bind(handle, "dstemr_", library.dstemr);

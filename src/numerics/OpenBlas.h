@@ -28,6 +28,7 @@ struct OpenBlas {
   decltype(&cblas_dsyrk) dsyrk = nullptr;
   decltype(&cblas_ssyrk) ssyrk = nullptr;
   decltype(&cblas_dgemm) dgemm = nullptr;
+  decltype(&cblas_sgemm) sgemm = nullptr;
   decltype(&dsytrd_) dsytrd = nullptr;
   decltype(&dsterf_) dsterf = nullptr;
   decltype(&dstemr_) dstemr = nullptr;
@@ -39,7 +40,7 @@ struct OpenBlas {
   // (the run was told so); the built-in kernels stand in.
   bool heldBack = false;
   bool loaded() const {
-    return dsyrk && ssyrk && dgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && setThreads;
+    return dsyrk && ssyrk && dgemm && sgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && setThreads;
   }
 };
 
