@@ -436,23 +436,21 @@ namespace {
 //     which gives the S C^2 product (5.2 s over 2.9e11); C = 8,000 with
 //     S = 4,000 took 61.6 s, of which the C^3 eigen-decomposition about
 //     57 s (1.1e-10 C^3; 0.92e-10 at C = 4,000).
-//   Approximate route: C = 4,000, S = 20,000, 45 passes in 13.3 s; C = 8,000,
-//     S = 4,000, 40 passes in 7.9 s. Per pass that is 3.1e-9 s a cell of A
-//     (its two products with a block of 20 vectors and the decoding of the
-//     packed rows) and 1.2e-5 s a column (the basis of up to 200 vectors:
-//     orthonormalising, Ritz pairs, restarts); C = 4,000, S = 2,000 (28
-//     passes, 1.7 s) agrees.
-// The passes depend on the spectrum: 28 to 66 on those sets and on the
-// cohort benchmark (15,000 x 20,000) with a basis of 10 blocks, 48 on the
-// cohort with the basis of 20 blocks the route now keeps, so 55 are
-// assumed, which keeps the approximate route off wherever the Gram route
-// is anywhere near as quick (the small and medium bench sets by factors of
-// about 24 and 5).
+//   Approximate route: C = 4,000, S = 20,000, 36 passes in 6.0 s; C = 8,000,
+//     S = 4,000, 32 passes in 3.5 s. Per pass that is 1.7e-9 s a cell of A
+//     (its two products with a block of 20 vectors, in single precision
+//     but for the last, and the decoding of the packed rows) and 6.9e-6 s
+//     a column (the basis of up to 300 vectors: orthonormalising, Ritz
+//     pairs, restarts); C = 4,000, S = 2,000 (25 passes, 0.8 s) agrees to
+//     a fifth.
+// The passes depend on the spectrum: 25 to 36 on those sets and 45 on the
+// cohort benchmark (15,000 x 20,000), so 50 are assumed, which keeps the
+// approximate route off wherever the Gram route is anywhere near as quick.
 constexpr double kGramProductSeconds = 1.8e-11;  // per S x C^2 (ssyrk on small integers, corrections)
 constexpr double kGramEigenSeconds = 1.0e-10;    // per C^3 (tridiagonal reduction of G, MRRR)
-constexpr double kApproxCellSeconds = 3.1e-9;    // per S x C cell and pass, at a block of 20 vectors
-constexpr double kApproxColumnSeconds = 1.2e-5;  // per column and pass (the basis, one thread)
-constexpr double kApproxPasses = 55;             // passes expected
+constexpr double kApproxCellSeconds = 1.7e-9;    // per S x C cell and pass, at a block of 20 vectors
+constexpr double kApproxColumnSeconds = 6.9e-6;  // per column and pass (the basis, one thread)
+constexpr double kApproxPasses = 50;             // passes expected
 
 std::string seconds(double value) {
   char text[32];
