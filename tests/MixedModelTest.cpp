@@ -330,6 +330,71 @@ TEST(MixedModel, RestrictedLikelihoodAndItsMaximum) {
   }
 }
 
+// The block route takes the sums over the rows in stripes of columns, as
+// the statistics' pass leaves them in the cache: each column's sums must
+// have the same bits however the columns are grouped (eight in lanes, two
+// stripes together, the rest one by one), and a trait's numbers with other
+// traits beside it (the shared route through the entries) must be those of
+// the trait alone.
+TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
+  const Fixture fixture(7);
+  const ombra::MixedModel model(fixture.sample, fixture.relationships, fixture.design, 0.45);
+  const size_t n = fixture.size(), width = 2 * ombra::MixedModel::kRowGroup * 8 + 5;
+  std::mt19937 random(3);
+  std::normal_distribution<double> normal;
+  std::vector<double> r(n * width);
+  for (double& value : r) value = normal(random);
+  std::vector<double> cross(width), squares(width);
+  model.rowSums(r.data(), width, width, cross.data(), squares.data());
+  for (size_t from : {size_t{0}, size_t{8}, size_t{16}, width - 5, width - 1}) {
+    for (size_t count : {size_t{1}, size_t{3}, size_t{8}, size_t{16}}) {
+      if (from + count > width) continue;
+      std::vector<double> partCross(count), partSquares(count);
+      model.rowSums(r.data() + from, width, count, partCross.data(), partSquares.data());
+      for (size_t j = 0; j < count; ++j) {
+        EXPECT_EQ(partCross[j], cross[from + j]) << from << " + " << j << " of " << count;
+        EXPECT_EQ(partSquares[j], squares[from + j]) << from << " + " << j << " of " << count;
+      }
+    }
+  }
+  // The whole test of one column alone agrees with the block's to rounding.
+  std::vector<double> work, blockCross(width), blockSquares(width);
+  model.snpSums(r.data(), width, blockCross.data(), blockSquares.data(), work);
+  for (size_t j = 0; j < width; ++j) {
+    std::vector<double> column(n);
+    for (size_t h = 0; h < n; ++h) column[h] = r[h * width + j];
+    double oneCross = 0, oneSquares = 0;
+    model.snpSums(column.data(), 1, &oneCross, &oneSquares, work);
+    EXPECT_EQ(oneCross, blockCross[j]);
+    expectClose(oneSquares, blockSquares[j], 1e-13, "column " + std::to_string(j));
+  }
+
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
+  const ombra::Projection projection(fixture.design);
+  std::vector<double> trait = fixture.sample.traits, other(n);
+  for (double& value : other) value = normal(random);
+  projection.residualise(trait);
+  projection.residualise(other);
+  const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
+  const ombra::StatisticTerms otherTerms(other, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
+  const ombra::ResultLayout layout(ombra::ResultFormat::kTsv, true);
+  const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
+  const ombra::BlockTest alone(fixture.sample, projection, terms, layout, ombra::EffectModels{nullptr, &model});
+  const ombra::BlockTest together(fixture.sample, projection, {&terms, &otherTerms}, layout,
+                                  {ombra::EffectModels{nullptr, &model}, ombra::EffectModels{}});
+  ombra::BlockTest::Scratch scratch;
+  ombra::BlockTest::Output one, two[2];
+  alone.testBlock(window, 0, Fixture::kSnps, Fixture::kSnps, scratch, one);
+  together.testBlock(window, 0, Fixture::kSnps, Fixture::kSnps, scratch, two);
+  ASSERT_EQ(two[0].results.size(), Fixture::kSnps);
+  EXPECT_EQ(one.lines, two[0].lines);
+  for (size_t s = 1; s < Fixture::kSnps; ++s) {
+    EXPECT_EQ(one.results[s].lmmStatistic, two[0].results[s].lmmStatistic) << s;
+    EXPECT_EQ(one.results[s].lmmBeta, two[0].results[s].lmmBeta) << s;
+    EXPECT_TRUE(std::isnan(two[1].results[s].lmmBeta)) << s;  // the other trait has no mixed model
+  }
+}
+
 TEST(MixedModel, NoFreedomStopsTheRun) {
   testing_support::ThrowOnEndRun throwing;
   Fixture fixture(2);

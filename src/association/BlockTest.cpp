@@ -130,6 +130,16 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   // of every SNP of the block at once (G is held transposed).
   double* g = scratch.genotypes.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
+  // The mixed model's share of the design over the whole block; its sums
+  // over the rows go stripe by stripe below, while the statistics' pass has
+  // the stripe in the cache.
+  const MixedModel* mixed = effects[0].mixed;
+  if (mixed != nullptr) {
+    scratch.work.resize(mixed->designColumns() * width);
+    mixed->explainedSums(g, width, width, scratch.work.data(), width);
+    scratch.cross.assign(width, 0.0);
+    scratch.squares.assign(width, 0.0);
+  }
   std::vector<size_t>& starts = scratch.starts;
   starts.resize(terms.size());
   for (size_t t = 0; t < terms.size(); ++t) {
@@ -142,11 +152,18 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       if (!sample.dosageRows.empty()) result.info = imputationInfo(scratch.sums[j], scratch.valueSquares[j], n);
       outs[t].results.push_back(result);
     }
-    effectsOfBlock(effects[t], count, width, scratch, outs[t].results.data() + starts[t]);
   }
   // The terms of the SNPs that vary, a batch of neighbours at a time: what
   // they take from the genotypes once, then each trait's own.
   const std::vector<SnpResult>& first = outs[0].results;
+  // The mixed model's sums over the rows of the columns up to `end` not yet
+  // summed, once they make a group of stripes (or `last`).
+  size_t summed = 0;
+  auto sumStripes = [&](size_t end, bool last) {
+    if (mixed == nullptr || end <= summed || (!last && end - summed < MixedModel::kRowGroup * kTermsBatch)) return;
+    mixed->rowSums(g + summed, width, end - summed, scratch.cross.data() + summed, scratch.squares.data() + summed);
+    summed = end;
+  };
   for (size_t batch = 0; batch < count; batch += kTermsBatch) {
     bool wanted[kTermsBatch];
     bool any = false;
@@ -159,6 +176,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
     // and go through the entries together.
     if (terms.size() == 1) {
       terms[0]->snpTerms(g + batch, width, wanted, scratch.terms);
+      sumStripes(batch + kTermsBatch, false);
       for (size_t k = 0; k < kTermsBatch; ++k) {
         if (wanted[k]) {
           terms[0]->statistics(scratch.terms.terms[k], scratch.statistic, outs[0].results[starts[0] + batch + k]);
@@ -167,6 +185,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       continue;
     }
     terms.front()->genotypeTerms(g + batch, width, scratch.terms);
+    sumStripes(batch + kTermsBatch, false);
     StatisticTerms::traitsTerms(terms.data(), terms.size(), wanted, scratch.terms);
     for (size_t t = 0; t < terms.size(); ++t) {
       for (size_t k = 0; k < kTermsBatch; ++k) {
@@ -176,6 +195,10 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
         }
       }
     }
+  }
+  sumStripes(std::min(width, (count + kTermsBatch - 1) / kTermsBatch * kTermsBatch), true);
+  for (size_t t = 0; t < terms.size(); ++t) {
+    effectsOfBlock(effects[t], t == 0, count, width, scratch, outs[t].results.data() + starts[t]);
   }
   const std::vector<Marker>& markers = *window.markers;
   for (size_t t = 0; t < terms.size(); ++t) {
@@ -188,14 +211,19 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
 // The effect sizes of one trait for each SNP of the block, from the
 // genotypes' residuals on the design: the mixed model's Wald test and the
 // plain regression's BETA SE, where the trait has them.
-void BlockTest::effectsOfBlock(const EffectModels& models, size_t count, size_t width, Scratch& scratch,
-                               SnpResult* results) const {
+void BlockTest::effectsOfBlock(const EffectModels& models, bool striped, size_t count, size_t width,
+                               Scratch& scratch, SnpResult* results) const {
   const size_t n = sample.size();
-  scratch.cross.resize(width);
-  scratch.squares.resize(width);
   if (models.mixed != nullptr) {
+    // The first trait's sums over the rows are the stripes' of testBlock.
     const MixedModel& model = *models.mixed;
-    model.snpSums(scratch.genotypes.data(), width, scratch.cross.data(), scratch.squares.data(), scratch.work);
+    if (striped) {
+      model.lessExplained(scratch.work.data(), width, scratch.squares.data());
+    } else {
+      scratch.cross.resize(width);
+      scratch.squares.resize(width);
+      model.snpSums(scratch.genotypes.data(), width, scratch.cross.data(), scratch.squares.data(), scratch.work);
+    }
     for (size_t j = 0; j < count; ++j) {
       if (results[j].monomorphic) continue;
       putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(model.floorPerVariance(), results[j].f),
@@ -203,6 +231,8 @@ void BlockTest::effectsOfBlock(const EffectModels& models, size_t count, size_t 
     }
   }
   if (models.plain != nullptr) {
+    scratch.cross.resize(width);
+    scratch.squares.resize(width);
     crossAndSquares(scratch.genotypes.data(), width, n, models.plain->residuals.data(), scratch.cross.data(),
                     scratch.squares.data());
     const double unit = 1e-9 * static_cast<double>(n);

@@ -106,7 +106,9 @@ class BlockTest {
 
  private:
   void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
-  void effectsOfBlock(const EffectModels& models, size_t count, size_t width, Scratch& scratch,
+  // `striped`: the mixed model's sums over the rows are in scratch already
+  // (the first trait's, taken with the statistics' stripes).
+  void effectsOfBlock(const EffectModels& models, bool striped, size_t count, size_t width, Scratch& scratch,
                       SnpResult* results) const;
 
   const TestedSample& sample;

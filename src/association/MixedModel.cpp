@@ -310,77 +310,169 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
 
 namespace {
 
-// cross += z'r and squares += r'r over one family's m rows, the squares
-// in the model's metric: r'(I + excess)r, the symmetric excess taking each
-// pair of rows once.
-OMBRA_VECTOR_CLONES
-void familyRows(const double* __restrict r, size_t width, const double* __restrict z, const double* __restrict excess,
-                size_t m, double* __restrict cross, double* __restrict squares) {
+// cross += z'r and squares += r'r over one family's m rows (`stride`
+// apart), columns [from, to), the squares in the model's metric:
+// r'(I + excess)r, the symmetric excess taking each pair of rows once.
+void familyColumns(const double* __restrict r, size_t stride, size_t from, size_t to, const double* __restrict z,
+                   const double* __restrict excess, size_t m, double* __restrict cross, double* __restrict squares) {
   for (size_t i = 0; i < m; ++i) {
-    const double* ri = r + i * width;
+    const double* ri = r + i * stride;
     const double weight = z[i];
     const double own = 1 + excess[i * m + i];
-    for (size_t j = 0; j < width; ++j) {
+    for (size_t j = from; j < to; ++j) {
       cross[j] += ri[j] * weight;
       squares[j] += own * ri[j] * ri[j];
     }
     for (size_t k = 0; k < i; ++k) {
       const double both = 2 * excess[i * m + k];
-      const double* rk = r + k * width;
-      for (size_t j = 0; j < width; ++j) squares[j] += both * ri[j] * rk[j];
+      const double* rk = r + k * stride;
+      for (size_t j = from; j < to; ++j) squares[j] += both * ri[j] * rk[j];
+    }
+  }
+}
+
+// The same over rows where V^-1 = I: cross += z'r, squares += r'r.
+void plainColumns(const double* __restrict r, size_t stride, size_t rows, size_t from, size_t to,
+                  const double* __restrict z, double* __restrict cross, double* __restrict squares) {
+  for (size_t h = 0; h < rows; ++h) {
+    const double* row = r + h * stride;
+    for (size_t j = from; j < to; ++j) {
+      cross[j] += row[j] * z[h];
+      squares[j] += row[j] * row[j];
+    }
+  }
+}
+
+// The helpers below take and give lanes by value; they are inlined into the
+// vector clones, so no call passes lanes across a calling convention.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using Lanes = DoubleLanes;
+#define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
+
+}  // namespace
+
+// kGroup x eight columns through every row, their sums in registers
+// (kGroup independent chains of additions, so that each need not wait for
+// the one before it as a single column's must). Each column's sums take the
+// terms of familyColumns and plainColumns in entry order, so the bits do
+// not depend on how the columns are grouped.
+template <size_t kGroup>
+__attribute__((always_inline)) inline void MixedModel::rowLanes(const double* r, size_t stride, double* cross,
+                                                                double* squares) const {
+  const double* z = weighted.data();
+  Lanes c[kGroup] = {}, s[kGroup] = {};
+  size_t next = 0;
+  for (const Excess& part : excess) {
+    for (size_t h = next; h < part.begin; ++h) {
+#pragma GCC unroll 4
+      for (size_t g = 0; g < kGroup; ++g) {
+        const Lanes row = OMBRA_LANES_AT(r + h * stride + g * kDoubleLanes);
+        c[g] += row * z[h];
+        s[g] += row * row;
+      }
+    }
+    const size_t m = part.size;
+    const double* values = part.values.data();
+    const double* rows = r + part.begin * stride;
+    for (size_t i = 0; i < m; ++i) {
+      const double own = 1 + values[i * m + i];
+      const double weight = z[part.begin + i];
+#pragma GCC unroll 4
+      for (size_t g = 0; g < kGroup; ++g) {
+        const Lanes ri = OMBRA_LANES_AT(rows + i * stride + g * kDoubleLanes);
+        c[g] += ri * weight;
+        s[g] += own * ri * ri;
+      }
+      for (size_t k = 0; k < i; ++k) {
+        const double both = 2 * values[i * m + k];
+#pragma GCC unroll 4
+        for (size_t g = 0; g < kGroup; ++g) {
+          const Lanes ri = OMBRA_LANES_AT(rows + i * stride + g * kDoubleLanes);
+          s[g] += both * ri * OMBRA_LANES_AT(rows + k * stride + g * kDoubleLanes);
+        }
+      }
+    }
+    next = part.begin + m;
+  }
+  for (size_t h = next; h < n; ++h) {
+#pragma GCC unroll 4
+    for (size_t g = 0; g < kGroup; ++g) {
+      const Lanes row = OMBRA_LANES_AT(r + h * stride + g * kDoubleLanes);
+      c[g] += row * z[h];
+      s[g] += row * row;
+    }
+  }
+  for (size_t g = 0; g < kGroup; ++g) {
+    *reinterpret_cast<Lanes*>(cross + g * kDoubleLanes) = c[g];
+    *reinterpret_cast<Lanes*>(squares + g * kDoubleLanes) = s[g];
+  }
+}
+
+OMBRA_VECTOR_CLONES
+void MixedModel::rowSums(const double* r, size_t stride, size_t count, double* cross, double* squares) const {
+  const double* z = weighted.data();
+  size_t from = 0;
+  for (; from + kRowGroup * kDoubleLanes <= count; from += kRowGroup * kDoubleLanes) {
+    rowLanes<kRowGroup>(r + from, stride, cross + from, squares + from);
+  }
+  for (; from + kDoubleLanes <= count; from += kDoubleLanes) rowLanes<1>(r + from, stride, cross + from, squares + from);
+  if (from == count) return;
+  std::fill(cross + from, cross + count, 0.0);
+  std::fill(squares + from, squares + count, 0.0);
+  size_t next = 0;
+  for (const Excess& part : excess) {
+    plainColumns(r + next * stride, stride, part.begin - next, from, count, z + next, cross, squares);
+    familyColumns(r + part.begin * stride, stride, from, count, z + part.begin, part.values.data(), part.size, cross,
+                  squares);
+    next = part.begin + part.size;
+  }
+  plainColumns(r + next * stride, stride, n - next, from, count, z + next, cross, squares);
+}
+
+#undef OMBRA_LANES_AT
+
+void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {
+  // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
+  // p rows of `count`, from the family rows alone.
+  const size_t rows = excessEnd;
+  const OpenBlas& blas = openBlas();
+  if (blas.loaded() && rows > 0) {
+    blas.dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(p), static_cast<int>(count),
+               static_cast<int>(rows), 1.0, excessDesign.data(), static_cast<int>(rows), r, static_cast<int>(stride),
+               0.0, c, static_cast<int>(cStride));
+    return;
+  }
+  for (size_t k = 0; k < p; ++k) {
+    double* ck = c + k * cStride;
+    std::fill(ck, ck + count, 0.0);
+    for (size_t h = 0; h < rows; ++h) {
+      const double x = excessDesign[k * rows + h];
+      const double* row = r + h * stride;
+      for (size_t j = 0; j < count; ++j) ck[j] += x * row[j];
     }
   }
 }
 
 // squares -= c' A^-1 c per column (c: p rows of `width`).
 OMBRA_VECTOR_CLONES
-void lessExplained(const double* __restrict c, size_t width, const double* __restrict inverse, size_t p,
-                   double* __restrict squares) {
+void MixedModel::lessExplained(const double* __restrict c, size_t width, double* __restrict squares) const {
+  const double* e = inverse.data();
   for (size_t a = 0; a < p; ++a) {
     const double* ca = c + a * width;
     for (size_t b = 0; b < p; ++b) {
-      const double e = inverse[a * p + b];
+      const double eab = e[a * p + b];
       const double* cb = c + b * width;
-      for (size_t j = 0; j < width; ++j) squares[j] -= e * ca[j] * cb[j];
+      for (size_t j = 0; j < width; ++j) squares[j] -= eab * ca[j] * cb[j];
     }
   }
 }
 
-}  // namespace
-
 void MixedModel::snpSums(const double* r, size_t width, double* cross, double* squares,
                          std::vector<double>& work) const {
-  // z'r and r'V^-1 r in one pass over the rows: V^-1 = I outside the
-  // families (and lone inbred entries), so only their rows take pairs.
-  std::fill(cross, cross + width, 0.0);
-  std::fill(squares, squares + width, 0.0);
-  size_t next = 0;
-  for (const Excess& part : excess) {
-    addCrossAndSquares(r, width, next, part.begin, weighted.data(), cross, squares);
-    familyRows(r + part.begin * width, width, weighted.data() + part.begin, part.values.data(), part.size, cross,
-               squares);
-    next = part.begin + part.size;
-  }
-  addCrossAndSquares(r, width, next, n, weighted.data(), cross, squares);
-  // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
-  // p rows of `width`, from the family rows alone.
-  const size_t rows = excessEnd;
-  work.assign(p * width, 0.0);
-  double* c = work.data();
-  const OpenBlas& blas = openBlas();
-  if (blas.loaded() && rows > 0) {
-    blas.dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(p), static_cast<int>(width),
-               static_cast<int>(rows), 1.0, excessDesign.data(), static_cast<int>(rows), r, static_cast<int>(width),
-               0.0, c, static_cast<int>(width));
-  } else {
-    for (size_t k = 0; k < p; ++k) {
-      for (size_t h = 0; h < rows; ++h) {
-        const double x = excessDesign[k * rows + h];
-        for (size_t j = 0; j < width; ++j) c[k * width + j] += x * r[h * width + j];
-      }
-    }
-  }
-  lessExplained(c, width, inverse.data(), p, squares);
+  rowSums(r, width, width, cross, squares);
+  work.resize(p * width);
+  explainedSums(r, width, width, work.data(), width);
+  lessExplained(work.data(), width, squares);
 }
 
 double MixedModel::restrictedLikelihood(double h2) const {

@@ -93,6 +93,21 @@ class MixedModel {
   // genotype's residual squares there (`squares`). `work` is scratch.
   void snpSums(const double* residuals, size_t width, double* cross, double* squares,
                std::vector<double>& work) const;
+  // snpSums in its three steps, the same numbers, for a caller that goes
+  // through a block in stripes of columns while they are in the cache: for
+  // `count` columns whose rows lie `stride` apart, rowSums sets cross and
+  // squares without the design's share (its bits do not depend on how the
+  // columns are grouped), and explainedSums sets c = X'(V^-1 - I) r (p
+  // rows, `cStride` apart; a matrix product, whose last bits may depend on
+  // `count`: call it on the whole block); lessExplained then takes
+  // c' A^-1 c from each of `width` columns' squares.
+  void rowSums(const double* residuals, size_t stride, size_t count, double* cross, double* squares) const;
+  // rowSums takes this many stripes of eight columns together where it can.
+  static constexpr size_t kRowGroup = 2;
+  void explainedSums(const double* residuals, size_t stride, size_t count, double* c, size_t cStride) const;
+  void lessExplained(const double* c, size_t width, double* squares) const;
+  // Columns of the design (the rows of c).
+  size_t designColumns() const { return p; }
   // The trait's side: its residual squares in the model's metric and the
   // degrees of freedom left.
   const TraitFit& trait() const { return rotatedTrait; }
@@ -106,6 +121,8 @@ class MixedModel {
 
  private:
   void estimate();
+  template <size_t kGroup>
+  void rowLanes(const double* residuals, size_t stride, double* cross, double* squares) const;
 
   FamilyRotation rotation;
   size_t n = 0, p = 0;
