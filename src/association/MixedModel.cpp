@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <immintrin.h>
+#include <utility>
 #include <cstdio>
 #include <limits>
 
@@ -293,14 +295,16 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   excessEnd = excess.empty() ? 0 : excess.back().begin + excess.back().size;
   // X'(V^-1 - I), p rows over the entries before excessEnd (zero between
   // the families' rows).
-  excessDesign.assign(p * excessEnd, 0.0);
+  for (const Excess& part : excess) excessRows.emplace_back(part.begin, part.begin + part.size);
+  const size_t columns = (p + 3) / 4 * 4;
+  excessDesign.assign(columns * excessEnd, 0.0);
   for (const Excess& part : excess) {
     for (size_t k = 0; k < p; ++k) {
       const double* x = design.values.data() + k * n + part.begin;
       for (size_t c = 0; c < part.size; ++c) {
         double sum = 0;
         for (size_t r = 0; r < part.size; ++r) sum += x[r] * part.values[r * part.size + c];
-        excessDesign[k * excessEnd + part.begin + c] = sum;
+        excessDesign[(part.begin + c) * columns + k] = sum;
       }
     }
   }
@@ -431,26 +435,123 @@ void MixedModel::rowSums(const double* r, size_t stride, size_t count, double* c
 
 #undef OMBRA_LANES_AT
 
-void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {
-  // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
-  // p rows of `count`, from the family rows alone.
-  const size_t rows = excessEnd;
-  const OpenBlas& blas = openBlas();
-  if (blas.loaded() && rows > 0) {
-    blas.dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, static_cast<int>(p), static_cast<int>(count),
-               static_cast<int>(rows), 1.0, excessDesign.data(), static_cast<int>(rows), r, static_cast<int>(stride),
-               0.0, c, static_cast<int>(cStride));
-    return;
+namespace {
+
+// The product with X'(V^-1 - I) by fused multiply-adds in explicit vector
+// registers: OpenBLAS spent as long packing the block for this thin product
+// as multiplying it. Every version below takes each column's terms in row
+// order, one fused multiply-add each, so the bits are the same on every
+// machine and whatever the columns beside it. A stripe of columns goes
+// through the families' rows once for up to twelve design columns: rows
+// `stride` apart (a power of two, often) share few cache sets, and passing
+// over them again for each group of design columns went back to memory.
+struct ExplainedProduct {
+  const double* weights;  // per entry, the padded design columns' weights side by side
+  size_t columns;         // the design's columns padded to a multiple of four
+  const double* r;
+  size_t stride;
+  const std::vector<std::pair<size_t, size_t>>* parts;  // the families' rows [begin, end)
+};
+
+// sums[k][v] += weight_k(h) x vector v of row h, design columns [first,
+// first + kColumns), a stripe of kVectors vectors from column `from`.
+#define OMBRA_EXPLAINED_STRIPE(Vector, kVectors, lanes, load, broadcast, fma)                \
+  for (const auto& part : *in.parts) {                                                        \
+    for (size_t h = part.first; h < part.second; ++h) {                                       \
+      const double* row = in.r + h * in.stride + from;                                        \
+      const double* w = in.weights + h * in.columns + first;                                  \
+      Vector value[kVectors];                                                                 \
+      for (int v = 0; v < kVectors; ++v) value[v] = load(row + v * (lanes));                  \
+      for (int k = 0; k < kColumns; ++k) {                                                    \
+        const Vector weight = broadcast(w[k]);                                                \
+        for (int v = 0; v < kVectors; ++v) sums[k][v] = fma(weight, value[v], sums[k][v]);    \
+      }                                                                                       \
+    }                                                                                         \
   }
-  for (size_t k = 0; k < p; ++k) {
-    double* ck = c + k * cStride;
-    std::fill(ck, ck + count, 0.0);
-    for (size_t h = 0; h < rows; ++h) {
-      const double x = excessDesign[k * rows + h];
-      const double* row = r + h * stride;
-      for (size_t j = 0; j < count; ++j) ck[j] += x * row[j];
+
+// Columns [0, count) (a multiple of eight) of design columns [first, first
+// + kColumns) into out's rows first.., `outStride` apart.
+template <int kColumns>
+__attribute__((target("avx512f"))) void explainedAvx512(const ExplainedProduct& in, size_t first, size_t count,
+                                                        double* out, size_t outStride) {
+  size_t from = 0;
+  for (; from + 16 <= count; from += 16) {
+    __m512d sums[kColumns][2];
+    for (auto& k : sums) k[0] = k[1] = _mm512_setzero_pd();
+    OMBRA_EXPLAINED_STRIPE(__m512d, 2, 8, _mm512_loadu_pd, _mm512_set1_pd, _mm512_fmadd_pd)
+    for (int k = 0; k < kColumns; ++k) {
+      _mm512_storeu_pd(out + (first + k) * outStride + from, sums[k][0]);
+      _mm512_storeu_pd(out + (first + k) * outStride + from + 8, sums[k][1]);
     }
   }
+  for (; from + 8 <= count; from += 8) {
+    __m512d sums[kColumns][1];
+    for (auto& k : sums) k[0] = _mm512_setzero_pd();
+    OMBRA_EXPLAINED_STRIPE(__m512d, 1, 8, _mm512_loadu_pd, _mm512_set1_pd, _mm512_fmadd_pd)
+    for (int k = 0; k < kColumns; ++k) _mm512_storeu_pd(out + (first + k) * outStride + from, sums[k][0]);
+  }
+}
+
+__attribute__((target("avx2,fma"))) void explainedAvx2(const ExplainedProduct& in, size_t first, size_t count,
+                                                       double* out, size_t outStride) {
+  constexpr int kColumns = 4;
+  for (size_t from = 0; from + 8 <= count; from += 8) {
+    __m256d sums[kColumns][2];
+    for (auto& k : sums) k[0] = k[1] = _mm256_setzero_pd();
+    OMBRA_EXPLAINED_STRIPE(__m256d, 2, 4, _mm256_loadu_pd, _mm256_set1_pd, _mm256_fmadd_pd)
+    for (int k = 0; k < kColumns; ++k) {
+      _mm256_storeu_pd(out + (first + k) * outStride + from, sums[k][0]);
+      _mm256_storeu_pd(out + (first + k) * outStride + from + 4, sums[k][1]);
+    }
+  }
+}
+
+#undef OMBRA_EXPLAINED_STRIPE
+
+// Any processor, columns [from, count): std::fma rounds as the instructions do.
+void explainedScalar(const ExplainedProduct& in, size_t from, size_t count, double* out, size_t outStride) {
+  for (size_t k = 0; k < in.columns; ++k) std::fill(out + k * outStride + from, out + k * outStride + count, 0.0);
+  for (const auto& part : *in.parts) {
+    for (size_t h = part.first; h < part.second; ++h) {
+      const double* row = in.r + h * in.stride;
+      for (size_t k = 0; k < in.columns; ++k) {
+        const double weight = in.weights[h * in.columns + k];
+        double* sums = out + k * outStride;
+        for (size_t j = from; j < count; ++j) sums[j] = std::fma(weight, row[j], sums[j]);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {
+  // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
+  // p rows of `count`, from the families' rows alone; the padded design
+  // columns' rows go to a scratch copy.
+  static const int level = __builtin_cpu_supports("avx512f")                                ? 2
+                           : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1
+                                                                                              : 0;
+  if (excessEnd == 0) {  // no family with V^-1 - I: c is zero
+    for (size_t k = 0; k < p; ++k) std::fill(c + k * cStride, c + k * cStride + count, 0.0);
+    return;
+  }
+  const size_t columns = excessDesign.size() / excessEnd;
+  const ExplainedProduct in{excessDesign.data(), columns, r, stride, &excessRows};
+  std::vector<double> sums(columns * count);
+  const size_t vectorEnd = level > 0 ? count / 8 * 8 : 0;
+  for (size_t first = 0; level == 2 && first < columns; first += 12) {
+    switch (std::min<size_t>(12, columns - first)) {
+      case 12: explainedAvx512<12>(in, first, vectorEnd, sums.data(), count); break;
+      case 8: explainedAvx512<8>(in, first, vectorEnd, sums.data(), count); break;
+      default: explainedAvx512<4>(in, first, vectorEnd, sums.data(), count); break;
+    }
+  }
+  for (size_t first = 0; level == 1 && first < columns; first += 4) {
+    explainedAvx2(in, first, vectorEnd, sums.data(), count);
+  }
+  explainedScalar(in, vectorEnd, count, sums.data(), count);
+  for (size_t k = 0; k < p; ++k) std::copy_n(sums.data() + k * count, count, c + k * cStride);
 }
 
 // squares -= c' A^-1 c per column (c: p rows of `width`).

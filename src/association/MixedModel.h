@@ -96,11 +96,10 @@ class MixedModel {
   // snpSums in its three steps, the same numbers, for a caller that goes
   // through a block in stripes of columns while they are in the cache: for
   // `count` columns whose rows lie `stride` apart, rowSums sets cross and
-  // squares without the design's share (its bits do not depend on how the
-  // columns are grouped), and explainedSums sets c = X'(V^-1 - I) r (p
-  // rows, `cStride` apart; a matrix product, whose last bits may depend on
-  // `count`: call it on the whole block); lessExplained then takes
-  // c' A^-1 c from each of `width` columns' squares.
+  // squares without the design's share, and explainedSums sets c = X'(V^-1
+  // - I) r (p rows, `cStride` apart); lessExplained then takes c' A^-1 c
+  // from each of `width` columns' squares. No column's bits depend on how
+  // the columns are grouped.
   void rowSums(const double* residuals, size_t stride, size_t count, double* cross, double* squares) const;
   // rowSums takes this many stripes of eight columns together where it can.
   static constexpr size_t kRowGroup = 2;
@@ -136,7 +135,10 @@ class MixedModel {
   };
   std::vector<Excess> excess;    // in entry order
   size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
-  std::vector<double> excessDesign;  // X'(V^-1 - I) over entries before excessEnd, [k * excessEnd + h]
+  // X'(V^-1 - I) over entries before excessEnd, an entry's weights side by
+  // side, p padded with zeros to a multiple of four: [h * columns + k].
+  std::vector<double> excessDesign;
+  std::vector<std::pair<size_t, size_t>> excessRows;  // each family's entries [begin, end)
   std::vector<double> inverse;   // A^-1, p x p
   std::vector<double> weighted;  // z = V^-1 e, per entry
   TraitFit rotatedTrait;         // e' V^-1 e and n - p - 1
