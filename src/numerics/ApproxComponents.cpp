@@ -420,6 +420,21 @@ double errorBound(const Basis& residual, const std::vector<double>& values, int 
   return worst;
 }
 
+// Counts the passes since the error bound last fell below half of what it
+// was when it last did so.
+struct HalvingWatch {
+  double mark = std::numeric_limits<double>::infinity();
+  int since = 0;
+  void see(double bound) {
+    if (bound < 0.5 * mark) {
+      mark = bound;
+      since = 0;
+    } else {
+      ++since;
+    }
+  }
+};
+
 // Columns of the C-side basis at most: the basis grows by one block per
 // pass and, when full, keeps the leading half of its Ritz vectors (a
 // thick restart).
@@ -459,8 +474,8 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
 
   // Thick-restart block Krylov on G = A'A: every pass adds the images of
   // one block (the residuals of the l leading Ritz pairs, which span the
-  // next Krylov block), and the basis, when full, shrinks to its leading
-  // Ritz vectors with their images, which need no pass.
+  // next Krylov block), and the basis, when full, shrinks to the leading
+  // half of its Ritz vectors with their images, which need no pass.
   Basis basis{cols, 0, {}};
   Basis images{cols, 0, {}};
   basis.data.reserve(static_cast<size_t>(cols) * static_cast<size_t>(limit));
@@ -477,8 +492,7 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   // over to double precision too.
   bool single = settings.singlePrecision;
   constexpr int kStalledPasses = 8;
-  int stalled = 0;
-  double mark = std::numeric_limits<double>::infinity();  // the bound when it last halved
+  HalvingWatch watch;
   for (;;) {
     const int added = appendOrthonormal(basis, next);
     bool settled = added == 0;  // nothing new: the basis spans an invariant subspace
@@ -503,15 +517,10 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
                                      single ? std::numeric_limits<float>::epsilon()
                                             : std::numeric_limits<double>::epsilon());
       settled = count >= out.wanted && report.errorBound <= settings.tolerance;
-      if (report.errorBound < 0.5 * mark) {
-        mark = report.errorBound;
-        stalled = 0;
-      } else {
-        ++stalled;
-      }
+      watch.see(report.errorBound);
       if (!settled && !single && report.passes >= settings.maxPasses) break;
     }
-    if (single && (settled || stalled >= kStalledPasses || report.passes >= settings.maxPasses / 2)) {
+    if (single && (settled || watch.since >= kStalledPasses || report.passes >= settings.maxPasses / 2)) {
       single = false;
       next = combine(basis, vectors, std::min(l, basis.cols));
       basis.cols = images.cols = 0;
