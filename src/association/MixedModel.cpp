@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <immintrin.h>
-#include <utility>
 #include <cstdio>
 #include <limits>
+#include <utility>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define OMBRA_EXPLAINED_KERNELS 1
+#endif
 
 #include "core/RunEnd.h"
 #include "association/BlockTest.h"
@@ -469,6 +473,7 @@ struct ExplainedProduct {
     }                                                                                         \
   }
 
+#ifdef OMBRA_EXPLAINED_KERNELS
 // Columns [0, count) (a multiple of eight) of design columns [first, first
 // + kColumns) into out's rows first.., `outStride` apart.
 template <int kColumns>
@@ -507,6 +512,7 @@ __attribute__((target("avx2,fma"))) void explainedAvx2(const ExplainedProduct& i
 }
 
 #undef OMBRA_EXPLAINED_STRIPE
+#endif  // OMBRA_EXPLAINED_KERNELS
 
 // Any processor, columns [from, count): std::fma rounds as the instructions do.
 void explainedScalar(const ExplainedProduct& in, size_t from, size_t count, double* out, size_t outStride) {
@@ -529,9 +535,13 @@ void MixedModel::explainedSums(const double* r, size_t stride, size_t count, dou
   // c = X'V^-1 r = X'(V^-1 - I) r (X'r is zero: r is a residual on X),
   // p rows of `count`, from the families' rows alone; the padded design
   // columns' rows go to a scratch copy.
+#ifdef OMBRA_EXPLAINED_KERNELS
   static const int level = __builtin_cpu_supports("avx512f")                                ? 2
                            : __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? 1
                                                                                               : 0;
+#else
+  constexpr int level = 0;
+#endif
   if (excessEnd == 0) {  // no family with V^-1 - I: c is zero
     for (size_t k = 0; k < p; ++k) std::fill(c + k * cStride, c + k * cStride + count, 0.0);
     return;
@@ -540,6 +550,7 @@ void MixedModel::explainedSums(const double* r, size_t stride, size_t count, dou
   const ExplainedProduct in{excessDesign.data(), columns, r, stride, &excessRows};
   std::vector<double> sums(columns * count);
   const size_t vectorEnd = level > 0 ? count / 8 * 8 : 0;
+#ifdef OMBRA_EXPLAINED_KERNELS
   for (size_t first = 0; level == 2 && first < columns; first += 12) {
     switch (std::min<size_t>(12, columns - first)) {
       case 12: explainedAvx512<12>(in, first, vectorEnd, sums.data(), count); break;
@@ -550,6 +561,7 @@ void MixedModel::explainedSums(const double* r, size_t stride, size_t count, dou
   for (size_t first = 0; level == 1 && first < columns; first += 4) {
     explainedAvx2(in, first, vectorEnd, sums.data(), count);
   }
+#endif
   explainedScalar(in, vectorEnd, count, sums.data(), count);
   for (size_t k = 0; k < p; ++k) std::copy_n(sums.data() + k * count, count, c + k * cStride);
 }
