@@ -130,13 +130,11 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   // of every SNP of the block at once (G is held transposed).
   double* g = scratch.genotypes.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
-  // The mixed model's share of the design over the whole block; its sums
-  // over the rows go stripe by stripe below, while the statistics' pass has
-  // the stripe in the cache.
+  // The mixed model's sums over the rows go stripe by stripe below, while
+  // the statistics' pass has the stripe in the cache.
   const MixedModel* mixed = effects[0].mixed;
   if (mixed != nullptr) {
-    scratch.work.resize(mixed->designColumns() * width);
-    mixed->explainedSums(g, width, width, scratch.work.data(), width);
+    scratch.work.assign(mixed->designColumns() * width, 0.0);
     scratch.cross.assign(width, 0.0);
     scratch.squares.assign(width, 0.0);
   }
@@ -162,6 +160,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   auto sumStripes = [&](size_t end, bool last) {
     if (mixed == nullptr || end <= summed || (!last && end - summed < MixedModel::kRowGroup * kTermsBatch)) return;
     mixed->rowSums(g + summed, width, end - summed, scratch.cross.data() + summed, scratch.squares.data() + summed);
+    mixed->explainedSums(g + summed, width, end - summed, scratch.work.data() + summed, width);
     summed = end;
   };
   for (size_t batch = 0; batch < count; batch += kTermsBatch) {

@@ -207,6 +207,7 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   }
   rotatedY.resize(n);
   rotation.rotate(sample.traits.data(), 1, ones.data(), rotatedY.data());
+  groupEqualWeights();
 
   if (std::isnan(fixedH2)) {
     estimate();
@@ -588,12 +589,56 @@ void MixedModel::snpSums(const double* r, size_t width, double* cross, double* s
   lessExplained(work.data(), width, squares);
 }
 
+void MixedModel::groupEqualWeights() {
+  const std::vector<double>& lambda = rotation.eigenvalues();
+  std::vector<size_t> order;
+  for (size_t h = 0; h < n; ++h) {
+    if (std::isfinite(lambda[h])) {
+      order.push_back(h);
+    } else {
+      loneEntries.push_back(h);
+    }
+  }
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return lambda[a] < lambda[b]; });
+  const size_t fewest = std::max<size_t>(2, p);
+  for (size_t first = 0, last = 0; first < order.size(); first = last) {
+    while (last < order.size() && lambda[order[last]] == lambda[order[first]]) ++last;
+    if (last - first < fewest) {
+      loneEntries.insert(loneEntries.end(), order.begin() + first, order.begin() + last);
+      continue;
+    }
+    EqualWeights group{lambda[order[first]], static_cast<double>(last - first), std::vector<double>(p * p, 0.0),
+                       std::vector<double>(p, 0.0), 0.0};
+    for (size_t i = first; i < last; ++i) {
+      const size_t h = order[i];
+      const double y = rotatedY[h];
+      for (size_t r = 0; r < p; ++r) {
+        const double xr = rotatedX[r * n + h];
+        group.xy[r] += xr * y;
+        for (size_t k = 0; k <= r; ++k) group.xx[r * p + k] += xr * rotatedX[k * n + h];
+      }
+      group.yy += y * y;
+    }
+    likelihoodGroups.push_back(std::move(group));
+  }
+  std::sort(loneEntries.begin(), loneEntries.end());
+}
+
 double MixedModel::restrictedLikelihood(double h2) const {
   if (!(h2 >= 0 && h2 <= 1)) return kMinusInfinity;
   const std::vector<double>& lambda = rotation.eigenvalues();
   std::vector<double> a(p * p, 0.0), b(p, 0.0), x(p);
   double c = 0, logDeterminant = 0;
-  for (size_t h = 0; h < n; ++h) {
+  for (const EqualWeights& group : likelihoodGroups) {
+    const double d = varianceShare(h2, group.eigenvalue);
+    if (!(d > 0)) return kMinusInfinity;
+    const double w = 1 / d;
+    logDeterminant += group.count * std::log(d);
+    for (size_t i = 0; i < p * p; ++i) a[i] += w * group.xx[i];
+    for (size_t r = 0; r < p; ++r) b[r] += w * group.xy[r];
+    c += w * group.yy;
+  }
+  for (size_t h : loneEntries) {
     const double d = varianceShare(h2, lambda[h]);
     if (!(d > 0)) return kMinusInfinity;
     const double w = 1 / d;

@@ -127,6 +127,20 @@ class MixedModel {
   size_t n = 0, p = 0;
   std::vector<double> rotatedX;  // unscaled, column-major [k * n + h]
   std::vector<double> rotatedY;  // unscaled
+  // The entries that share an eigenvalue (every unrelated entry, and the
+  // families of one shape) weigh alike at any h2, so the likelihood takes
+  // each such group's sums of x x', x y and y y, gathered once; an
+  // eigenvalue shared by fewer than p entries leaves them on their own.
+  struct EqualWeights {
+    double eigenvalue = 0;
+    double count = 0;
+    std::vector<double> xx;  // p x p, the lower triangle
+    std::vector<double> xy;
+    double yy = 0;
+  };
+  std::vector<EqualWeights> likelihoodGroups;
+  std::vector<size_t> loneEntries;
+  void groupEqualWeights();
   NullModelFit nullFit;
   // V^-1 - I over the entries it is not zero on (sigma2 left aside).
   struct Excess {
