@@ -4,7 +4,8 @@
 // block-diagonal by family pedigree (unrelated entries are blocks of one
 // with K = 1), so each block's eigendecomposition K_f = U_f L_f U_f' is
 // taken once; rotated by U', the covariance is diagonal, h2 L + 1 - h2, and
-// the restricted likelihood of any h2 costs O(N p^2). h2 is estimated by
+// the restricted likelihood of any h2 costs O(p^2) per distinct eigenvalue
+// (entries sharing one weigh alike). h2 is estimated by
 // restricted maximum likelihood (a grid over [0, 1], then a golden-section
 // search in the best cell) and then held fixed for every SNP (as EMMAX and
 // fastGWA do): each SNP's test is the generalised least-squares Wald test
