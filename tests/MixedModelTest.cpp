@@ -52,8 +52,10 @@ struct Fixture {
                                                              {"b", "f", "m"}, {"c", "f", "m"}});
     add("G", {{"g1", "0", "0"}, {"g2", "0", "0"}, {"p1", "g1", "g2"}, {"p2", "g1", "g2"}, {"s1", "0", "0"},
               {"s2", "0", "0"}, {"c1", "p1", "s1"}, {"c2", "s2", "p2"}, {"x", "c1", "c2"}});
-    add("H", {{"a", "d", "m1"}, {"b", "d", "m2"}, {"c", "d", "m2"}});
+    // S lies between two families: the product with the design's share
+    // runs through its row, whose weights are zero.
     add("S", {{"alone", "0", "0"}});
+    add("H", {{"a", "d", "m1"}, {"b", "d", "m2"}, {"c", "d", "m2"}});
     std::normal_distribution<double> normal;
     std::vector<double> familyEffect;
     for (const Pedigree& pedigree : cohort.family.pedigrees) {
