@@ -300,17 +300,7 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   excessEnd = excess.empty() ? 0 : excess.back().begin + excess.back().size;
   // X'(V^-1 - I), p rows over the entries before excessEnd (zero between
   // the families' rows).
-  // Families a few rows apart go as one range: the rows between them have
-  // zero weights, whose products add nothing, and a loop per family of a
-  // few rows costs a mispredicted branch each.
-  constexpr size_t kZeroRowsCrossed = 8;
-  for (const Excess& part : excess) {
-    if (!excessRows.empty() && part.begin - excessRows.back().second <= kZeroRowsCrossed) {
-      excessRows.back().second = part.begin + part.size;
-    } else {
-      excessRows.emplace_back(part.begin, part.begin + part.size);
-    }
-  }
+  for (const Excess& part : excess) excessRows.emplace_back(part.begin, part.begin + part.size);
   const size_t columns = (p + 3) / 4 * 4;
   excessDesign.assign(columns * excessEnd, 0.0);
   for (const Excess& part : excess) {

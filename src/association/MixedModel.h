@@ -153,7 +153,7 @@ class MixedModel {
   // X'(V^-1 - I) over entries before excessEnd, an entry's weights side by
   // side, p padded with zeros to a multiple of four: [h * columns + k].
   std::vector<double> excessDesign;
-  std::vector<std::pair<size_t, size_t>> excessRows;  // the families' entries [begin, end), near ones merged
+  std::vector<std::pair<size_t, size_t>> excessRows;  // each family's entries [begin, end)
   std::vector<double> inverse;   // A^-1, p x p
   std::vector<double> weighted;  // z = V^-1 e, per entry
   TraitFit rotatedTrait;         // e' V^-1 e and n - p - 1
