@@ -54,16 +54,12 @@ double squaresFloor(double unit, double f) { return unit * 2 * f * (1 - f); }
 
 }  // namespace
 
-void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* cross, double* squares) {
+OMBRA_VECTOR_CLONES
+void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* __restrict cross,
+                     double* __restrict squares) {
   std::fill(cross, cross + width, 0.0);
   std::fill(squares, squares + width, 0.0);
-  addCrossAndSquares(g, width, 0, n, y, cross, squares);
-}
-
-OMBRA_VECTOR_CLONES
-void addCrossAndSquares(const double* g, size_t width, size_t from, size_t to, const double* y,
-                        double* __restrict cross, double* __restrict squares) {
-  for (size_t h = from; h < to; ++h) {
+  for (size_t h = 0; h < n; ++h) {
     const double* row = g + h * width;
     const double value = y[h];
     for (size_t j = 0; j < width; ++j) {

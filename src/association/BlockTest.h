@@ -47,9 +47,6 @@ struct EffectModels {
 // entries): cross[j] = sum over h of g[h][j] y[h], squares[j] = sum of g[h][j]^2,
 // each added in entry order.
 void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* cross, double* squares);
-// The same sums over entries [from, to) only, added to `cross` and `squares`.
-void addCrossAndSquares(const double* g, size_t width, size_t from, size_t to, const double* y, double* cross,
-                        double* squares);
 
 // One SNP's effect columns from its sums (`model` null: the plain
 // regression into beta and se; otherwise the mixed model's four).
