@@ -25,22 +25,31 @@ namespace {
 
 // Family pedigree A: (y, g) = (1, 2), (-1, 0); B: (0.5, 1), (0.5, 1);
 // three unrelated individuals: (1, 1), (-1, 0), (0, 2).
-std::string fixedStatistic(double statistic, double p) {
+// Statistic k of a SNP's result as the fixed layout writes it.
+std::string fixedStatistic(const ombra::SnpResult& result, size_t k) {
   std::string out;
-  ombra::appendFixedStatistic(out, statistic, p, false);
+  ombra::columns::fixedStatistic(out, result.values[ombra::base::statistic(k)], false);
+  ombra::columns::fixedPValue(out, result.values[ombra::base::fixedP(k)], false);
   return out;
+}
+
+// A result with the base columns, as a test of no model starts it.
+ombra::SnpResult untestedResult() {
+  ombra::SnpResult result;
+  result.values = ombra::resultColumns({}).untestedValues();
+  return result;
 }
 
 TEST(StatisticTerms, WorkedExampleGivesThreeStatisticsAndTheirPValues) {
   const ombra::StatisticTerms statistics({1, -1, 0.5, 0.5, 1, -1, 0}, 4, {2, 4});
   ombra::TermsBatch batch;
   const ombra::SnpTerms& terms = statistics.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch);
-  ombra::SnpResult result;
+  ombra::SnpResult result = untestedResult();
   StatisticTool tool;
   statistics.statistics(terms, tool, result);
-  EXPECT_EQ(fixedStatistic(result.statistic[0], result.p[0]), "       2.700000        1.003482e-01");
-  EXPECT_EQ(fixedStatistic(result.statistic[1], result.p[1]), "       1.606557        2.049764e-01");
-  EXPECT_EQ(fixedStatistic(result.statistic[2], result.p[2]), "       1.639405        2.004071e-01");
+  EXPECT_EQ(fixedStatistic(result, 0), "       2.700000        1.003482e-01");
+  EXPECT_EQ(fixedStatistic(result, 1), "       1.606557        2.049764e-01");
+  EXPECT_EQ(fixedStatistic(result, 2), "       1.639405        2.004071e-01");
 }
 
 TEST(StatisticTerms, DegenerateDataGiveIeeeResults) {
@@ -48,12 +57,13 @@ TEST(StatisticTerms, DegenerateDataGiveIeeeResults) {
   ombra::TermsBatch batch;
   // One counted pedigree: its spread divides 0 by 0.
   const ombra::StatisticTerms onePedigree({1, -1, 0.5, 0.5, 1, -1, 0}, 4, {4, 4});
-  const double t = onePedigree.familyStatistic(onePedigree.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch), true);
-  EXPECT_EQ(fixedStatistic(t, 1 - tool.chi2cdf(t, 1)), "           -nan                 nan");
+  ombra::SnpResult result = untestedResult();
+  onePedigree.statistics(onePedigree.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch), tool, result);
+  EXPECT_EQ(fixedStatistic(result, 1), "           -nan                 nan");
   // Unrelated data only, no association: T = 0 and p = 1.
   const ombra::StatisticTerms unrelated({1, -1, 1, -1}, 0, {});
-  const double ss = unrelated.ssStatistic(unrelated.snpTerms({1, 1, 2, 2}, batch));
-  EXPECT_EQ(fixedStatistic(ss, 1 - tool.chi2cdf(ss, 1)), "       0.000000        1.000000e+00");
+  unrelated.statistics(unrelated.snpTerms({1, 1, 2, 2}, batch), tool, result);
+  EXPECT_EQ(fixedStatistic(result, 0), "       0.000000        1.000000e+00");
 }
 
 // The block route (matrix products over a block of SNPs, eight SNPs' terms
@@ -89,7 +99,7 @@ TEST(BlockTest, AgreesWithOneSnpAtATime) {
   std::vector<double> trait = sample.traits;
   projection.residualise(trait);
   const ombra::StatisticTerms terms(trait, sample.familyEntries, sample.familyEntryEnd);
-  const ombra::BlockTest blocks(sample, projection, terms, ombra::ResultFormat::kFixed);
+  const ombra::BlockTest blocks(sample, projection, terms, ombra::ResultLayout(ombra::ResultFormat::kFixed, ombra::resultColumns({})));
   const ombra::GenotypeWindow window{0, &fill, &markers};
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output first, second;
@@ -107,10 +117,11 @@ TEST(BlockTest, AgreesWithOneSnpAtATime) {
       g[i] = code == 3 ? fill[s] : code;
     }
     projection.residualise(g);
-    ombra::SnpResult expected;
+    ombra::SnpResult expected = untestedResult();
     terms.statistics(terms.snpTerms(g, batch), tool, expected);
-    for (int k = 0; k < 3; ++k) {
-      EXPECT_NEAR(first.results[s].statistic[k], expected.statistic[k], 1e-9 * (1 + expected.statistic[k]))
+    for (size_t k = 0; k < 3; ++k) {
+      const size_t c = ombra::base::statistic(k);
+      EXPECT_NEAR(first.results[s].values[c], expected.values[c], 1e-9 * (1 + expected.values[c]))
           << "snp " << s << " statistic " << k;
     }
   }

@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "association/BlockTest.h"
+#include "association/LmmModel.h"
 #include "association/MixedModel.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
@@ -228,15 +229,31 @@ Expected denseWald(const Fixture& fixture, size_t s, double h2) {
           static_cast<double>(coefficients[p] * coefficients[p] / (se * se))};
 }
 
-// Every SNP of the fixture through the block route with both effect models.
+// The columns of a tested SNP: the mixed model's (BETA_LMM SE_LMM STAT_LMM
+// P_LMM, after the base columns) and the plain regression's.
+double lmmBeta(const ombra::SnpResult& r) { return r.values[ombra::base::kColumns]; }
+double lmmSe(const ombra::SnpResult& r) { return r.values[ombra::base::kColumns + 1]; }
+double lmmStatistic(const ombra::SnpResult& r) { return r.values[ombra::base::kColumns + 2]; }
+double lmmP(const ombra::SnpResult& r) { return r.values[ombra::base::kColumns + 3]; }
+double plainBeta(const ombra::SnpResult& r) { return r.values[ombra::base::kBeta]; }
+double plainSe(const ombra::SnpResult& r) { return r.values[ombra::base::kSe]; }
+
+// The tsv layout of a run with `models`.
+ombra::ResultLayout tsvLayout(const std::vector<const ombra::Model*>& models) {
+  return ombra::ResultLayout(ombra::ResultFormat::kTsv, ombra::resultColumns(models));
+}
+
+// Every SNP of the fixture through the block route with the plain
+// regression and the mixed model.
 std::vector<ombra::SnpResult> testedBlocks(const Fixture& fixture, const ombra::MixedModel& model) {
   const ombra::Projection projection(fixture.design);
   std::vector<double> trait = fixture.sample.traits;
   projection.residualise(trait);
   const ombra::TraitFit plain = ombra::traitFit(trait, fixture.design.columns);
   const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
-  const ombra::BlockTest blocks(fixture.sample, projection, terms, ombra::ResultLayout(ombra::ResultFormat::kTsv, true),
-                                ombra::EffectModels{&plain, &model});
+  const ombra::LmmModel lmm(model);
+  const ombra::BlockTest blocks(fixture.sample, projection, terms, tsvLayout({&lmm}),
+                                ombra::TraitModels{&plain, {&lmm}});
   const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output out;
@@ -257,19 +274,19 @@ TEST(MixedModel, WaldTestIsGeneralisedLeastSquares) {
     const std::vector<ombra::SnpResult> results = testedBlocks(fixture, model);
     ASSERT_EQ(results.size(), Fixture::kSnps);
     EXPECT_TRUE(results[0].monomorphic);
-    EXPECT_TRUE(std::isnan(results[0].lmmBeta) && std::isnan(results[0].beta));
+    EXPECT_TRUE(std::isnan(lmmBeta(results[0])) && std::isnan(plainBeta(results[0])));
     for (size_t s = 1; s < Fixture::kSnps; ++s) {
       const std::string what = "h2 " + std::to_string(h2) + " snp " + std::to_string(s);
       const Expected gls = denseWald(fixture, s, h2);
-      expectClose(results[s].lmmBeta, gls.beta, 1e-9, what + " beta");
-      expectClose(results[s].lmmSe, gls.se, 1e-9, what + " se");
-      expectClose(results[s].lmmStatistic, gls.statistic, 1e-9, what + " statistic");
-      EXPECT_NEAR(results[s].lmmP, std::erfc(std::sqrt(gls.statistic / 2)), 1e-12) << what;
+      expectClose(lmmBeta(results[s]), gls.beta, 1e-9, what + " beta");
+      expectClose(lmmSe(results[s]), gls.se, 1e-9, what + " se");
+      expectClose(lmmStatistic(results[s]), gls.statistic, 1e-9, what + " statistic");
+      EXPECT_NEAR(lmmP(results[s]), std::erfc(std::sqrt(gls.statistic / 2)), 1e-12) << what;
       // The plain regression's BETA SE: ordinary least squares, whatever h2.
       const Expected ols = denseWald(fixture, s, 0);
-      expectClose(results[s].beta, ols.beta, 1e-9, what + " plain beta");
-      expectClose(results[s].se, ols.se, 1e-9, what + " plain se");
-      if (h2 == 0) expectClose(results[s].lmmStatistic, ols.statistic, 1e-9, what + " against least squares");
+      expectClose(plainBeta(results[s]), ols.beta, 1e-9, what + " plain beta");
+      expectClose(plainSe(results[s]), ols.se, 1e-9, what + " plain se");
+      if (h2 == 0) expectClose(lmmStatistic(results[s]), ols.statistic, 1e-9, what + " against least squares");
     }
   }
 }
@@ -282,10 +299,10 @@ TEST(MixedModel, AlleleSwapTurnsTheEffectOnly) {
   EXPECT_EQ(model.fit().h2, swappedModel.fit().h2);  // the null model sees no genotype
   const std::vector<ombra::SnpResult> a = testedBlocks(fixture, model), b = testedBlocks(swapped, swappedModel);
   for (size_t s = 1; s < Fixture::kSnps; ++s) {
-    expectClose(a[s].lmmStatistic, b[s].lmmStatistic, 1e-9, "snp " + std::to_string(s));
-    expectClose(a[s].lmmBeta, -b[s].lmmBeta, 1e-9, "snp " + std::to_string(s));
-    expectClose(a[s].lmmSe, b[s].lmmSe, 1e-9, "snp " + std::to_string(s));
-    expectClose(a[s].beta, -b[s].beta, 1e-9, "snp " + std::to_string(s));
+    expectClose(lmmStatistic(a[s]), lmmStatistic(b[s]), 1e-9, "snp " + std::to_string(s));
+    expectClose(lmmBeta(a[s]), -lmmBeta(b[s]), 1e-9, "snp " + std::to_string(s));
+    expectClose(lmmSe(a[s]), lmmSe(b[s]), 1e-9, "snp " + std::to_string(s));
+    expectClose(plainBeta(a[s]), -plainBeta(b[s]), 1e-9, "snp " + std::to_string(s));
   }
 }
 
@@ -389,11 +406,12 @@ TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
   projection.residualise(other);
   const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
   const ombra::StatisticTerms otherTerms(other, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
-  const ombra::ResultLayout layout(ombra::ResultFormat::kTsv, true);
+  const ombra::LmmModel lmm(model);
+  const ombra::ResultLayout layout = tsvLayout({&lmm});
   const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
-  const ombra::BlockTest alone(fixture.sample, projection, terms, layout, ombra::EffectModels{nullptr, &model});
-  const ombra::BlockTest together(fixture.sample, projection, {&terms, &otherTerms}, layout,
-                                  {ombra::EffectModels{nullptr, &model}, ombra::EffectModels{}});
+  const ombra::BlockTest alone(fixture.sample, projection, terms, layout, ombra::TraitModels{nullptr, {&lmm}});
+  const ombra::BlockTest together(fixture.sample, projection, {&terms, &otherTerms}, {layout, tsvLayout({})},
+                                  {ombra::TraitModels{nullptr, {&lmm}}, ombra::TraitModels{}});
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output one, two[2];
   alone.testBlock(window, 0, Fixture::kSnps, Fixture::kSnps, scratch, one);
@@ -401,9 +419,9 @@ TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
   ASSERT_EQ(two[0].results.size(), Fixture::kSnps);
   EXPECT_EQ(one.lines, two[0].lines);
   for (size_t s = 1; s < Fixture::kSnps; ++s) {
-    EXPECT_EQ(one.results[s].lmmStatistic, two[0].results[s].lmmStatistic) << s;
-    EXPECT_EQ(one.results[s].lmmBeta, two[0].results[s].lmmBeta) << s;
-    EXPECT_TRUE(std::isnan(two[1].results[s].lmmBeta)) << s;  // the other trait has no mixed model
+    EXPECT_EQ(lmmStatistic(one.results[s]), lmmStatistic(two[0].results[s])) << s;
+    EXPECT_EQ(lmmBeta(one.results[s]), lmmBeta(two[0].results[s])) << s;
+    EXPECT_EQ(two[1].results[s].values.size(), ombra::base::kColumns) << s;  // the other trait has no mixed model
   }
 }
 

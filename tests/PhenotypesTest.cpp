@@ -118,7 +118,8 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
   }
   std::vector<const ombra::StatisticTerms*> all;
   for (const ombra::StatisticTerms& one : terms) all.push_back(&one);
-  const ombra::BlockTest together(sample, projection, all, ombra::ResultFormat::kTsv);
+  const ombra::ResultLayout tsv(ombra::ResultFormat::kTsv, ombra::resultColumns({}));
+  const ombra::BlockTest together(sample, projection, all, std::vector<ombra::ResultLayout>(kTraits, tsv));
   ASSERT_EQ(together.traits(), kTraits);
   const ombra::GenotypeWindow window{0, &fill, &markers};
   ombra::BlockTest::Scratch scratch;
@@ -126,7 +127,7 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
   together.testBlock(window, 0, 24, 24, scratch, outputs.data());
   together.testBlock(window, 24, kSnps - 24, 24, scratch, outputs.data());
   for (size_t t = 0; t < kTraits; ++t) {
-    const ombra::BlockTest alone(sample, projection, terms[t], ombra::ResultFormat::kTsv);
+    const ombra::BlockTest alone(sample, projection, terms[t], tsv);
     ombra::BlockTest::Output output;
     alone.testBlock(window, 0, 24, 24, scratch, output);
     alone.testBlock(window, 24, kSnps - 24, 24, scratch, output);

@@ -25,6 +25,13 @@ using testing_support::TempDir;
 
 namespace {
 
+// A point at p-value `p` (0: infinitely significant; NaN or above 1: not plotted).
+PlotPoint pointAt(std::string chr, long position, std::string snp, double p) {
+  return {std::move(chr), position, std::move(snp), -std::log10(p)};
+}
+// The p-value of a point.
+double pOf(const PlotPoint& point) { return std::pow(10.0, -point.log10p); }
+
 const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
 
 // One element of a parsed document: its name, attributes and own text.
@@ -235,9 +242,9 @@ TEST(BetaQuantile, MatchesClosedFormsOfExtremeOrderStatistics) {
 TEST(ChromosomeOrder, NumbersThenSexAndMitochondrialThenOthersAsSeen) {
   std::vector<PlotPoint> points;
   for (const char* chr : {"scaffold_9", "X", "10", "chr2", "MT", "1", "24", "unplaced", "XY", "2", "1"}) {
-    points.push_back({chr, 100, "rs", 0.5});
+    points.push_back(pointAt(chr, 100, "rs", 0.5));
   }
-  points.push_back({"7", 1, "skipped", std::nan("")});
+  points.push_back(pointAt("7", 1, "skipped", std::nan("")));
   std::vector<std::string> expected = {"1", "chr2", "2", "10", "X", "24", "XY", "MT", "scaffold_9", "unplaced"};
   EXPECT_EQ(ombra::chromosomeOrder({panelOf("SS", points)}), expected);
   // The Manhattan plot lays them out left to right in that order.
@@ -254,16 +261,16 @@ TEST(ChromosomeOrder, NumbersThenSexAndMitochondrialThenOthersAsSeen) {
 // One chromosome spans the whole area, so every coordinate is known.
 TEST(ManhattanPlot, SignificantPointsLineAndLabelsWhereTheyBelong) {
   std::vector<PlotPoint> points = {
-      {"3", 1000, "first", 0.5},      {"3", 2000, "hit&<\"name>", 1e-9}, {"3", 3000, "weak", 0.004},
-      {"3", 4000, "missing", std::nan("")}, {"3", 5000, "second", 2e-8}, {"3", 6000, "bad", 1.5},
-      {"3", 11000, "last", 0.01}};
+      pointAt("3", 1000, "first", 0.5),      pointAt("3", 2000, "hit&<\"name>", 1e-9), pointAt("3", 3000, "weak", 0.004),
+      pointAt("3", 4000, "missing", std::nan("")), pointAt("3", 5000, "second", 2e-8), pointAt("3", 6000, "bad", 1.5),
+      pointAt("3", 11000, "last", 0.01)};
   std::string svg = ombra::manhattanSvg({panelOf("SS", points)});
   Panel p = panels(parseChecked(svg)).at("SS");
   ASSERT_GT(p.w, 0);
   for (const PlotPoint& point : points) {
-    if (!(point.p <= 0.01)) continue;
+    if (!(pOf(point) <= 0.01)) continue;
     double x = p.x + p.w * static_cast<double>(point.position - 1000) / 10000.0;
-    EXPECT_TRUE(p.hasDot(x, p.yOf(-std::log10(point.p)), p.dots)) << point.snp;
+    EXPECT_TRUE(p.hasDot(x, p.yOf(point.log10p), p.dots)) << point.snp;
   }
   EXPECT_EQ(p.dots.size(), 5u);  // NaN and 1.5 are not drawn
   const Element* threshold = findClass(p, "threshold");
@@ -279,9 +286,9 @@ TEST(ManhattanPlot, LabelsChromosomeLeadersBelowGenomeWideOrElseTheTopFive) {
   std::vector<PlotPoint> points;
   for (int c = 1; c <= 12; ++c) {
     std::string chr = std::to_string(c);
-    points.push_back({chr, 10, "lead" + chr, 1e-9 / c});
-    points.push_back({chr, 20, "next" + chr, 2e-9});
-    points.push_back({chr, 30, "null" + chr, 0.3});
+    points.push_back(pointAt(chr, 10, "lead" + chr, 1e-9 / c));
+    points.push_back(pointAt(chr, 20, "next" + chr, 2e-9));
+    points.push_back(pointAt(chr, 30, "null" + chr, 0.3));
   }
   std::vector<std::string> placed = panels(parseChecked(ombra::manhattanSvg({panelOf("T", points)}))).at("T").labels;
   std::set<std::string> labels(placed.begin(), placed.end());
@@ -290,14 +297,14 @@ TEST(ManhattanPlot, LabelsChromosomeLeadersBelowGenomeWideOrElseTheTopFive) {
   EXPECT_EQ(labels, expected);
 
   std::vector<PlotPoint> quiet;
-  for (int i = 0; i < 40; ++i) quiet.push_back({"1", i * 100L, "s" + std::to_string(i), 0.001 * (i + 1)});
+  for (int i = 0; i < 40; ++i) quiet.push_back(pointAt("1", i * 100L, "s" + std::to_string(i), 0.001 * (i + 1)));
   std::vector<std::string> top = panels(parseXml(ombra::manhattanSvg({panelOf("T1", quiet)}))).at("T1").labels;
   EXPECT_EQ(top, (std::vector<std::string>{"s0", "s1", "s2", "s3", "s4"}));
 }
 
 TEST(ManhattanPlot, PanelsShareTheGenomeAxisAndZeroIsCappedAndMarked) {
-  std::vector<PlotPoint> a = {{"1", 100, "a1", 1e-12}, {"1", 200, "a2", 0.0}, {"2", 50, "a3", 0.2}};
-  std::vector<PlotPoint> b = {{"1", 100, "a1", 0.001}, {"1", 200, "a2", 0.002}, {"2", 50, "a3", 0.003}};
+  std::vector<PlotPoint> a = {pointAt("1", 100, "a1", 1e-12), pointAt("1", 200, "a2", 0.0), pointAt("2", 50, "a3", 0.2)};
+  std::vector<PlotPoint> b = {pointAt("1", 100, "a1", 0.001), pointAt("1", 200, "a2", 0.002), pointAt("2", 50, "a3", 0.003)};
   std::vector<Element> doc = parseChecked(ombra::manhattanSvg({panelOf("SS", a), panelOf("T", b)}));
   std::map<std::string, Panel> byName = panels(doc);
   Panel& ss = byName.at("SS");
@@ -322,14 +329,14 @@ TEST(ManhattanPlot, AMillionUniformSnpsStayUnderTwentyMegabytes) {
     points[i].chr = std::to_string(1 + i * 22 / points.size());
     points[i].position = static_cast<long>(i % 45455) * 3000 + 1;
     points[i].snp = "rs" + std::to_string(i);
-    points[i].p = uniform(random);
-    significant += points[i].p <= 0.01;
+    points[i].log10p = -std::log10(uniform(random));
+    significant += pOf(points[i]) <= 0.01;
   }
   for (int k = -30; k <= 30; ++k) {  // a planted peak, its neighbours less significant
-    points[static_cast<size_t>(123456 + k)].p = 3e-12 * std::pow(10.0, 0.3 * std::abs(k));
+    points[static_cast<size_t>(123456 + k)].log10p = -std::log10(3e-12 * std::pow(10.0, 0.3 * std::abs(k)));
   }
-  points[777777].p = 1e-9;
-  points[400000].p = 0;
+  points[777777].log10p = 9;
+  points[400000].log10p = HUGE_VAL;
   std::vector<PlotPanel> one = {panelOf("SS", std::move(points))};
   std::string svg = ombra::manhattanSvg(one);
   EXPECT_LT(svg.size(), 20u * 1000 * 1000);
@@ -349,15 +356,15 @@ TEST(ManhattanPlot, AMillionUniformSnpsStayUnderTwentyMegabytes) {
 // The i-th smallest of n p-values at x = -log10((i - 0.5) / n).
 TEST(QqPlot, PointsDiagonalBandAndLambda) {
   std::vector<PlotPoint> points;
-  for (int i = 0; i < 400; ++i) points.push_back({"1", i, "s", (i + 0.5) / 400.0});
-  points[17].p = 1e-7;
-  points[18].p = std::nan("");
+  for (int i = 0; i < 400; ++i) points.push_back(pointAt("1", i, "s", (i + 0.5) / 400.0));
+  points[17].log10p = 7;
+  points[18].log10p = std::nan("");
   std::string svg = ombra::qqSvg({panelOf("SS", points, 1.0234), panelOf("T", points, std::nan(""))});
   std::map<std::string, Panel> byName = panels(parseChecked(svg));
   Panel& p = byName.at("SS");
   std::vector<double> sorted;
   for (const PlotPoint& point : points) {
-    if (!std::isnan(point.p)) sorted.push_back(point.p);
+    if (!std::isnan(point.log10p)) sorted.push_back(pOf(point));
   }
   std::sort(sorted.begin(), sorted.end());
   double n = static_cast<double>(sorted.size());
@@ -386,7 +393,7 @@ TEST(Plots, AnyBytesInNamesGiveWellFormedDocuments) {
   std::vector<std::string> names = {"ctl\x01", "\xff\xfe", "cut\xc3", "\xed\xa0\x80", "\xef\xbf\xbe",
                                     "caf\xc3\xa9", "'&amp;'", "]]>", std::string("nul\0x", 5)};
   std::vector<PlotPoint> points;
-  for (size_t i = 0; i < names.size(); ++i) points.push_back({names[i], 1, names[i], 1e-10});
+  for (size_t i = 0; i < names.size(); ++i) points.push_back(pointAt(names[i], 1, names[i], 1e-10));
   std::string manhattan = ombra::manhattanSvg({panelOf(names[1], points)});
   std::map<std::string, Panel> parsed = panels(parseChecked(manhattan));
   ASSERT_EQ(parsed.size(), 1u);
@@ -400,10 +407,10 @@ TEST(Plots, AnyBytesInNamesGiveWellFormedDocuments) {
 TEST(Plots, EmptyPanelsAndNoPanelsAreStillDocuments) {
   EXPECT_NO_THROW(parseChecked(ombra::manhattanSvg({})));
   EXPECT_NO_THROW(parseChecked(ombra::qqSvg({})));
-  std::vector<PlotPoint> none = {{"1", 5, "x", std::nan("")}};
+  std::vector<PlotPoint> none = {pointAt("1", 5, "x", std::nan(""))};
   EXPECT_NO_THROW(parseChecked(ombra::manhattanSvg({panelOf("SS", none)})));
   EXPECT_NO_THROW(parseChecked(ombra::qqSvg({panelOf("SS", {}, std::nan(""))})));
-  std::vector<PlotPoint> zeros = {{"1", 5, "z1", 0.0}, {"1", 9, "z2", 0.0}};
+  std::vector<PlotPoint> zeros = {pointAt("1", 5, "z1", 0.0), pointAt("1", 9, "z2", 0.0)};
   Panel p = panels(parseChecked(ombra::manhattanSvg({panelOf("SS", zeros)}))).at("SS");
   EXPECT_EQ(p.capped.size(), 2u);
   EXPECT_NEAR(p.capped[0].y, p.yOf(-std::log10(5e-8)), 0.051);
@@ -427,7 +434,7 @@ std::vector<PlotPanel> resultPanels(const std::string& result, const std::string
     EXPECT_EQ(words.at(0), snp);
     for (size_t k = 0; k < 3; ++k) {
       double p = std::stod(words.at(words.size() - 5 + 2 * k));
-      out[k].points.push_back({chr, position, snp, p});
+      out[k].points.push_back(pointAt(chr, position, snp, p));
       statistics[k].push_back(std::stod(words.at(words.size() - 6 + 2 * k)));
     }
   }
@@ -456,9 +463,9 @@ TEST(Plots, ExampleDataEndToEnd) {
     std::string best;
     double bestP = 1;
     for (const PlotPoint& point : panel.points) {
-      significant += point.p <= 0.01;
-      hits += point.p < 5e-8;
-      if (point.p < bestP) bestP = point.p, best = point.snp;
+      significant += pOf(point) <= 0.01;
+      hits += pOf(point) < 5e-8;
+      if (pOf(point) < bestP) bestP = pOf(point), best = point.snp;
     }
     EXPECT_GE(plotted.dots.size(), significant);
     ASSERT_FALSE(plotted.labels.empty());

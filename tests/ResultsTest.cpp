@@ -142,12 +142,15 @@ TEST(ResultTable, MixedModelAppendsItsColumns) {
   const auto plainTable = rows(dir.read("plain.tsv"), '\t');
   const auto lmmTable = rows(dir.read("lmm.tsv"), '\t');
   ASSERT_EQ(plainTable.size(), lmmTable.size());
-  EXPECT_EQ(lmmTable[0].size(), 21u);
-  EXPECT_EQ(lmmTable[0][17], "BETA_LMM");
-  EXPECT_EQ(lmmTable[0][20], "P_LMM");
+  EXPECT_EQ(lmmTable[0].size(), 26u);
+  EXPECT_EQ(lmmTable[0][20], "BETA_LMM");
+  EXPECT_EQ(lmmTable[0][23], "P_LMM");
+  EXPECT_EQ(lmmTable[0][24], "LOG10P_LMM");
   for (size_t i = 0; i < plainTable.size(); ++i) {
-    ASSERT_EQ(lmmTable[i].size(), 21u);
-    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 17), plainTable[i]);
+    ASSERT_EQ(lmmTable[i].size(), 26u);
+    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 20),
+              std::vector<std::string>(plainTable[i].begin(), plainTable[i].begin() + 20));
+    EXPECT_EQ(lmmTable[i][25], plainTable[i][20]);  // NOTE, last
   }
   // Options the mixed model takes only with --model lmm, or not at all.
   for (const std::vector<std::string>& extra :
@@ -180,12 +183,13 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
   const auto fixed = rows(dir.read("fixed.txt"), ' ');
   ASSERT_EQ(table.size(), fixed.size() + 1);
   EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
-            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\tINFO\n");
+            "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tLOG10P_SS\tSTAT_T\tP_T\tLOG10P_T\tSTAT_T1\tP_T1\t"
+            "LOG10P_T1\tBETA\tSE\tINFO\tNOTE\n");
   const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
   for (size_t i = 0; i < fixed.size(); ++i) {
     const auto& t = table[i + 1];
-    ASSERT_EQ(t.size(), 17u);
-    EXPECT_EQ(t[16], "1");  // hard calls
+    ASSERT_EQ(t.size(), 21u);
+    EXPECT_EQ(t[19], "1");  // hard calls
     EXPECT_EQ(t[0], map[i][0]);
     EXPECT_EQ(t[1], map[i][3]);
     EXPECT_EQ(t[2], fixed[i][0]);
@@ -194,9 +198,15 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
     const size_t offset = fixed[i].size() - 8;
     for (int k = 0; k < 8; ++k) {
       const double a = std::strtod(fixed[i][offset + k].c_str(), nullptr);
-      const double b = std::strtod(t[k < 2 ? 5 + k : 6 + k].c_str(), nullptr);
+      const size_t column = k < 2 ? 5 + k : 8 + (k - 2) / 2 * 3 + (k - 2) % 2;  // FREQ1 FREQ2, STAT P per statistic
+      const double b = std::strtod(t[column].c_str(), nullptr);
       EXPECT_NEAR(a, b, 1e-6 * std::max(1.0, std::fabs(a))) << "line " << i << " number " << k;
     }
+    for (size_t column : {10, 13, 16}) {  // LOG10P beside its P
+      const double p = std::strtod(t[column - 1].c_str(), nullptr);
+      EXPECT_NEAR(std::strtod(t[column].c_str(), nullptr), -std::log10(p), 1e-6) << "line " << i;
+    }
+    EXPECT_EQ(t[20], t[8] == "0" ? "monomorphic" : "NA");
   }
   const RunResult bad = runOmbra(dir.path(), {"--f", "x", "--out-format", "csv"});
   EXPECT_EQ(bad.status, 1);

@@ -10,6 +10,7 @@
 
 #include "app/Options.h"
 #include "association/BlockTest.h"
+#include "association/LmmModel.h"
 #include "association/MixedModel.h"
 #include "association/SnpTests.h"
 #include "components/Components.h"
@@ -146,14 +147,20 @@ ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohor
   return scores;
 }
 
-SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype) {
+// The result file (and plots) of one phenotype, or of the run's one, with
+// the columns of the run's models.
+SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype, const std::vector<const Model*>& models) {
   SinkSettings settings;
   settings.path = phenotype.empty() ? o.resultPath() : phenotypeOutputName(o.resultPath(), phenotype);
   settings.format = o.resultFormat;
+  settings.columns = resultColumns(models);
   settings.plotPrefix =
       phenotype.empty() || o.plotPrefix.empty() ? o.plotPrefix : phenotypeOutputName(o.plotPrefix, phenotype);
-  settings.mixedModel = o.mixedModel;
-  std::copy(o.plotStatistic, o.plotStatistic + 4, settings.plotStatistic);
+  static const char* const kPlotNames[4] = {"SS", "T", "T1", "LMM"};
+  settings.plotStatistics.clear();
+  for (int k = 0; k < 4; ++k) {
+    if (o.plotStatistic[k]) settings.plotStatistics.push_back(kPlotNames[k]);
+  }
   return settings;
 }
 
@@ -235,8 +242,13 @@ TestResults test(const RunOptions& o, int threads, const std::vector<std::string
       std::cout.flush();
       setRunStep("testing the snps");
     }
-    const AssociationTest association(sample, design, mixed.get());
-    results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, std::string())));
+    // The models beside the three statistics, in the order of their columns.
+    std::vector<std::unique_ptr<Model>> models;
+    if (mixed != nullptr) models.push_back(std::make_unique<LmmModel>(*mixed));
+    std::vector<const Model*> listed;
+    for (const auto& model : models) listed.push_back(model.get());
+    const AssociationTest association(sample, design, listed);
+    results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, std::string(), listed)));
     association.testEverySnp(cohort, store, threads, *results.sinks.back());
     results.sinks.back()->finish();
     return results;
@@ -252,7 +264,7 @@ TestResults test(const RunOptions& o, int threads, const std::vector<std::string
     tests.push_back(group->association.get());
     sinks.emplace_back();
     for (size_t k : group->phenotypes) {
-      results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, phenotypes->name(k))));
+      results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, phenotypes->name(k), {})));
       sinks.back().push_back(results.sinks.back().get());
       byPhenotype.emplace_back(k, results.sinks.back().get());
     }

@@ -1,6 +1,7 @@
 #include "association/BlockTest.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "numerics/OpenBlas.h"
@@ -29,6 +30,17 @@ void decodeDosages(const uint16_t* __restrict dosages, size_t count, const doubl
   }
 }
 
+// A number no other test of the process has, for the scratch its models
+// keep.
+uint64_t nextId() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
+}
+
+// Models take the block's columns this many batches at a time (the mixed
+// model's row pass keeps two stripes of eight columns in registers).
+constexpr size_t kStripeGroup = 2;
+
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 
@@ -48,10 +60,6 @@ void residualiseBlock(const Projection& projection, double* g, size_t width, std
              design.values.data(), entries, 1.0, g, columns);
 }
 
-// The floor below which a SNP's squared residuals (per unit `unit`) count
-// as none: the SNP is a combination of the design's columns.
-double squaresFloor(double unit, double f) { return unit * 2 * f * (1 - f); }
-
 }  // namespace
 
 OMBRA_VECTOR_CLONES
@@ -69,19 +77,6 @@ void crossAndSquares(const double* g, size_t width, size_t n, const double* y, d
   }
 }
 
-void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result) {
-  const WaldResult wald = waldTest(cross, squares, floor, trait);
-  if (!mixed) {
-    result.beta = wald.beta;
-    result.se = wald.se;
-    return;
-  }
-  result.lmmBeta = wald.beta;
-  result.lmmSe = wald.se;
-  result.lmmStatistic = wald.statistic;
-  result.lmmP = chiSquareOneTail(wald.statistic);
-}
-
 size_t blockSnps(size_t entries) {
   constexpr size_t kBatch = kTermsBatch;
   static_assert(kBatch % 4 == 0 && kWidestBlock % kBatch == 0, "blocks hold whole batches and bytes");
@@ -90,9 +85,9 @@ size_t blockSnps(size_t entries) {
 }
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
-                     const StatisticTerms& statisticTerms, ResultLayout resultLayout, EffectModels effectModels)
-    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms}, resultLayout,
-                std::vector<EffectModels>{effectModels}) {}
+                     const StatisticTerms& statisticTerms, ResultLayout resultLayout, TraitModels traitModels)
+    : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms},
+                std::vector<ResultLayout>{std::move(resultLayout)}, std::vector<TraitModels>{std::move(traitModels)}) {}
 
 double imputationInfo(double sum, double squares, size_t n) {
   const double entries = static_cast<double>(n);
@@ -104,14 +99,26 @@ double imputationInfo(double sum, double squares, size_t n) {
 }
 
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
-                     std::vector<const StatisticTerms*> traitTerms, ResultLayout resultLayout,
-                     std::vector<EffectModels> effectModels)
+                     std::vector<const StatisticTerms*> traitTerms, std::vector<ResultLayout> traitLayouts,
+                     std::vector<TraitModels> traitModels)
     : sample(testedSample),
       projection(leastSquares),
       terms(std::move(traitTerms)),
-      layout(resultLayout),
-      effects(std::move(effectModels)) {
-  effects.resize(terms.size());
+      layouts(std::move(traitLayouts)),
+      models(std::move(traitModels)),
+      id(nextId()) {
+  models.resize(terms.size());
+  for (const TraitModels& trait : models) firstColumns.push_back(modelColumns(trait.models));
+}
+
+void BlockTest::prepareModels(Scratch& scratch) const {
+  if (scratch.owner == id) return;
+  scratch.owner = id;
+  scratch.models.clear();
+  scratch.models.resize(terms.size());
+  for (size_t t = 0; t < terms.size(); ++t) {
+    for (const Model* model : models[t].models) scratch.models[t].push_back(model->newScratch());
+  }
 }
 
 void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
@@ -126,38 +133,50 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
   // of every SNP of the block at once (G is held transposed).
   double* g = scratch.genotypes.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
-  // The mixed model's sums over the rows go stripe by stripe below, while
-  // the statistics' pass has the stripe in the cache.
-  const MixedModel* mixed = effects[0].mixed;
-  if (mixed != nullptr) {
-    scratch.work.assign(mixed->designColumns() * width, 0.0);
-    scratch.cross.assign(width, 0.0);
-    scratch.squares.assign(width, 0.0);
-  }
+  prepareModels(scratch);
   std::vector<size_t>& starts = scratch.starts;
   starts.resize(terms.size());
   for (size_t t = 0; t < terms.size(); ++t) {
     starts[t] = outs[t].results.size();
+    const std::vector<double> untested = layouts[t].columns.untestedValues();
     for (size_t j = 0; j < count; ++j) {
       SnpResult result;
       result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
       result.tested = n;
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
-      if (!sample.dosageRows.empty()) result.info = imputationInfo(scratch.sums[j], scratch.valueSquares[j], n);
-      outs[t].results.push_back(result);
+      result.values = untested;
+      if (!sample.dosageRows.empty()) {
+        result.values[base::kInfo] = imputationInfo(scratch.sums[j], scratch.valueSquares[j], n);
+      }
+      if (result.monomorphic) result.note = "monomorphic";
+      outs[t].results.push_back(std::move(result));
+    }
+  }
+  // What each trait's models see of the block.
+  auto residualBlock = [&](size_t t) {
+    return ResidualBlock{g, n, width, count, outs[t].results.data() + starts[t]};
+  };
+  bool anyModel = false;
+  for (size_t t = 0; t < terms.size(); ++t) {
+    for (size_t m = 0; m < models[t].models.size(); ++m) {
+      models[t].models[m]->startBlock(residualBlock(t), scratch.models[t][m].get());
+      anyModel = true;
     }
   }
   // The terms of the SNPs that vary, a batch of neighbours at a time: what
   // they take from the genotypes once, then each trait's own.
   const std::vector<SnpResult>& first = outs[0].results;
-  // The mixed model's sums over the rows of the columns up to `end` not yet
-  // summed, once they make a group of stripes (or `last`).
-  size_t summed = 0;
-  auto sumStripes = [&](size_t end, bool last) {
-    if (mixed == nullptr || end <= summed || (!last && end - summed < MixedModel::kRowGroup * kTermsBatch)) return;
-    mixed->rowSums(g + summed, width, end - summed, scratch.cross.data() + summed, scratch.squares.data() + summed);
-    mixed->explainedSums(g + summed, width, end - summed, scratch.work.data() + summed, width);
-    summed = end;
+  // The models take the columns up to `end` not yet handed over, once they
+  // make a group of stripes (or `last`), while the stripes are in the cache.
+  size_t striped = 0;
+  auto handOverStripes = [&](size_t end, bool last) {
+    if (!anyModel || end <= striped || (!last && end - striped < kStripeGroup * kTermsBatch)) return;
+    for (size_t t = 0; t < terms.size(); ++t) {
+      for (size_t m = 0; m < models[t].models.size(); ++m) {
+        models[t].models[m]->takeStripe(residualBlock(t), striped, end, scratch.models[t][m].get());
+      }
+    }
+    striped = end;
   };
   for (size_t batch = 0; batch < count; batch += kTermsBatch) {
     bool wanted[kTermsBatch];
@@ -171,7 +190,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
     // and go through the entries together.
     if (terms.size() == 1) {
       terms[0]->snpTerms(g + batch, width, wanted, scratch.terms);
-      sumStripes(batch + kTermsBatch, false);
+      handOverStripes(batch + kTermsBatch, false);
       for (size_t k = 0; k < kTermsBatch; ++k) {
         if (wanted[k]) {
           terms[0]->statistics(scratch.terms.terms[k], scratch.statistic, outs[0].results[starts[0] + batch + k]);
@@ -180,7 +199,7 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       continue;
     }
     terms.front()->genotypeTerms(g + batch, width, scratch.terms);
-    sumStripes(batch + kTermsBatch, false);
+    handOverStripes(batch + kTermsBatch, false);
     StatisticTerms::traitsTerms(terms.data(), terms.size(), wanted, scratch.terms);
     for (size_t t = 0; t < terms.size(); ++t) {
       for (size_t k = 0; k < kTermsBatch; ++k) {
@@ -191,51 +210,41 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
       }
     }
   }
-  sumStripes(std::min(width, (count + kTermsBatch - 1) / kTermsBatch * kTermsBatch), true);
+  handOverStripes(std::min(width, (count + kTermsBatch - 1) / kTermsBatch * kTermsBatch), true);
   for (size_t t = 0; t < terms.size(); ++t) {
-    effectsOfBlock(effects[t], t == 0, count, width, scratch, outs[t].results.data() + starts[t]);
+    SnpResult* results = outs[t].results.data() + starts[t];
+    for (size_t m = 0; m < models[t].models.size(); ++m) {
+      models[t].models[m]->finishBlock(residualBlock(t), scratch.models[t][m].get(),
+                                       ModelRows(results, firstColumns[t][m]));
+    }
+    if (models[t].plain != nullptr && layouts[t].writes(base::kBeta, 2)) {
+      plainEffects(*models[t].plain, count, width, scratch, results);
+    }
   }
   const std::vector<Marker>& markers = *window.markers;
   for (size_t t = 0; t < terms.size(); ++t) {
     for (size_t j = 0; j < count; ++j) {
-      appendResultLine(outs[t].lines, layout, markers[firstSnp - window.firstRowSnp + j], outs[t].results[starts[t] + j]);
+      appendResultLine(outs[t].lines, layouts[t], markers[firstSnp - window.firstRowSnp + j],
+                       outs[t].results[starts[t] + j]);
     }
   }
 }
 
-// The effect sizes of one trait for each SNP of the block, from the
-// genotypes' residuals on the design: the mixed model's Wald test and the
-// plain regression's BETA SE, where the trait has them.
-void BlockTest::effectsOfBlock(const EffectModels& models, bool striped, size_t count, size_t width,
-                               Scratch& scratch, SnpResult* results) const {
+// The plain regression's BETA SE of one trait for each SNP of the block,
+// from the genotypes' residuals on the design.
+void BlockTest::plainEffects(const TraitFit& plain, size_t count, size_t width, Scratch& scratch,
+                             SnpResult* results) const {
   const size_t n = sample.size();
-  if (models.mixed != nullptr) {
-    // The first trait's sums over the rows are the stripes' of testBlock.
-    const MixedModel& model = *models.mixed;
-    if (striped) {
-      model.lessExplained(scratch.work.data(), width, scratch.squares.data());
-    } else {
-      scratch.cross.resize(width);
-      scratch.squares.resize(width);
-      model.snpSums(scratch.genotypes.data(), width, scratch.cross.data(), scratch.squares.data(), scratch.work);
-    }
-    for (size_t j = 0; j < count; ++j) {
-      if (results[j].monomorphic) continue;
-      putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(model.floorPerVariance(), results[j].f),
-                model.trait(), true, results[j]);
-    }
-  }
-  if (models.plain != nullptr) {
-    scratch.cross.resize(width);
-    scratch.squares.resize(width);
-    crossAndSquares(scratch.genotypes.data(), width, n, models.plain->residuals.data(), scratch.cross.data(),
-                    scratch.squares.data());
-    const double unit = 1e-9 * static_cast<double>(n);
-    for (size_t j = 0; j < count; ++j) {
-      if (results[j].monomorphic) continue;
-      putEffect(scratch.cross[j], scratch.squares[j], squaresFloor(unit, results[j].f), *models.plain, false,
-                results[j]);
-    }
+  scratch.cross.resize(width);
+  scratch.squares.resize(width);
+  crossAndSquares(scratch.genotypes.data(), width, n, plain.residuals.data(), scratch.cross.data(),
+                  scratch.squares.data());
+  const double unit = 1e-9 * static_cast<double>(n);
+  for (size_t j = 0; j < count; ++j) {
+    if (results[j].monomorphic) continue;
+    const WaldResult wald = waldTest(scratch.cross[j], scratch.squares[j], squaresFloor(unit, results[j].f), plain);
+    results[j].values[base::kBeta] = wald.beta;
+    results[j].values[base::kSe] = wald.se;
   }
 }
 

@@ -6,10 +6,12 @@
 #ifndef OMBRA_ASSOCIATION_BLOCKTEST_H
 #define OMBRA_ASSOCIATION_BLOCKTEST_H
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "association/MixedModel.h"
+#include "association/Model.h"
 #include "association/Projection.h"
 #include "association/Regression.h"
 #include "association/StatisticTerms.h"
@@ -36,21 +38,18 @@ struct GenotypeWindow {
   const std::vector<Marker>* markers = nullptr;  // per SNP of the rows, from slot 0
 };
 
-// The effect sizes a test adds to the three statistics; each is left out
-// when null.
-struct EffectModels {
-  const TraitFit* plain = nullptr;     // BETA SE: the trait's residuals on the design
-  const MixedModel* mixed = nullptr;   // the mixed model's Wald test (--model lmm)
+// What a trait's test adds to the three statistics: the plain regression's
+// BETA SE (computed where the layout writes them) and the run's models, in
+// the order of their columns; all must outlive the test.
+struct TraitModels {
+  const TraitFit* plain = nullptr;  // the trait's residuals on the design
+  std::vector<const Model*> models;
 };
 
 // Per SNP of a block (columns of `g`, `width` side by side over `n`
 // entries): cross[j] = sum over h of g[h][j] y[h], squares[j] = sum of g[h][j]^2,
 // each added in entry order.
 void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* cross, double* squares);
-
-// One SNP's effect columns from its sums (`model` null: the plain
-// regression into beta and se; otherwise the mixed model's four).
-void putEffect(double cross, double squares, double floor, const TraitFit& trait, bool mixed, SnpResult& result);
 
 // The imputation quality of a SNP from the sum and the sum of squares of
 // its values over n entries: their variance over the binomial 2f(1 - f),
@@ -70,22 +69,25 @@ class BlockTest {
     std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
     std::vector<double> sums;          // per SNP of the block
     std::vector<double> valueSquares;  // per SNP of the block: its values' squares, for dosages
-    std::vector<double> work;          // the mixed model's
-    std::vector<double> cross, squares;  // per SNP of the block: the regressions' sums
+    std::vector<double> cross, squares;  // per SNP of the block: the plain regression's sums
     TermsBatch terms;
     StatisticTool statistic;
     std::vector<size_t> starts;        // per trait: its first result of the block
+    // Per trait, per model: the model's own, made for the test whose id is `owner`.
+    uint64_t owner = 0;
+    std::vector<std::vector<std::unique_ptr<ModelScratch>>> models;
   };
 
-  // All of them must outlive the test.
+  // All of them must outlive the test; `layout` is the trait's sink's (its
+  // columns those of resultColumns(models.models)).
   BlockTest(const TestedSample& sample, const Projection& projection, const StatisticTerms& terms,
-            ResultLayout layout, EffectModels effects = {});
+            ResultLayout layout, TraitModels models = {});
   // Several traits over the same tested entries: the block is decoded and
-  // residualised once, and each trait's terms and effect models (which must
-  // outlive the test; effects empty or one per trait) give its own
+  // residualised once, and each trait's terms, layout and models (which must
+  // outlive the test; models empty or one per trait) give its own
   // statistics and lines, the same numbers as a test of that trait alone.
   BlockTest(const TestedSample& sample, const Projection& projection, std::vector<const StatisticTerms*> terms,
-            ResultLayout layout, std::vector<EffectModels> effects = {});
+            std::vector<ResultLayout> layouts, std::vector<TraitModels> models = {});
 
   size_t traits() const { return terms.size(); }
 
@@ -103,16 +105,18 @@ class BlockTest {
 
  private:
   void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
-  // `striped`: the mixed model's sums over the rows are in scratch already
-  // (the first trait's, taken with the statistics' stripes).
-  void effectsOfBlock(const EffectModels& models, bool striped, size_t count, size_t width, Scratch& scratch,
-                      SnpResult* results) const;
+  void plainEffects(const TraitFit& plain, size_t count, size_t width, Scratch& scratch,
+                    SnpResult* results) const;
+  // Each trait's models' scratch in `scratch`, made anew when another test used it.
+  void prepareModels(Scratch& scratch) const;
 
   const TestedSample& sample;
   const Projection& projection;
   std::vector<const StatisticTerms*> terms;  // per trait
-  ResultLayout layout;
-  std::vector<EffectModels> effects;         // per trait
+  std::vector<ResultLayout> layouts;         // per trait
+  std::vector<TraitModels> models;           // per trait
+  std::vector<std::vector<size_t>> firstColumns;  // per trait, per model: its first column
+  uint64_t id;                               // which test a scratch's models' scratch belongs to
 };
 
 }  // namespace ombra

@@ -25,9 +25,4 @@ WaldResult waldTest(double cross, double squares, double floor, const TraitFit& 
   return {beta, se, beta * beta / (variance / squares)};
 }
 
-double chiSquareOneTail(double statistic) {
-  if (std::isnan(statistic)) return statistic;
-  return std::erfc(std::sqrt(std::max(0.0, statistic) / 2));
-}
-
 }  // namespace ombra

@@ -31,9 +31,10 @@ struct WaldResult {
 };
 WaldResult waldTest(double cross, double squares, double floor, const TraitFit& trait);
 
-// The upper tail of a 1-df chi-square at `statistic` (accurate far into the
-// tail; not-a-number stays so).
-double chiSquareOneTail(double statistic);
+// The floor below which a SNP's squared residuals (per unit `unit`) count
+// as none: the SNP is a combination of the design's columns.
+inline double squaresFloor(double unit, double f) { return unit * 2 * f * (1 - f); }
+
 
 }  // namespace ombra
 

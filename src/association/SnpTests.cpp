@@ -23,7 +23,7 @@ struct GroupWork {
   const TestedSample* sample;
   const Projection* projection;
   std::vector<const StatisticTerms*> terms;
-  std::vector<EffectModels> effects;  // per trait
+  std::vector<TraitModels> models;  // per trait
   std::vector<ResultSink*> sinks;
 };
 
@@ -37,7 +37,9 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   openBlas().setThreads(1);
   std::vector<BlockTest> tests;
   for (const GroupWork& group : groups) {
-    tests.emplace_back(*group.sample, *group.projection, group.terms, group.sinks.front()->layout(), group.effects);
+    std::vector<ResultLayout> layouts;
+    for (const ResultSink* sink : group.sinks) layouts.push_back(sink->layout());
+    tests.emplace_back(*group.sample, *group.projection, group.terms, std::move(layouts), group.models);
   }
   const size_t groupCount = groups.size();
   const size_t snps = store.markerCount();
@@ -78,31 +80,39 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   }
 }
 
-// One SNP at a time, its genotypes residualised on their own, once for all
-// of the group's traits.
-// One SNP's effect sizes from its genotypes' residuals: the mixed model's
-// Wald test and the plain regression's BETA SE, where the trait has them.
-void putEffects(const EffectModels& models, const std::vector<double>& genotypes, std::vector<double>& work,
-                SnpResult& result) {
-  double cross = 0, squares = 0;
-  const double variance = 2 * result.f * (1 - result.f);
-  if (models.mixed != nullptr) {
-    models.mixed->snpSums(genotypes.data(), 1, &cross, &squares, work);
-    putEffect(cross, squares, models.mixed->floorPerVariance() * variance, models.mixed->trait(), true, result);
-  }
-  if (models.plain != nullptr) {
-    const size_t n = genotypes.size();
+// One SNP's plain regression and models from its genotypes' residuals, as
+// a block of one column.
+void putEffects(const TraitModels& models, const ResultLayout& layout, const std::vector<double>& genotypes,
+                std::vector<std::unique_ptr<ModelScratch>>& scratch, SnpResult& result) {
+  const size_t n = genotypes.size();
+  if (models.plain != nullptr && layout.writes(base::kBeta, 2)) {
+    double cross = 0, squares = 0;
     crossAndSquares(genotypes.data(), 1, n, models.plain->residuals.data(), &cross, &squares);
-    putEffect(cross, squares, 1e-9 * static_cast<double>(n) * variance, *models.plain, false, result);
+    const WaldResult wald = waldTest(cross, squares, squaresFloor(1e-9 * static_cast<double>(n), result.f),
+                                     *models.plain);
+    result.values[base::kBeta] = wald.beta;
+    result.values[base::kSe] = wald.se;
+  }
+  const ResidualBlock block{genotypes.data(), n, 1, 1, &result};
+  const std::vector<size_t> firsts = modelColumns(models.models);
+  for (size_t m = 0; m < models.models.size(); ++m) {
+    const Model& model = *models.models[m];
+    if (scratch.size() <= m) scratch.push_back(model.newScratch());
+    model.startBlock(block, scratch[m].get());
+    model.takeStripe(block, 0, 1, scratch[m].get());
+    model.finishBlock(block, scratch[m].get(), ModelRows(&result, firsts[m]));
   }
 }
 
+// One SNP at a time, its genotypes residualised on their own, once for all
+// of the group's traits.
 void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
   const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
   const size_t traits = group.terms.size();
   const std::vector<Marker>& markers = store.markers;
-  std::vector<double> genotypes(n), work;
+  std::vector<double> genotypes(n);
+  std::vector<std::vector<std::unique_ptr<ModelScratch>>> scratch(traits);
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
@@ -128,16 +138,19 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
     SnpResult shared;
     shared.f = sum / (2.0 * static_cast<double>(n));
     shared.tested = n;
-    if (dosages) shared.info = imputationInfo(sum, squares, n);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
+    if (shared.monomorphic) shared.note = "monomorphic";
     if (!shared.monomorphic) group.projection->residualise(genotypes);
     for (size_t t = 0; t < traits; ++t) {
+      const ResultLayout& layout = group.sinks[t]->layout();
       SnpResult result = shared;
+      result.values = layout.columns.untestedValues();
+      if (dosages) result.values[base::kInfo] = imputationInfo(sum, squares, n);
       if (!result.monomorphic) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
-        putEffects(group.effects[t], genotypes, work, result);
+        putEffects(group.models[t], layout, genotypes, scratch[t], result);
       }
-      appendResultLine(lines[t], group.sinks[t]->layout(), markers[m], result);
+      appendResultLine(lines[t], layout, markers[m], result);
       group.sinks[t]->add(result, markers[m]);
       if (lines[t].size() >= (size_t{1} << 20)) {
         group.sinks[t]->put(lines[t]);
@@ -153,9 +166,9 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
 bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
-                                 const MixedModel* mixedModel)
+                                 std::vector<const Model*> runModels)
     : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {
-  mixed = mixedModel;
+  models = std::move(runModels);
 }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
@@ -185,10 +198,10 @@ void testEverySnp(const std::vector<const AssociationTest*>& groups,
     GroupWork one{&groups[g]->sample, &groups[g]->projection, {}, {}, sinks[g]};
     for (size_t t = 0; t < groups[g]->terms.size(); ++t) {
       one.terms.push_back(&groups[g]->terms[t]);
-      EffectModels models;
-      if (sinks[g][t]->layout().format == ResultFormat::kTsv) models.plain = &groups[g]->plain[t];
-      if (t == 0) models.mixed = groups[g]->mixed;
-      one.effects.push_back(models);
+      TraitModels models;
+      models.plain = &groups[g]->plain[t];
+      if (t == 0) models.models = groups[g]->models;
+      one.models.push_back(models);
     }
     work.push_back(std::move(one));
   }

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "association/MixedModel.h"
+#include "association/Model.h"
 #include "association/Projection.h"
 #include "association/Regression.h"
 #include "association/StatisticTerms.h"
@@ -25,9 +25,9 @@ bool testsInBlocks(Adjustment adjustment);
 class AssociationTest {
  public:
   // The projection on `design` and the trait's terms over the tested
-  // entries of `sample`; both must outlive the test, and so must `mixed`
-  // (the mixed model's test, when not null).
-  AssociationTest(const TestedSample& sample, const DesignMatrix& design, const MixedModel* mixed = nullptr);
+  // entries of `sample`; both must outlive the test, and so must `models`
+  // (the run's models beside the three statistics, in column order).
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design, std::vector<const Model*> models = {});
   // Several traits over the same tested entries (traits[t] per entry of
   // `sample`, whose own traits are not used): each gets the terms a test of
   // it alone would have.
@@ -42,8 +42,8 @@ class AssociationTest {
 
   // Tests every SNP of `store`: blocks shared out between `threads` threads
   // (a streamed run reading each window's SNPs into the rows first), or one
-  // SNP at a time. One trait. The plain regression's BETA SE are computed for
-  // a tsv table, the mixed model's columns when there is one.
+  // SNP at a time. One trait. The plain regression's BETA SE are computed
+  // where the sink's layout writes them, and the models' columns.
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
@@ -53,7 +53,7 @@ class AssociationTest {
   Projection projection;
   std::vector<TraitFit> plain;        // per trait: its residuals on the design
   std::vector<StatisticTerms> terms;  // per trait
-  const MixedModel* mixed = nullptr;  // of the first trait
+  std::vector<const Model*> models;   // of the first trait
 };
 
 // Tests every SNP of `store` for every trait of every group (groups[g]'s

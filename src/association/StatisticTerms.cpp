@@ -1,6 +1,8 @@
 #include "association/StatisticTerms.h"
 
+#include "association/Model.h"
 #include "numerics/VectorClones.h"
+#include "stats/upperTail.h"
 
 namespace ombra {
 
@@ -473,10 +475,21 @@ double StatisticTerms::ssStatistic(const SnpTerms& terms) const {
 }
 
 void StatisticTerms::statistics(const SnpTerms& terms, StatisticTool& tool, SnpResult& result) const {
-  result.statistic[0] = ssStatistic(terms);
-  result.statistic[1] = familyStatistic(terms, true);
-  result.statistic[2] = familyStatistic(terms, false);
-  for (int k = 0; k < 3; ++k) result.p[k] = 1 - tool.chi2cdf(result.statistic[k], 1);
+  const double statistic[base::kStatistics] = {ssStatistic(terms), familyStatistic(terms, true),
+                                               familyStatistic(terms, false)};
+  double* values = result.values.data();
+  for (size_t k = 0; k < base::kStatistics; ++k) {
+    const double x = statistic[k];
+    const double p = chiSquareUpperTail(x, 1);
+    values[base::statistic(k)] = x;
+    values[base::p(k)] = p;
+    values[base::log10p(k)] = chiSquareLog10Tail(x, 1);
+    // The fixed layout keeps the p-values it has always written, 1 - cdf,
+    // but where that left nothing of the tail (0, or the one step of 2^-53
+    // below 1) it takes the tail itself.
+    const double complement = 1 - tool.chi2cdf(x, 1);
+    values[base::fixedP(k)] = complement < 0x1p-52 ? p : complement;
+  }
 }
 
 }  // namespace ombra

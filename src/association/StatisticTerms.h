@@ -77,7 +77,8 @@ class StatisticTerms {
   // T (averageFamilies) and T1: each family contributes one score, the mean
   // or the sum of its members' cross-products.
   double familyStatistic(const SnpTerms& terms, bool averageFamilies) const;
-  // The three statistics of a SNP (SS, T, T1) and their p-values.
+  // The three statistics of a SNP (SS, T, T1) and their p-values into its
+  // base columns (association/Model.h); `result.values` must hold them.
   void statistics(const SnpTerms& terms, StatisticTool& tool, SnpResult& result) const;
 
  private:

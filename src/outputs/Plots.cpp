@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <unordered_map>
 
@@ -14,6 +15,9 @@ namespace {
 
 constexpr double kGenomeWide = 5e-8;
 constexpr double kThinAbove = 0.01;
+// The same two levels as -log10 p.
+const double kGenomeWideLog10 = -std::log10(kGenomeWide);
+const double kThinAboveLog10 = -std::log10(kThinAbove);
 constexpr size_t kMaxHitLabels = 10;
 constexpr size_t kTopLabelsWithoutHits = 5;
 const char* const kChromosomeColours[2] = {"#2f5597", "#e08a2b"};
@@ -26,7 +30,8 @@ struct Area {
   double right() const { return x + w; }
 };
 
-bool plottable(double p) { return p >= 0 && p <= 1; }
+// A point with -log10 p from 0 (p = 1) to infinity (p = 0).
+bool plottable(double log10p) { return log10p >= 0; }
 
 // A pixel y for the value v on an axis from 0 (bottom) to vmax (top).
 double yPixel(const Area& a, double v, double vmax) { return a.y + a.h * (1.0 - v / vmax); }
@@ -250,15 +255,15 @@ void capNote(Svg& svg, const Area& a) {
            "\u25b2 p = 0, drawn at the largest finite \u2212log\u2081\u2080 p");
 }
 
-// The -log10 p of a plotted point; p = 0 takes the cap.
-double minusLog10(double p, double cap) { return p > 0 ? -std::log10(p) : cap; }
+// The height of a plotted point; p = 0 (an infinite -log10 p) takes the cap.
+double height(double log10p, double cap) { return std::isinf(log10p) ? cap : log10p; }
 
 // Where p = 0 is drawn: the largest finite -log10 p of the panel, at least
 // the genome-wide line, so that the cap never stands out as a new record.
 double capOf(const PlotPanel& panel) {
   double cap = -std::log10(kGenomeWide);
   for (const PlotPoint& point : panel.points) {
-    if (plottable(point.p) && point.p > 0) cap = std::max(cap, -std::log10(point.p));
+    if (plottable(point.log10p) && !std::isinf(point.log10p)) cap = std::max(cap, point.log10p);
   }
   return cap;
 }
@@ -296,7 +301,7 @@ class GenomeAxis {
     high_.assign(names_.size(), std::numeric_limits<long>::min());
     for (const PlotPanel& panel : panels) {
       for (const PlotPoint& point : panel.points) {
-        if (!plottable(point.p)) continue;
+        if (!plottable(point.log10p)) continue;
         int c = chromosomeOf(point.chr);
         low_[c] = std::min(low_[c], point.position);
         high_[c] = std::max(high_[c], point.position);
@@ -350,15 +355,16 @@ class GenomeAxis {
 // the panel when none is below it. Ties keep input order.
 std::vector<size_t> labelledPoints(const PlotPanel& panel, GenomeAxis& axis) {
   auto moreSignificant = [&panel](size_t a, size_t b) {
-    return panel.points[a].p < panel.points[b].p || (panel.points[a].p == panel.points[b].p && a < b);
+    return panel.points[a].log10p > panel.points[b].log10p ||
+           (panel.points[a].log10p == panel.points[b].log10p && a < b);
   };
   std::vector<long> best(axis.count(), -1);
   std::vector<size_t> all;
   for (size_t i = 0; i < panel.points.size(); ++i) {
     const PlotPoint& point = panel.points[i];
-    if (!plottable(point.p)) continue;
+    if (!plottable(point.log10p)) continue;
     all.push_back(i);
-    if (point.p >= kGenomeWide) continue;
+    if (!(point.log10p > kGenomeWideLog10)) continue;
     long& leader = best[axis.chromosomeOf(point.chr)];
     if (leader < 0 || moreSignificant(i, static_cast<size_t>(leader))) leader = static_cast<long>(i);
   }
@@ -430,14 +436,14 @@ void manhattanPanel(Svg& svg, const PlotPanel& panel, GenomeAxis& axis, const Ar
            "class=\"threshold\" stroke=\"#c0392b\" stroke-width=\"1\" stroke-dasharray=\"6 4\"");
   DotLayer layers[2] = {DotLayer(a, kChromosomeColours[0], 4.2), DotLayer(a, kChromosomeColours[1], 4.2)};
   for (const PlotPoint& point : panel.points) {
-    if (!plottable(point.p)) continue;
+    if (!plottable(point.log10p)) continue;
     int c = axis.chromosomeOf(point.chr);
     double x = axis.x(c, point.position);
-    double y = yPixel(a, minusLog10(point.p, cap), ymax);
-    if (point.p == 0) {
+    double y = yPixel(a, height(point.log10p, cap), ymax);
+    if (std::isinf(point.log10p)) {
       layers[c % 2].addCapped(x, y);
     } else {
-      layers[c % 2].add(x, y, point.p > kThinAbove);
+      layers[c % 2].add(x, y, point.log10p < kThinAboveLog10);
     }
   }
   for (const DotLayer& layer : layers) layer.write(svg);
@@ -446,7 +452,7 @@ void manhattanPanel(Svg& svg, const PlotPanel& panel, GenomeAxis& axis, const Ar
   for (size_t i : labelledPoints(panel, axis)) {
     const PlotPoint& point = panel.points[i];
     double x = axis.x(axis.chromosomeOf(point.chr), point.position);
-    labels.place(svg, x, yPixel(a, minusLog10(point.p, cap), ymax), point.snp);
+    labels.place(svg, x, yPixel(a, height(point.log10p, cap), ymax), point.snp);
   }
   chromosomeLabels(svg, axis, a);
   svg.raw("</g>\n");
@@ -506,11 +512,12 @@ void xAxis(Svg& svg, const Area& a, double xmax) {
 }
 
 void qqPanel(Svg& svg, const PlotPanel& panel, const Area& a) {
+  // -log10 p of every plotted point, most significant first.
   std::vector<double> ps;
   for (const PlotPoint& point : panel.points) {
-    if (plottable(point.p)) ps.push_back(point.p);
+    if (plottable(point.log10p)) ps.push_back(point.log10p);
   }
-  std::sort(ps.begin(), ps.end());
+  std::sort(ps.begin(), ps.end(), std::greater<double>());
   double n = static_cast<double>(ps.size());
   double cap = capOf(panel);
   double xmax = axisTop(ps.empty() ? 1.0 : -std::log10(0.5 / n), 1.02);
@@ -524,11 +531,11 @@ void qqPanel(Svg& svg, const PlotPanel& panel, const Area& a) {
   DotLayer dots(a, kQqColour, 3.6);
   for (size_t i = 0; i < ps.size(); ++i) {
     double x = a.x + a.w * (-std::log10((static_cast<double>(i) + 0.5) / n)) / xmax;
-    double y = yPixel(a, minusLog10(ps[i], cap), ymax);
-    if (ps[i] == 0) {
+    double y = yPixel(a, height(ps[i], cap), ymax);
+    if (std::isinf(ps[i])) {
       dots.addCapped(x, y);
     } else {
-      dots.add(x, y, ps[i] > kThinAbove);
+      dots.add(x, y, ps[i] < kThinAboveLog10);
     }
   }
   dots.write(svg);
@@ -548,7 +555,7 @@ std::vector<std::string> chromosomeOrder(const std::vector<PlotPanel>& panels) {
   const std::string* last = nullptr;
   for (const PlotPanel& panel : panels) {
     for (const PlotPoint& point : panel.points) {
-      if (!plottable(point.p) || (last && *last == point.chr)) continue;
+      if (!plottable(point.log10p) || (last && *last == point.chr)) continue;
       last = &point.chr;
       if (seen.emplace(point.chr, names.size()).second) names.push_back(point.chr);
     }

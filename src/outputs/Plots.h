@@ -29,7 +29,7 @@ struct PlotPoint {
   std::string chr;
   long position = 0;
   std::string snp;
-  double p = std::nan("");  // not a number: not plotted
+  double log10p = std::nan("");  // -log10 p (infinite for p = 0); not a number: not plotted
 };
 
 // One panel: the points of one statistic, its name ("SS", "T", "T1") and its

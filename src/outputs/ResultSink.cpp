@@ -1,5 +1,6 @@
 #include "outputs/ResultSink.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -8,67 +9,70 @@
 
 namespace ombra {
 
-namespace {
-const char* const kNames[4] = {"SS", "T", "T1", "LMM"};
-}  // namespace
-
-ResultSink::ResultSink(SinkSettings settings) : options(std::move(settings)) {
-  const std::string& name = options.path;
-  const bool gzip = options.format == ResultFormat::kTsv && name.size() > 3 &&
+ResultSink::ResultSink(SinkSettings settings) : plotPrefix(std::move(settings.plotPrefix)) {
+  layout_.format = settings.format;
+  layout_.columns = std::move(settings.columns);
+  for (const StatisticColumns& statistic : layout_.columns.statistics()) {
+    tallies.push_back(std::make_unique<Tally>());
+    Tally& tally = *tallies.back();
+    tally.columns = statistic;
+    const std::vector<std::string>& wanted = settings.plotStatistics;
+    tally.plotted = !plotPrefix.empty() && std::find(wanted.begin(), wanted.end(), statistic.name) != wanted.end();
+  }
+  const std::string& name = settings.path;
+  const bool gzip = layout_.format == ResultFormat::kTsv && name.size() > 3 &&
                     name.compare(name.size() - 3, 3, ".gz") == 0;
   file.open(name, gzip);
-  file.put(resultHeader(layout()));
+  file.put(resultHeader(layout_));
 }
 
 void ResultSink::add(const SnpResult& result, const Marker& marker) {
-  const double statistic[4] = {result.statistic[0], result.statistic[1], result.statistic[2], result.lmmStatistic};
-  const double p[4] = {result.p[0], result.p[1], result.p[2], result.lmmP};
-  if (!options.plotPrefix.empty()) {
-    for (int k = 0; k < statistics(); ++k) {
-      if (!options.plotStatistic[k]) continue;
-      plotted[k].push_back(
-          PlotPoint{marker.chr, marker.position, marker.snpId, result.monomorphic ? std::nan("") : p[k]});
+  for (const auto& tally : tallies) {
+    if (tally->plotted) {
+      const double log10p = result.monomorphic ? std::nan("") : result.values[tally->columns.log10p];
+      tally->points.push_back(PlotPoint{marker.chr, marker.position, marker.snpId, log10p});
     }
-  }
-  if (result.monomorphic) return;
-  for (int k = 0; k < statistics(); ++k) {
-    testedStatistics[k].add(statistic[k]);
-    if (p[k] < 5e-8) ++genomeWideHits[k];
+    if (result.monomorphic) continue;
+    tally->tested.add(result.values[tally->columns.statistic]);
+    if (result.values[tally->columns.p] < 5e-8) ++tally->genomeWideHits;
   }
 }
 
 // The Manhattan and QQ plots of the chosen statistics.
 void ResultSink::finish() {
   file.close();
-  if (options.plotPrefix.empty()) return;
+  if (plotPrefix.empty()) return;
   std::vector<PlotPanel> panels;
-  for (int k = 0; k < statistics(); ++k) {
-    if (!options.plotStatistic[k]) continue;
+  for (const auto& tally : tallies) {
+    if (!tally->plotted) continue;
     PlotPanel panel;
-    panel.statistic = kNames[k];
-    panel.lambda = testedStatistics[k].inflation();
-    panel.points = plotted[k];
+    panel.statistic = tally->columns.name;
+    panel.lambda = tally->tested.inflation();
+    panel.points = std::move(tally->points);
     panels.push_back(std::move(panel));
   }
-  OutputFile manhattan(options.plotPrefix + ".manhattan.svg");
+  OutputFile manhattan(plotPrefix + ".manhattan.svg");
   manhattan.put(manhattanSvg(panels));
   manhattan.close();
-  OutputFile qq(options.plotPrefix + ".qq.svg");
+  OutputFile qq(plotPrefix + ".qq.svg");
   qq.put(qqSvg(panels));
   qq.close();
 }
 
 void ResultSink::reportGenomicControl() const {
-  std::cout << "Genomic inflation (median statistic / 0.4549364) over the " << testedStatistics[0].size()
+  if (tallies.empty()) return;
+  std::cout << "Genomic inflation (median statistic / 0.4549364) over the " << tallies.front()->tested.size()
             << " tested snps:";
   char value[64];
-  const int last = statistics() - 1;
-  for (int k = 0; k <= last; ++k) {
-    std::snprintf(value, sizeof value, " %s %.4f", kNames[k], testedStatistics[k].inflation());
-    std::cout << value << (k < last ? "," : "\n");
+  for (size_t k = 0; k < tallies.size(); ++k) {
+    std::snprintf(value, sizeof value, " %s %.4f", tallies[k]->columns.name.c_str(), tallies[k]->tested.inflation());
+    std::cout << value << (k + 1 < tallies.size() ? "," : "\n");
   }
   std::cout << "Snps with p < 5e-8:";
-  for (int k = 0; k <= last; ++k) std::cout << " " << kNames[k] << " " << genomeWideHits[k] << (k < last ? "," : "\n");
+  for (size_t k = 0; k < tallies.size(); ++k) {
+    std::cout << " " << tallies[k]->columns.name << " " << tallies[k]->genomeWideHits
+              << (k + 1 < tallies.size() ? "," : "\n");
+  }
 }
 
 std::string phenotypeOutputName(const std::string& path, const std::string& phenotype) {

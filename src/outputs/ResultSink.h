@@ -4,6 +4,7 @@
 #ifndef OMBRA_OUTPUTS_RESULTSINK_H
 #define OMBRA_OUTPUTS_RESULTSINK_H
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,9 @@ namespace ombra {
 struct SinkSettings {
   std::string path = "result.txt";
   ResultFormat format = ResultFormat::kFixed;
-  bool mixedModel = false;                     // the mixed model's statistic is the fourth (--model lmm)
-  std::string plotPrefix;                      // empty: no plots
-  bool plotStatistic[4] = {true, false, false, false};  // which statistics get a panel: SS, T, T1, LMM
+  ResultColumns columns;                   // the run's models' columns
+  std::string plotPrefix;                  // empty: no plots
+  std::vector<std::string> plotStatistics = {"SS"};  // the statistics that get a panel, by name
 };
 
 class ResultSink {
@@ -31,7 +32,7 @@ class ResultSink {
   ResultSink(const ResultSink&) = delete;
   ResultSink& operator=(const ResultSink&) = delete;
 
-  ResultLayout layout() const { return ResultLayout(options.format, options.mixedModel); }
+  const ResultLayout& layout() const { return layout_; }
   // Result lines, in map order.
   void put(std::string_view lines) { file.put(lines); }
   // Keeps what the genomic-control report and the plots need of a SNP.
@@ -43,18 +44,19 @@ class ResultSink {
   void reportGenomicControl() const;
 
  private:
-  // The statistics of the run: SS, T, T1, and LMM under --model lmm.
-  int statistics() const { return options.mixedModel ? 4 : 3; }
+  // What the report and the plots keep of one named statistic.
+  struct Tally {
+    StatisticColumns columns;
+    StatisticStore tested;        // its values over the tested SNPs, for the median
+    long genomeWideHits = 0;      // tested SNPs with p < 5e-8
+    bool plotted = false;
+    std::vector<PlotPoint> points;  // per SNP in map order, when plotted
+  };
 
-  SinkSettings options;
+  ResultLayout layout_;
+  std::string plotPrefix;
   ResultFile file;
-  // Per statistic (SS, T, T1, LMM): the statistics of the tested SNPs and
-  // how many reached p < 5e-8.
-  StatisticStore testedStatistics[4];
-  long genomeWideHits[4] = {0, 0, 0, 0};
-  // Per plotted statistic, the p-value of every SNP in map order (not a
-  // number where it was not tested).
-  std::vector<PlotPoint> plotted[4];
+  std::vector<std::unique_ptr<Tally>> tallies;  // per statistic of the columns
 };
 
 // The output `path` of one phenotype of several: its name before the

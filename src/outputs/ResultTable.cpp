@@ -19,58 +19,21 @@ void appendLeft(std::string& out, const std::string& text, size_t width) {
   if (text.size() < width) out.append(width - text.size(), ' ');
 }
 
-// A number right-aligned in `width` characters as "%<width>.6e", or NA there.
-void appendFixedNumber(std::string& out, double value, int width) {
-  if (std::isnan(value)) {
-    out.append(static_cast<size_t>(width) - 2, ' ');
-    out += "NA";
-  } else {
-    appendScientific(out, value, 6, width);
-  }
-}
-
-void appendFixed(std::string& out, const Marker& marker, const SnpResult& r, bool mixedModel) {
+void appendFixed(std::string& out, const ResultLayout& layout, const Marker& marker, const SnpResult& r) {
   appendLeft(out, marker.snpId, 20);
   appendLeft(out, marker.allele1, 5);
   appendLeft(out, marker.allele2, 5);
   appendScientific(out, 1 - r.f, 6, 10);
   out += '\t';
   appendScientific(out, r.f, 6, 10);
-  for (int k = 0; k < 3; ++k) appendFixedStatistic(out, r.statistic[k], r.p[k], r.monomorphic);
-  if (mixedModel) {
-    appendFixedNumber(out, r.lmmBeta, 15);
-    appendFixedNumber(out, r.lmmSe, 15);
-    if (std::isnan(r.lmmStatistic)) {
-      // Its p-value is not a number too (an earlier version wrote nothing
-      // in its column otherwise, a short line).
-      out.append(13, ' ');
-      out += "NA";
-      appendFixedNumber(out, r.lmmP, 20);
-    } else {
-      appendFixedStatistic(out, r.lmmStatistic, r.lmmP, r.monomorphic);
-    }
+  const std::vector<ColumnSpec>& specs = layout.columns.columns();
+  for (size_t c = 0; c < specs.size(); ++c) {
+    if (specs[c].fixed != nullptr) specs[c].fixed(out, r.values[c], r.monomorphic);
   }
   out += '\n';
 }
 
-// "%.10g" (or "%.6e" for a p-value), or NA for not a number.
-void appendNumber(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "NA";
-  } else {
-    appendGeneral(out, value, 10);
-  }
-}
-
-void appendPValue(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "NA";
-  } else {
-    appendScientific(out, value, 6);
-  }
-}
-
-void appendTsv(std::string& out, const Marker& marker, const SnpResult& r, bool mixedModel) {
+void appendTsv(std::string& out, const ResultLayout& layout, const Marker& marker, const SnpResult& r) {
   out += marker.chr;
   out += '\t';
   out += std::to_string(marker.position);
@@ -81,56 +44,46 @@ void appendTsv(std::string& out, const Marker& marker, const SnpResult& r, bool 
     out += allele->empty() ? std::string("NA") : *allele;
   }
   out += '\t';
-  appendNumber(out, 1 - r.f);
+  columns::number(out, 1 - r.f);
   out += '\t';
-  appendNumber(out, r.f);
+  columns::number(out, r.f);
   out += '\t';
   out += std::to_string(r.tested);
-  for (int k = 0; k < 3; ++k) {
+  const std::vector<ColumnSpec>& specs = layout.columns.columns();
+  for (size_t c = 0; c < specs.size(); ++c) {
+    if (specs[c].tsv == nullptr) continue;
     out += '\t';
-    appendNumber(out, r.statistic[k]);
-    out += '\t';
-    appendPValue(out, r.p[k]);
+    specs[c].tsv(out, r.values[c]);
   }
-  for (double value : {r.beta, r.se, r.info}) {
-    out += '\t';
-    appendNumber(out, value);
-  }
-  if (mixedModel) {
-    for (double value : {r.lmmBeta, r.lmmSe, r.lmmStatistic}) {
-      out += '\t';
-      appendNumber(out, value);
-    }
-    out += '\t';
-    appendPValue(out, r.lmmP);
-  }
+  out += '\t';
+  out += r.note.empty() ? std::string("NA") : r.note;
   out += '\n';
 }
 
 }  // namespace
 
-void appendFixedStatistic(std::string& out, double statistic, double p, bool monomorphic) {
-  if (monomorphic) {
-    out.append(14, ' ');
-    out += '0';
-  } else {
-    appendFixedPoint(out, statistic, 6, 15);
+bool ResultLayout::writes(size_t first, size_t count) const {
+  const std::vector<ColumnSpec>& specs = columns.columns();
+  for (size_t c = first; c < first + count && c < specs.size(); ++c) {
+    if ((format == ResultFormat::kTsv ? specs[c].tsv != nullptr : specs[c].fixed != nullptr)) return true;
   }
-  appendScientific(out, p, 6, 20);
+  return false;
 }
 
-std::string resultHeader(ResultLayout layout) {
+std::string resultHeader(const ResultLayout& layout) {
   if (layout.format == ResultFormat::kFixed) return std::string();
-  std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tSTAT_T\tP_T\tSTAT_T1\tP_T1\tBETA\tSE\tINFO";
-  if (layout.mixedModel) header += "\tBETA_LMM\tSE_LMM\tSTAT_LMM\tP_LMM";
-  return header + '\n';
+  std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN";
+  for (const ColumnSpec& spec : layout.columns.columns()) {
+    if (spec.tsv != nullptr) header += '\t' + spec.name;
+  }
+  return header + "\tNOTE\n";
 }
 
-void appendResultLine(std::string& out, ResultLayout layout, const Marker& marker, const SnpResult& result) {
+void appendResultLine(std::string& out, const ResultLayout& layout, const Marker& marker, const SnpResult& result) {
   if (layout.format == ResultFormat::kFixed) {
-    appendFixed(out, marker, result, layout.mixedModel);
+    appendFixed(out, layout, marker, result);
   } else {
-    appendTsv(out, marker, result, layout.mixedModel);
+    appendTsv(out, layout, marker, result);
   }
 }
 

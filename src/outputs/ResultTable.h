@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/OutputFile.h"
+#include "outputs/ResultColumns.h"
 
 struct Marker;
 
@@ -20,45 +21,32 @@ namespace ombra {
 
 enum class ResultFormat { kFixed, kTsv };
 
-// The columns of a result line: the format, and whether the mixed model's
-// four columns follow the others (--model lmm).
+// The layout of a result line: the format and the run's columns.
 struct ResultLayout {
-  ResultLayout(ResultFormat resultFormat = ResultFormat::kFixed, bool withMixedModel = false)  // NOLINT: implicit
-      : format(resultFormat), mixedModel(withMixedModel) {}
+  explicit ResultLayout(ResultFormat resultFormat = ResultFormat::kFixed, ResultColumns runColumns = {})
+      : format(resultFormat), columns(std::move(runColumns)) {}
   ResultFormat format;
-  bool mixedModel;
+  ResultColumns columns;
+  // Whether any of `columns[first, first + count)` is written in this format.
+  bool writes(size_t first, size_t count) const;
 };
 
 // The numbers of one SNP's line.
 struct SnpResult {
   double f = 0;              // frequency of allele2 among the tested individuals
-  bool monomorphic = false;  // not tested: the statistics are 0 and the p-values 1
-  double statistic[3] = {0, 0, 0};  // SS, T, T1
-  double p[3] = {1, 1, 1};
+  bool monomorphic = false;  // not tested: every column keeps its untested value
   size_t tested = 0;         // individuals tested at the SNP
-  // The regression of the adjusted trait on the adjusted genotype: effect
-  // per copy of allele2 and its standard error (not-a-number when the SNP
-  // has no variance left or the design no degree of freedom).
-  double beta = std::numeric_limits<double>::quiet_NaN();
-  double se = std::numeric_limits<double>::quiet_NaN();
-  // Imputation quality: the dosages' variance over its binomial expectation
-  // 2f(1 - f) among the tested individuals; 1 for hard calls.
-  double info = 1;
-  // The mixed model's Wald test (--model lmm): effect, standard error,
-  // statistic (1 df) and p-value.
-  double lmmBeta = std::numeric_limits<double>::quiet_NaN();
-  double lmmSe = std::numeric_limits<double>::quiet_NaN();
-  double lmmStatistic = 0;
-  double lmmP = 1;
+  std::vector<double> values;  // per column of the run (ResultColumns)
+  // What kept the SNP from being tested, or what a model could not do for
+  // it ("" when nothing): the tsv table's NOTE.
+  std::string note;
 };
 
 // The header line of `layout` ("" for the fixed layout, which has none).
-std::string resultHeader(ResultLayout layout);
-// Appends one statistic and its p-value in the fixed layout's columns.
-void appendFixedStatistic(std::string& out, double statistic, double p, bool monomorphic);
-// Appends the line of one SNP. The tsv table always ends in BETA SE INFO; the
-// mixed model's columns follow in both formats when the layout has them.
-void appendResultLine(std::string& out, ResultLayout layout, const Marker& marker, const SnpResult& result);
+std::string resultHeader(const ResultLayout& layout);
+// Appends the line of one SNP: the SNP's own columns, then every column the
+// layout's format writes, in order; the tsv table ends in NOTE.
+void appendResultLine(std::string& out, const ResultLayout& layout, const Marker& marker, const SnpResult& result);
 
 // The result file: an OutputFile, with a deflate stream in front of it when
 // the table is to be compressed.
