@@ -93,7 +93,7 @@ class OutputFile {
 };
 
 // Renames every closed output of the run over its final name, together; the
-// end of a run (endRun(0) and CTest::StartUp) calls it. A failed rename stops
+// end of a run (endRun(0) and the end of runProgram) calls it. A failed rename stops
 // the run like a failed write.
 void commitOutputs();
 // Removes the temporary file of every output of the run; an error stop

@@ -1,5 +1,5 @@
 // The genotypes of a data set read from its file as the run goes: a set of
-// SNPs at a time, into rows of the genotype store's layout (Test.h), so that
+// SNPs at a time, into rows of the genotype store's layout (core/Records.h), so that
 // only the SNPs being worked on are ever held in memory.
 #ifndef OMBRA_FORMATS_GENOTYPESTREAM_H
 #define OMBRA_FORMATS_GENOTYPESTREAM_H

@@ -1,5 +1,5 @@
 // Moving genotype codes between a source's SNP-major blocks and the
-// individual-major rows of the genotype store (Test.h), a block of SNPs at a
+// individual-major rows of the genotype store (core/Records.h), a block of SNPs at a
 // time, through 256-entry byte tables.
 #ifndef OMBRA_FORMATS_SOURCELOADER_H
 #define OMBRA_FORMATS_SOURCELOADER_H
