@@ -185,10 +185,11 @@ std::vector<std::unique_ptr<PhenotypeGroup>> groupPhenotypes(const RunOptions& o
   for (size_t k = 0; k < table.count(); ++k) {
     table.apply(cohort, k, false);
     std::cout << "Phenotype " << table.name(k) << ":\n";
-    std::string why;
-    TestedSample sample = collectTested(cohort, o.study.missingTrait, why);
-    if (!why.empty()) {
-      std::cout << "The phenotype " << table.name(k) << " is skipped. " << why;
+    TestedSample sample;
+    try {
+      sample = collectTested(cohort, o.study.missingTrait);
+    } catch (const RunStop& stop) {
+      std::cout << "The phenotype " << table.name(k) << " is skipped. " << stop.message;
       continue;
     }
     PhenotypeGroup* group = nullptr;
