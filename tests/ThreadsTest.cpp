@@ -2,7 +2,12 @@
 // SNPs) give the same files at every thread count.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+
 #include "TestSupport.h"
+#include "core/RunEnd.h"
+#include "numerics/MatrixTeam.h"
 
 using testing_support::RunResult;
 using testing_support::TempDir;
@@ -37,6 +42,29 @@ TEST(Threads, CountMustBeAPositiveWholeNumber) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "The number of threads (--threads) must be a whole number of at least 1.\n");
   }
+}
+
+// A stop (or any exception) in a unit a helper thread runs reaches the
+// thread that asked for the work, once every unit is done, and the team
+// goes on serving later work.
+TEST(Threads, AStopInATeamsUnitReachesTheCaller) {
+  matrixsvd::Team team(4);
+  for (std::size_t failing : {std::size_t{0}, std::size_t{37}, std::size_t{99}}) {
+    std::atomic<int> ran{0};
+    try {
+      team.forEach(100, [&](std::size_t unit, int) {
+        ++ran;
+        if (unit == failing) ombra::stopRun("unit " + std::to_string(unit) + " failed\n");
+      });
+      ADD_FAILURE() << "the stop of unit " << failing << " was lost";
+    } catch (const ombra::RunStop& stop) {
+      EXPECT_EQ(stop.message, "unit " + std::to_string(failing) + " failed\n");
+    }
+    EXPECT_GE(ran.load(), 1);
+  }
+  std::atomic<int> ran{0};
+  team.forEach(50, [&](std::size_t, int) { ++ran; });
+  EXPECT_EQ(ran.load(), 50);
 }
 
 }  // namespace
