@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "TestSupport.h"
 #include "core/RunEnd.h"
+#include "core/ResourceLimits.h"
 #include "numerics/MatrixTeam.h"
+#include "numerics/Threads.h"
 
 using testing_support::RunResult;
 using testing_support::TempDir;
@@ -21,7 +24,7 @@ TEST(Threads, ResultFilesAreTheSameAtEveryThreadCount) {
   TempDir dir;
   const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
   std::string first;
-  for (const char* threads : {"1", "2", "3", "8"}) {
+  for (const char* threads : {"1", "2", "3", "8", "12"}) {
     SCOPED_TRACE(std::string("threads ") + threads);
     // The Gram route, so that its kernels run threaded too.
     const RunResult run = runOmbra(dir.path(), {"--f", examples + "family", "--i", examples + "unrelated",
@@ -44,6 +47,23 @@ TEST(Threads, CountMustBeAPositiveWholeNumber) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "The number of threads (--threads) must be a whole number of at least 1.\n");
   }
+}
+
+// The count is what was asked for, above the CPUs and above 8 alike:
+// --threads, else OMBRA_THREADS, else the CPUs the process may use.
+TEST(Threads, TheCountAskedForIsTheCountUsed) {
+  unsetenv("OMBRA_THREADS");
+  EXPECT_EQ(ombra::threadLine(ombra::chooseThreads(12)), "Threads for this run: 12 threads (--threads)\n");
+  EXPECT_EQ(ombra::threadLine(ombra::chooseThreads(1)), "Threads for this run: 1 thread (--threads)\n");
+  const ombra::ThreadChoice cpus = ombra::chooseThreads(0);
+  EXPECT_EQ(cpus.count, ombra::usableCpus());
+  EXPECT_EQ(std::string(cpus.source), "the CPUs this process may use");
+  setenv("OMBRA_THREADS", "40", 1);
+  EXPECT_EQ(ombra::threadLine(ombra::chooseThreads(0)), "Threads for this run: 40 threads (OMBRA_THREADS)\n");
+  EXPECT_EQ(ombra::chooseThreads(3).count, 3);
+  setenv("OMBRA_THREADS", "4x", 1);
+  EXPECT_EQ(ombra::chooseThreads(0).count, cpus.count);
+  unsetenv("OMBRA_THREADS");
 }
 
 // A stop (or any exception) in a unit a helper thread runs reaches the

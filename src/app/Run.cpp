@@ -288,12 +288,12 @@ void reportElapsed(std::time_t start) {
 
 void runProgram(int argc, char** argv) {
   const RunOptions options = parseOptions(argc, argv);
-  if (options.threads > 0) setThreadCount(options.threads);
+  const ThreadChoice threadChoice = chooseThreads(options.threads);
   if (options.memoryMegabytes > 0) setMemoryOption(options.memoryMegabytes);
   startRunLog(options.logPath(), argc, argv);
   // Measured once here, before anything is loaded, and named again by any
   // stop for memory.
-  noteRunFact(memoryLine() + threadLine());
+  noteRunFact(memoryLine() + threadLine(threadChoice));
   checkOptions(options);
   // Named phenotypes are found in their file before any genotype is read.
   std::unique_ptr<PhenotypeTable> phenotypes;
@@ -331,8 +331,7 @@ void runProgram(int argc, char** argv) {
     // OpenBLAS first: under an address-space limit it reserves its buffers
     // for as many threads as fit, and the run's own threads, each of which
     // takes a buffer while it calls a product, must not outnumber them.
-    openBlas();
-    const int threads = threadCount();
+    const int threads = loadOpenBlas(threadChoice.count).threadRoom;
     if (streams(options)) store.startStreaming();
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);

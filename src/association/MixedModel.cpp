@@ -120,7 +120,7 @@ FamilyRotation::FamilyRotation(const TestedSample& sample, const std::vector<std
   // (set by OPENBLAS_NUM_THREADS, as Snakemake does for each job) changed
   // the eigenvectors' last bits, and through the likelihood's search the
   // last digits of h2, so a chunk of a workflow differed from one run.
-  if (openBlas().loaded()) openBlas().setThreads(1);
+  setBlasThreads(1);
   size_t begin = 0;
   for (size_t f = 0; f < sample.familyEntryEnd.size() && f < relationships.size(); ++f) {
     const size_t end = sample.familyEntryEnd[f];

@@ -18,9 +18,6 @@
 
 namespace matrixsvd {
 
-// The most threads any team (and the program: numerics/Threads.h) uses.
-constexpr int kMaxThreads = 8;
-
 class Team {
  public:
   // The calling thread is member 0; `threads` - 1 helpers are started (fewer
