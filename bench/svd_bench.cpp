@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "numerics/Matrix.h"
+#include "numerics/Threads.h"
 // The bench is linked against the library only, so the oracle comes in as source.
 #include "SvdReference.cpp"
 
@@ -70,7 +71,10 @@ struct Result {
 
 using Routine = void (*)(double**, int, int, double*, double**);
 
-void fast(double** a, int m, int n, double* w, double** v) { Matrix().svdcmp(a, m, n, w, v); }
+// The threads of the fast version for the decompositions that follow.
+int fastThreads = 1;
+
+void fast(double** a, int m, int n, double* w, double** v) { Matrix().svdcmp(a, m, n, w, v, fastThreads); }
 
 // Decomposes an m x n genotype matrix (the same one for the same m, n).
 Result decompose(Routine routine, int m, int n) {
@@ -124,7 +128,7 @@ bool benchOne(int m, int n, int plainCols, int fastCols) {
   // Bits against the oracle at the oracle's size, on one thread and on two.
   if (plainCols != fastCols) {
     for (int threads : {1, 2}) {
-      Matrix::setSvdThreads(threads);
+      fastThreads = threads;
       bool match = same(decompose(fast, m, plainCols), plain);
       std::printf("  fast, %d thread%s at %d x %d: U, w, V %s the plain version's\n", threads,
                   threads == 1 ? "" : "s", m, plainCols, match ? "bit-identical to" : "DIFFER from");
@@ -133,7 +137,7 @@ bool benchOne(int m, int n, int plainCols, int fastCols) {
   }
   Result byThreads[2];
   for (int threads : {1, 2}) {
-    Matrix::setSvdThreads(threads);
+    fastThreads = threads;
     Result& r = byThreads[threads - 1];
     r = decompose(fast, m, fastCols);
     for (int again = 1; again < kFastRuns; ++again) {
@@ -144,7 +148,6 @@ bool benchOne(int m, int n, int plainCols, int fastCols) {
     report(threads == 1 ? "fast, 1 thread" : "fast, 2 threads", r, m, n, fastCols);
     std::fflush(stdout);
   }
-  Matrix::setSvdThreads(0);
   bool match = same(byThreads[0], byThreads[1]);
   if (plainCols == fastCols) {
     match = match && same(byThreads[0], plain);
@@ -184,7 +187,7 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("svdcmp: plain transcription against the fast version; %u processors, %d threads by default\n\n",
-              std::thread::hardware_concurrency(), Matrix::svdThreads());
+              std::thread::hardware_concurrency(), ombra::chooseThreads(0).count);
   bool allSame = true;
   for (size_t i = 0; i + 3 < sizes.size(); i += 4)
     allSame = benchOne(sizes[i], sizes[i + 1], sizes[i + 2], sizes[i + 3]) && allSame;

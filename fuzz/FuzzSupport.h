@@ -1,6 +1,6 @@
 // Shared pieces of the fuzz targets: a work folder made once per process,
 // writing the input to a file there (the readers only read files by path),
-// turning the run's process exit into an exception the target can catch,
+// settling a run's stop as the program does,
 // and a check that aborts, so that the fuzzer reports a broken invariant.
 #ifndef OMBRA_FUZZ_FUZZSUPPORT_H
 #define OMBRA_FUZZ_FUZZSUPPORT_H
@@ -21,21 +21,16 @@
 
 namespace fuzz {
 
-// Thrown by the end-of-run hook; the targets catch it where the program
-// would have exited.
-struct RunEnded {
-  int status;
-};
+// The stop a run ends with; the targets catch it where the program's main
+// would.
+using RunEnded = ombra::RunStop;
 
-[[noreturn]] inline void throwRunEnded(int status) { throw RunEnded{status}; }
-
-// Installs the hook, and silences the program's console output unless
-// OMBRA_FUZZ_VERBOSE is set (useful when replaying one input).
+// Silences the program's console output unless OMBRA_FUZZ_VERBOSE is set
+// (useful when replaying one input).
 inline void setUp() {
   static bool done = false;
   if (done) return;
   done = true;
-  ombra::setEndRunHandler(throwRunEnded);
   if (std::getenv("OMBRA_FUZZ_VERBOSE") == nullptr) std::cout.setstate(std::ios::badbit);
 }
 
@@ -77,9 +72,11 @@ inline std::string writeFile(const std::string& name, const std::string& text) {
   return writeFile(name, text.data(), text.size());
 }
 
-// The program's error stops end with status 1, its normal early ends with 0.
+// Settles the stop as the program's main does (its outputs committed or
+// removed, its log finished), so that the next input starts afresh. The
+// program's error stops end with status 1, its normal early ends with 0.
 inline void checkStatus(const RunEnded& ended) {
-  if (ended.status != 0 && ended.status != 1) {
+  if (ombra::finishRun(ended) > 1 || ended.status > 1 || ended.status < 0) {
     std::fprintf(stderr, "run ended with status %d\n", ended.status);
     std::abort();
   }

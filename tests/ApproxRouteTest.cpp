@@ -122,7 +122,7 @@ TEST(ApproxRoute, LeadingValuesAndVectorsMatchTheGramRoute) {
   const Cohort cohort = fourPopulations(snps, 120, 5);
   ombra::LeadingComponents gram, approx;
   ombra::ApproxReport report;
-  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, gram));
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, 2, gram));
   ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, approx, report));
   EXPECT_EQ(approx.means, gram.means);
   EXPECT_LE(report.errorBound, 1e-7);
@@ -175,7 +175,7 @@ TEST(ApproxRoute, RestartedBasisReachesTheTolerance) {
   ombra::ApproxReport report;
   ombra::ApproxSettings settings;
   settings.basisBlocks = 3;
-  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, gram));
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, wanted, 2, gram));
   ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, wanted, approx, report, settings));
   EXPECT_GT(report.passes, 6);  // the basis restarted
   EXPECT_LE(report.errorBound, 1e-7);
@@ -191,7 +191,7 @@ TEST(ApproxRoute, ComponentsBeyondTheRankEndPromptly) {
   for (auto& column : cohort.packed) column[0] = static_cast<unsigned char>(column[0] & 0x3f);  // SNP 0: all 0
   ombra::LeadingComponents gram, approx;
   ombra::ApproxReport report;
-  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, 4, gram));
+  ASSERT_TRUE(ombra::gramComponents(cohort.genotypes, 4, 2, gram));
   ASSERT_TRUE(ombra::approxComponents(cohort.genotypes, 4, approx, report));
   EXPECT_LE(report.errorBound, 1e-7);
   EXPECT_LT(report.passes, 10);

@@ -24,9 +24,7 @@
 #include "formats/OxfordSample.h"
 #include "formats/PlinkBed.h"
 
-using testing_support::RunEnded;
 using testing_support::TempDir;
-using testing_support::ThrowOnEndRun;
 
 namespace {
 
@@ -107,7 +105,6 @@ std::vector<uint16_t> dosagesOf(ombra::BgenFile& file, size_t index) {
 
 TEST(BgenFile, DosagesOfEveryLayoutWidthCompressionAndPhase) {
   TempDir dir;
-  ThrowOnEndRun hook;
   std::mt19937 random(7);
   struct Form {
     int layout, compression, bits;
@@ -186,7 +183,6 @@ bw::Variant fourGenotypes(uint32_t position) {
 
 TEST(BgenSource, SamplesInFamOrderCodesDosagesAndCounts) {
   TempDir dir;
-  ThrowOnEndRun hook;
   bw::Options o = fourSamples();
   std::vector<bw::Variant> variants = {fourGenotypes(10), fourGenotypes(20)};
   variants[1].samples[3].missing = true;
@@ -238,21 +234,13 @@ TEST(BgenSource, SamplesInFamOrderCodesDosagesAndCounts) {
 
 // Runs `step` and expects a stop (status 1) whose message holds `words`.
 void expectStop(const std::function<void()>& step, const std::string& words) {
-  testing::internal::CaptureStdout();
-  int status = -1;
-  try {
-    step();
-  } catch (const RunEnded& ended) {
-    status = ended.status;
-  }
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(status, 1) << words << "\n" << out;
-  EXPECT_NE(out.find(words), std::string::npos) << out;
+  const testing_support::StopShown stop = testing_support::stopOf(step);
+  EXPECT_EQ(stop.status, 1) << words << "\n" << stop.out;
+  EXPECT_NE(stop.out.find(words), std::string::npos) << stop.out;
 }
 
 TEST(BgenSource, SampleProblemsStopNamingTheFiles) {
   TempDir dir;
-  ThrowOnEndRun hook;
   bw::Options o = fourSamples();
   const std::vector<bw::Variant> variants = {fourGenotypes(10)};
   dir.write("f.bgen", bw::write(o, variants));
@@ -300,7 +288,6 @@ void writeIndex(const std::string& bgen, const std::vector<std::tuple<std::strin
 
 TEST(BgenFile, ARegionListsTheSameRecordsWithOrWithoutItsIndex) {
   TempDir dir;
-  ThrowOnEndRun hook;
   bw::Options o = fourSamples();
   std::vector<bw::Variant> variants;
   for (uint32_t p = 1; p <= 6; ++p) {
@@ -350,7 +337,6 @@ void set32(std::string& bytes, size_t at, uint32_t v) {
 
 TEST(BgenFile, EveryDefectStopsNamingFileAndVariant) {
   TempDir dir;
-  ThrowOnEndRun hook;
   bw::Options o = fourSamples();
   o.compression = 0;
   const std::vector<bw::Variant> variants = {fourGenotypes(10), fourGenotypes(20)};
@@ -448,7 +434,6 @@ std::vector<ombra::SampleName> famNames(const std::string& path) {
 TEST(BgenPlink2, ExportsReadBackAsTheFilesetsCodes) {
   if (!hasTool("plink2")) GTEST_SKIP() << "plink2 is not installed";
   TempDir dir;
-  ThrowOnEndRun hook;
   for (const std::string set : {"unrelated", "family"}) {
     const std::string prefix = std::string(OMBRA_SOURCE_DIR) + "/examples/plink/" + set;
     const std::vector<ombra::SampleName> names = famNames(prefix + ".fam");

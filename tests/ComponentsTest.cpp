@@ -17,10 +17,8 @@
 #include "core/OutputFile.h"
 #include "TestSupport.h"
 
-using testing_support::RunEnded;
 using testing_support::RunResult;
 using testing_support::TempDir;
-using testing_support::ThrowOnEndRun;
 using testing_support::runOmbra;
 
 namespace {
@@ -265,16 +263,10 @@ TEST(ComponentComputation, SingularValuesAndScoresMatchAnIndependentDecompositio
 }
 
 TEST(MemoryGuard, NamesWhatDoesNotFit) {
-  ThrowOnEndRun hook;
-  testing::internal::CaptureStdout();
-  int status = 0;
-  try {
-    ombra::requireMemory(1e30, "The thing", "Use less.");
-  } catch (const RunEnded& ended) {
-    status = ended.status;
-  }
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(status, 1);
+  const testing_support::StopShown stop =
+      testing_support::stopOf([] { ombra::requireMemory(1e30, "The thing", "Use less."); });
+  const std::string& out = stop.out;
+  EXPECT_EQ(stop.status, 1);
   EXPECT_EQ(out.rfind("The thing needs about ", 0), 0u) << out;
   EXPECT_NE(out.find(" MB are available (memory for this run: "), std::string::npos) << out;
   EXPECT_NE(out.find("). Use less.\n"), std::string::npos) << out;

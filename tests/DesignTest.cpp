@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <sstream>
 
 #include "TestSupport.h"
+#include "design/TestedSample.h"
 
 using testing_support::RunResult;
 using testing_support::TempDir;
@@ -187,6 +189,47 @@ TEST_F(Design, BadTablesAndOptionsStopNamingTheFile) {
   stops({"--covar", "age.txt", "--covar-name", "AGE,,X"}, "The option --covar-name takes names separated by commas.\n");
   dir.write("word.txt", "FID IID T\nFAM01 101 tall\n");
   stops({"--pheno", "word.txt"}, "The phenotype tall of individual FAM01 101 in word.txt is not a number.\n");
+}
+
+// The tested sample's stage called alone on each trait it refuses: the stop
+// carries the message a run prints, which a run of several phenotypes turns
+// into the line that skips one.
+TEST(TestedSample, EachRefusalIsTheStopsMessage) {
+  auto cohortOf = [](const std::vector<std::string>& traits, double covariate) {
+    Cohort cohort;
+    for (size_t i = 0; i < traits.size(); ++i) {
+      Pedigree alone;
+      alone.famId = "F" + std::to_string(i);
+      Individual person;
+      person.indId = "I" + std::to_string(i);
+      person.trait = traits[i];
+      person.traitValue = std::atof(traits[i].c_str());
+      person.seq = static_cast<int>(i);
+      person.covariates = {covariate};
+      alone.members.push_back(person);
+      cohort.unrelated.pedigrees.push_back(alone);
+    }
+    cohort.unrelated.rows.resize(traits.size());
+    cohort.unrelated.size = static_cast<int>(traits.size());
+    return cohort;
+  };
+  const auto stopOf = [](const Cohort& cohort) {
+    return testing_support::stopOf([&] { ombra::collectTested(cohort, "-9"); });
+  };
+  testing_support::StopShown stop = stopOf(cohortOf({"-9", "-9", "-9"}, 1.0));
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_EQ(stop.out, "There is no individual to test: no individual has a value.\n");
+  stop = stopOf(cohortOf({"2", "2", "-9"}, 1.0));
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_EQ(stop.out.rfind("The trait does not vary: all 2 tested individuals have the trait 2, ", 0), 0u) << stop.out;
+  stop = stopOf(cohortOf({"1", "2", "3"}, std::nan("")));
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_EQ(stop.out,
+            "3 individuals with a trait are left out of the test for a missing covariate.\n"
+            "There is no individual to test: every individual with a trait misses a covariate.\n");
+  stop = stopOf(cohortOf({"1", "2", "-9"}, 1.0));
+  EXPECT_EQ(stop.status, -1) << stop.out;
+  EXPECT_EQ(ombra::collectTested(cohortOf({"1", "2", "-9"}, 1.0), "-9").size(), 2u);
 }
 
 }  // namespace

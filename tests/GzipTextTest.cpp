@@ -9,6 +9,7 @@
 
 #include "LoadedSets.h"
 #include "TestSupport.h"
+#include "core/RunEnd.h"
 
 using testing_support::RunResult;
 using testing_support::TempDir;
@@ -98,9 +99,8 @@ TEST(GzipText, StopInsideTheStreamReachesTheCaller) {
   TempDir dir;
   const std::string packed = gzipped("F 1 0 0 1 1\nF 2 0 0 1 2\n");
   dir.write("p.ped.gz", packed.substr(0, packed.size() - 6));
-  testing_support::ThrowOnEndRun throwing;
   LoadedSets sets;
-  EXPECT_THROW(sets.loader.readPedigree(dir.file("p.ped.gz"), sets.cohort.family, false), testing_support::RunEnded);
+  EXPECT_THROW(sets.loader.readPedigree(dir.file("p.ped.gz"), sets.cohort.family, false), ombra::RunStop);
 }
 
 }  // namespace

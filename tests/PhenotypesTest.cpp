@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "TestSupport.h"
@@ -17,7 +18,6 @@
 
 using testing_support::RunResult;
 using testing_support::TempDir;
-using testing_support::ThrowOnEndRun;
 using testing_support::runOmbra;
 
 namespace {
@@ -30,15 +30,8 @@ std::vector<size_t> resolved(const std::string& request) {
 
 // The message a refused request stops with.
 std::string refusal(const std::string& request) {
-  ThrowOnEndRun throwing;
-  testing::internal::CaptureStdout();
-  try {
-    resolved(request);
-  } catch (const testing_support::RunEnded& ended) {
-    EXPECT_EQ(ended.status, 1);
-    return testing::internal::GetCapturedStdout();
-  }
-  testing::internal::GetCapturedStdout();
+  const testing_support::StopShown stop = testing_support::stopOf([&] { resolved(request); });
+  if (stop.status == 1) return stop.out;
   ADD_FAILURE() << request << " was taken";
   return std::string();
 }
@@ -262,6 +255,31 @@ class ManyPhenotypes : public ::testing::Test {
 
   TempDir dir;
 };
+
+// A stop after phenotypes were skipped and an output was written: status 1,
+// the skipped ones' lines and then the stop's message as the last words, no
+// output left (not even a temporary one), and a log that ends with all of it.
+TEST_F(ManyPhenotypes, AStopAfterSkippedPhenotypesLeavesOnlyTheLog) {
+  const RunResult stopped = run({"--pheno-name", "FLAT,NONE", "--write-kinship", "k.txt", "--out", "r.txt"});
+  EXPECT_EQ(stopped.status, 1);
+  const std::string skipped = "The phenotype FLAT is skipped. The trait does not vary";
+  const std::string last = "No phenotype is left to test: every one named by --pheno-name was skipped.\n";
+  EXPECT_NE(stopped.out.find(skipped), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("The phenotype NONE is skipped. There is no individual to test: no individual has a "
+                             "value.\n" + last),
+            std::string::npos)
+      << stopped.out;
+  EXPECT_EQ(stopped.out.find(last), stopped.out.size() - last.size()) << stopped.out;
+  EXPECT_FALSE(dir.exists("k.txt"));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name[0] != '.' || name.rfind(".std", 0) == 0) << name;
+  }
+  const std::string log = dir.read("r.log");
+  EXPECT_NE(log.find(stopped.out + "\nEnd: "), std::string::npos) << log;
+  const std::string end = " UTC (exit status 1)\n";
+  EXPECT_EQ(log.rfind(end), log.size() - end.size()) << log;
+}
 
 TEST_F(ManyPhenotypes, EachPhenotypeEqualsItsRunAlone) {
   expectEachAsAlone({}, "r.tsv.gz", {"P1", "P2", "HB-A1C", "TG"});

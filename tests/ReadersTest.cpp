@@ -4,9 +4,7 @@
 #include "LoadedSets.h"
 #include "TestSupport.h"
 
-using testing_support::RunEnded;
 using testing_support::TempDir;
-using testing_support::ThrowOnEndRun;
 
 namespace {
 
@@ -36,17 +34,9 @@ std::string readText(LoadedSets& test, const TempDir& dir, const std::string& ma
 // Runs `action`, which must stop the run; returns what it printed.
 template <typename Action>
 std::string stopMessage(Action action) {
-  ThrowOnEndRun hook;
-  testing::internal::CaptureStdout();
-  int status = 0;
-  try {
-    action();
-  } catch (const RunEnded& ended) {
-    status = ended.status;
-  }
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(status, 1);
-  return out;
+  const testing_support::StopShown stop = testing_support::stopOf(action);
+  EXPECT_EQ(stop.status, 1);
+  return stop.out;
 }
 
 TEST(GenotypeCoding, PacksFirstSnpIntoTheTopBits) {

@@ -82,13 +82,19 @@ RunResult runOmbra(const std::string& dir, const std::vector<std::string>& args)
   return result;
 }
 
-namespace {
-[[noreturn]] void throwRunEnded(int status) { throw RunEnded{status}; }
-}  // namespace
-
-ThrowOnEndRun::ThrowOnEndRun() { ombra::setEndRunHandler(throwRunEnded); }
-
-ThrowOnEndRun::~ThrowOnEndRun() { ombra::setEndRunHandler(nullptr); }
+StopShown stopOf(const std::function<void()>& action) {
+  StopShown shown;
+  testing::internal::CaptureStdout();
+  std::string message;
+  try {
+    action();
+  } catch (const ombra::RunStop& stop) {
+    shown.status = stop.status;
+    message = stop.message;
+  }
+  shown.out = testing::internal::GetCapturedStdout() + message;
+  return shown;
+}
 
 std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out) {
   args.push_back("--out");

@@ -3,6 +3,7 @@
 #ifndef OMBRA_TESTS_TESTSUPPORT_H
 #define OMBRA_TESTS_TESTSUPPORT_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,16 +43,14 @@ RunResult runOmbra(const std::string& dir, const std::vector<std::string>& args)
 // nothing on standard error, and returns the result file.
 std::string resultOf(const TempDir& dir, std::vector<std::string> args, const std::string& out);
 
-// Thrown instead of ending the process while a ThrowOnEndRun is alive.
-struct RunEnded {
-  int status;
+// What a stage shows when it stops the run, as the program prints it: what
+// the stage printed before the stop, then the stop's message. The status is
+// the stop's, -1 when the stage did not stop.
+struct StopShown {
+  int status = -1;
+  std::string out;
 };
-
-class ThrowOnEndRun {
- public:
-  ThrowOnEndRun();
-  ~ThrowOnEndRun();
-};
+StopShown stopOf(const std::function<void()>& action);
 
 }  // namespace testing_support
 

@@ -8,9 +8,7 @@
 #include "core/OutputFile.h"
 #include "TestSupport.h"
 
-using testing_support::RunEnded;
 using testing_support::TempDir;
-using testing_support::ThrowOnEndRun;
 
 namespace {
 
@@ -60,18 +58,11 @@ TEST(InputFiles, FileExistsOnFilesAndDirectories) {
 
 TEST(InputFiles, OpenAndCreateFailuresStopWithTheirMessage) {
   TempDir dir;
-  ThrowOnEndRun hook;
   std::ifstream in;
   ombra::OutputFile out;
-  auto stopOf = [](auto action) {
-    testing::internal::CaptureStdout();
-    int status = -1;
-    try {
-      action();
-    } catch (const RunEnded& ended) {
-      status = ended.status;
-    }
-    return std::make_pair(status, testing::internal::GetCapturedStdout());
+  auto stopOf = [](const std::function<void()>& action) {
+    const testing_support::StopShown stop = testing_support::stopOf(action);
+    return std::make_pair(stop.status, stop.out);
   };
   const std::string missing = dir.file("a.map");
   EXPECT_EQ(stopOf([&] { ombra::openInput(in, missing); }), std::make_pair(1, "Open File " + missing + " failed!\n"));

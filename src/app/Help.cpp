@@ -78,7 +78,7 @@ const char* helpText() {
          "\n"
          "Performance:\n"
          "  --threads N         threads of the decomposition and the test (default: the CPUs the process\n"
-         "                      may use, at most 8); results are the same at every count\n"
+         "                      may use); results are the same at every count\n"
          "  --memory MB         memory the run may use in all (default: the least of the available memory,\n"
          "                      the cgroup's limit and the address-space limit, which also bound it)\n"
          "\n"

@@ -192,10 +192,11 @@ std::vector<std::unique_ptr<PhenotypeGroup>> groupPhenotypes(const RunOptions& o
   for (size_t k = 0; k < table.count(); ++k) {
     table.apply(cohort, k, false);
     std::cout << "Phenotype " << table.name(k) << ":\n";
-    std::string why;
-    TestedSample sample = collectTested(cohort, o.study.missingTrait, why);
-    if (!why.empty()) {
-      std::cout << "The phenotype " << table.name(k) << " is skipped. " << why;
+    TestedSample sample;
+    try {
+      sample = collectTested(cohort, o.study.missingTrait);
+    } catch (const RunStop& stop) {
+      std::cout << "The phenotype " << table.name(k) << " is skipped. " << stop.message;
       continue;
     }
     PhenotypeGroup* group = nullptr;
@@ -299,12 +300,12 @@ void reportElapsed(std::time_t start) {
 
 void runProgram(int argc, char** argv) {
   const RunOptions options = parseOptions(argc, argv);
-  if (options.threads > 0) setThreadCount(options.threads);
+  const ThreadChoice threadChoice = chooseThreads(options.threads);
   if (options.memoryMegabytes > 0) setMemoryOption(options.memoryMegabytes);
   startRunLog(options.logPath(), argc, argv);
   // Measured once here, before anything is loaded, and named again by any
   // stop for memory.
-  noteRunFact(memoryLine() + threadLine());
+  noteRunFact(memoryLine() + threadLine(threadChoice));
   checkOptions(options);
   // Named phenotypes are found in their file before any genotype is read.
   std::unique_ptr<PhenotypeTable> phenotypes;
@@ -342,8 +343,7 @@ void runProgram(int argc, char** argv) {
     // OpenBLAS first: under an address-space limit it reserves its buffers
     // for as many threads as fit, and the run's own threads, each of which
     // takes a buffer while it calls a product, must not outnumber them.
-    openBlas();
-    const int threads = threadCount();
+    const int threads = loadOpenBlas(threadChoice.count).threadRoom;
     if (streams(options)) store.startStreaming();
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);

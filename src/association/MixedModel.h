@@ -29,6 +29,7 @@
 
 #include "association/Regression.h"
 #include "design/TestedSample.h"
+#include "numerics/MetricKernels.h"
 
 namespace ombra {
 
@@ -103,7 +104,7 @@ class MixedModel {
   // the columns are grouped.
   void rowSums(const double* residuals, size_t stride, size_t count, double* cross, double* squares) const;
   // rowSums takes this many stripes of eight columns together where it can.
-  static constexpr size_t kRowGroup = 2;
+  static constexpr size_t kRowGroup = kMetricRowGroup;
   void explainedSums(const double* residuals, size_t stride, size_t count, double* c, size_t cStride) const;
   void lessExplained(const double* c, size_t width, double* squares) const;
   // Columns of the design (the rows of c).
@@ -121,8 +122,6 @@ class MixedModel {
 
  private:
   void estimate();
-  template <size_t kGroup>
-  void rowLanes(const double* residuals, size_t stride, double* cross, double* squares) const;
 
   FamilyRotation rotation;
   size_t n = 0, p = 0;
@@ -144,10 +143,7 @@ class MixedModel {
   void groupEqualWeights();
   NullModelFit nullFit;
   // V^-1 - I over the entries it is not zero on (sigma2 left aside).
-  struct Excess {
-    size_t begin = 0, size = 0;
-    std::vector<double> values;  // size x size, row-major
-  };
+  using Excess = DiagonalBlock;
   std::vector<Excess> excess;    // in entry order
   size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
   // X'(V^-1 - I) over entries before excessEnd, an entry's weights side by

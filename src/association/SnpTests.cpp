@@ -34,7 +34,7 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
                   int threadCount) {
   // Every thread calls the kernels on its own block; OpenBLAS's own threads
   // would only compete with them.
-  openBlas().setThreads(1);
+  setBlasThreads(1);
   std::vector<BlockTest> tests;
   for (const GroupWork& group : groups) {
     std::vector<ResultLayout> layouts;

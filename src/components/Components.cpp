@@ -226,7 +226,7 @@ Decomposition exactRoute(const RouteInput& in) {
     const size_t at = static_cast<size_t>(s);
     centredRow(in, in.snps[at], in.fill[at], a[s + 1] + 1, result.mean[at]);
   }
-  Matrix().svdcmp(a, snps, cols, w, v);
+  Matrix().svdcmp(a, snps, cols, w, v, in.threads);
 
   std::vector<RankedValue> ranked(static_cast<size_t>(cols));
   for (int j = 0; j < cols; ++j) ranked[static_cast<size_t>(j)] = RankedValue{w[j + 1], j};
@@ -247,10 +247,10 @@ Decomposition exactRoute(const RouteInput& in) {
 }
 
 // The Gram route, its progress counted in rows visited (three times each).
-bool gramDecomposition(const PackedGenotypes& genotypes, int wanted, LeadingComponents& leading) {
+bool gramDecomposition(const PackedGenotypes& genotypes, int wanted, int threads, LeadingComponents& leading) {
   Progress progress("Components", 3 * static_cast<size_t>(genotypes.rows()));
   size_t visited = 0;
-  return gramComponents(genotypes, wanted, leading, [&](int count) {
+  return gramComponents(genotypes, wanted, threads, leading, [&](int count) {
     progress.update(visited);
     visited += static_cast<size_t>(count);
   });
@@ -296,9 +296,9 @@ bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
   genotypes.fill = in.fill;
   genotypes.dosageColumns = in.dosageRows;
   LeadingComponents leading;
-  if (openBlas().loaded()) openBlas().setThreads(in.threads);
+  setBlasThreads(in.threads);
   const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)
-                                    : gramDecomposition(genotypes, wanted, leading);
+                                    : gramDecomposition(genotypes, wanted, in.threads, leading);
   if (!computed) {
     // Held back under an address-space limit: the run was told so already.
     if (!openBlas().heldBack) {

@@ -5,7 +5,7 @@
 //   stops the run with "Write File NAME failed! <the system's reason>";
 // - a closed file takes its final name when the run commits its outputs
 //   (endRun(0) and the normal end of a run), all of them together;
-// - an error stop (endRun with a non-zero status) or SIGINT, SIGTERM or
+// - an error stop (a run ending with a non-zero status) or SIGINT, SIGTERM or
 //   SIGHUP removes the temporary files, so an earlier file of the same name
 //   stays as it was.
 // A device or FIFO (for example /dev/full or /dev/stdout) is written in
@@ -93,11 +93,11 @@ class OutputFile {
 };
 
 // Renames every closed output of the run over its final name, together; the
-// end of a run (endRun(0) and the end of runProgram) calls it. A failed rename stops
+// end of a run (its normal end, or a stop of status 0) calls it. A failed rename stops
 // the run like a failed write.
 void commitOutputs();
 // Removes the temporary file of every output of the run; an error stop
-// (endRun with a non-zero status) calls it before the run ends.
+// (a run ending with a non-zero status) calls it before the run ends.
 void discardOutputs();
 // Makes SIGINT, SIGTERM and SIGHUP remove the run's temporary files, print
 // one line saying why and end the process with status 128 + the signal.

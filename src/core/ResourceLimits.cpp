@@ -216,7 +216,6 @@ double cgroupRoom() {
 }
 
 std::atomic<double> optionBytes{-1};
-std::atomic<int> cap{0};
 std::atomic<const char*> runStep{nullptr};
 
 }  // namespace
@@ -342,8 +341,6 @@ double threadStackBytes() {
   return static_cast<double>(size);
 }
 
-void capThreads(int count) { cap.store(std::max(0, count)); }
-int threadCap() { return cap.load(); }
 
 void setRunStep(const char* step) { runStep.store(step); }
 

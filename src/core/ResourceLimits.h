@@ -68,11 +68,6 @@ double addressSpaceRoom();
 // Bytes of address space a new thread's stack takes by default.
 double threadStackBytes();
 
-// The most threads a run may use from now on; set when OpenBLAS can only
-// have its buffers for fewer threads (see numerics/OpenBlas.cpp). 0: none.
-void capThreads(int count);
-int threadCap();
-
 // The step the run is in, for a stop for memory: "reading the data sets".
 void setRunStep(const char* step);
 // "\nThe program ran out of memory while STEP (memory for this run: ...). ..."

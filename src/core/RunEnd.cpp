@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 
 #include "core/OutputFile.h"
@@ -11,42 +10,39 @@
 namespace ombra {
 
 namespace {
-EndRunHandler endRunHandler = nullptr;
 int (*finishLog)(int status) = nullptr;
-}  // namespace
 
-EndRunHandler setEndRunHandler(EndRunHandler handler) {
-  EndRunHandler old = endRunHandler;
-  endRunHandler = handler;
-  return old;
-}
+int finishedLog(int status) { return finishLog != nullptr ? finishLog(status) : status; }
+}  // namespace
 
 void setFinishLog(int (*step)(int status)) { finishLog = step; }
 
-void endRun(int status) {
+void endRun(int status) { throw RunStop{status, std::string()}; }
+
+void stopRun(const std::string& message) { throw RunStop{1, message}; }
+
+int finishRun(const RunStop& stop) {
+  int status = stop.status;
+  std::cout << stop.message;
   std::cout.flush();
   if (status == 0) {
-    commitOutputs();
-  } else {
-    discardOutputs();
+    try {
+      commitOutputs();
+    } catch (const RunStop& failed) {  // a rename refused
+      std::cout << failed.message;
+      std::cout.flush();
+      status = failed.status;
+    }
   }
-  // The log comes last, so that it records how the run really ended.
-  if (finishLog != nullptr) status = finishLog(status);
-  if (endRunHandler != nullptr) endRunHandler(status);
-  std::exit(status);
-}
-
-void stopRun(const std::string& message) {
-  std::cout << message;
-  endRun(1);
+  if (status != 0) discardOutputs();
+  return finishedLog(status);
 }
 
 void stopRunAtOnce(const std::string& message) {
   std::cout << message;
   std::cout.flush();
   discardOutputs();
-  const int status = finishLog != nullptr ? finishLog(1) : 1;
-  if (endRunHandler != nullptr) endRunHandler(status);
+  const int status = finishedLog(1);
   std::fflush(nullptr);
   _exit(status);
 }

@@ -72,15 +72,8 @@ TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTr
 TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait) {
   std::string why;
   TestedSample sample = collectOrExplain(cohort, missingTrait, why);
-  // An empty sample without covariates left out has been stopped before, by
-  // the check that some individual has a trait.
-  if (!why.empty()) stopRun(why);
-  return sample;
-}
-
-TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait, std::string& why) {
-  TestedSample sample = collectOrExplain(cohort, missingTrait, why);
   if (why.empty() && sample.size() == 0) why = "There is no individual to test: no individual has a value.\n";
+  if (!why.empty()) stopRun(why);
   return sample;
 }
 

@@ -26,12 +26,10 @@ struct TestedSample {
 
 // The tested individuals: those whose trait is not `missingTrait` and who
 // have every covariate (those without one are counted in a line). Stops the
-// run when none is left, or when they all share one trait value.
+// run, saying why, when none is left (no individual with a value, every one
+// missing a covariate) or when they all share one trait value; a run of
+// several phenotypes catches the stop and skips that phenotype.
 TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait);
-// The same, for one phenotype of several: where the one above stops, this
-// one returns an empty sample and says why in `why` (no individual with a
-// value, every one missing a covariate, or a trait without variance).
-TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait, std::string& why);
 
 // Columns of the design over the tested entries, column-major:
 // values[k * n + h] is column k of entry h.

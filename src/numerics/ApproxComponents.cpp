@@ -467,7 +467,7 @@ bool approxComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompo
   report = ApproxReport();
   if (out.wanted == 0) return true;
   if (!openBlas().loaded()) return false;
-  openBlas().setThreads(1);  // the lanes are the threads
+  setBlasThreads(1);  // the lanes are the threads
   const int l = std::min({out.wanted + settings.oversampling, cols, snps});
   const int limit = basisLimit(cols, l, settings.basisBlocks);
   CentredProducts products(genotypes, out.means, settings.threads);

@@ -19,7 +19,6 @@
 #include <cstring>
 
 #include "numerics/MatrixTeam.h"
-#include "numerics/Threads.h"
 #include "numerics/GramComponents.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
@@ -169,7 +168,7 @@ void fold(std::vector<double>& gram, int cols, const std::vector<double>& rowTer
 
 }  // namespace
 
-std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<double>& means,
+std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<double>& means, int threads,
                                const RowsVisited& visited) {
   const int snps = genotypes.rows();
   const int cols = genotypes.cols();
@@ -194,7 +193,7 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
     }
   }
   widenInPlace(gram);
-  matrixsvd::Team team(ombra::threadCount());
+  matrixsvd::Team team(threads);
   std::vector<double> centred;
   for (int first = 0, b = 0; first < snps; first += blockRows, ++b) {
     const int count = std::min(blockRows, snps - first);

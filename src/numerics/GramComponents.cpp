@@ -137,7 +137,7 @@ double gramComponentsBytes(int snps, int cols, int wanted) {
   return 8.0 * (c * c + (gramBlockRows(cols) + 2.0 * wanted + 8.0) * c + double(snps) * wanted);
 }
 
-bool gramComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out,
+bool gramComponents(const PackedGenotypes& genotypes, int wanted, int threads, LeadingComponents& out,
                     const RowsVisited& visited) {
   const int snps = genotypes.rows();
   const int cols = genotypes.cols();
@@ -147,7 +147,7 @@ bool gramComponents(const PackedGenotypes& genotypes, int wanted, LeadingCompone
   out.means.assign(static_cast<size_t>(std::max(snps, 0)), 0.0);
   if (cols <= 0) return true;
   if (!openBlas().loaded()) return false;
-  std::vector<double> gram = gramMatrix(genotypes, out.means, visited);
+  std::vector<double> gram = gramMatrix(genotypes, out.means, threads, visited);
   std::vector<double> values;
   std::vector<double> vectors;
   if (!topEigenpairs(gram, cols, out.wanted, values, vectors)) return false;

@@ -37,13 +37,14 @@ int gramBlockRows(int cols);
 // G as the upper triangle of a row-major C x C array (its lower triangle
 // holds other numbers), exact up to the rounding of a double sum of centred
 // products, and the same at every thread count; each row's mean goes to
-// `means`. Visits every row twice.
-std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<double>& means,
+// `means`. Visits every row twice; the terms of missing calls are shared
+// out between `threads` threads (OpenBLAS's products take its own count).
+std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<double>& means, int threads,
                                const RowsVisited& visited = nullptr);
 
 // Fills `out` for A with min(wanted, C) leading vectors. False, with `out`
 // unspecified, when OpenBLAS cannot be loaded or its eigen-solver fails.
-bool gramComponents(const PackedGenotypes& genotypes, int wanted, LeadingComponents& out,
+bool gramComponents(const PackedGenotypes& genotypes, int wanted, int threads, LeadingComponents& out,
                     const RowsVisited& visited = nullptr);
 
 // Turns each component of out.loadings so that its first largest entry in

@@ -12,16 +12,10 @@ class Matrix {
   // SVD of the 1-based m x n matrix a (rows 1..m, columns 1..n): a becomes U,
   // w[1..n] the singular values (unsorted, >= 0), v[1..n][1..n] V itself.
   // Works on a column-major copy of a for speed, sharing large matrices out
-  // between threads (see svdThreads); the result is bit-identical to the
+  // between up to `threads` threads; the result is bit-identical to the
   // plain row-pointer algorithm, whatever the thread count, and that
   // algorithm is the fallback when the copy cannot be allocated.
-  void svdcmp(double** a, int m, int n, double* w, double** v);
-  // Threads of every threaded step (svdcmp, the Gram route's kernels, the
-  // per-SNP test): the count last set here (option --threads; 0 restores
-  // the default), else the environment variable OMBRA_THREADS, else the
-  // number of processors; at most 8.
-  static void setSvdThreads(int count);
-  static int svdThreads();
+  void svdcmp(double** a, int m, int n, double* w, double** v, int threads);
   // The same on 0-based arrays; needs m >= n (otherwise it prints a warning
   // and leaves the arrays as they are). Negligible means below 1e-15 here,
   // and entries that come out not-a-number are set to 0.

@@ -16,7 +16,6 @@
 #include "numerics/MatrixKernels.h"
 #include "numerics/MatrixSvdSteps.h"
 #include "numerics/MatrixTeam.h"
-#include "numerics/Threads.h"
 
 namespace {
 
@@ -446,11 +445,7 @@ void fromColumnMajor(Team& team, const double* in, std::size_t m, std::size_t n,
 
 }  // namespace
 
-void Matrix::setSvdThreads(int count) { ombra::setThreadCount(count); }
-
-int Matrix::svdThreads() { return ombra::threadCount(); }
-
-void Matrix::svdcmp(double** a, int m, int n, double* w, double** v) {
+void Matrix::svdcmp(double** a, int m, int n, double* w, double** v, int threads) {
   if (n <= 0) return;
   if (m < 0) m = 0;
   std::size_t rows = static_cast<std::size_t>(m);
@@ -462,8 +457,7 @@ void Matrix::svdcmp(double** a, int m, int n, double* w, double** v) {
     return;
   }
   // Helpers only for a matrix with enough work to share out.
-  int threads = rows * cols * cols < 64 * kParallelWork ? 1 : ombra::threadCount();
-  Team team(threads);
+  Team team(rows * cols * cols < 64 * kParallelWork ? 1 : threads);
   toColumnMajor(team, a, rows, cols, colA.get());
   ColumnMajorSvd(colA.get(), colV.get(), w + 1, m, n, team).run();
   fromColumnMajor(team, colA.get(), rows, cols, a);

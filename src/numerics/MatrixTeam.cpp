@@ -32,6 +32,7 @@ void Team::run(std::size_t units, Task task, void* body) {
     task_ = task;
     body_ = body;
     done_ = 0;
+    failed_.store(false);
     next_.store(static_cast<std::uint64_t>(job) << 32);
     wake_.notify_all();
   }
@@ -41,6 +42,12 @@ void Team::run(std::size_t units, Task task, void* body) {
   // counted under the mutex, which also makes their results visible here.
   std::unique_lock<std::mutex> lock(mutex_);
   finished_.wait(lock, [&] { return done_ == units; });
+  // A unit that threw (a stop, memory running out) fails the job on the
+  // caller's thread, as it would have without helpers.
+  std::exception_ptr failure = failure_;
+  failure_ = nullptr;
+  lock.unlock();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void Team::work(std::uint32_t job, std::size_t units, Task task, void* body, int member) {
@@ -50,9 +57,18 @@ void Team::work(std::uint32_t job, std::size_t units, Task task, void* body, int
     std::size_t unit = static_cast<std::size_t>(claim & 0xffffffffu);
     if (unit >= units) return;
     if (!next_.compare_exchange_weak(claim, claim + 1)) continue;
-    task(body, unit, member);
+    std::exception_ptr failure;
+    if (!failed_.load()) {
+      try {
+        task(body, unit, member);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      if (failure && !failure_) failure_ = failure;
+      if (failure) failed_.store(true);
       if (++done_ == units) finished_.notify_one();
     }
     claim = next_.load();

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,9 +17,6 @@
 #include <vector>
 
 namespace matrixsvd {
-
-// The most threads any team (and the program: numerics/Threads.h) uses.
-constexpr int kMaxThreads = 8;
 
 class Team {
  public:
@@ -34,7 +32,8 @@ class Team {
   // Calls body(unit, member) once for every unit < units and returns when all
   // have finished. Units are taken in increasing order by whichever member is
   // free, so they must not depend on each other; member (< size()) lets a
-  // body keep scratch space per thread.
+  // body keep scratch space per thread. The first exception a unit throws
+  // is rethrown here, on the calling thread, once every unit is done.
   template <class Body>
   void forEach(std::size_t units, Body&& body) {
     if (units == 0) return;
@@ -68,6 +67,10 @@ class Team {
   Task task_ = nullptr;
   void* body_ = nullptr;
   std::size_t done_ = 0;
+  // The first exception a unit of the job threw; the units after it are
+  // skipped.
+  std::exception_ptr failure_;
+  std::atomic<bool> failed_{false};
   // Job number (high half) and next unit to take (low half) in one word, so a
   // helper that wakes up late cannot take a unit of a later job for its own.
   std::atomic<std::uint64_t> next_{0};

@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "core/RunEnd.h"
-#include "numerics/MatrixTeam.h"
-#include "numerics/Threads.h"
 #include "core/ResourceLimits.h"
 
 namespace ombra {
@@ -139,7 +137,7 @@ void sayBuiltInKernels(double room) {
             << " MB); the built-in kernels are used instead.\n";
 }
 
-OpenBlas loadOpenBlas() {
+OpenBlas loadLibrary(int wanted) {
   // OpenBLAS picks its kernels from the processor model when it is loaded,
   // and gives a model it does not know its slowest kernels (several times
   // slower on recent processors). Unless the user chose, name the kernels
@@ -157,10 +155,10 @@ OpenBlas loadOpenBlas() {
   // products; 2^4 lets them sleep at once (the results are the same).
   setenv("OPENBLAS_THREAD_TIMEOUT", "4", 0);
   OpenBlas library;
+  library.threadRoom = wanted;
   // Without an address-space limit the buffers cost nothing until touched,
   // and the library is loaded as it always was.
   const double room = addressSpaceRoom();
-  const int wanted = threadCount();
   int threads = 0;
   if (room >= 0) {
     threads = threadsThatFit(room, wanted, threadStackBytes());
@@ -195,12 +193,13 @@ OpenBlas loadOpenBlas() {
   if (threads == 0) {
     sayBuiltInKernels(addressSpaceRoom());
     library = OpenBlas();
+    library.threadRoom = wanted;
     library.heldBack = true;
     return library;
   }
   library.setThreads(threads);
   if (threads < wanted) {
-    capThreads(threads);
+    library.threadRoom = threads;
     std::cout << "OpenBLAS's buffers leave room for " << threads << (threads == 1 ? " thread" : " threads")
               << " under the address-space limit; the run uses " << threads << " instead of " << wanted << ".\n";
   }
@@ -209,9 +208,16 @@ OpenBlas loadOpenBlas() {
 
 }  // namespace
 
-const OpenBlas& openBlas() {
-  static const OpenBlas library = loadOpenBlas();
+const OpenBlas& loadOpenBlas(int threads) {
+  static const OpenBlas library = loadLibrary(threads < 1 ? 1 : threads);
   return library;
+}
+
+const OpenBlas& openBlas() { return loadOpenBlas(1); }
+
+void setBlasThreads(int count) {
+  const OpenBlas& library = openBlas();
+  if (library.loaded()) library.setThreads(count < 1 ? 1 : count);
 }
 
 }  // namespace ombra

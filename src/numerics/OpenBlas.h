@@ -35,21 +35,34 @@ struct OpenBlas {
   decltype(&dormtr_) dormtr = nullptr;
   decltype(&dsyev_) dsyev = nullptr;
   decltype(&dsyevd_) dsyevd = nullptr;
+  // openblas_set_num_threads, called through setBlasThreads only.
   void (*setThreads)(int) = nullptr;
   // Not loaded because its buffers would not fit the address-space limit
   // (the run was told so); the built-in kernels stand in.
   bool heldBack = false;
+  // The threads the run may use beside it: all it asked for, or as many
+  // as OpenBLAS's buffers leave room for under an address-space limit.
+  int threadRoom = 1;
   bool loaded() const {
     return dsyrk && ssyrk && dgemm && sgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && setThreads;
   }
 };
 
-// The library, loaded once; every pointer is null when it cannot be loaded.
-// Under an address-space limit (ulimit -v) it is loaded only when its buffers
-// fit, with as many threads as fit (the run's threads are capped to match,
-// see ombra::capThreads), and the buffers are mapped at once: OpenBLAS
-// retries a failed buffer mapping forever, so it must never need one later.
+// Loads the library, once, for a run of `threads` threads, before anything
+// else calls it; its threadRoom is how many of them the run may use. Under
+// an address-space limit (ulimit -v) it is loaded only when its buffers fit,
+// with as many threads as fit (the run is told when they are fewer), and
+// the buffers are mapped at once: OpenBLAS retries a failed buffer mapping
+// forever, so it must never need one later. Every pointer is null when the
+// library cannot be loaded.
+const OpenBlas& loadOpenBlas(int threads);
+// The library loadOpenBlas loaded (for one thread when nothing loaded it).
 const OpenBlas& openBlas();
+// How many threads OpenBLAS's own products use from now on; nothing when
+// the library is not loaded. The one place that count is set: each stage
+// says what its products need (one thread where its own threads each call
+// a product, the run's threads where one product has the machine).
+void setBlasThreads(int count);
 
 }  // namespace ombra
 

@@ -1,58 +1,31 @@
 #include "numerics/Threads.h"
 
-#include <atomic>
+#include <climits>
 #include <cstdlib>
 
 #include "core/ResourceLimits.h"
-#include "numerics/MatrixTeam.h"
 
 namespace ombra {
 
 namespace {
 
-std::atomic<int> chosenThreads{0};
-
-int clampThreads(long count) {
-  if (count < 1) return 1;
-  return count > matrixsvd::kMaxThreads ? matrixsvd::kMaxThreads : static_cast<int>(count);
-}
-
-// The count asked for, and what asked: --threads, else OMBRA_THREADS, else
-// the CPUs this process may use (not the machine's: a job on a shared node
-// gets a share of it).
-int askedThreads(const char*& source) {
-  int chosen = chosenThreads.load();
-  source = "--threads";
-  if (chosen > 0) return clampThreads(chosen);
-  if (const char* text = std::getenv("OMBRA_THREADS")) {
-    char* end = nullptr;
-    long count = std::strtol(text, &end, 10);
-    source = "OMBRA_THREADS";
-    if (end != text && *end == '\0' && count > 0) return clampThreads(count);
-  }
-  static const int cpus = usableCpus();
-  source = "the CPUs this process may use";
-  return clampThreads(cpus);
-}
+int atLeastOne(long count) { return count < 1 ? 1 : count > INT_MAX ? INT_MAX : static_cast<int>(count); }
 
 }  // namespace
 
-int threadCount() {
-  const char* source = nullptr;
-  const int asked = askedThreads(source);
-  const int cap = threadCap();
-  return cap > 0 && cap < asked ? cap : asked;
+ThreadChoice chooseThreads(int option) {
+  if (option > 0) return ThreadChoice{option, "--threads"};
+  if (const char* text = std::getenv("OMBRA_THREADS")) {
+    char* end = nullptr;
+    const long count = std::strtol(text, &end, 10);
+    if (end != text && *end == '\0' && count > 0) return ThreadChoice{atLeastOne(count), "OMBRA_THREADS"};
+  }
+  return ThreadChoice{atLeastOne(usableCpus()), "the CPUs this process may use"};
 }
 
-std::string threadLine() {
-  const char* source = nullptr;
-  const int asked = askedThreads(source);
-  const int count = threadCount();
-  if (count < asked) source = "as many as OpenBLAS's buffers leave room for under the address-space limit";
-  return "Threads for this run: " + std::to_string(count) + (count == 1 ? " thread (" : " threads (") + source +
-         ")\n";
+std::string threadLine(const ThreadChoice& choice) {
+  return "Threads for this run: " + std::to_string(choice.count) + (choice.count == 1 ? " thread (" : " threads (") +
+         choice.source + ")\n";
 }
-
-void setThreadCount(int count) { chosenThreads.store(count > 0 ? count : 0); }
 
 }  // namespace ombra

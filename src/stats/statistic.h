@@ -4,7 +4,7 @@
 //
 // Invalid arguments print a message on standard output (no line break) and
 // give not-a-number; the run goes on. The one exception is chisq(k <= 0),
-// which ends the program with status 1.
+// which stops the run (core/RunEnd.h) with status 1.
 #ifndef OMBRA_STATISTIC_H
 #define OMBRA_STATISTIC_H
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/RunEnd.h"
 #include "stats/statistic.h"
 #include "stats/statisticNumbers.h"
 
@@ -69,8 +70,7 @@ double StatisticTool::lognrnd(double mu, double sigma) {
 
 double StatisticTool::chisq(int k) {
   if (k <= 0) {
-    std::printf("The freedom of chi-square must be positive integer!\n");
-    std::exit(1);
+    ombra::stopRun("The freedom of chi-square must be positive integer!\n");
   }
   double sum = 0.0;
   for (int i = 0; i < k; ++i) {
