@@ -45,10 +45,10 @@ struct Individual {
   std::string fatherId;
   std::string motherId;
   std::string sexField;     // as written, which the recodings print
-  Sex sex = Sex::kUnknown;  // of sexField
   std::string trait;        // as written; compared as text
   double traitValue = 0;    // leading number of `trait`
   int seq = 0;              // position of the individual's row in its data set's row list
+  Sex sex = Sex::kUnknown;  // of sexField
   std::vector<double> covariates;  // per covariate column; not-a-number where missing
 };
 

@@ -387,7 +387,7 @@ void BcfReader::genotypes(unsigned char* codes) {
   if (field->type != BCF_BT_INT8 && field->type != BCF_BT_INT16 && field->type != BCF_BT_INT32) {
     stopAt("has a GT field whose values are not integers: the file is corrupt");
   }
-  // Only diploid calls are read; a vector of more than 8 alleles a sample is
+  // Haploid and diploid calls are read; a vector of more than 8 alleles a sample is
   // refused before htslib sizes its buffer from it.
   if (field->n > 8) {
     stopAt("has a GT field of " + std::to_string(field->n) + " alleles a sample: only diploid genotypes can be read");
