@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <tuple>
 #include <string>
@@ -19,6 +21,7 @@
 
 #include "BgenWriter.h"
 #include "TestSupport.h"
+#include "design/Selections.h"
 #include "formats/BgenFile.h"
 #include "formats/BgenSource.h"
 #include "formats/OxfordSample.h"
@@ -333,6 +336,65 @@ TEST(BgenFile, ARegionListsTheSameRecordsWithOrWithoutItsIndex) {
 // A little-endian field of a file's bytes, rewritten.
 void set32(std::string& bytes, size_t at, uint32_t v) {
   for (int k = 0; k < 4; ++k) bytes[at + k] = static_cast<char>(v >> (8 * k) & 255);
+}
+
+// --chr, --from-bp and --to-bp through the index list exactly what reading
+// the whole file and selecting keeps: a SNP at either edge of the region is
+// in, one a base beyond it is out, under any spelling of the chromosome.
+TEST(BgenFile, AnIndexedRegionKeepsWhatTheSelectionKeepsAtItsEdges) {
+  TempDir dir;
+  ThrowOnEndRun hook;
+  const std::vector<std::pair<std::string, uint32_t>> sites = {{"1", 199},   {"01", 200}, {"1", 201}, {"chr1", 299},
+                                                               {"1", 300},   {"1", 301},  {"2", 200}, {"2", 300},
+                                                               {"GL1", 250}};
+  std::vector<bw::Variant> variants;
+  for (const auto& [chr, position] : sites) {
+    variants.push_back(fourGenotypes(position));
+    variants.back().chr = chr;
+  }
+  const std::string bytes = bw::write(fourSamples(), variants);
+  dir.write("indexed.bgen", bytes);
+  dir.write("plain.bgen", bytes);
+  const std::string indexed = dir.file("indexed.bgen"), plain = dir.file("plain.bgen");
+  ombra::BgenFile whole(plain);
+  std::vector<std::tuple<std::string, uint32_t, uint64_t>> rows;
+  for (const ombra::BgenVariant& v : whole.variants()) rows.emplace_back(v.chr, v.position, v.recordStart);
+  writeIndex(indexed, rows, bytes.size());
+
+  using Listed = std::vector<std::pair<std::string, uint32_t>>;
+  auto listed = [](const ombra::BgenFile& file) {
+    Listed out;
+    for (const ombra::BgenVariant& v : file.variants()) out.emplace_back(v.chr, v.position);
+    return out;
+  };
+  const std::vector<std::array<const char*, 3>> asked = {
+      {"1", "200", "300"}, {"1", "201", "299"}, {"1", "199", "301"}, {"1", "200", "200"}, {"chr01", "300", ""},
+      {"1", "", "200"},    {"1", "300", "300"}, {"2", "200", "299"}, {"GL1", "250", "250"}, {"X", "", ""}};
+  for (const auto& [chr, from, to] : asked) {
+    SCOPED_TRACE(std::string("--chr ") + chr + " --from-bp " + from + " --to-bp " + to);
+    ombra::SelectionOptions options;
+    options.chrList = chr;
+    options.fromBp = from;
+    options.toBp = to;
+    ombra::SnpSelection selection(options);
+    Listed kept;
+    for (const ombra::BgenVariant& v : whole.variants()) {
+      Marker marker;
+      marker.setChromosome(v.chr);
+      marker.position = static_cast<int>(v.position);
+      if (selection.admit(marker)) kept.emplace_back(v.chr, v.position);
+    }
+    const std::optional<ombra::BgenRegion> region = ombra::bgenRegion(options);
+    ASSERT_TRUE(region.has_value());
+    const ombra::BgenFile throughIndex(indexed, &*region), readThrough(plain, &*region);
+    EXPECT_TRUE(throughIndex.listedThroughIndex());
+    EXPECT_FALSE(readThrough.listedThroughIndex());
+    EXPECT_EQ(listed(throughIndex), kept);
+    EXPECT_EQ(listed(readThrough), kept);
+    if (std::string(from) == "200" && std::string(to) == "300") {
+      EXPECT_EQ(kept, (Listed{{"01", 200}, {"1", 201}, {"chr1", 299}, {"1", 300}}));
+    }
+  }
 }
 
 TEST(BgenFile, EveryDefectStopsNamingFileAndVariant) {

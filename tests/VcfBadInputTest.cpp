@@ -71,12 +71,9 @@ TEST_F(VcfBadInput, TheReferenceSetRuns) {
   EXPECT_TRUE(dir.exists("good.txt"));
 }
 
-TEST_F(VcfBadInput, CallsThatAreNotDiploidCallsOfRefAndAlt) {
+TEST_F(VcfBadInput, CallsThatAreNotHaploidOrDiploidCallsOfRefAndAlt) {
   writeVcf("nogt", replaceAll(kRecords, "\tGT\t", "\tDP\t"));
   expectStop("nogt", "Record 1 (line 6, chromosome 1, position 100) of nogt.vcf has no GT field (its FORMAT is DP).\n");
-  writeVcf("haploid", replaceAll(kRecords, "0/0\t0/0\n", "0/0\t1\n"));
-  expectStop("haploid", "Record 3 (line 8, chromosome 1, position 300) of haploid.vcf has the genotype 1 for sample D, "
-                        "which is haploid: only diploid genotypes can be read.\n");
   writeVcf("triploid", replaceAll(kRecords, "\t0/1\t1/1\t./.", "\t0/1/1\t1/1\t./."));
   expectStop("triploid", "Record 2 (line 7, chromosome 1, position 200) of triploid.vcf has the genotype 0/1/1 for "
                          "sample A, which is polyploid: only diploid genotypes can be read.\n");
@@ -199,9 +196,6 @@ TEST_F(VcfBadInput, BrokenBcfFiles) {
   };
   makeBcf("nogt", "1\t100\trs1\tA\tG\t.\t.\t.\tDP\t3\t4\t5\t6\n");
   expectStop("nogt", "Record 1 (chromosome 1, position 100) of nogt.bcf has no GT field.\n");
-  makeBcf("haploid", replaceAll(kRecords, "0/0\t0/0\n", "0/0\t1\n"));
-  expectStop("haploid", "Record 3 (chromosome 1, position 300) of haploid.bcf has a genotype of 1 alleles for sample "
-                        "D, which is haploid: only diploid genotypes can be read.\n");
   makeBcf("triploid", replaceAll(kRecords, "\t0/1\t1/1\t./.", "\t0/1/1\t1/1\t./."));
   expectStop("triploid", "Record 2 (chromosome 1, position 200) of triploid.bcf has a genotype of 3 alleles for sample "
                          "A, which is polyploid: only diploid genotypes can be read.\n");

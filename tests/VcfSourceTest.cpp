@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,8 @@ TEST(VcfGt, EveryFormOfACall) {
       {"1/1", 2, GtProblem::kNone},        {"0|1", 1, GtProblem::kNone},       {"1|1", 2, GtProblem::kNone},
       {"./.", 3, GtProblem::kNone},        {".|.", 3, GtProblem::kNone},       {".", 3, GtProblem::kNone},
       {"./1", 3, GtProblem::kNone},        {"0|.", 3, GtProblem::kNone},       {"00/01", 1, GtProblem::kNone},
-      {"0", 3, GtProblem::kHaploid},       {"1", 3, GtProblem::kHaploid},      {"0/0/1", 3, GtProblem::kPolyploid},
+      {"0", 0, GtProblem::kNone},          {"1", 2, GtProblem::kNone},         {"0/0/1", 3, GtProblem::kPolyploid},
+      {"01", 2, GtProblem::kNone},         {"2", 3, GtProblem::kOtherAllele},
       {"./././.", 3, GtProblem::kPolyploid}, {"0/2", 3, GtProblem::kOtherAllele}, {"12/1", 3, GtProblem::kOtherAllele},
       {"", 3, GtProblem::kNotGt},          {"0/", 3, GtProblem::kNotGt},       {"/1", 3, GtProblem::kNotGt},
       {"0//1", 3, GtProblem::kNotGt},      {"a/b", 3, GtProblem::kNotGt},      {"0\\1", 3, GtProblem::kNotGt},
@@ -160,6 +162,67 @@ TEST(VcfSource, AFileThatChangesBetweenThePassesStops) {
   unsigned char block[4] = {};
   EXPECT_NE(testing_support::stopOf([&] { source.readSnps(0, 4, block); }).out.find(" changed while it was read: snp rs4 is no longer where it was.\n"),
             std::string::npos);
+}
+
+// Four samples' calls as a file may write them, and as the diploid calls
+// they are read as: a haploid call is 0 or 2 copies (its one haplotype
+// dosage counts twice), a half-missing call is missing.
+const char* const kPloidyHeader =
+    "##fileformat=VCFv4.2\n##contig=<ID=1>\n##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+    "##FORMAT=<ID=HDS,Number=.,Type=Float,Description=\"Haplotype dosages\">\n"
+    "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tS1\tS2\tS3\tS4\n";
+const char* const kAsWritten =
+    "1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0\t1\t.\t0/1\n"
+    "1\t20\trs2\tA\tG\t.\t.\t.\tGT\t1\t1\t0\t1\n"
+    "1\t30\trs3\tA\tG\t.\t.\t.\tGT:HDS\t1:0.75\t0:0\t.:.\t0|1:0,0.5\n"
+    "1\t40\trs4\tA\tG\t.\t.\t.\tGT\t./1\t0/.\t1|.\t.|0\n";
+const char* const kAsRead =
+    "1\t10\trs1\tA\tG\t.\t.\t.\tGT\t0/0\t1/1\t./.\t0/1\n"
+    "1\t20\trs2\tA\tG\t.\t.\t.\tGT\t1/1\t1/1\t0/0\t1/1\n"
+    "1\t30\trs3\tA\tG\t.\t.\t.\tGT:HDS\t1/1:0.75,0.75\t0/0:0,0\t./.:.\t0|1:0,0.5\n"
+    "1\t40\trs4\tA\tG\t.\t.\t.\tGT\t./.\t./.\t./.\t./.\n";
+
+struct ReadSet {
+  std::vector<unsigned char> calls = std::vector<unsigned char>(4);  // one byte per SNP
+  std::vector<unsigned char> nearest = std::vector<unsigned char>(4);
+  std::vector<uint16_t> dosages = std::vector<uint16_t>(16);
+};
+
+ReadSet readBothWays(const std::string& path) {
+  const std::vector<ombra::SampleName> samples = {{"F", "S1"}, {"F", "S2"}, {"F", "S3"}, {"F", "S4"}};
+  ReadSet read;
+  ombra::VcfSource(path, samples, "set.fam").readSnps(0, 4, read.calls.data());
+  ombra::VcfSource(path, samples, "set.fam", ombra::DosageField::kHds)
+      .readDosages(0, 4, read.nearest.data(), read.dosages.data());
+  return read;
+}
+
+TEST(VcfSource, HaploidCallsAreHomozygousAndHalfMissingOnesMissingInVcfAndBcf) {
+  TempDir dir;
+  ThrowOnEndRun hook;
+  dir.write("written.vcf", std::string(kPloidyHeader) + kAsWritten);
+  dir.write("read.vcf", std::string(kPloidyHeader) + kAsRead);
+  // S1..S4 in the top bits first.
+  const std::vector<unsigned char> calls = {0 << 6 | 2 << 4 | 3 << 2 | 1, 2 << 6 | 2 << 4 | 0 << 2 | 2,
+                                            2 << 6 | 0 << 4 | 3 << 2 | 1, 0xFF};
+  const ReadSet expected = readBothWays(dir.file("read.vcf"));
+  EXPECT_EQ(expected.calls, calls);
+  const uint16_t half = kDosageOne / 2, missing = kMissingDosage;
+  const std::vector<uint16_t> hds = {3 * half, 0, missing, half};
+  EXPECT_EQ(std::vector<uint16_t>(expected.dosages.begin() + 8, expected.dosages.begin() + 12), hds);
+  auto expectAsRead = [&](const std::string& file) {
+    const ReadSet read = readBothWays(dir.file(file));
+    EXPECT_EQ(read.calls, calls) << file;
+    EXPECT_EQ(read.nearest, expected.nearest) << file;
+    EXPECT_EQ(read.dosages, expected.dosages) << file;
+  };
+  expectAsRead("written.vcf");
+  if (std::system("command -v bcftools >/dev/null 2>&1") != 0) GTEST_SKIP() << "bcftools is not installed";
+  for (const std::string name : {"written", "read"}) {
+    const std::string make = "cd '" + dir.path() + "' && bcftools view -Ob -o " + name + ".bcf " + name + ".vcf";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    expectAsRead(name + ".bcf");
+  }
 }
 
 }  // namespace

@@ -51,25 +51,6 @@ PreparedSelections prepareSelections(const SelectionOptions& options) {
   return prepared;
 }
 
-// One chromosome of --chr, and the positions of --from-bp/--to-bp: what a
-// BGEN file's index can find alone.
-std::optional<BgenRegion> bgenRegion(const SelectionOptions& o) {
-  if (o.chrList.empty() || o.chrList.find_first_of(",-") != std::string::npos) return std::nullopt;
-  BgenRegion region;
-  region.chr = o.chrList;
-  // The selection's reading of chromosome names, so that the index finds
-  // what reading the whole file and selecting would.
-  const int code = chromosomeCode(o.chrList);
-  region.sameChromosome = [code, asked = o.chrList](std::string_view name) {
-    return code >= 0 ? chromosomeCode(name) == code : name == asked;
-  };
-  const long from = o.fromBp.empty() ? 0 : leadingLong(o.fromBp);
-  const long to = o.toBp.empty() ? -1 : leadingLong(o.toBp);
-  region.from = static_cast<uint32_t>(std::max(0L, std::min(from, long{UINT32_MAX})));
-  if (to >= 0) region.to = static_cast<uint32_t>(std::min(to, long{UINT32_MAX}));
-  return region;
-}
-
 // Genotypes are read as the run goes when every data set is a SNP-major
 // file and the test runs on blocks; recodings and the filters that count
 // every SNP before the test need every genotype at hand.

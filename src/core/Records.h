@@ -12,26 +12,43 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "core/Chromosome.h"
+
 struct Marker {
-  std::string chr;
+  std::string chr;           // as written, which every output prints
   std::string snpId;
   int position = 0;
+  int chrCode = ombra::kOtherChromosome;  // the code of `chr`, kept by setChromosome
   std::string allele1;       // "" while unknown
   std::string allele2;       // "" while unknown
   double allele2Count = 0;   // copies of allele2 counted so far, or the .bim's 7th column
+
+  void setChromosome(std::string_view name) {
+    chr = name;
+    chrCode = ombra::chromosomeCode(name);
+  }
 };
+
+// Sex as a .fam or .ped sex field gives it: 1 male, 2 female, anything else
+// unknown.
+enum class Sex : unsigned char { kUnknown, kMale, kFemale };
+inline Sex sexOfField(std::string_view field) {
+  return field == "1" ? Sex::kMale : field == "2" ? Sex::kFemale : Sex::kUnknown;
+}
 
 // One individual of a data set.
 struct Individual {
   std::string indId;
   std::string fatherId;
   std::string motherId;
-  std::string sex;
+  std::string sexField;     // as written, which the recodings print
   std::string trait;        // as written; compared as text
   double traitValue = 0;    // leading number of `trait`
   int seq = 0;              // position of the individual's row in its data set's row list
+  Sex sex = Sex::kUnknown;  // of sexField
   std::vector<double> covariates;  // per covariate column; not-a-number where missing
 };
 

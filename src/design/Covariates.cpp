@@ -28,8 +28,8 @@ std::vector<std::string> columnTexts(const SampleTable* table, const std::string
     if (fromTable) {
       const std::vector<std::string>* row = table->row(*person.famId, *person.indId);
       if (row != nullptr) text = (*row)[column];
-    } else if (*person.sex == "1" || *person.sex == "2") {
-      text = *person.sex;
+    } else if (person.sex != Sex::kUnknown) {
+      text = person.sex == Sex::kMale ? "1" : "2";
     }
     if (isMissingValue(text, missingTrait)) text.clear();
     texts.push_back(std::move(text));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Records.h"
 #include "design/SampleTable.h"
 
 namespace ombra {
@@ -16,7 +17,7 @@ namespace ombra {
 struct SampleKey {
   const std::string* famId;
   const std::string* indId;
-  const std::string* sex;  // the .ped/.fam sex column: 1 or 2, anything else missing
+  Sex sex;  // an unknown sex is a missing SEX covariate
 };
 
 struct CovariateColumns {

@@ -145,21 +145,6 @@ void SampleSelection::report() const {
   std::cout << "Sample selection: " << kept_ << " of " << seen_ << " individuals kept.\n";
 }
 
-int chromosomeCode(std::string_view name) {
-  if (name.size() > 3 && (name.substr(0, 3) == "chr" || name.substr(0, 3) == "CHR")) name.remove_prefix(3);
-  if (name == "X") return 23;
-  if (name == "Y") return 24;
-  if (name == "XY") return 25;
-  if (name == "MT" || name == "M") return 26;
-  if (name.empty() || name.size() > 2) return -1;
-  int code = 0;
-  for (char c : name) {
-    if (c < '0' || c > '9') return -1;
-    code = code * 10 + (c - '0');
-  }
-  return code;
-}
-
 SnpSelection::SnpSelection(const SelectionOptions& options) : active_(options.selectsSnps()), options_(options) {
   if (!options.extractFile.empty()) extract_ = readSnpNames(options.extractFile, "--extract");
   if (!options.excludeFile.empty()) exclude_ = readSnpNames(options.excludeFile, "--exclude");
@@ -192,23 +177,23 @@ SnpSelection::SnpSelection(const SelectionOptions& options) : active_(options.se
   if (fromBp_ >= 0 && toBp_ >= 0 && fromBp_ > toBp_) stopRun("The position of --from-bp is after that of --to-bp.\n");
 }
 
-bool SnpSelection::onListedChromosome(const std::string& chr) const {
-  const int code = chromosomeCode(chr);
+bool SnpSelection::onListedChromosome(const Marker& marker) const {
+  const int code = marker.chrCode;
   return std::any_of(chromosomes_.begin(), chromosomes_.end(), [&](const ChrRange& range) {
-    return range.name.empty() ? code >= range.low && code <= range.high : chr == range.name;
+    return range.name.empty() ? code >= range.low && code <= range.high : marker.chr == range.name;
   });
 }
 
-bool SnpSelection::admit(const std::string& chr, const std::string& name, long position) {
+bool SnpSelection::admit(const Marker& marker) {
   ++seen_;
   long* dropped = nullptr;
-  if (!options_.extractFile.empty() && extract_.count(name) == 0) {
+  if (!options_.extractFile.empty() && extract_.count(marker.snpId) == 0) {
     dropped = &notExtracted_;
-  } else if (exclude_.count(name) != 0) {
+  } else if (exclude_.count(marker.snpId) != 0) {
     dropped = &excluded_;
-  } else if (!chromosomes_.empty() && !onListedChromosome(chr)) {
+  } else if (!chromosomes_.empty() && !onListedChromosome(marker)) {
     dropped = &otherChr_;
-  } else if ((fromBp_ >= 0 && position < fromBp_) || (toBp_ >= 0 && position > toBp_)) {
+  } else if ((fromBp_ >= 0 && marker.position < fromBp_) || (toBp_ >= 0 && marker.position > toBp_)) {
     dropped = &outside_;
   }
   if (dropped == nullptr) {

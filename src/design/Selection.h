@@ -9,6 +9,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/Chromosome.h"
+#include "core/Records.h"
+
 namespace ombra {
 
 // The option values as given on the command line.
@@ -60,16 +63,16 @@ class SnpSelection {
   explicit SnpSelection(const SelectionOptions& options);
   bool active() const { return active_; }
   // Whether a SNP stays; tallies the rule that drops it.
-  bool admit(const std::string& chr, const std::string& name, long position);
+  bool admit(const Marker& marker);
   // Prints what each rule removed and how many SNPs were kept.
   void report() const;
 
  private:
   struct ChrRange {
-    int low = 0, high = -1;  // numeric codes, X = 23, Y = 24, XY = 25, MT = 26
-    std::string name;        // any other name, compared as written
+    int low = 0, high = -1;  // chromosome codes (core/Chromosome.h)
+    std::string name;        // a name of no code, compared as written
   };
-  bool onListedChromosome(const std::string& chr) const;
+  bool onListedChromosome(const Marker& marker) const;
 
   bool active_ = false;
   SelectionOptions options_;
@@ -78,10 +81,6 @@ class SnpSelection {
   long fromBp_ = -1, toBp_ = -1;
   long seen_ = 0, kept_ = 0, notExtracted_ = 0, excluded_ = 0, otherChr_ = 0, outside_ = 0;
 };
-
-// The numeric code of a chromosome name (1-22 as written, X 23, Y 24,
-// XY 25, MT 26, an optional "chr" before any of them), or -1.
-int chromosomeCode(std::string_view name);
 
 // The thresholds of the quality-control filters; negative when not given.
 struct FilterThresholds {

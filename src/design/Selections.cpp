@@ -10,7 +10,9 @@
 #include <iostream>
 #include <unordered_set>
 
+#include "core/Chromosome.h"
 #include "core/RunEnd.h"
+#include "core/Text.h"
 #include "design/QualityFilters.h"
 #include "formats/DosageCounts.h"
 #include "formats/GenotypeStream.h"
@@ -331,7 +333,7 @@ void applyQualityFilters(Loaded& test, const SelectionOptions& options, const Fi
 void selectStreamedSnps(GenotypeStore& store, const SelectionOptions& o, SnpSelection& snpSelection) {
   if (!snpSelection.active()) return;
   MarkerStream& markers = *store.markerStream();
-  markers.select([&](const Marker& m) { return snpSelection.admit(m.chr, m.snpId, m.position); });
+  markers.select([&](const Marker& m) { return snpSelection.admit(m); });
   snpSelection.report();
   if (markers.size() == 0) {
     stopNothingLeft("snp", givenOptions({{"--extract", &o.extractFile}, {"--exclude", &o.excludeFile},
@@ -369,7 +371,7 @@ void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOption
   std::vector<Marker>& markers = store.markers;
   std::vector<size_t> kept;
   for (size_t s = 0; s < markers.size(); ++s) {
-    if (!snpSelection.active() || snpSelection.admit(markers[s].chr, markers[s].snpId, markers[s].position)) {
+    if (!snpSelection.active() || snpSelection.admit(markers[s])) {
       kept.push_back(s);
     }
   }
@@ -387,6 +389,21 @@ void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOption
     setAlleleCounts(test, tallyAll(test));
   }
   if (kept.size() < markers.size()) keepSnps(test, kept);
+}
+
+std::optional<BgenRegion> bgenRegion(const SelectionOptions& o) {
+  if (o.chrList.empty() || o.chrList.find_first_of(",-") != std::string::npos) return std::nullopt;
+  BgenRegion region;
+  region.chr = o.chrList;
+  const int code = chromosomeCode(o.chrList);
+  region.sameChromosome = [code, asked = o.chrList](std::string_view name) {
+    return sameChromosome(code, asked, chromosomeCode(name), name);
+  };
+  const long from = o.fromBp.empty() ? 0 : leadingLong(o.fromBp);
+  const long to = o.toBp.empty() ? -1 : leadingLong(o.toBp);
+  region.from = static_cast<uint32_t>(std::max(0L, std::min(from, long{UINT32_MAX})));
+  if (to >= 0) region.to = static_cast<uint32_t>(std::min(to, long{UINT32_MAX}));
+  return region;
 }
 
 }  // namespace ombra

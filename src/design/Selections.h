@@ -7,8 +7,11 @@
 #ifndef OMBRA_DESIGN_SELECTIONS_H
 #define OMBRA_DESIGN_SELECTIONS_H
 
+#include <optional>
+
 #include "core/Records.h"
 #include "design/Selection.h"
+#include "formats/BgenFile.h"
 #include "formats/GenotypeStore.h"
 
 namespace ombra {
@@ -19,6 +22,11 @@ namespace ombra {
 // to the streams. Stops the run when nothing is left.
 void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOptions& options,
                      SampleSelection& sampleSelection, SnpSelection& snpSelection);
+
+// The part of a SNP selection that a BGEN file's index can find alone: the
+// one chromosome of --chr and the positions of --from-bp/--to-bp, named as
+// the selection names them; none when --chr lists more than one.
+std::optional<BgenRegion> bgenRegion(const SelectionOptions& options);
 
 }  // namespace ombra
 

@@ -25,7 +25,7 @@ std::vector<std::string> attachCovariates(Cohort& cohort, const std::string& cov
   if (!covariateFile.empty()) table = std::make_unique<SampleTable>(covariateFile);
   std::vector<SampleKey> people;
   cohort.forEachIndividual([&](const std::string& famId, Individual& person, const DataSet&) {
-    people.push_back(SampleKey{&famId, &person.indId, &person.sex});
+    people.push_back(SampleKey{&famId, &person.indId, person.sex});
   });
   CovariateColumns columns = buildCovariates(table.get(), covariateRequest, people, missingCode);
   size_t i = 0;

@@ -14,7 +14,7 @@ namespace {
 
 Marker markerOf(const BgenVariant& variant) {
   Marker marker;
-  marker.chr = variant.chr;
+  marker.setChromosome(variant.chr);
   marker.position = static_cast<int>(variant.position);
   // PLINK 2 writes the missing allele of a monomorphic site as ".", which
   // the markers hold as unknown (as a .bim's "0").

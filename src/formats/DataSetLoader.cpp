@@ -189,7 +189,7 @@ void DataSetLoader::readMarkers(std::istream& in, const std::string& path, bool 
     kMapSeparators.split(line, lineFields);
     if (lineFields.size() < needed) stopShortLine(path, reader.lineNumber(), lineFields.size(), needed);
     Marker marker;
-    marker.chr = std::string(lineFields[0]);
+    marker.setChromosome(lineFields[0]);
     marker.snpId = std::string(lineFields[1]);
     marker.position = positionOf(lineFields[3], path, reader.lineNumber());
     if (bim) {
@@ -212,7 +212,8 @@ Individual DataSetLoader::makeIndividual(int seq) const {
   person.indId = std::string(lineFields[1]);
   person.fatherId = std::string(lineFields[2]);
   person.motherId = std::string(lineFields[3]);
-  person.sex = std::string(lineFields[4]);
+  person.sexField = std::string(lineFields[4]);
+  person.sex = sexOfField(lineFields[4]);
   person.trait = std::string(lineFields[5]);
   person.traitValue = leadingDouble(lineFields[5]);
   person.seq = seq;

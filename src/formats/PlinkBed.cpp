@@ -129,7 +129,7 @@ bool BimReader::next(Marker& marker) {
   if (position < INT_MIN || position > INT_MAX) {
     stopAtLine(path, number, "has the position " + std::string(fields[3]) + ", which is out of range.");
   }
-  marker.chr.assign(fields[0]);
+  marker.setChromosome(fields[0]);
   marker.snpId.assign(fields[1]);
   marker.position = static_cast<int>(position);
   marker.allele1 = allele(fields[4]);

@@ -43,7 +43,7 @@ void writeFam(const std::string& path, const std::vector<Pedigree>& peds) {
     for (const Pedigree& pedigree : peds) {
       for (const Individual& person : pedigree.members) {
         for (const std::string* field : {&pedigree.famId, &person.indId, &person.fatherId, &person.motherId,
-                                         &person.sex}) {
+                                         &person.sexField}) {
           out.put(*field);
           out.put(' ');
         }

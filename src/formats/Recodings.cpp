@@ -14,7 +14,7 @@ namespace {
 
 // The six sample columns, separated by blanks.
 void putSampleColumns(OutputFile& out, const std::string& famId, const Individual& person) {
-  for (const std::string* field : {&famId, &person.indId, &person.fatherId, &person.motherId, &person.sex}) {
+  for (const std::string* field : {&famId, &person.indId, &person.fatherId, &person.motherId, &person.sexField}) {
     out.put(*field);
     out.put(' ');
   }

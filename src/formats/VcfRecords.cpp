@@ -387,7 +387,7 @@ void BcfReader::genotypes(unsigned char* codes) {
   if (field->type != BCF_BT_INT8 && field->type != BCF_BT_INT16 && field->type != BCF_BT_INT32) {
     stopAt("has a GT field whose values are not integers: the file is corrupt");
   }
-  // Only diploid calls are read; a vector of more than 8 alleles a sample is
+  // Haploid and diploid calls are read; a vector of more than 8 alleles a sample is
   // refused before htslib sizes its buffer from it.
   if (field->n > 8) {
     stopAt("has a GT field of " + std::to_string(field->n) + " alleles a sample: only diploid genotypes can be read");
@@ -413,14 +413,13 @@ void BcfReader::genotypes(unsigned char* codes) {
       }
     }
     GtProblem problem = GtProblem::kNone;
-    if (alleles == 1 && !missing) problem = GtProblem::kHaploid;
     if (alleles > 2) problem = GtProblem::kPolyploid;
     if (problem == GtProblem::kNone && otherAllele) problem = GtProblem::kOtherAllele;
     if (problem != GtProblem::kNone) {
       stopAt("has a genotype of " + std::to_string(alleles) + " alleles for sample " + samples[c] + ", " +
              gtProblemWords(problem));
     }
-    codes[c] = static_cast<unsigned char>(missing || alleles == 0 ? 3 : alt);
+    codes[c] = callCode(alleles, alt, missing);
   }
 }
 
@@ -604,16 +603,14 @@ unsigned char gtCode(const char* text, const char* end, GtProblem& problem) {
     }
     ++p;
   }
-  if (alleles == 1) problem = GtProblem::kHaploid;
   if (alleles > 2) problem = GtProblem::kPolyploid;
   if (problem == GtProblem::kNone && otherAllele) problem = GtProblem::kOtherAllele;
   if (problem != GtProblem::kNone) return 3;
-  return static_cast<unsigned char>(missing ? 3 : alt);
+  return callCode(alleles, alt, missing);
 }
 
 const char* gtProblemWords(GtProblem problem) {
   switch (problem) {
-    case GtProblem::kHaploid: return "which is haploid: only diploid genotypes can be read";
     case GtProblem::kPolyploid: return "which is polyploid: only diploid genotypes can be read";
     case GtProblem::kOtherAllele: return "which names an allele other than REF and the record's one ALT";
     case GtProblem::kNotGt: return "which is not a GT call";

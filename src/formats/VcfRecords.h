@@ -56,9 +56,10 @@ class VcfRecordReader {
   virtual bool next(VcfSite& site) = 0;
   // Genotype codes of the current record, which has exactly one ALT allele:
   // codes[c] for sample column c is the count of ALT alleles of its GT (0, 1,
-  // 2), 3 for a missing or half-missing call. A record without GT, with too
-  // few or too many sample columns, or with a GT that is not a diploid call
-  // of REF and ALT stops the run naming the record.
+  // 2; a haploid call 0 or 2), 3 for a missing or half-missing call. A
+  // record without GT, with too few or too many sample columns, or with a GT
+  // that is not a haploid or diploid call of REF and ALT stops the run naming
+  // the record.
   virtual void genotypes(unsigned char* codes) = 0;
   // Whether the current record has `field` (not GT) in its FORMAT.
   virtual bool hasField(DosageField field) = 0;
@@ -80,15 +81,23 @@ class VcfRecordReader {
 };
 
 // Why a GT text is not a call this program can code.
-enum class GtProblem { kNone, kHaploid, kPolyploid, kOtherAllele, kNotGt };
+enum class GtProblem { kNone, kPolyploid, kOtherAllele, kNotGt };
 
-// The code of one GT text (up to its ':' or the end of the field): ALT
-// copies 0, 1, 2 or 3 for "." and any call with a missing allele. On a
+// The code of a call of `alleles` alleles (none, one or two), `alt` of them
+// ALT: ALT copies 0, 1, 2, where a haploid call counts its allele twice (0
+// or 2 copies, as PLINK 2 reads it), or 3 when any allele is missing.
+inline unsigned char callCode(size_t alleles, unsigned alt, bool missing) {
+  if (missing || alleles == 0) return 3;
+  return static_cast<unsigned char>(alleles == 1 ? 2 * alt : alt);
+}
+
+// The code of one GT text (up to its ':' or the end of the field), as
+// callCode gives it ("." and any call with a missing allele are 3). On a
 // problem returns 3 and sets `problem`.
 unsigned char gtCode(const char* text, const char* end, GtProblem& problem);
 
-// What is wrong with a genotype, as in "the genotype 0 for sample S, which
-// is haploid: ...".
+// What is wrong with a genotype, as in "the genotype 0/0/1 for sample S,
+// which is polyploid: ...".
 const char* gtProblemWords(GtProblem problem);
 
 }  // namespace ombra

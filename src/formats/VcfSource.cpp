@@ -89,7 +89,7 @@ Marker VcfSource::markerOf(const VcfSite& site) const {
     stopRun(place + " has a position beyond " + std::to_string(INT_MAX) + ", which this program cannot hold.\n");
   }
   Marker marker;
-  marker.chr = std::string(site.chrom);
+  marker.setChromosome(site.chrom);
   marker.position = static_cast<int>(site.position);
   marker.allele1 = std::string(site.ref);
   marker.allele2 = std::string(site.alt);

@@ -1,13 +1,14 @@
 #include "outputs/Plots.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 
+#include "core/Chromosome.h"
 #include "stats/statistic.h"
 
 namespace ombra {
@@ -266,27 +267,6 @@ double capOf(const PlotPanel& panel) {
     if (plottable(point.log10p) && !std::isinf(point.log10p)) cap = std::max(cap, point.log10p);
   }
   return cap;
-}
-
-// Rank of a chromosome name: 1..22, 23 X, 24 Y, 25 XY, 26 MT, else 0.
-int chromosomeRank(const std::string& name) {
-  std::string core = name;
-  if (core.size() > 3 && (core[0] == 'c' || core[0] == 'C') && (core[1] == 'h' || core[1] == 'H') &&
-      (core[2] == 'r' || core[2] == 'R')) {
-    core = core.substr(3);
-  }
-  for (char& c : core) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (core == "X") return 23;
-  if (core == "Y") return 24;
-  if (core == "XY") return 25;
-  if (core == "MT" || core == "M") return 26;
-  if (core.empty() || core.size() > 3) return 0;
-  int value = 0;
-  for (char c : core) {
-    if (c < '0' || c > '9') return 0;
-    value = value * 10 + (c - '0');
-  }
-  return value >= 1 && value <= 26 ? value : 0;
 }
 
 // The x extent of every chromosome: its width on the axis is its span of
@@ -560,11 +540,17 @@ std::vector<std::string> chromosomeOrder(const std::vector<PlotPanel>& panels) {
       if (seen.emplace(point.chr, names.size()).second) names.push_back(point.chr);
     }
   }
-  // Numbered and sex chromosomes by rank, the rest after them as first seen.
-  std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    int ra = chromosomeRank(a), rb = chromosomeRank(b);
-    return (ra == 0 ? 1000 : ra) < (rb == 0 ? 1000 : rb);
-  });
+  // The human chromosomes by code, the rest after them as first seen.
+  std::vector<std::pair<int, std::string>> ranked;
+  ranked.reserve(names.size());
+  for (std::string& name : names) {
+    const int code = chromosomeCode(name);
+    ranked.emplace_back(isHumanChromosome(code) ? code : kChromosomeMT + 1, std::move(name));
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  names.clear();
+  for (auto& entry : ranked) names.push_back(std::move(entry.second));
   return names;
 }
 

@@ -57,8 +57,9 @@ std::string qqSvg(const std::vector<PlotPanel>& panels);
 // genomicInflation of outputs/ResultTable.h.)
 
 // The chromosomes of `panels` in plotting order: 1..22 by number, then X, Y,
-// XY, MT (PLINK's 23..26 rank with them), then every other name in order of
-// first appearance. A "chr" prefix is ignored for the ranking.
+// XY, MT (by their codes of core/Chromosome.h, so "chr2", "02", "23" and
+// "PAR1" rank with 2, 2, X and XY), then every other name in order of first
+// appearance. Names are kept as written, a chromosome per distinct name.
 std::vector<std::string> chromosomeOrder(const std::vector<PlotPanel>& panels);
 
 // The q quantile of the Beta(a, b) distribution, found on log x so that
