@@ -199,7 +199,6 @@ ReadSet readBothWays(const std::string& path) {
 
 TEST(VcfSource, HaploidCallsAreHomozygousAndHalfMissingOnesMissingInVcfAndBcf) {
   TempDir dir;
-  ThrowOnEndRun hook;
   dir.write("written.vcf", std::string(kPloidyHeader) + kAsWritten);
   dir.write("read.vcf", std::string(kPloidyHeader) + kAsRead);
   // S1..S4 in the top bits first.
