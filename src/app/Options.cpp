@@ -1,6 +1,7 @@
 #include "app/Options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <iostream>
@@ -134,12 +135,15 @@ ResultFormat parseResultFormat(const std::string& value) {
 
 // "--plot-stat": ss, t, t1, lmm or all (lmm among them under --model lmm,
 // which is settled once every option is read).
-void parsePlotStatistic(const std::string& value, bool (&chosen)[4]) {
-  static const char* const kValues[4] = {"ss", "t", "t1", "lmm"};
-  for (int k = 0; k < 4; ++k) chosen[k] = value == "all" || value == kValues[k];
-  if (!chosen[0] && !chosen[1] && !chosen[2] && !chosen[3]) {
-    stopRun("The option --plot-stat takes ss, t, t1, lmm or all.\n");
+// The statistic's name as the run's columns name it ("SS", "LMM"), or "ALL".
+std::string parsePlotStatistic(const std::string& value) {
+  for (const char* name : {"ss", "t", "t1", "lmm", "all"}) {
+    if (value != name) continue;
+    std::string upper = value;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
   }
+  stopRun("The option --plot-stat takes ss, t, t1, lmm or all.\n");
 }
 
 bool parseModel(const std::string& value) {
@@ -228,7 +232,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kPhenoName: o.study.phenotypeName = value; break;
       case Option::kOutFormat: o.resultFormat = parseResultFormat(value); break;
       case Option::kPlot: o.plotPrefix = value; break;
-      case Option::kPlotStat: parsePlotStatistic(value, o.plotStatistic); break;
+      case Option::kPlotStat: o.plotStatistic = parsePlotStatistic(value); break;
       case Option::kMemory: o.memoryMegabytes = parseMemory(value); break;
       case Option::kModel: o.mixedModel = parseModel(value); break;
       case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
@@ -242,8 +246,6 @@ RunOptions parseOptions(int argc, char** argv) {
     }
   }
   // "all" plots every statistic of the run.
-  const bool all = o.plotStatistic[0] && o.plotStatistic[1] && o.plotStatistic[2];
-  if (all && !o.mixedModel) o.plotStatistic[3] = false;
   return o;
 }
 
@@ -255,7 +257,7 @@ void checkOptions(const RunOptions& o) {
   if (o.makePlinkBed && (o.makeBed || o.recode)) {
     stopRun("The option --make-plink-bed can not be used together with --make-bed or --recode.\n");
   }
-  if (!o.mixedModel && o.plotStatistic[3]) stopRun("The option --plot-stat lmm needs --model lmm.\n");
+  if (!o.mixedModel && o.plotStatistic == "LMM") stopRun("The option --plot-stat lmm needs --model lmm.\n");
   if (!o.mixedModel && o.lmmH2 >= 0) stopRun("The option --lmm-h2 needs --model lmm.\n");
   if (o.mixedModel && o.adjustment == Adjustment::kLegacy) {
     stopRun("The option --model lmm needs the constant of --adjustment intercept (the default); it does not "

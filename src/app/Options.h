@@ -29,7 +29,7 @@ struct RunOptions {
   std::string resultFile;
   ResultFormat resultFormat = ResultFormat::kFixed;  // --out-format
   std::string plotPrefix;                        // --plot
-  bool plotStatistic[4] = {true, false, false, false};  // --plot-stat: SS, T, T1, LMM
+  std::string plotStatistic = "SS";             // --plot-stat: a statistic's name, or ALL
   bool mixedModel = false;                       // --model lmm
   double lmmH2 = -1;                             // --lmm-h2; negative: estimated
   std::string kinshipFile;                       // --write-kinship

@@ -137,10 +137,12 @@ SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype, con
   settings.columns = resultColumns(models);
   settings.plotPrefix =
       phenotype.empty() || o.plotPrefix.empty() ? o.plotPrefix : phenotypeOutputName(o.plotPrefix, phenotype);
-  static const char* const kPlotNames[4] = {"SS", "T", "T1", "LMM"};
-  settings.plotStatistics.clear();
-  for (int k = 0; k < 4; ++k) {
-    if (o.plotStatistic[k]) settings.plotStatistics.push_back(kPlotNames[k]);
+  settings.plotStatistics = {o.plotStatistic};
+  if (o.plotStatistic == "ALL") {
+    settings.plotStatistics.clear();
+    for (const StatisticColumns& statistic : settings.columns.statistics()) {
+      settings.plotStatistics.push_back(statistic.name);
+    }
   }
   return settings;
 }
