@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "association/BlockTest.h"
 #include "design/StudyDesign.h"
@@ -95,7 +96,7 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
       const unsigned code = s == 5 ? 2 : random() % 10 == 0 ? 3 : random() % 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
     }
-    sample.rows.push_back(packed[i].data());
+    sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     for (size_t t = 0; t < kTraits; ++t) traits[t].push_back(static_cast<double>(random() % 1000) / 100.0);
   }
   sample.familyEntries = 30;
@@ -120,16 +121,20 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
   for (const ombra::StatisticTerms& one : terms) all.push_back(&one);
   const ombra::BlockTest together(sample, projection, all, ombra::ResultFormat::kTsv);
   ASSERT_EQ(together.traits(), kTraits);
-  const ombra::GenotypeWindow window{0, &fill, &markers};
+  const testing_support::HeldRows rows(packed, fill, markers);
   ombra::BlockTest::Scratch scratch;
   std::vector<ombra::BlockTest::Output> outputs(kTraits);
-  together.testBlock(window, 0, 24, 24, scratch, outputs.data());
-  together.testBlock(window, 24, kSnps - 24, 24, scratch, outputs.data());
+  ombra::GenotypeBlock block = rows.block(0, 24, 24);
+  together.testBlock(block, scratch, outputs.data());
+  block = rows.block(24, kSnps - 24, 24);
+  together.testBlock(block, scratch, outputs.data());
   for (size_t t = 0; t < kTraits; ++t) {
     const ombra::BlockTest alone(sample, projection, terms[t], ombra::ResultFormat::kTsv);
     ombra::BlockTest::Output output;
-    alone.testBlock(window, 0, 24, 24, scratch, output);
-    alone.testBlock(window, 24, kSnps - 24, 24, scratch, output);
+    block = rows.block(0, 24, 24);
+    alone.testBlock(block, scratch, output);
+    block = rows.block(24, kSnps - 24, 24);
+    alone.testBlock(block, scratch, output);
     EXPECT_EQ(outputs[t].lines, output.lines) << "trait " << t;
     ASSERT_EQ(outputs[t].results.size(), kSnps);
     EXPECT_TRUE(outputs[t].results[5].monomorphic);

@@ -6,6 +6,7 @@
 #include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/SharedWork.h"
 #include "outputs/Progress.h"
@@ -51,27 +52,29 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   std::vector<std::vector<BlockTest::Output>> outputs(window * groupCount);
   for (size_t u = 0; u < outputs.size(); ++u) outputs[u].resize(groups[u % groupCount].terms.size());
   std::vector<BlockTest::Scratch> scratch(threads);
+  std::vector<GenotypeBlock> genotypes(threads);  // per thread, read again for each of its blocks
   Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
     if (store.streaming()) store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width);
-    const GenotypeWindow rows{store.firstRowSnp(), &store.meanDosage, &store.markers};
     shareWork(count * groupCount, threads, [&](size_t unit, size_t worker) {
       const size_t firstSnp = (first + unit / groupCount) * width;
-      tests[unit % groupCount].testBlock(rows, firstSnp, std::min(width, snps - firstSnp), width, scratch[worker],
-                                         outputs[unit].data());
+      const GroupWork& group = groups[unit % groupCount];
+      readBlock(store, cohort, group.sample->entries, firstSnp, std::min(width, snps - firstSnp), width,
+                genotypes[worker]);
+      tests[unit % groupCount].testBlock(genotypes[worker], scratch[worker], outputs[unit].data());
     });
     for (size_t g = 0; g < groupCount; ++g) {
       for (size_t b = 0; b < count; ++b) {
-        const size_t firstSlot = (first + b) * width - store.firstRowSnp();
         for (size_t t = 0; t < groups[g].sinks.size(); ++t) {
           BlockTest::Output& output = outputs[b * groupCount + g][t];
           ResultSink& sink = *groups[g].sinks[t];
           sink.put(output.lines);
-          for (size_t j = 0; j < output.results.size(); ++j) sink.add(output.results[j], store.markers[firstSlot + j]);
+          for (size_t j = 0; j < output.results.size(); ++j) sink.add(output.results[j], output.markers[j]);
           output.lines.clear();
           output.results.clear();
+          output.markers.clear();
         }
       }
     }
@@ -97,38 +100,30 @@ void putEffects(const EffectModels& models, const std::vector<double>& genotypes
   }
 }
 
-void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
+void testOneByOne(Cohort& cohort, GenotypeStore& store, const GroupWork& group) {
   const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
   const size_t traits = group.terms.size();
-  const std::vector<Marker>& markers = store.markers;
+  const size_t snps = store.markers.size();
   std::vector<double> genotypes(n), work;
+  GenotypeBlock block;
+  std::vector<size_t> one(1);
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
-  Progress progress("Testing snps", markers.size());
-  for (size_t m = 0; m < markers.size(); ++m) {
+  Progress progress("Testing snps", snps);
+  for (size_t m = 0; m < snps; ++m) {
     if (m % 256 == 0) progress.update(m);
-    const double missing = store.missingValue(m);
-    double sum = 0, squares = 0;
-    const bool dosages = !sample.dosageRows.empty();
-    for (size_t h = 0; h < n; ++h) {
-      double value = 0;
-      if (dosages && sample.dosageRows[h] != nullptr) {
-        const uint16_t dosage = sample.dosageRows[h][m];
-        value = dosage != kMissingDosage ? dosageCopies(dosage) : missing;
-      } else {
-        const int code = genotypeCode(sample.rows[h], m);
-        value = code != 3 ? code : missing;
-      }
-      genotypes[h] = value;
-      sum += value;
-      squares += value * value;
-    }
+    one[0] = m;
+    readSnps(store, cohort, sample.entries, one, block);
+    // The values become their residuals below: the two buffers trade
+    // places, and the block's is read into afresh at the next SNP.
+    genotypes.swap(block.values);
+    const Marker& marker = block.markers[0];
     SnpResult shared;
-    shared.f = sum / (2.0 * static_cast<double>(n));
+    shared.f = block.sums[0] / (2.0 * static_cast<double>(n));
     shared.tested = n;
-    if (dosages) shared.info = imputationInfo(sum, squares, n);
+    if (block.dosages) shared.info = imputationInfo(block.sums[0], block.squares[0], n);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (!shared.monomorphic) group.projection->residualise(genotypes);
     for (size_t t = 0; t < traits; ++t) {
@@ -137,8 +132,8 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
         putEffects(group.effects[t], genotypes, work, result);
       }
-      appendResultLine(lines[t], group.sinks[t]->layout(), markers[m], result);
-      group.sinks[t]->add(result, markers[m]);
+      appendResultLine(lines[t], group.sinks[t]->layout(), marker, result);
+      group.sinks[t]->add(result, marker);
       if (lines[t].size() >= (size_t{1} << 20)) {
         group.sinks[t]->put(lines[t]);
         lines[t].clear();
@@ -193,7 +188,7 @@ void testEverySnp(const std::vector<const AssociationTest*>& groups,
     work.push_back(std::move(one));
   }
   if (!testsInBlocks(store.fillRule())) {
-    for (const GroupWork& group : work) testOneByOne(store, group);
+    for (const GroupWork& group : work) testOneByOne(cohort, store, group);
     return;
   }
   // A block's numbers depend on its width, so each group keeps the width a
