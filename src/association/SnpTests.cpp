@@ -100,30 +100,29 @@ void putEffects(const EffectModels& models, const std::vector<double>& genotypes
   }
 }
 
-void testOneByOne(Cohort& cohort, GenotypeStore& store, const GroupWork& group) {
+void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupWork& group) {
   const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
   const size_t traits = group.terms.size();
   const size_t snps = store.markers.size();
-  std::vector<double> genotypes(n), work;
+  // A few SNPs are read together and taken one column at a time.
+  constexpr size_t kSnpsRead = 8;
   GenotypeBlock block;
-  std::vector<size_t> one(1);
+  std::vector<double> genotypes(n), work;
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
   Progress progress("Testing snps", snps);
   for (size_t m = 0; m < snps; ++m) {
     if (m % 256 == 0) progress.update(m);
-    one[0] = m;
-    readSnps(store, cohort, sample.entries, one, block);
-    // The values become their residuals below: the two buffers trade
-    // places, and the block's is read into afresh at the next SNP.
-    genotypes.swap(block.values);
-    const Marker& marker = block.markers[0];
+    const size_t j = m % kSnpsRead;
+    if (j == 0) readBlock(store, cohort, sample.entries, m, std::min(kSnpsRead, snps - m), kSnpsRead, block);
+    for (size_t h = 0; h < n; ++h) genotypes[h] = block.row(h)[j];
+    const Marker& marker = block.markers[j];
     SnpResult shared;
-    shared.f = block.sums[0] / (2.0 * static_cast<double>(n));
+    shared.f = block.sums[j] / (2.0 * static_cast<double>(n));
     shared.tested = n;
-    if (block.dosages) shared.info = imputationInfo(block.sums[0], block.squares[0], n);
+    if (block.dosages) shared.info = imputationInfo(block.sums[j], block.squares[j], n);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (!shared.monomorphic) group.projection->residualise(genotypes);
     for (size_t t = 0; t < traits; ++t) {
