@@ -37,11 +37,10 @@ bool anyDosages(const Cohort& cohort, const std::vector<GenotypeEntry>& entries)
 }
 
 // The block's storage for `entries` x `width` values and its sums, zeroed.
-void shapeBlock(const Cohort& cohort, const std::vector<GenotypeEntry>& entries, size_t width,
-                GenotypeBlock& block) {
-  block.entries = entries.size();
+void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block) {
+  block.entries = entries;
   block.width = width;
-  block.dosages = anyDosages(cohort, entries);
+  block.dosages = dosages;
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
   if (block.dosages) block.squares.assign(width, 0.0);
@@ -62,7 +61,16 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
                size_t firstSnp, size_t count, size_t width, GenotypeBlock& block) {
   const size_t n = entries.size();
   const size_t bytes = (count + 3) / 4;
-  shapeBlock(cohort, entries, width, block);
+  // The entries' rows, looked up once for the call; kept per thread so that
+  // no block allocates them.
+  thread_local std::vector<const GenotypeRow*> rows;
+  rows.resize(n);
+  bool dosages = false;
+  for (size_t i = 0; i < n; ++i) {
+    rows[i] = &rowOf(cohort, entries[i]);
+    dosages = dosages || rows[i]->dosages != nullptr;
+  }
+  shapeBlock(n, width, dosages, block);
   block.snps.resize(count);
   std::iota(block.snps.begin(), block.snps.end(), firstSnp);
   const size_t firstSlot = firstSnp - store.firstRowSnp();
@@ -80,19 +88,17 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   }
   const size_t firstByte = firstSlot / 4;
   constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
-  const bool dosages = block.dosages;
   for (size_t i = 0; i < n; ++i) {
-    const GenotypeRow& own = rowOf(cohort, entries[i]);
     double* out = block.values.data() + i * width;
-    if (own.dosages != nullptr) {
-      decodeDosages(own.dosages + firstSlot, count, values, out);
+    if (rows[i]->dosages != nullptr) {
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out);
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
       continue;
     }
-    if (i + kAhead < n) __builtin_prefetch(rowOf(cohort, entries[i + kAhead]).codes + firstByte);
-    const unsigned char* row = own.codes + firstByte;
+    if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead]->codes + firstByte);
+    const unsigned char* row = rows[i]->codes + firstByte;
     for (size_t b = 0; b < bytes; ++b) {
       const unsigned code = row[b];
       out[4 * b] = values[4 * b][code >> 6];
@@ -109,7 +115,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
 void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
               const std::vector<size_t>& snps, GenotypeBlock& block) {
   const size_t count = snps.size();
-  shapeBlock(cohort, entries, count, block);
+  shapeBlock(entries.size(), count, anyDosages(cohort, entries), block);
   block.snps = snps;
   block.fill.resize(count);
   block.markers.resize(count);
