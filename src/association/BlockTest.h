@@ -20,6 +20,7 @@
 #include "association/Regression.h"
 #include "association/StatisticTerms.h"
 #include "design/TestedSample.h"
+#include "formats/GenotypeBlock.h"
 #include "outputs/ResultTable.h"
 #include "stats/statistic.h"
 
