@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "association/BlockTest.h"
 #include "association/StatisticTerms.h"
@@ -81,7 +82,7 @@ TEST(BlockTest, AgreesWithOneSnpAtATime) {
       const unsigned code = random() % 10 == 0 ? 3 : random() % 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
     }
-    sample.rows.push_back(packed[i].data());
+    sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     sample.traits.push_back(static_cast<double>(random() % 100) / 10.0);
   }
   sample.familyEntries = 20;
@@ -99,12 +100,15 @@ TEST(BlockTest, AgreesWithOneSnpAtATime) {
   std::vector<double> trait = sample.traits;
   projection.residualise(trait);
   const ombra::StatisticTerms terms(trait, sample.familyEntries, sample.familyEntryEnd);
-  const ombra::BlockTest blocks(sample, projection, terms, ombra::ResultLayout(ombra::ResultFormat::kFixed, ombra::resultColumns({})));
-  const ombra::GenotypeWindow window{0, &fill, &markers};
+  const ombra::BlockTest blocks(sample, projection, terms,
+                                ombra::ResultLayout(ombra::ResultFormat::kFixed, ombra::resultColumns({})));
+  const testing_support::HeldRows rows(packed, fill, markers);
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output first, second;
-  blocks.testBlock(window, 0, 16, 16, scratch, first);
-  blocks.testBlock(window, 16, kSnps - 16, 24, scratch, second);
+  ombra::GenotypeBlock block = rows.block(0, 16, 16);
+  blocks.testBlock(block, scratch, first);
+  block = rows.block(16, kSnps - 16, 24);
+  blocks.testBlock(block, scratch, second);
   first.results.insert(first.results.end(), second.results.begin(), second.results.end());
   ASSERT_EQ(first.results.size(), kSnps);
 
@@ -113,7 +117,7 @@ TEST(BlockTest, AgreesWithOneSnpAtATime) {
   for (size_t s = 0; s < kSnps; ++s) {
     std::vector<double> g(kPeople);
     for (size_t i = 0; i < kPeople; ++i) {
-      const int code = genotypeCode(sample.rows[i], s);
+      const int code = genotypeCode(packed[i].data(), s);
       g[i] = code == 3 ? fill[s] : code;
     }
     projection.residualise(g);

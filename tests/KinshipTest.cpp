@@ -114,7 +114,7 @@ TEST(Kinship, TestedBlocksPerFamilyAndNothingBetween) {
   const auto& a = cohort.family.pedigrees[0].members;
   const auto& c = cohort.family.pedigrees[2].members;
   for (const Individual* person : {&a[0], &a[2], &a[3], &c[0], &c[1]}) sample.people.push_back(person);
-  sample.rows.resize(5);
+  sample.entries.resize(5);
   sample.familyEntryEnd = {3, 3, 5};
   sample.familyEntries = 5;
   const std::vector<std::vector<double>> blocks = ombra::testedRelationships(cohort, sample);

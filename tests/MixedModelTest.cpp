@@ -6,8 +6,10 @@
 
 #include <array>
 #include <cmath>
+#include <memory>
 #include <random>
 
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "association/BlockTest.h"
 #include "association/LmmModel.h"
@@ -34,6 +36,7 @@ struct Fixture {
   std::vector<double> fill = std::vector<double>(kSnps);
   std::vector<Marker> markers = std::vector<Marker>(kSnps);
   std::vector<std::vector<double>> relationships;
+  std::unique_ptr<testing_support::HeldRows> rows;
 
   explicit Fixture(unsigned seed, bool swapAlleles = false) {
     std::mt19937 random(seed);
@@ -78,12 +81,12 @@ struct Fixture {
         if (swapAlleles && code != 3) code = 2 - code;
         packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
       }
-      sample.rows.push_back(packed[i].data());
+      sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     }
     for (size_t s = 0; s < kSnps; ++s) {
       double sum = 0, called = 0;
       for (size_t i = 0; i < n; ++i) {
-        const int code = genotypeCode(sample.rows[i], s);
+        const int code = genotypeCode(packed[i].data(), s);
         if (code != 3) sum += code, called += 1;
       }
       fill[s] = sum / called;
@@ -96,16 +99,17 @@ struct Fixture {
       design.values[n + i] = normal(random);
       design.values[2 * n + i] = std::sin(static_cast<double>(i));
       design.values[3 * n + i] = static_cast<double>(random() % 50);
-      int code = genotypeCode(sample.rows[i], 5);
+      int code = genotypeCode(packed[i].data(), 5);
       if (swapAlleles && code != 3) code = 2 - code;  // the same trait for both codings
       sample.traits.push_back(0.3 * design.values[n + i] + familyEffect[i] + normal(random) +
                               0.4 * (code == 3 ? 1 : code));
     }
     relationships = ombra::testedRelationships(cohort, sample);
+    rows = std::make_unique<testing_support::HeldRows>(packed, fill, markers);
   }
   size_t size() const { return sample.size(); }
   double genotype(size_t i, size_t s) const {
-    const int code = genotypeCode(sample.rows[i], s);
+    const int code = genotypeCode(packed[i].data(), s);
     return code == 3 ? fill[s] : code;
   }
   // h2 K + (1 - h2) I over every entry.
@@ -254,11 +258,12 @@ std::vector<ombra::SnpResult> testedBlocks(const Fixture& fixture, const ombra::
   const ombra::LmmModel lmm(model);
   const ombra::BlockTest blocks(fixture.sample, projection, terms, tsvLayout({&lmm}),
                                 ombra::TraitModels{&plain, {&lmm}});
-  const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output out;
-  blocks.testBlock(window, 0, 16, 16, scratch, out);
-  blocks.testBlock(window, 16, Fixture::kSnps - 16, 16, scratch, out);
+  ombra::GenotypeBlock block = fixture.rows->block(0, 16, 16);
+  blocks.testBlock(block, scratch, out);
+  block = fixture.rows->block(16, Fixture::kSnps - 16, 16);
+  blocks.testBlock(block, scratch, out);
   return out.results;
 }
 
@@ -408,14 +413,15 @@ TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
   const ombra::StatisticTerms otherTerms(other, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
   const ombra::LmmModel lmm(model);
   const ombra::ResultLayout layout = tsvLayout({&lmm});
-  const ombra::GenotypeWindow window{0, &fixture.fill, &fixture.markers};
   const ombra::BlockTest alone(fixture.sample, projection, terms, layout, ombra::TraitModels{nullptr, {&lmm}});
   const ombra::BlockTest together(fixture.sample, projection, {&terms, &otherTerms}, {layout, tsvLayout({})},
                                   {ombra::TraitModels{nullptr, {&lmm}}, ombra::TraitModels{}});
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output one, two[2];
-  alone.testBlock(window, 0, Fixture::kSnps, Fixture::kSnps, scratch, one);
-  together.testBlock(window, 0, Fixture::kSnps, Fixture::kSnps, scratch, two);
+  ombra::GenotypeBlock block = fixture.rows->block(0, Fixture::kSnps, Fixture::kSnps);
+  alone.testBlock(block, scratch, one);
+  block = fixture.rows->block(0, Fixture::kSnps, Fixture::kSnps);
+  together.testBlock(block, scratch, two);
   ASSERT_EQ(two[0].results.size(), Fixture::kSnps);
   EXPECT_EQ(one.lines, two[0].lines);
   for (size_t s = 1; s < Fixture::kSnps; ++s) {

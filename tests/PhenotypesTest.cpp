@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <random>
 
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "association/BlockTest.h"
 #include "design/StudyDesign.h"
+#include "design/TestedSample.h"
 #include "numerics/OpenBlas.h"
 #include "outputs/ResultSink.h"
 
@@ -88,7 +90,7 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
       const unsigned code = s == 5 ? 2 : random() % 10 == 0 ? 3 : random() % 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
     }
-    sample.rows.push_back(packed[i].data());
+    sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     for (size_t t = 0; t < kTraits; ++t) traits[t].push_back(static_cast<double>(random() % 1000) / 100.0);
   }
   sample.familyEntries = 30;
@@ -114,16 +116,20 @@ TEST(BlockTest, SeveralTraitsEqualEachTraitAlone) {
   const ombra::ResultLayout tsv(ombra::ResultFormat::kTsv, ombra::resultColumns({}));
   const ombra::BlockTest together(sample, projection, all, std::vector<ombra::ResultLayout>(kTraits, tsv));
   ASSERT_EQ(together.traits(), kTraits);
-  const ombra::GenotypeWindow window{0, &fill, &markers};
+  const testing_support::HeldRows rows(packed, fill, markers);
   ombra::BlockTest::Scratch scratch;
   std::vector<ombra::BlockTest::Output> outputs(kTraits);
-  together.testBlock(window, 0, 24, 24, scratch, outputs.data());
-  together.testBlock(window, 24, kSnps - 24, 24, scratch, outputs.data());
+  ombra::GenotypeBlock block = rows.block(0, 24, 24);
+  together.testBlock(block, scratch, outputs.data());
+  block = rows.block(24, kSnps - 24, 24);
+  together.testBlock(block, scratch, outputs.data());
   for (size_t t = 0; t < kTraits; ++t) {
     const ombra::BlockTest alone(sample, projection, terms[t], tsv);
     ombra::BlockTest::Output output;
-    alone.testBlock(window, 0, 24, 24, scratch, output);
-    alone.testBlock(window, 24, kSnps - 24, 24, scratch, output);
+    block = rows.block(0, 24, 24);
+    alone.testBlock(block, scratch, output);
+    block = rows.block(24, kSnps - 24, 24);
+    alone.testBlock(block, scratch, output);
     EXPECT_EQ(outputs[t].lines, output.lines) << "trait " << t;
     ASSERT_EQ(outputs[t].results.size(), kSnps);
     EXPECT_TRUE(outputs[t].results[5].monomorphic);
@@ -187,15 +193,34 @@ TEST(StatisticTerms, SeveralTraitsTogetherEqualEachAlone) {
   }
 }
 
+// Phenotypes share a group only when they test the same individuals, in
+// the same order: as many individuals are not enough.
+TEST(PhenotypeGroups, SameIndividualsNotTheSameCount) {
+  auto sample = [](std::vector<size_t> individuals) {
+    ombra::TestedSample tested;
+    tested.entries.resize(individuals.size());
+    tested.analysisIndex = std::move(individuals);
+    return tested;
+  };
+  const ombra::TestedSample first = sample({0, 1, 2, 5}), other = sample({0, 1, 3, 5}), again = sample({0, 1, 2, 5}),
+                            fewer = sample({0, 1, 2});
+  EXPECT_EQ(ombra::sameIndividualsGroup({}, first), 0u);
+  EXPECT_EQ(ombra::sameIndividualsGroup({&first}, other), 1u);
+  EXPECT_EQ(ombra::sameIndividualsGroup({&first, &other}, again), 0u);
+  EXPECT_EQ(ombra::sameIndividualsGroup({&first, &other}, other), 1u);
+  EXPECT_EQ(ombra::sameIndividualsGroup({&first, &other}, fewer), 2u);
+}
+
 const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
 
 // The example sets with a phenotype table: P1, P2 and TG without a missing
 // value, HB-A1C missing for every seventh individual (a second tested
-// sample), FLAT the same for all, NONE missing everywhere.
+// sample), FLAT the same for all, NONE missing everywhere, and SHIFT missing
+// for as many individuals as HB-A1C, but others.
 class ManyPhenotypes : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string table = "FID IID P1 P2 HB-A1C FLAT NONE TG\n";
+    std::string table = "FID IID P1 P2 HB-A1C FLAT NONE TG SHIFT\n";
     std::mt19937 random(5);
     std::normal_distribution<double> normal(0, 1);
     size_t i = 0;
@@ -209,7 +234,8 @@ class ManyPhenotypes : public ::testing::Test {
         const size_t a = line.find_first_of(" \t"), b = line.find_first_of(" \t", a + 1);
         table += line.substr(0, b) + " " + std::to_string(normal(random)) + " " + std::to_string(normal(random)) +
                  " " + (i % 7 == 0 ? std::string("NA") : std::to_string(normal(random))) + " 3 NA " +
-                 std::to_string(normal(random)) + "\n";
+                 std::to_string(normal(random)) + " " +
+                 (i % 7 == 1 ? std::string("NA") : std::to_string(normal(random))) + "\n";
         ++i;
       }
     }
@@ -226,9 +252,9 @@ class ManyPhenotypes : public ::testing::Test {
 
   // Each tested phenotype of a run of `names` equals a run of it alone.
   void expectEachAsAlone(const std::vector<std::string>& extra, const std::string& out,
-                         const std::vector<std::string>& tested) {
+                         const std::vector<std::string>& tested, const std::string& names = "P1-TG") {
     std::vector<std::string> args = extra;
-    for (const std::string& word : {std::string("--pheno-name"), std::string("P1-TG"), std::string("--out"), out,
+    for (const std::string& word : {std::string("--pheno-name"), names, std::string("--out"), out,
                                     std::string("--plot"), std::string("many")}) {
       args.push_back(word);
     }
@@ -283,6 +309,10 @@ TEST_F(ManyPhenotypes, AStopAfterSkippedPhenotypesLeavesOnlyTheLog) {
 
 TEST_F(ManyPhenotypes, EachPhenotypeEqualsItsRunAlone) {
   expectEachAsAlone({}, "r.tsv.gz", {"P1", "P2", "HB-A1C", "TG"});
+  // As many tested individuals, not the same ones: a group each.
+  expectEachAsAlone({}, "s.txt", {"HB-A1C", "SHIFT"}, "HB-A1C,SHIFT");
+  const RunResult shifted = run({"--pheno-name", "HB-A1C,SHIFT", "--out", "s.txt"});
+  EXPECT_NE(shifted.out.find("Testing 2 phenotypes in 2 groups"), std::string::npos) << shifted.out;
   const RunResult many = run({"--pheno-name", "P1-TG", "--out", "r.txt"});
   EXPECT_NE(many.out.find("The phenotype FLAT is skipped. The trait does not vary"), std::string::npos);
   EXPECT_NE(many.out.find("The phenotype NONE is skipped. There is no individual to test"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "association/BlockTest.h"
 #include "association/Model.h"
@@ -89,7 +90,7 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
       const unsigned code = random() % 9 == 0 ? 3 : random() % 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
     }
-    sample.rows.push_back(packed[i].data());
+    sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     sample.traits.push_back(static_cast<double>(random() % 50) / 7.0);
   }
   sample.familyEntries = 16;
@@ -114,16 +115,18 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
   EXPECT_EQ(ombra::resultHeader(tsv).substr(ombra::resultHeader(tsv).find("INFO")),
             "INFO\tBETA_OLS\tSTAT_OLS\tP_OLS\tLOG10P_OLS\tNOTE\n");
 
-  const ombra::GenotypeWindow window{0, &fill, &markers};
+  const testing_support::HeldRows rows(packed, fill, markers);
   ombra::BlockTest::Scratch scratch;
   ombra::BlockTest::Output table, lines;
   for (const ombra::ResultLayout* layout : {&tsv, &fixed}) {
     const ombra::BlockTest blocks(sample, projection, terms, *layout, ombra::TraitModels{&plain, {&ols}});
     ombra::BlockTest::Output& out = layout == &tsv ? table : lines;
-    blocks.testBlock(window, 0, 16, 16, scratch, out);
+    ombra::GenotypeBlock block = rows.block(0, 16, 16);
+    blocks.testBlock(block, scratch, out);
     // Three batches of eight in the second block: the last stripe is handed
     // over after the pass.
-    blocks.testBlock(window, 16, kSnps - 16, 24, scratch, out);
+    block = rows.block(16, kSnps - 16, 24);
+    blocks.testBlock(block, scratch, out);
   }
   ASSERT_EQ(table.results.size(), kSnps);
   const size_t first = ombra::base::kColumns;

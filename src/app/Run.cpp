@@ -182,10 +182,10 @@ std::vector<std::unique_ptr<PhenotypeGroup>> groupPhenotypes(const RunOptions& o
       std::cout << "The phenotype " << table.name(k) << " is skipped. " << stop.message;
       continue;
     }
-    PhenotypeGroup* group = nullptr;
-    for (const auto& candidate : groups) {
-      if (candidate->sample.analysisIndex == sample.analysisIndex) group = candidate.get();
-    }
+    std::vector<const TestedSample*> samples;
+    for (const auto& candidate : groups) samples.push_back(&candidate->sample);
+    const size_t same = sameIndividualsGroup(samples, sample);
+    PhenotypeGroup* group = same < groups.size() ? groups[same].get() : nullptr;
     std::vector<double> traits = sample.traits;
     if (group == nullptr) {
       groups.push_back(std::make_unique<PhenotypeGroup>());

@@ -11,25 +11,6 @@ namespace ombra {
 
 namespace {
 
-// sums[j] += row[j]: one entry's genotypes added to their SNPs' sums.
-OMBRA_VECTOR_CLONES
-void addRow(double* __restrict sums, const double* __restrict row, size_t width) {
-  for (size_t j = 0; j < width; ++j) sums[j] += row[j];
-}
-
-void addSquares(double* __restrict sums, const double* __restrict row, size_t width) {
-  for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
-}
-
-// One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
-// fill value (values[j][3]); whole copies come out exactly as their codes do.
-void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out) {
-  for (size_t j = 0; j < count; ++j) {
-    out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
-  }
-}
-
 // A number no other test of the process has, for the scratch its models
 // keep.
 uint64_t nextId() {
@@ -121,17 +102,17 @@ void BlockTest::prepareModels(Scratch& scratch) const {
   }
 }
 
-void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
-                          Scratch& scratch, Output* outs) const {
+void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) const {
   const size_t n = sample.size();
   // A short block is padded with zero columns: the matrix products treat
   // the last columns of a product otherwise than the others, and a SNP's
   // numbers must not depend on where its block ends (a run split into
   // chunks gives the numbers of the whole run).
-  decodeBlock(window, firstSnp, count, width, scratch);
+  const size_t count = block.count();
+  const size_t width = block.width;
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
   // of every SNP of the block at once (G is held transposed).
-  double* g = scratch.genotypes.data();
+  double* g = block.values.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
   prepareModels(scratch);
   std::vector<size_t>& starts = scratch.starts;
@@ -141,13 +122,11 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
     const std::vector<double> untested = layouts[t].columns.untestedValues();
     for (size_t j = 0; j < count; ++j) {
       SnpResult result;
-      result.f = scratch.sums[j] / (2.0 * static_cast<double>(n));
+      result.f = block.sums[j] / (2.0 * static_cast<double>(n));
       result.tested = n;
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
       result.values = untested;
-      if (!sample.dosageRows.empty()) {
-        result.values[base::kInfo] = imputationInfo(scratch.sums[j], scratch.valueSquares[j], n);
-      }
+      if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
       if (result.monomorphic) result.note = "monomorphic";
       outs[t].results.push_back(std::move(result));
     }
@@ -218,82 +197,32 @@ void BlockTest::testBlock(const GenotypeWindow& window, size_t firstSnp, size_t 
                                        ModelRows(results, firstColumns[t][m]));
     }
     if (models[t].plain != nullptr && layouts[t].writes(base::kBeta, 2)) {
-      plainEffects(*models[t].plain, count, width, scratch, results);
+      plainEffects(*models[t].plain, g, count, width, scratch, results);
     }
   }
-  const std::vector<Marker>& markers = *window.markers;
+  const std::vector<Marker>& markers = block.markers;
   for (size_t t = 0; t < terms.size(); ++t) {
     for (size_t j = 0; j < count; ++j) {
-      appendResultLine(outs[t].lines, layouts[t], markers[firstSnp - window.firstRowSnp + j],
-                       outs[t].results[starts[t] + j]);
+      appendResultLine(outs[t].lines, layouts[t], markers[j], outs[t].results[starts[t] + j]);
     }
+    outs[t].markers.insert(outs[t].markers.end(), markers.begin(), markers.end());
   }
 }
 
 // The plain regression's BETA SE of one trait for each SNP of the block,
 // from the genotypes' residuals on the design.
-void BlockTest::plainEffects(const TraitFit& plain, size_t count, size_t width, Scratch& scratch,
-                             SnpResult* results) const {
+void BlockTest::plainEffects(const TraitFit& plain, const double* g, size_t count, size_t width,
+                             Scratch& scratch, SnpResult* results) const {
   const size_t n = sample.size();
   scratch.cross.resize(width);
   scratch.squares.resize(width);
-  crossAndSquares(scratch.genotypes.data(), width, n, plain.residuals.data(), scratch.cross.data(),
-                  scratch.squares.data());
+  crossAndSquares(g, width, n, plain.residuals.data(), scratch.cross.data(), scratch.squares.data());
   const double unit = 1e-9 * static_cast<double>(n);
   for (size_t j = 0; j < count; ++j) {
     if (results[j].monomorphic) continue;
     const WaldResult wald = waldTest(scratch.cross[j], scratch.squares[j], squaresFloor(unit, results[j].f), plain);
     results[j].values[base::kBeta] = wald.beta;
     results[j].values[base::kSe] = wald.se;
-  }
-}
-
-// The genotype values of the tested entries at SNPs firstSnp ..
-// firstSnp + count - 1 (missing ones at their fill value), an entry's SNPs
-// side by side in rows of `width` (zero beyond `count`), and each SNP's
-// sum, added in entry order.
-void BlockTest::decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width,
-                            Scratch& scratch) const {
-  const size_t n = sample.size();
-  const size_t bytes = (count + 3) / 4;
-  scratch.genotypes.resize(n * width);
-  scratch.sums.assign(width, 0.0);
-  // The value of each code at each SNP; the SNPs past `count` in the last
-  // byte read as zeros.
-  double values[kWidestBlock][4] = {};
-  const size_t firstSlot = firstSnp - window.firstRowSnp;
-  for (size_t j = 0; j < count; ++j) {
-    values[j][1] = 1.0;
-    values[j][2] = 2.0;
-    values[j][3] = (*window.fill)[firstSlot + j];
-  }
-  const size_t firstByte = firstSlot / 4;
-  constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
-  const std::vector<const unsigned char*>& rows = sample.rows;
-  const bool dosages = !sample.dosageRows.empty();
-  if (dosages) scratch.valueSquares.assign(width, 0.0);
-  for (size_t i = 0; i < n; ++i) {
-    if (dosages && sample.dosageRows[i] != nullptr) {
-      double* out = scratch.genotypes.data() + i * width;
-      decodeDosages(sample.dosageRows[i] + firstSlot, count, values, out);
-      std::fill(out + count, out + width, 0.0);
-      addRow(scratch.sums.data(), out, width);
-      addSquares(scratch.valueSquares.data(), out, width);
-      continue;
-    }
-    if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead] + firstByte);
-    const unsigned char* row = rows[i] + firstByte;
-    double* out = scratch.genotypes.data() + i * width;
-    for (size_t b = 0; b < bytes; ++b) {
-      const unsigned code = row[b];
-      out[4 * b] = values[4 * b][code >> 6];
-      out[4 * b + 1] = values[4 * b + 1][(code >> 4) & 3];
-      out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
-      out[4 * b + 3] = values[4 * b + 3][code & 3];
-    }
-    std::fill(out + 4 * bytes, out + width, 0.0);
-    addRow(scratch.sums.data(), out, width);
-    if (dosages) addSquares(scratch.valueSquares.data(), out, width);
   }
 }
 

@@ -1,8 +1,14 @@
-// The per-SNP test on blocks of SNPs. A block's genotypes are decoded for
-// the tested entries into one matrix (a column per SNP), residualised
-// against the whole design by two matrix products, and each column then
-// gives its SNP's statistics. A block's numbers do not depend on the thread
-// that computes it or on how many there are.
+// The per-SNP test on blocks of SNPs. A block's genotypes come decoded for
+// the tested entries as one matrix (a column per SNP, GenotypeBlock), are
+// residualised against the whole design by two matrix products, and each
+// column then gives its SNP's statistics. A block's numbers do not depend on
+// the thread that computes it or on how many there are.
+//
+// Ownership: the caller owns the block (one per thread, its storage reused
+// from block to block) and hands it to testBlock, which leaves the
+// residuals in its values; the test keeps nothing of it. What a block
+// leaves for the writer (Output) holds copies of its markers, so the sink
+// needs nothing of the rows or of the block once it is read again.
 #ifndef OMBRA_ASSOCIATION_BLOCKTEST_H
 #define OMBRA_ASSOCIATION_BLOCKTEST_H
 
@@ -16,27 +22,16 @@
 #include "association/Regression.h"
 #include "association/StatisticTerms.h"
 #include "design/TestedSample.h"
+#include "formats/GenotypeBlock.h"
 #include "outputs/ResultTable.h"
 #include "stats/statistic.h"
 
 namespace ombra {
 
-// The SNPs of the widest block.
-constexpr size_t kWidestBlock = 256;
-
 // SNPs per block: a multiple of the statistics' batch (and so of whole
 // bytes of a genotype row) that depends on the number of tested entries
 // only.
 size_t blockSnps(size_t entries);
-
-// The genotypes a block reads: rows of the tested entries whose slot 0 holds
-// SNP `firstRowSnp`, each SNP's value for a missing call, and the markers of
-// the rows' SNPs.
-struct GenotypeWindow {
-  size_t firstRowSnp = 0;
-  const std::vector<double>* fill = nullptr;     // per SNP of the rows, from slot 0
-  const std::vector<Marker>* markers = nullptr;  // per SNP of the rows, from slot 0
-};
 
 // What a trait's test adds to the three statistics: the plain regression's
 // BETA SE (computed where the layout writes them) and the run's models, in
@@ -58,17 +53,16 @@ double imputationInfo(double sum, double squares, size_t n);
 
 class BlockTest {
  public:
-  // What a block leaves for the writer: its lines and its SNPs' numbers.
+  // What a block leaves for the writer: its lines and its SNPs' numbers
+  // and markers.
   struct Output {
     std::string lines;
     std::vector<SnpResult> results;
+    std::vector<Marker> markers;
   };
   // What one thread works on; nothing in it is shared.
   struct Scratch {
-    std::vector<double> genotypes;     // entries x SNPs of the block, row-major (an entry's SNPs side by side)
     std::vector<double> coefficients;  // SNPs of the block x design columns, column-major
-    std::vector<double> sums;          // per SNP of the block
-    std::vector<double> valueSquares;  // per SNP of the block: its values' squares, for dosages
     std::vector<double> cross, squares;  // per SNP of the block: the plain regression's sums
     TermsBatch terms;
     StatisticTool statistic;
@@ -91,21 +85,17 @@ class BlockTest {
 
   size_t traits() const { return terms.size(); }
 
-  // SNPs firstSnp .. firstSnp + count - 1 (within the window's rows), in a
-  // block of `width` columns (count at most width; a short block is padded
-  // with zero columns), appended to `out`. Safe to call from several threads
-  // with their own scratch and output.
-  void testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch,
-                 Output& out) const {
-    testBlock(window, firstSnp, count, width, scratch, &out);
-  }
+  // The SNPs of `block`, read for the sample's entries (a short block is
+  // padded with zero columns), appended to `out`; the block's values are
+  // left as their residuals on the design. Safe to call from several
+  // threads with their own block, scratch and output.
+  void testBlock(GenotypeBlock& block, Scratch& scratch, Output& out) const { testBlock(block, scratch, &out); }
   // The same for every trait: out[t] (t < traits()) takes trait t's.
-  void testBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch,
-                 Output* out) const;
+  void testBlock(GenotypeBlock& block, Scratch& scratch, Output* out) const;
 
  private:
-  void decodeBlock(const GenotypeWindow& window, size_t firstSnp, size_t count, size_t width, Scratch& scratch) const;
-  void plainEffects(const TraitFit& plain, size_t count, size_t width, Scratch& scratch,
+  // The plain regression's BETA SE from the block's residuals `g`.
+  void plainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, Scratch& scratch,
                     SnpResult* results) const;
   // Each trait's models' scratch in `scratch`, made anew when another test used it.
   void prepareModels(Scratch& scratch) const;

@@ -6,6 +6,7 @@
 #include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/SharedWork.h"
 #include "outputs/Progress.h"
@@ -53,27 +54,29 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   std::vector<std::vector<BlockTest::Output>> outputs(window * groupCount);
   for (size_t u = 0; u < outputs.size(); ++u) outputs[u].resize(groups[u % groupCount].terms.size());
   std::vector<BlockTest::Scratch> scratch(threads);
+  std::vector<GenotypeBlock> genotypes(threads);  // per thread, read again for each of its blocks
   Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
     if (store.streaming()) store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width);
-    const GenotypeWindow rows{store.firstRowSnp(), &store.meanDosage, &store.markers};
     shareWork(count * groupCount, threads, [&](size_t unit, size_t worker) {
       const size_t firstSnp = (first + unit / groupCount) * width;
-      tests[unit % groupCount].testBlock(rows, firstSnp, std::min(width, snps - firstSnp), width, scratch[worker],
-                                         outputs[unit].data());
+      const GroupWork& group = groups[unit % groupCount];
+      readBlock(store, cohort, group.sample->entries, firstSnp, std::min(width, snps - firstSnp), width,
+                genotypes[worker]);
+      tests[unit % groupCount].testBlock(genotypes[worker], scratch[worker], outputs[unit].data());
     });
     for (size_t g = 0; g < groupCount; ++g) {
       for (size_t b = 0; b < count; ++b) {
-        const size_t firstSlot = (first + b) * width - store.firstRowSnp();
         for (size_t t = 0; t < groups[g].sinks.size(); ++t) {
           BlockTest::Output& output = outputs[b * groupCount + g][t];
           ResultSink& sink = *groups[g].sinks[t];
           sink.put(output.lines);
-          for (size_t j = 0; j < output.results.size(); ++j) sink.add(output.results[j], store.markers[firstSlot + j]);
+          for (size_t j = 0; j < output.results.size(); ++j) sink.add(output.results[j], output.markers[j]);
           output.lines.clear();
           output.results.clear();
+          output.markers.clear();
         }
       }
     }
@@ -106,37 +109,28 @@ void putEffects(const TraitModels& models, const ResultLayout& layout, const std
 
 // One SNP at a time, its genotypes residualised on their own, once for all
 // of the group's traits.
-void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
+void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupWork& group) {
   const TestedSample& sample = *group.sample;
   const size_t n = sample.size();
   const size_t traits = group.terms.size();
-  const std::vector<Marker>& markers = store.markers;
+  const size_t snps = store.markers.size();
+  // A few SNPs are read together and taken one column at a time.
+  constexpr size_t kSnpsRead = 8;
+  GenotypeBlock block;
   std::vector<double> genotypes(n);
   std::vector<std::vector<std::unique_ptr<ModelScratch>>> scratch(traits);
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
-  Progress progress("Testing snps", markers.size());
-  for (size_t m = 0; m < markers.size(); ++m) {
+  Progress progress("Testing snps", snps);
+  for (size_t m = 0; m < snps; ++m) {
     if (m % 256 == 0) progress.update(m);
-    const double missing = store.missingValue(m);
-    double sum = 0, squares = 0;
-    const bool dosages = !sample.dosageRows.empty();
-    for (size_t h = 0; h < n; ++h) {
-      double value = 0;
-      if (dosages && sample.dosageRows[h] != nullptr) {
-        const uint16_t dosage = sample.dosageRows[h][m];
-        value = dosage != kMissingDosage ? dosageCopies(dosage) : missing;
-      } else {
-        const int code = genotypeCode(sample.rows[h], m);
-        value = code != 3 ? code : missing;
-      }
-      genotypes[h] = value;
-      sum += value;
-      squares += value * value;
-    }
+    const size_t j = m % kSnpsRead;
+    if (j == 0) readBlock(store, cohort, sample.entries, m, std::min(kSnpsRead, snps - m), kSnpsRead, block);
+    for (size_t h = 0; h < n; ++h) genotypes[h] = block.row(h)[j];
+    const Marker& marker = block.markers[j];
     SnpResult shared;
-    shared.f = sum / (2.0 * static_cast<double>(n));
+    shared.f = block.sums[j] / (2.0 * static_cast<double>(n));
     shared.tested = n;
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (shared.monomorphic) shared.note = "monomorphic";
@@ -145,13 +139,13 @@ void testOneByOne(const GenotypeStore& store, const GroupWork& group) {
       const ResultLayout& layout = group.sinks[t]->layout();
       SnpResult result = shared;
       result.values = layout.columns.untestedValues();
-      if (dosages) result.values[base::kInfo] = imputationInfo(sum, squares, n);
+      if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
       if (!result.monomorphic) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
         putEffects(group.models[t], layout, genotypes, scratch[t], result);
       }
-      appendResultLine(lines[t], layout, markers[m], result);
-      group.sinks[t]->add(result, markers[m]);
+      appendResultLine(lines[t], layout, marker, result);
+      group.sinks[t]->add(result, marker);
       if (lines[t].size() >= (size_t{1} << 20)) {
         group.sinks[t]->put(lines[t]);
         lines[t].clear();
@@ -206,7 +200,7 @@ void testEverySnp(const std::vector<const AssociationTest*>& groups,
     work.push_back(std::move(one));
   }
   if (!testsInBlocks(store.fillRule())) {
-    for (const GroupWork& group : work) testOneByOne(store, group);
+    for (const GroupWork& group : work) testOneByOne(cohort, store, group);
     return;
   }
   // A block's numbers depend on its width, so each group keeps the width a

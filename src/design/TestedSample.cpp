@@ -44,8 +44,7 @@ TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTr
       for (const Individual& person : pedigree.members) {
         const size_t at = index++;
         if (!takes(person)) continue;
-        sample.rows.push_back(set->rows[static_cast<size_t>(person.seq)].codes);
-        sample.dosageRows.push_back(set->rows[static_cast<size_t>(person.seq)].dosages);
+        sample.entries.push_back(GenotypeEntry{set->kind, person.seq});
         sample.traits.push_back(person.traitValue);
         sample.analysisIndex.push_back(at);
         sample.people.push_back(&person);
@@ -53,9 +52,6 @@ TestedSample collectOrExplain(const Cohort& cohort, const std::string& missingTr
       if (!set->unrelated()) sample.familyEntryEnd.push_back(sample.size());
     }
     if (!set->unrelated()) sample.familyEntries = sample.size();
-  }
-  if (std::all_of(sample.dosageRows.begin(), sample.dosageRows.end(), [](const uint16_t* row) { return row == nullptr; })) {
-    sample.dosageRows.clear();
   }
   why.clear();
   if (leftOut > 0) {
@@ -75,6 +71,13 @@ TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait
   if (why.empty() && sample.size() == 0) why = "There is no individual to test: no individual has a value.\n";
   if (!why.empty()) stopRun(why);
   return sample;
+}
+
+size_t sameIndividualsGroup(const std::vector<const TestedSample*>& groups, const TestedSample& sample) {
+  for (size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g]->analysisIndex == sample.analysisIndex) return g;
+  }
+  return groups.size();
 }
 
 std::vector<size_t> independentCovariates(const TestedSample& sample, const std::vector<double>& leading,

@@ -3,6 +3,14 @@
 // members, then every unrelated individual as an entry of its own), and the
 // design matrix of the constant, the component scores and the covariates
 // over them.
+//
+// Ownership: a tested sample owns its vectors and points at nothing the
+// genotype store frees. Its entries name their genotypes by data set and
+// seq (GenotypeEntry); the rows themselves stay the store's, and blocks are
+// read from them when they are needed (formats/GenotypeBlock.h). So the
+// sample may be collected before or after the store makes or remakes its
+// rows. `people` points at the cohort's individuals, which are the
+// cohort's and not the store's.
 #ifndef OMBRA_DESIGN_TESTEDSAMPLE_H
 #define OMBRA_DESIGN_TESTEDSAMPLE_H
 
@@ -10,18 +18,18 @@
 #include <vector>
 
 #include "core/Records.h"
+#include "formats/GenotypeBlock.h"
 
 namespace ombra {
 
 struct TestedSample {
-  std::vector<const unsigned char*> rows;  // per entry: its genotype row
-  std::vector<const uint16_t*> dosageRows; // per entry: its dosage row or null; empty when no entry has one
+  std::vector<GenotypeEntry> entries;      // per entry: its genotypes' data set and seq
   std::vector<double> traits;              // per entry: its trait value
   std::vector<size_t> analysisIndex;       // per entry: the individual's place in analysis order
   std::vector<const Individual*> people;   // per entry
   size_t familyEntries = 0;                // entries before this are family members
   std::vector<size_t> familyEntryEnd;      // per family pedigree: end of its entries
-  size_t size() const { return rows.size(); }
+  size_t size() const { return entries.size(); }
 };
 
 // The tested individuals: those whose trait is not `missingTrait` and who
@@ -30,6 +38,12 @@ struct TestedSample {
 // missing a covariate) or when they all share one trait value; a run of
 // several phenotypes catches the stop and skips that phenotype.
 TestedSample collectTested(const Cohort& cohort, const std::string& missingTrait);
+
+// Phenotypes with the same tested individuals share one design and one pass
+// over the genotypes: the group among `groups` (a tested sample each) whose
+// entries are the individuals of `sample`, in the same order, or
+// groups.size() when there is none.
+size_t sameIndividualsGroup(const std::vector<const TestedSample*>& groups, const TestedSample& sample);
 
 // Columns of the design over the tested entries, column-major:
 // values[k * n + h] is column k of entry h.

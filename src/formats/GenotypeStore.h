@@ -8,6 +8,13 @@
 // `markers` holds the markers of the rows' SNPs. The numbers are those of a
 // run that loads every genotype: the same codes, mean dosages counted over
 // the same individuals, the same blocks.
+//
+// Ownership: the store owns every row (the data sets' GenotypeRow only
+// point at them) and frees or remakes them (releaseRows, holdStreamedRows);
+// a window's refill overwrites them. Nothing outside the store and the
+// loaders keeps a pointer into a row: the tested sample names its
+// individuals by data set and seq, and the test takes owned copies of the
+// genotypes it needs, a block at a time (formats/GenotypeBlock.h).
 #ifndef OMBRA_FORMATS_GENOTYPESTORE_H
 #define OMBRA_FORMATS_GENOTYPESTORE_H
 

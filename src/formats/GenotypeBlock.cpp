@@ -1,0 +1,155 @@
+#include "formats/GenotypeBlock.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace ombra {
+
+namespace {
+
+// sums[j] += row[j]: one entry's values added to their SNPs' sums.
+void addRow(double* __restrict sums, const double* __restrict row, size_t width) {
+  for (size_t j = 0; j < width; ++j) sums[j] += row[j];
+}
+
+void addSquares(double* __restrict sums, const double* __restrict row, size_t width) {
+  for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
+}
+
+// One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
+// fill value (values[j][3]); whole copies come out exactly as their codes do.
+void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
+                   double* __restrict out) {
+  for (size_t j = 0; j < count; ++j) {
+    out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
+  }
+}
+
+const GenotypeRow& rowOf(const Cohort& cohort, const GenotypeEntry& entry) {
+  return cohort.set(entry.set).rows[static_cast<size_t>(entry.seq)];
+}
+
+// The sums are taken over the squares too where any entry has dosages (the
+// imputation quality needs them).
+bool anyDosages(const Cohort& cohort, const std::vector<GenotypeEntry>& entries) {
+  return std::any_of(entries.begin(), entries.end(),
+                     [&](const GenotypeEntry& entry) { return rowOf(cohort, entry).dosages != nullptr; });
+}
+
+// The block's storage for `entries` x `width` values and its sums, zeroed.
+void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block) {
+  block.entries = entries;
+  block.width = width;
+  block.dosages = dosages;
+  block.values.resize(block.entries * width);
+  block.sums.assign(width, 0.0);
+  if (block.dosages) block.squares.assign(width, 0.0);
+}
+
+// The marker of a SNP of the run: a streamed run's is read from the files,
+// as its rows' markers are those of the window.
+Marker markerOf(GenotypeStore& store, size_t snp) {
+  if (!store.streaming()) return store.markers[snp];
+  std::vector<Marker> one;
+  store.markerStream()->read(snp, 1, one);
+  return one.front();
+}
+
+}  // namespace
+
+void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vector<GenotypeEntry>& entries,
+               size_t firstSnp, size_t count, size_t width, GenotypeBlock& block) {
+  const size_t n = entries.size();
+  const size_t bytes = (count + 3) / 4;
+  // The entries' rows, looked up once for the call; kept per thread so that
+  // no block allocates them.
+  thread_local std::vector<const GenotypeRow*> rows;
+  rows.resize(n);
+  bool dosages = false;
+  for (size_t i = 0; i < n; ++i) {
+    rows[i] = &rowOf(cohort, entries[i]);
+    dosages = dosages || rows[i]->dosages != nullptr;
+  }
+  shapeBlock(n, width, dosages, block);
+  block.snps.resize(count);
+  std::iota(block.snps.begin(), block.snps.end(), firstSnp);
+  const size_t firstSlot = firstSnp - store.firstRowSnp();
+  block.fill.resize(count);
+  block.markers.resize(count);
+  // The value of each code at each SNP; the SNPs past `count` in the last
+  // byte read as zeros.
+  double values[kWidestBlock][4] = {};
+  for (size_t j = 0; j < count; ++j) {
+    block.fill[j] = store.missingValue(firstSnp + j);
+    block.markers[j] = store.markers[firstSlot + j];
+    values[j][1] = 1.0;
+    values[j][2] = 2.0;
+    values[j][3] = block.fill[j];
+  }
+  const size_t firstByte = firstSlot / 4;
+  constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
+  for (size_t i = 0; i < n; ++i) {
+    double* out = block.values.data() + i * width;
+    if (rows[i]->dosages != nullptr) {
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out);
+      std::fill(out + count, out + width, 0.0);
+      addRow(block.sums.data(), out, width);
+      addSquares(block.squares.data(), out, width);
+      continue;
+    }
+    if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead]->codes + firstByte);
+    const unsigned char* row = rows[i]->codes + firstByte;
+    for (size_t b = 0; b < bytes; ++b) {
+      const unsigned code = row[b];
+      out[4 * b] = values[4 * b][code >> 6];
+      out[4 * b + 1] = values[4 * b + 1][(code >> 4) & 3];
+      out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
+      out[4 * b + 3] = values[4 * b + 3][code & 3];
+    }
+    std::fill(out + 4 * bytes, out + width, 0.0);
+    addRow(block.sums.data(), out, width);
+    if (dosages) addSquares(block.squares.data(), out, width);
+  }
+}
+
+void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
+              const std::vector<size_t>& snps, GenotypeBlock& block) {
+  const size_t count = snps.size();
+  shapeBlock(entries.size(), count, anyDosages(cohort, entries), block);
+  block.snps = snps;
+  block.fill.resize(count);
+  block.markers.resize(count);
+  // Column by column, each in entry order: the sums come out as a block's.
+  for (size_t k = 0; k < count; ++k) {
+    size_t slot = snps[k];
+    if (store.streaming()) {
+      store.holdStreamedRows(cohort, 1);
+      store.fillRows(cohort, &snps[k], 1, snps[k]);
+      slot = 0;
+    }
+    block.fill[k] = store.missingValue(snps[k]);
+    block.markers[k] = markerOf(store, snps[k]);
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const GenotypeRow& own = rowOf(cohort, entries[i]);
+      double value = 0;
+      if (own.dosages != nullptr) {
+        value = own.dosages[slot] != kMissingDosage ? dosageCopies(own.dosages[slot]) : block.fill[k];
+      } else {
+        const int code = genotypeCode(own.codes, slot);
+        value = code != 3 ? code : block.fill[k];
+      }
+      block.values[i * count + k] = value;
+      block.sums[k] += value;
+      if (block.dosages) block.squares[k] += value * value;
+    }
+  }
+}
+
+GenotypeBlock residentBlock(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
+                            const std::vector<size_t>& snps) {
+  GenotypeBlock block;
+  readSnps(store, cohort, entries, snps, block);
+  return block;
+}
+
+}  // namespace ombra
