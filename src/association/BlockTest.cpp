@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "numerics/MetricKernels.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
 
@@ -17,10 +18,6 @@ uint64_t nextId() {
   static std::atomic<uint64_t> last{0};
   return ++last;
 }
-
-// Models take the block's columns this many batches at a time (the mixed
-// model's row pass keeps two stripes of eight columns in registers).
-constexpr size_t kStripeGroup = 2;
 
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
@@ -146,10 +143,11 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
   // they take from the genotypes once, then each trait's own.
   const std::vector<SnpResult>& first = outs[0].results;
   // The models take the columns up to `end` not yet handed over, once they
-  // make a group of stripes (or `last`), while the stripes are in the cache.
+  // make a group of stripes (or `last`), while the stripes are in the cache:
+  // as many stripes as the mixed model's row pass keeps in registers.
   size_t striped = 0;
   auto handOverStripes = [&](size_t end, bool last) {
-    if (!anyModel || end <= striped || (!last && end - striped < kStripeGroup * kTermsBatch)) return;
+    if (!anyModel || end <= striped || (!last && end - striped < kMetricRowGroup * kTermsBatch)) return;
     for (size_t t = 0; t < terms.size(); ++t) {
       for (size_t m = 0; m < models[t].models.size(); ++m) {
         models[t].models[m]->takeStripe(residualBlock(t), striped, end, scratch.models[t][m].get());
@@ -197,7 +195,9 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
                                        ModelRows(results, firstColumns[t][m]));
     }
     if (models[t].plain != nullptr && layouts[t].writes(base::kBeta, 2)) {
-      plainEffects(*models[t].plain, g, count, width, scratch, results);
+      scratch.cross.resize(width);
+      scratch.squares.resize(width);
+      putPlainEffects(*models[t].plain, g, count, width, scratch.cross.data(), scratch.squares.data(), results);
     }
   }
   const std::vector<Marker>& markers = block.markers;
@@ -209,18 +209,14 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
   }
 }
 
-// The plain regression's BETA SE of one trait for each SNP of the block,
-// from the genotypes' residuals on the design.
-void BlockTest::plainEffects(const TraitFit& plain, const double* g, size_t count, size_t width,
-                             Scratch& scratch, SnpResult* results) const {
-  const size_t n = sample.size();
-  scratch.cross.resize(width);
-  scratch.squares.resize(width);
-  crossAndSquares(g, width, n, plain.residuals.data(), scratch.cross.data(), scratch.squares.data());
+void putPlainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, double* cross,
+                     double* squares, SnpResult* results) {
+  const size_t n = plain.residuals.size();
+  crossAndSquares(g, width, n, plain.residuals.data(), cross, squares);
   const double unit = 1e-9 * static_cast<double>(n);
   for (size_t j = 0; j < count; ++j) {
     if (results[j].monomorphic) continue;
-    const WaldResult wald = waldTest(scratch.cross[j], scratch.squares[j], squaresFloor(unit, results[j].f), plain);
+    const WaldResult wald = waldTest(cross[j], squares[j], squaresFloor(unit, results[j].f), plain);
     results[j].values[base::kBeta] = wald.beta;
     results[j].values[base::kSe] = wald.se;
   }

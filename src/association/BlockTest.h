@@ -46,6 +46,12 @@ struct TraitModels {
 // each added in entry order.
 void crossAndSquares(const double* g, size_t width, size_t n, const double* y, double* cross, double* squares);
 
+// The plain regression's BETA SE of `count` SNPs that vary, from their
+// residuals (`width` columns side by side over the trait's entries), into
+// their base columns; `cross` and `squares` (width each) are scratch.
+void putPlainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, double* cross,
+                     double* squares, SnpResult* results);
+
 // The imputation quality of a SNP from the sum and the sum of squares of
 // its values over n entries: their variance over the binomial 2f(1 - f),
 // f = sum / 2n, as MACH's r-squared; 1 when f is 0 or 1.
@@ -94,9 +100,6 @@ class BlockTest {
   void testBlock(GenotypeBlock& block, Scratch& scratch, Output* out) const;
 
  private:
-  // The plain regression's BETA SE from the block's residuals `g`.
-  void plainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, Scratch& scratch,
-                    SnpResult* results) const;
   // Each trait's models' scratch in `scratch`, made anew when another test used it.
   void prepareModels(Scratch& scratch) const;
 

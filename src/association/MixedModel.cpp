@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "core/RunEnd.h"
-#include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "numerics/Matrix.h"
 #include "numerics/OpenBlas.h"

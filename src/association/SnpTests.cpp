@@ -87,16 +87,11 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
 // a block of one column.
 void putEffects(const TraitModels& models, const ResultLayout& layout, const std::vector<double>& genotypes,
                 std::vector<std::unique_ptr<ModelScratch>>& scratch, SnpResult& result) {
-  const size_t n = genotypes.size();
   if (models.plain != nullptr && layout.writes(base::kBeta, 2)) {
     double cross = 0, squares = 0;
-    crossAndSquares(genotypes.data(), 1, n, models.plain->residuals.data(), &cross, &squares);
-    const WaldResult wald = waldTest(cross, squares, squaresFloor(1e-9 * static_cast<double>(n), result.f),
-                                     *models.plain);
-    result.values[base::kBeta] = wald.beta;
-    result.values[base::kSe] = wald.se;
+    putPlainEffects(*models.plain, genotypes.data(), 1, 1, &cross, &squares, &result);
   }
-  const ResidualBlock block{genotypes.data(), n, 1, 1, &result};
+  const ResidualBlock block{genotypes.data(), genotypes.size(), 1, 1, &result};
   const std::vector<size_t> firsts = modelColumns(models.models);
   for (size_t m = 0; m < models.models.size(); ++m) {
     const Model& model = *models.models[m];
@@ -122,6 +117,8 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
   TermsBatch batch;
   StatisticTool tool;
   std::vector<std::string> lines(traits);
+  std::vector<std::vector<double>> untested;  // per trait: the values of an untested SNP
+  for (const ResultSink* sink : group.sinks) untested.push_back(sink->layout().columns.untestedValues());
   Progress progress("Testing snps", snps);
   for (size_t m = 0; m < snps; ++m) {
     if (m % 256 == 0) progress.update(m);
@@ -138,7 +135,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
     for (size_t t = 0; t < traits; ++t) {
       const ResultLayout& layout = group.sinks[t]->layout();
       SnpResult result = shared;
-      result.values = layout.columns.untestedValues();
+      result.values = untested[t];
       if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
       if (!result.monomorphic) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
