@@ -54,7 +54,7 @@ enum class Option {
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
   kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen,
-  kMendel, kUnknown
+  kMendel, kSetMeMissing, kMe, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -65,7 +65,8 @@ Option optionOf(const std::string& word) {
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel"};
+                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
+                                       "--set-me-missing", "--me"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -223,12 +224,12 @@ RunOptions parseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     const std::string word = argv[i];
     const Option option = optionOf(word);
-    if (word == "--set-me-missing") {
+    if (option == Option::kSetMeMissing) {
       o.mendel.setMissing = true;
       i -= 1;  // no value
       continue;
     }
-    if (word == "--me") {
+    if (option == Option::kMe) {
       parseMendelRates(argc, argv, i, o.mendel);
       i += 1;  // two values
       continue;
@@ -275,6 +276,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
       case Option::kWriteKinship: o.kinshipFile = value; break;
       case Option::kMendel: o.mendel.reportPrefix = value; break;
+      case Option::kSetMeMissing: case Option::kMe: break;  // taken above: no value, or two
       case Option::kVcfDosage: o.vcfDosage = parseVcfDosage(value); break;
       case Option::kFamilyBgen: o.family.bgen = value; o.family.bgenGiven = true; break;
       case Option::kUnrelatedBgen: o.unrelated.bgen = value; o.unrelated.bgenGiven = true; break;

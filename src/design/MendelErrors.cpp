@@ -7,6 +7,7 @@
 #include "core/Chromosome.h"
 #include "core/RunEnd.h"
 #include "design/Selections.h"
+#include "outputs/RunLog.h"
 
 namespace ombra {
 
@@ -251,7 +252,14 @@ void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions
     return;
   }
   MendelScan scan = scanMendelErrors(family, store.markers, trios);
-  if (!scan.errors.empty() || options.any()) std::cout << mendelSummary(store.markers, trios, scan);
+  // A run without the Mendel options keeps the standard output it has always
+  // had: the count goes to its log.
+  const std::string summary = mendelSummary(store.markers, trios, scan);
+  if (options.any()) {
+    std::cout << summary;
+  } else if (!scan.errors.empty()) {
+    noteInRunLog(summary + "(--mendel PREFIX lists them, --set-me-missing sets them missing.)\n");
+  }
   if (!options.reportPrefix.empty()) writeMendelReports(options.reportPrefix, family, store.markers, trios, scan);
   if (options.exclude) {
     leaveOutForMendel(cohort, store, mendelExclusions(family, trios, scan, options.maxChildRate, options.maxSnpRate));
