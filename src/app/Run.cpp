@@ -336,7 +336,12 @@ void runProgram(int argc, char** argv) {
     loader.checkRowsFitMarkers();
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
     checkPedigrees(cohort.family);
-    if (!store.streaming()) checkMendelErrors(cohort, store, options.mendel);
+    std::unique_ptr<MendelWatch> mendel;
+    if (store.streaming()) {
+      mendel = std::make_unique<MendelWatch>(cohort, store);
+    } else {
+      checkMendelErrors(cohort, store, options.mendel);
+    }
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
     if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);
     recode(options, cohort, store);
@@ -346,6 +351,7 @@ void runProgram(int argc, char** argv) {
                  "time. Please be more patient.)\n";
     std::cout.flush();
     results = test(options, threads, covariateNames, cohort, store, phenotypes.get());
+    if (mendel != nullptr) mendel->noteInLog();
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());
   }

@@ -15,6 +15,8 @@ namespace {
 
 bool knownParent(const std::string& id) { return !id.empty() && id != "0"; }
 
+const char* const kMendelOptionsHint = "(--mendel PREFIX lists them, --set-me-missing sets them missing.)\n";
+
 // The family set's individuals by seq (file order).
 std::vector<const Individual*> individualsBySeq(const DataSet& family) {
   std::vector<const Individual*> bySeq(family.rows.size(), nullptr);
@@ -254,11 +256,13 @@ void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions
   MendelScan scan = scanMendelErrors(family, store.markers, trios);
   // A run without the Mendel options keeps the standard output it has always
   // had: the count goes to its log.
-  const std::string summary = mendelSummary(store.markers, trios, scan);
+  MendelCounts counts;
+  counts.add(store.markers, scan);
+  const std::string summary = mendelSummary(trios, counts);
   if (options.any()) {
     std::cout << summary;
   } else if (!scan.errors.empty()) {
-    noteInRunLog(summary + "(--mendel PREFIX lists them, --set-me-missing sets them missing.)\n");
+    noteInRunLog(summary + kMendelOptionsHint);
   }
   if (!options.reportPrefix.empty()) writeMendelReports(options.reportPrefix, family, store.markers, trios, scan);
   if (options.exclude) {
@@ -273,6 +277,20 @@ void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions
               << " set missing.\n";
     if (calls > 0) recountAlleles(cohort, store);
   }
+}
+
+MendelWatch::MendelWatch(const Cohort& cohort, GenotypeStore& store) {
+  const GenotypeStream* calls = store.stream(SetKind::kFamily);
+  if (calls == nullptr || calls->hasDosages()) return;
+  trios = findTrios(cohort.family);
+  if (trios.trios.empty()) return;
+  store.watchWindows([this, &store](const Cohort& filled, size_t) {
+    counts.add(store.markers, scanMendelErrors(filled.family, store.markers, trios));
+  });
+}
+
+void MendelWatch::noteInLog() const {
+  if (counts.errors > 0) noteInRunLog(mendelSummary(trios, counts) + kMendelOptionsHint);
 }
 
 }  // namespace ombra

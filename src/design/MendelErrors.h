@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Records.h"
@@ -96,10 +97,19 @@ struct MendelExclusions {
 MendelExclusions mendelExclusions(const DataSet& family, const Trios& trios, const MendelScan& scan,
                                   double maxChildRate, double maxSnpRate);
 
-// The line of a run with Mendel errors: the total, and the SNPs and families
+// What the line of a run counts, over one scan or the windows of a
+// streamed run.
+struct MendelCounts {
+  uint64_t errors = 0;
+  size_t snpsChecked = 0;
+  std::vector<std::pair<std::string, uint64_t>> bySnp;  // the SNPs with errors, in map order
+  std::vector<uint64_t> perTrio;
+  void add(const std::vector<Marker>& markers, const MendelScan& scan);
+};
+
+// The line of a run's Mendel errors: the total, and the SNPs and families
 // with the most.
-std::string mendelSummary(const std::vector<Marker>& markers, const Trios& trios,
-                          const MendelScan& scan);
+std::string mendelSummary(const Trios& trios, const MendelCounts& counts);
 
 // PREFIX.mendel, PREFIX.lmendel and PREFIX.fmendel, laid out as PLINK 1.9
 // lays them out.
@@ -111,6 +121,20 @@ void writeMendelReports(const std::string& prefix, const DataSet& family, const 
 // checks), writes the reports, leaves out what --me leaves out and sets the
 // errors missing for --set-me-missing.
 void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions& options);
+
+// The count of a streamed run without the Mendel options: made window by
+// window as the test reads the family set's calls, and noted in the log at
+// the end when there are errors.
+class MendelWatch {
+ public:
+  // Watches the store's windows when the family set holds trios and calls.
+  MendelWatch(const Cohort& cohort, GenotypeStore& store);
+  void noteInLog() const;
+
+ private:
+  Trios trios;
+  MendelCounts counts;
+};
 
 }  // namespace ombra
 

@@ -41,6 +41,13 @@ std::string right(const std::string& text, size_t width) {
 
 std::string number(uint64_t value, size_t width) { return right(std::to_string(value), width); }
 
+// A count in PLINK 1.9's four-wide field, which pads one digit and three but
+// writes two digits unpadded; the reports keep that layout, so that they
+// compare with PLINK's byte for byte.
+std::string plinkCount(uint64_t value) {
+  return value >= 10 && value < 100 ? std::to_string(value) : number(value, 4);
+}
+
 // The chromosome as PLINK prints it: the number of a human chromosome (23
 // for X), the name otherwise.
 std::string chromosomeName(const Marker& marker) {
@@ -87,24 +94,31 @@ Widths widthsOf(const DataSet& family, const std::vector<Marker>& markers) {
 
 }  // namespace
 
-std::string mendelSummary(const std::vector<Marker>& markers, const Trios& trios,
-                          const MendelScan& scan) {
-  std::string line = "Mendel errors: " + (scan.errors.empty() ? std::string("none") : std::to_string(scan.errors.size())) +
+void MendelCounts::add(const std::vector<Marker>& markers, const MendelScan& scan) {
+  errors += scan.errors.size();
+  snpsChecked += scan.snpsChecked;
+  for (size_t s = 0; s < markers.size(); ++s) {
+    if (scan.perSnp[s] > 0) bySnp.emplace_back(markers[s].snpId, scan.perSnp[s]);
+  }
+  perTrio.resize(scan.perTrio.size(), 0);
+  for (size_t t = 0; t < scan.perTrio.size(); ++t) perTrio[t] += scan.perTrio[t];
+}
+
+std::string mendelSummary(const Trios& trios, const MendelCounts& counts) {
+  std::string line = "Mendel errors: " + (counts.errors == 0 ? std::string("none") : std::to_string(counts.errors)) +
                      " in the calls of " + std::to_string(trios.trios.size()) +
                      (trios.trios.size() == 1 ? " child" : " children") + " with a parent in the family set, at " +
-                     std::to_string(scan.snpsChecked) + (scan.snpsChecked == 1 ? " snp" : " snps");
-  if (scan.errors.empty()) return line + ".\n";
-  std::vector<std::pair<std::string, uint64_t>> bySnp;
-  for (size_t s = 0; s < markers.size(); ++s) bySnp.emplace_back(markers[s].snpId, scan.perSnp[s]);
+                     std::to_string(counts.snpsChecked) + (counts.snpsChecked == 1 ? " snp" : " snps");
+  if (counts.errors == 0) return line + ".\n";
   std::vector<std::pair<std::string, uint64_t>> byFamily;
   std::unordered_map<const std::string*, size_t> slot;
-  for (size_t t = 0; t < trios.trios.size(); ++t) {
+  for (size_t t = 0; t < trios.trios.size() && t < counts.perTrio.size(); ++t) {
     const std::string* famId = trios.families[trios.trios[t].family].famId;
     auto [at, added] = slot.emplace(famId, byFamily.size());
     if (added) byFamily.emplace_back(*famId, 0);
-    byFamily[at->second].second += scan.perTrio[t];
+    byFamily[at->second].second += counts.perTrio[t];
   }
-  return line + "; the most at snps " + mostOf(bySnp, 3) + " and in families " + mostOf(byFamily, 3) + ".\n";
+  return line + "; the most at snps " + mostOf(counts.bySnp, 3) + " and in families " + mostOf(byFamily, 3) + ".\n";
 }
 
 void writeMendelReports(const std::string& prefix, const DataSet& family, const std::vector<Marker>& markers,
@@ -127,7 +141,7 @@ void writeMendelReports(const std::string& prefix, const DataSet& family, const 
   for (size_t s = 0; s < markers.size(); ++s) {
     if (!checkedChromosome(markers[s].chrCode)) continue;
     perSnp.put(right(chromosomeName(markers[s]), 4) + " " + right(markers[s].snpId, w.snp) + " " +
-               number(scan.perSnp[s], 4) + "\n");
+               plinkCount(scan.perSnp[s]) + "\n");
   }
   perSnp.close();
 
@@ -139,7 +153,7 @@ void writeMendelReports(const std::string& prefix, const DataSet& family, const 
     const NuclearFamily& parents = trios.families[f];
     families.put(right(*parents.famId, w.fid) + " " + right(parents.father ? parents.father->indId : "0", w.iid) +
                  " " + right(parents.mother ? parents.mother->indId : "0", w.iid) + " " +
-                 number(parents.children, 6) + " " + number(perFamily[f], 4) + "\n");
+                 number(parents.children, 6) + " " + plinkCount(perFamily[f]) + "\n");
   }
   families.close();
 }
