@@ -99,6 +99,28 @@ TEST(MendelTrios, ChildrenWithAParentInTheSetInPlinkOrder) {
   EXPECT_EQ(found.families[1].children, 2u);
 }
 
+TEST(MendelExclusions, BoundsAsPlinkRoundsThem) {
+  // --me 0.29 1 on 100 SNPs and 2 trios: a child with 29 errors stays (0.29
+  // x 100 is 28.999999999999996 in doubles; PLINK's margin makes it 29), one
+  // with 30 leaves with both parents; a SNP with errors in both children
+  // stays, one with 3 leaves.
+  DataSet family(SetKind::kFamily);
+  int seq = 0;
+  family.pedigrees.push_back(pedigreeOf(
+      "A", {{"dad", "0", "0", "1"}, {"mom", "0", "0", "2"}, {"k1", "dad", "mom", "1"}, {"k2", "dad", "mom", "2"}},
+      seq));
+  family.rows.resize(static_cast<size_t>(seq));
+  const ombra::Trios trios = ombra::findTrios(family);
+  ombra::MendelScan scan;
+  scan.snpsChecked = 100;
+  scan.perTrio = {29, 30};
+  scan.perSnp = {2, 3, 0};
+  const ombra::MendelExclusions out = ombra::mendelExclusions(family, trios, scan, 0.29, 1);
+  EXPECT_EQ(out.snpOut, (std::vector<char>{0, 1, 0}));
+  EXPECT_EQ(out.individualOut, (std::vector<char>{1, 1, 0, 1}));
+  EXPECT_EQ(out.individuals, 3);
+}
+
 bool hasPlink() { return std::system("command -v plink1.9 >/dev/null 2>&1") == 0; }
 
 // Families of two to four children, a duo, three generations, SNPs on
