@@ -340,7 +340,7 @@ void runProgram(int argc, char** argv) {
     if (store.streaming()) {
       mendel = std::make_unique<MendelWatch>(cohort, store);
     } else {
-      checkMendelErrors(cohort, store, options.mendel);
+      noteInRunLog(checkMendelErrors(cohort, store, options.mendel));
     }
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
     if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);
@@ -351,7 +351,7 @@ void runProgram(int argc, char** argv) {
                  "time. Please be more patient.)\n";
     std::cout.flush();
     results = test(options, threads, covariateNames, cohort, store, phenotypes.get());
-    if (mendel != nullptr) mendel->noteInLog();
+    if (mendel != nullptr) noteInRunLog(mendel->logLine());
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());
   }

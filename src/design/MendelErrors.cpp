@@ -7,7 +7,6 @@
 #include "core/Chromosome.h"
 #include "core/RunEnd.h"
 #include "design/Selections.h"
-#include "outputs/RunLog.h"
 
 namespace ombra {
 
@@ -122,7 +121,8 @@ Trios findTrios(const DataSet& family) {
   return found;
 }
 
-MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& markers, const Trios& trios) {
+MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& markers, const Trios& trios,
+                            bool listErrors) {
   static const CodeTables tables;
   MendelScan scan;
   scan.perSnp.assign(markers.size(), 0);
@@ -154,7 +154,8 @@ MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& ma
       const int index = genotypeCode(r.father, s) * 16 + genotypeCode(r.mother, s) * 4 + genotypeCode(r.child, s);
       const uint8_t code = (onX && r.male ? tables.sonOnX : tables.both)[index];
       if (code == 0) continue;
-      scan.errors.push_back(MendelError{static_cast<uint32_t>(s), static_cast<uint32_t>(t), code});
+      if (listErrors) scan.errors.push_back(MendelError{static_cast<uint32_t>(s), static_cast<uint32_t>(t), code});
+      ++scan.total;
       ++scan.perSnp[s];
       ++scan.perTrio[t];
     }
@@ -236,39 +237,37 @@ void leaveOutForMendel(Cohort& cohort, GenotypeStore& store, const MendelExclusi
 
 }  // namespace
 
-void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions& options) {
+std::string checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions& options) {
   DataSet& family = cohort.family;
   if (family.pedigrees.empty()) {
     if (options.any()) std::cout << "Mendel checks: there is no family set to check.\n";
-    return;
+    return std::string();
   }
   if (holdsDosages(family)) {
     if (options.any()) {
       std::cout << "Mendel checks: the family set holds dosages, not calls; it is not checked.\n";
     }
-    return;
+    return std::string();
   }
   Trios trios = findTrios(family);
   if (trios.trios.empty()) {
     if (options.any()) std::cout << "Mendel checks: no individual of the family set has a parent in it.\n";
-    return;
+    return std::string();
   }
-  MendelScan scan = scanMendelErrors(family, store.markers, trios);
+  const bool listErrors = !options.reportPrefix.empty() || options.setMissing;
+  MendelScan scan = scanMendelErrors(family, store.markers, trios, listErrors);
   // A run without the Mendel options keeps the standard output it has always
   // had: the count goes to its log.
   MendelCounts counts;
   counts.add(store.markers, scan);
   const std::string summary = mendelSummary(trios, counts);
-  if (options.any()) {
-    std::cout << summary;
-  } else if (!scan.errors.empty()) {
-    noteInRunLog(summary + kMendelOptionsHint);
-  }
+  if (!options.any()) return scan.total > 0 ? summary + kMendelOptionsHint : std::string();
+  std::cout << summary;
   if (!options.reportPrefix.empty()) writeMendelReports(options.reportPrefix, family, store.markers, trios, scan);
   if (options.exclude) {
     leaveOutForMendel(cohort, store, mendelExclusions(family, trios, scan, options.maxChildRate, options.maxSnpRate));
     trios = findTrios(family);
-    scan = scanMendelErrors(family, store.markers, trios);
+    scan = scanMendelErrors(family, store.markers, trios, listErrors);
   }
   if (options.setMissing) {
     const long calls = setMendelErrorsMissing(family, trios, scan);
@@ -277,6 +276,7 @@ void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions
               << " set missing.\n";
     if (calls > 0) recountAlleles(cohort, store);
   }
+  return std::string();
 }
 
 MendelWatch::MendelWatch(const Cohort& cohort, GenotypeStore& store) {
@@ -285,12 +285,12 @@ MendelWatch::MendelWatch(const Cohort& cohort, GenotypeStore& store) {
   trios = findTrios(cohort.family);
   if (trios.trios.empty()) return;
   store.watchWindows([this, &store](const Cohort& filled, size_t) {
-    counts.add(store.markers, scanMendelErrors(filled.family, store.markers, trios));
+    counts.add(store.markers, scanMendelErrors(filled.family, store.markers, trios, false));
   });
 }
 
-void MendelWatch::noteInLog() const {
-  if (counts.errors > 0) noteInRunLog(mendelSummary(trios, counts) + kMendelOptionsHint);
+std::string MendelWatch::logLine() const {
+  return counts.errors > 0 ? mendelSummary(trios, counts) + kMendelOptionsHint : std::string();
 }
 
 }  // namespace ombra

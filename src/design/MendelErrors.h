@@ -72,15 +72,19 @@ struct MendelError {
   uint8_t code = 0;
 };
 
-// The errors of a scan, by SNP then trio, with their counts per SNP (of the
-// markers) and per trio.
+// The errors of a scan, by SNP then trio (when listed), with their counts
+// per SNP (of the markers) and per trio.
 struct MendelScan {
+  uint64_t total = 0;
   std::vector<MendelError> errors;
   std::vector<uint32_t> perSnp;
   std::vector<uint64_t> perTrio;
   size_t snpsChecked = 0;
 };
-MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& markers, const Trios& trios);
+// `listErrors`: keep every error (for the reports and --set-me-missing),
+// not only the counts.
+MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& markers, const Trios& trios,
+                            bool listErrors);
 
 // Sets missing every call an error of `scan` involves: the child's, and the
 // parents' the code implicates; returns how many calls were set missing.
@@ -117,19 +121,21 @@ void writeMendelReports(const std::string& prefix, const DataSet& family, const 
                         const Trios& trios, const MendelScan& scan);
 
 // The Mendel stage of a loaded run, after the selections and filters: counts
-// the errors (a line when there are any, or when `options` ask for Mendel
-// checks), writes the reports, leaves out what --me leaves out and sets the
-// errors missing for --set-me-missing.
-void checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions& options);
+// the errors, writes the reports, leaves out what --me leaves out and sets
+// the errors missing for --set-me-missing. With any of the options the
+// count's line is printed; without them, the line is returned (when there
+// are errors) for the run's log alone, and standard output stays as it was.
+std::string checkMendelErrors(Cohort& cohort, GenotypeStore& store, const MendelOptions& options);
 
 // The count of a streamed run without the Mendel options: made window by
-// window as the test reads the family set's calls, and noted in the log at
-// the end when there are errors.
+// window as the test reads the family set's calls, for the log.
 class MendelWatch {
  public:
   // Watches the store's windows when the family set holds trios and calls.
   MendelWatch(const Cohort& cohort, GenotypeStore& store);
-  void noteInLog() const;
+  // The count's line for the log once the test has read every window;
+  // empty without errors.
+  std::string logLine() const;
 
  private:
   Trios trios;

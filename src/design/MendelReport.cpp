@@ -95,7 +95,7 @@ Widths widthsOf(const DataSet& family, const std::vector<Marker>& markers) {
 }  // namespace
 
 void MendelCounts::add(const std::vector<Marker>& markers, const MendelScan& scan) {
-  errors += scan.errors.size();
+  errors += scan.total;
   snpsChecked += scan.snpsChecked;
   for (size_t s = 0; s < markers.size(); ++s) {
     if (scan.perSnp[s] > 0) bySnp.emplace_back(markers[s].snpId, scan.perSnp[s]);
