@@ -1,5 +1,6 @@
 #include "design/MendelErrors.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <unordered_map>
@@ -39,6 +40,31 @@ struct CodeTables {
           both[f * 16 + m * 4 + c] = static_cast<uint8_t>(mendelCode(f, m, c, false));
           sonOnX[f * 16 + m * 4 + c] = static_cast<uint8_t>(mendelCode(f, m, c, true));
         }
+      }
+    }
+  }
+};
+
+// Four SNPs at a time: per pair of parents' bytes, the child codes that
+// would be errors, one bit per (slot, code) as 4 * slot + code; per child
+// byte, its codes the same way. A byte whose bits meet holds an error.
+struct ByteTables {
+  std::vector<uint16_t> errorCodes = std::vector<uint16_t>(1 << 16, 0);
+  uint16_t childCodes[256] = {};
+  explicit ByteTables(const CodeTables& codes) {
+    const auto slot = [](unsigned byte, int k) { return (byte >> (2 * (3 - k))) & 3u; };
+    for (unsigned b = 0; b < 256; ++b) {
+      for (int k = 0; k < 4; ++k) childCodes[b] |= static_cast<uint16_t>(1u << (4 * k + slot(b, k)));
+    }
+    for (unsigned f = 0; f < 256; ++f) {
+      for (unsigned m = 0; m < 256; ++m) {
+        uint16_t bits = 0;
+        for (int k = 0; k < 4; ++k) {
+          for (unsigned c = 0; c < 4; ++c) {
+            if (codes.both[slot(f, k) * 16 + slot(m, k) * 4 + c]) bits |= static_cast<uint16_t>(1u << (4 * k + c));
+          }
+        }
+        errorCodes[(f << 8) | m] = bits;
       }
     }
   }
@@ -124,6 +150,7 @@ Trios findTrios(const DataSet& family) {
 MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& markers, const Trios& trios,
                             bool listErrors) {
   static const CodeTables tables;
+  static const ByteTables bytesTables(tables);
   MendelScan scan;
   scan.perSnp.assign(markers.size(), 0);
   scan.perTrio.assign(trios.trios.size(), 0);
@@ -142,24 +169,42 @@ MendelScan scanMendelErrors(const DataSet& family, const std::vector<Marker>& ma
     };
     rows.push_back(Rows{rowOf(trio.child), rowOf(parents.father), rowOf(parents.mother), trio.child->sex == Sex::kMale});
   }
-  for (size_t s = 0; s < markers.size(); ++s) {
-    const int chr = markers[s].chrCode;
-    if (!checkedChromosome(chr)) continue;
-    ++scan.snpsChecked;
-    const bool onX = chr == kChromosomeX;
-    for (size_t t = 0; t < rows.size(); ++t) {
-      const Rows& r = rows[t];
-      // A male's heterozygous X call, which PLINK takes as missing, never
-      // makes an error: only homozygous parents and children do.
-      const int index = genotypeCode(r.father, s) * 16 + genotypeCode(r.mother, s) * 4 + genotypeCode(r.child, s);
-      const uint8_t code = (onX && r.male ? tables.sonOnX : tables.both)[index];
-      if (code == 0) continue;
-      if (listErrors) scan.errors.push_back(MendelError{static_cast<uint32_t>(s), static_cast<uint32_t>(t), code});
-      ++scan.total;
-      ++scan.perSnp[s];
-      ++scan.perTrio[t];
+  // Per byte of the rows: whether its four slots are SNPs checked by the
+  // autosomes' table (else each SNP is looked at alone).
+  const size_t bytes = noCalls.size();
+  std::vector<char> plain(bytes, 1);
+  for (size_t s = 0; s < 4 * bytes; ++s) {
+    const int chr = s < markers.size() ? markers[s].chrCode : kChromosomeY;
+    if (s < markers.size() && checkedChromosome(chr)) ++scan.snpsChecked;
+    if (!checkedChromosome(chr) || chr == kChromosomeX) plain[s / 4] = 0;
+  }
+  const auto record = [&](size_t s, size_t t, uint8_t code) {
+    if (listErrors) scan.errors.push_back(MendelError{static_cast<uint32_t>(s), static_cast<uint32_t>(t), code});
+    ++scan.total;
+    ++scan.perSnp[s];
+    ++scan.perTrio[t];
+  };
+  for (size_t t = 0; t < rows.size(); ++t) {
+    const Rows& r = rows[t];
+    for (size_t b = 0; b < bytes; ++b) {
+      if (plain[b] && !(bytesTables.errorCodes[(r.father[b] << 8) | r.mother[b]] & bytesTables.childCodes[r.child[b]])) {
+        continue;
+      }
+      for (size_t s = 4 * b; s < 4 * b + 4 && s < markers.size(); ++s) {
+        const int chr = markers[s].chrCode;
+        if (!checkedChromosome(chr)) continue;
+        // A male's heterozygous X call, which PLINK takes as missing, never
+        // makes an error: only homozygous parents and children do.
+        const int index = genotypeCode(r.father, s) * 16 + genotypeCode(r.mother, s) * 4 + genotypeCode(r.child, s);
+        const uint8_t code = (chr == kChromosomeX && r.male ? tables.sonOnX : tables.both)[index];
+        if (code != 0) record(s, t, code);
+      }
     }
   }
+  // The reports list them by SNP, then trio.
+  std::sort(scan.errors.begin(), scan.errors.end(), [](const MendelError& a, const MendelError& b) {
+    return a.snp != b.snp ? a.snp < b.snp : a.trio < b.trio;
+  });
   return scan;
 }
 
