@@ -290,6 +290,19 @@ TEST(PedigreeChecks, ParentsOfTheOtherSexAreCountedAndTheRunGoesOn) {
   EXPECT_NE(shown.out.find("2 fathers are female and 1 mother is male"), std::string::npos) << shown.out;
 }
 
+TEST(MendelOptions, RatesOutOfRangeOrMissingStop) {
+  TempDir dir;
+  for (const std::vector<std::string>& me : {std::vector<std::string>{"--me", "2", "0.1"},
+                                             std::vector<std::string>{"--me", "0.1", "x"},
+                                             std::vector<std::string>{"--me", "0.1"}}) {
+    std::vector<std::string> args{"--f", "absent", "--out", "r.txt"};
+    args.insert(args.end(), me.begin(), me.end());
+    const RunResult run = runOmbra(dir.path(), args);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("The option --me takes two numbers"), std::string::npos) << run.out;
+  }
+}
+
 TEST(PedigreeChecks, AStopWritesNothing) {
   TempDir dir;
   dir.write("f.map", "1 rs1 0 100\n1 rs2 0 200\n");
