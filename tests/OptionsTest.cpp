@@ -35,6 +35,18 @@ TEST(RunOptions, ParsingReadsNoFileAndTheLastWordWins) {
                                                             "absent/unr.fam"}));
 }
 
+TEST(RunOptions, MendelOptionsTakeNoneOneOrTwoValues) {
+  const ombra::RunOptions o =
+      parse({"--f", "x", "--set-me-missing", "--me", "0.05", "0.1", "--mendel", "rep", "--p", "3"});
+  EXPECT_TRUE(o.mendel.setMissing && o.mendel.exclude);
+  EXPECT_EQ(o.mendel.maxChildRate, 0.05);
+  EXPECT_EQ(o.mendel.maxSnpRate, 0.1);
+  EXPECT_EQ(o.mendel.reportPrefix, "rep");
+  EXPECT_EQ(o.pcaCount, 3);
+  EXPECT_EQ(o.family.text, "x");
+  EXPECT_FALSE(parse({"--f", "x"}).mendel.any());
+}
+
 TEST(RunOptions, ComponentsOnlyRunsLogBesideThePcaFile) {
   const ombra::RunOptions saved = parse({"--f", "x", "--op", "out/pca.txt"});
   EXPECT_TRUE(saved.componentsOnly());

@@ -53,7 +53,8 @@ enum class Option {
   kFamilyText, kUnrelatedText, kFamilyBinary, kUnrelatedBinary, kPcaCount, kMissingGenotype, kSavePca,
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
-  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen, kUnknown
+  kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen,
+  kMendel, kSetMeMissing, kMe, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -64,7 +65,8 @@ Option optionOf(const std::string& word) {
                                        "--adjustment", "--threads", "--make-plink-bed",
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi"};
+                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
+                                       "--set-me-missing", "--me"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -161,10 +163,36 @@ double parseHeritability(const std::string& value) {
   return h2;
 }
 
+// The values an option word takes beyond the usual one: --set-me-missing
+// none, --me two.
+int extraValues(const std::string& word) {
+  if (word == "--set-me-missing") return -1;
+  if (word == "--me") return 1;
+  return 0;
+}
+
+// "--me F S": two rates from 0 to 1.
+void parseMendelRates(int argc, char** argv, int i, MendelOptions& mendel) {
+  if (i + 2 >= argc) stopRun("The option --me takes two numbers: the largest error rate of a child and of a snp.\n");
+  double rates[2];
+  for (int k = 0; k < 2; ++k) {
+    const std::string value = argv[i + 1 + k];
+    char* end = nullptr;
+    rates[k] = std::strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || !(rates[k] >= 0 && rates[k] <= 1)) {
+      stopRun("The option --me takes two numbers from 0 to 1 (the largest error rate of a child and of a snp), "
+              "not " + value + ".\n");
+    }
+  }
+  mendel.exclude = true;
+  mendel.maxChildRate = rates[0];
+  mendel.maxSnpRate = rates[1];
+}
+
 // --help, -h and --version, in the place of an option, answer and end the
 // run before anything else.
 void answerHelpAndVersion(int argc, char** argv) {
-  for (int i = 1; i < argc; i += 2) {
+  for (int i = 1; i < argc; i += 2 + extraValues(argv[i])) {
     const std::string word = argv[i];
     if (word == "--help" || word == "-h") {
       std::cout << helpText();
@@ -196,6 +224,16 @@ RunOptions parseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; i += 2) {
     const std::string word = argv[i];
     const Option option = optionOf(word);
+    if (option == Option::kSetMeMissing) {
+      o.mendel.setMissing = true;
+      i -= 1;  // no value
+      continue;
+    }
+    if (option == Option::kMe) {
+      parseMendelRates(argc, argv, i, o.mendel);
+      i += 1;  // two values
+      continue;
+    }
     if (option == Option::kUnknown && SelectionOptions::knows(word)) {
       if (i + 1 >= argc) stopRun(kUsage);
       o.selection.set(word, argv[i + 1]);
@@ -237,6 +275,8 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kModel: o.mixedModel = parseModel(value); break;
       case Option::kLmmH2: o.lmmH2 = parseHeritability(value); break;
       case Option::kWriteKinship: o.kinshipFile = value; break;
+      case Option::kMendel: o.mendel.reportPrefix = value; break;
+      case Option::kSetMeMissing: case Option::kMe: break;  // taken above: no value, or two
       case Option::kVcfDosage: o.vcfDosage = parseVcfDosage(value); break;
       case Option::kFamilyBgen: o.family.bgen = value; o.family.bgenGiven = true; break;
       case Option::kUnrelatedBgen: o.unrelated.bgen = value; o.unrelated.bgenGiven = true; break;
@@ -306,6 +346,9 @@ void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>
   }
   outputs.push_back(o.logPath());
   if (!o.kinshipFile.empty()) outputs.push_back(o.kinshipFile);
+  for (const char* extension : {".mendel", ".lmendel", ".fmendel"}) {
+    if (!o.mendel.reportPrefix.empty()) outputs.push_back(o.mendel.reportPrefix + extension);
+  }
   for (const std::string& phenotype : each) {
     if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
       outputs.push_back(named(o.plotPrefix, phenotype) + ".manhattan.svg");

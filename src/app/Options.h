@@ -9,6 +9,7 @@
 
 #include "components/Components.h"
 #include "core/Records.h"
+#include "design/MendelErrors.h"
 #include "design/Selection.h"
 #include "design/StudyDesign.h"
 #include "formats/DataSetLoader.h"
@@ -33,6 +34,7 @@ struct RunOptions {
   bool mixedModel = false;                       // --model lmm
   double lmmH2 = -1;                             // --lmm-h2; negative: estimated
   std::string kinshipFile;                       // --write-kinship
+  MendelOptions mendel;                          // --mendel, --set-me-missing, --me
   Adjustment adjustment = Adjustment::kIntercept;  // --adjustment
   int threads = 0;                               // --threads; 0: the automatic choice
   double memoryMegabytes = 0;                    // --memory; 0: no budget of the user's

@@ -19,6 +19,8 @@
 #include "core/Text.h"
 #include "design/Selections.h"
 #include "design/Kinship.h"
+#include "design/MendelErrors.h"
+#include "design/PedigreeChecks.h"
 #include "design/StudyDesign.h"
 #include "design/TestedSample.h"
 #include "formats/DataSetLoader.h"
@@ -56,6 +58,7 @@ PreparedSelections prepareSelections(const SelectionOptions& options) {
 // every SNP before the test need every genotype at hand.
 bool streams(const RunOptions& o) {
   if (o.recodes() || !canStream(o.family) || !canStream(o.unrelated) || !testsInBlocks(o.adjustment)) return false;
+  if (o.mendel.any()) return false;  // the Mendel checks read every call of the family set
   return !o.recodeAdditive && !FilterThresholds(o.selection).any();
 }
 
@@ -332,6 +335,13 @@ void runProgram(int argc, char** argv) {
     loader.load(options.family, options.unrelated);
     loader.checkRowsFitMarkers();
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
+    checkPedigrees(cohort.family);
+    std::unique_ptr<MendelWatch> mendel;
+    if (store.streaming()) {
+      mendel = std::make_unique<MendelWatch>(cohort, store);
+    } else {
+      noteInRunLog(checkMendelErrors(cohort, store, options.mendel));
+    }
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
     if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);
     recode(options, cohort, store);
@@ -341,6 +351,7 @@ void runProgram(int argc, char** argv) {
                  "time. Please be more patient.)\n";
     std::cout.flush();
     results = test(options, threads, covariateNames, cohort, store, phenotypes.get());
+    if (mendel != nullptr) noteInRunLog(mendel->logLine());
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());
   }

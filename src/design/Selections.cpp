@@ -391,6 +391,19 @@ void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOption
   if (kept.size() < markers.size()) keepSnps(test, kept);
 }
 
+void leaveOut(Cohort& cohort, GenotypeStore& store, SetKind kind, const std::function<bool(const Individual&)>& stays,
+              const std::vector<size_t>& keptSnps) {
+  Loaded test{cohort, store};
+  dropIndividuals(test, cohort.set(kind), [&](const std::string&, const Individual& person) { return stays(person); });
+  if (keptSnps.size() < store.markers.size()) keepSnps(test, keptSnps);
+  setAlleleCounts(test, tallyAll(test));
+}
+
+void recountAlleles(Cohort& cohort, GenotypeStore& store) {
+  Loaded test{cohort, store};
+  setAlleleCounts(test, tallyAll(test));
+}
+
 std::optional<BgenRegion> bgenRegion(const SelectionOptions& o) {
   if (o.chrList.empty() || o.chrList.find_first_of(",-") != std::string::npos) return std::nullopt;
   BgenRegion region;

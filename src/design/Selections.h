@@ -7,7 +7,10 @@
 #ifndef OMBRA_DESIGN_SELECTIONS_H
 #define OMBRA_DESIGN_SELECTIONS_H
 
+#include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/Records.h"
 #include "design/Selection.h"
@@ -22,6 +25,17 @@ namespace ombra {
 // to the streams. Stops the run when nothing is left.
 void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOptions& options,
                      SampleSelection& sampleSelection, SnpSelection& snpSelection);
+
+// Leaves out, after the selections, the individuals of data set `kind` for
+// which stays(person) is false and the SNPs not in `keptSnps` (ascending),
+// as the selections drop theirs; the allele counts are taken again from the
+// rows. For a loaded run.
+void leaveOut(Cohort& cohort, GenotypeStore& store, SetKind kind, const std::function<bool(const Individual&)>& stays,
+              const std::vector<size_t>& keptSnps);
+
+// Takes the allele counts again from the rows, after calls were changed in
+// place, as loading the changed rows would have made them.
+void recountAlleles(Cohort& cohort, GenotypeStore& store);
 
 // The part of a SNP selection that a BGEN file's index can find alone: the
 // one chromosome of --chr and the positions of --from-bp/--to-bp, named as

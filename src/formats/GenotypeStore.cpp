@@ -158,6 +158,7 @@ void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count) {
   std::iota(window.begin(), window.end(), firstSnp);
   fillRows(cohort, window.data(), count, firstSnp);
   markersRead->read(firstSnp, count, markers);
+  if (windowWatcher) windowWatcher(cohort, count);
 }
 
 }  // namespace ombra

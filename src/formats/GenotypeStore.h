@@ -105,6 +105,9 @@ class GenotypeStore {
   size_t windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const;
   // Reads markers firstSnp .. firstSnp + count - 1 into the rows.
   void fillWindow(Cohort& cohort, size_t firstSnp, size_t count);
+  // Has `watcher` called after each window is read, when the rows' slots
+  // and `markers` hold the window's SNPs (a count made as the test reads).
+  void watchWindows(std::function<void(const Cohort&, size_t count)> watcher) { windowWatcher = std::move(watcher); }
 
  private:
   Adjustment adjustment;
@@ -116,6 +119,7 @@ class GenotypeStore {
   // Declared after the streams, whose sources a marker reader may read from.
   std::shared_ptr<MarkerStream> markersRead;
   std::vector<size_t> window;
+  std::function<void(const Cohort&, size_t)> windowWatcher;
 };
 
 }  // namespace ombra
