@@ -35,7 +35,11 @@ int finishRun(const RunStop& stop) {
     }
   }
   if (status != 0) discardOutputs();
-  return finishedLog(status);
+  status = finishedLog(status);
+  // A run without a log (--help, say) fails alike when its answer was lost.
+  std::cout.flush();
+  const bool outputLost = std::fflush(stdout) != 0 || std::ferror(stdout);
+  return status == 0 && outputLost ? 1 : status;
 }
 
 void stopRunAtOnce(const std::string& message) {
