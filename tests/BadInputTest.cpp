@@ -439,15 +439,6 @@ TEST(BadInput, OutputInMissingDirectory) {
   EXPECT_FALSE(dir.exists("result.txt"));
 }
 
-// A file that cannot be created says why, on a line after the message.
-TEST(BadInput, AnUncreatableOutputSaysWhy) {
-  TempDir dir;
-  writeFamily(dir, "f");
-  ASSERT_EQ(mkdir(dir.file("r.txt").c_str(), 0755), 0);
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--p", "2", "--out", "r.txt"}),
-             "Create File r.txt failed!\nReason: Is a directory\n");
-}
-
 // Two outputs of one run that are one file, by name, by another path or a
 // link, stop the run before anything is read or written, naming both
 // options; a device takes several outputs.
