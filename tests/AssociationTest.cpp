@@ -229,7 +229,8 @@ TEST_F(ResultFiles, OutNamesTheResultFile) {
   expectGolden(dir.read("res.txt"), "family_only.intercept.result.txt");
   const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--out", "no/res.txt"});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_NE(failed.out.find("Create File no/res.txt failed!\n"), std::string::npos);
+  EXPECT_NE(failed.out.find("The output no/res.txt of --out cannot be written: its folder no does not exist.\n"),
+            std::string::npos);
 }
 
 // The bundled example, with and without recoding to the binary format first:

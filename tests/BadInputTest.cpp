@@ -410,16 +410,66 @@ TEST(BadInput, UnreadableInput) {
   expectStop(runOmbra(dir.path(), {"--f", "f", "--snp-list-pca", "list"}), "Open File list failed!\n");
 }
 
+// Every output's folder is checked before any genotype is read: the run
+// stops naming the option and the folder, and writes nothing.
 TEST(BadInput, OutputInMissingDirectory) {
   TempDir dir;
   writeFamily(dir, "f");
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--p", "2", "--out", "none/r.txt"}),
-             "Create File none/r.txt failed!\n");
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--p", "2", "--op", "none/s.pca"}),
-             "Create File none/s.Eigen_Loading.txt failed!\n");
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--make-bed", "none/x"}), "Create File none/x.bim failed!\n");
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--recode", "none/x"}), "Create File none/x.map failed!\n");
-  expectStop(runOmbra(dir.path(), {"--f", "f", "--additive", "none/x"}), "Create File none/x.add failed!\n");
+  dir.write("plain", "a file, not a folder\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--out", "none/r.txt"}, "none/r.txt of --out cannot be written: its folder none does not exist"},
+      {{"--op", "none/s.pca"}, "none/s.pca of --op cannot be written: its folder none does not exist"},
+      {{"--make-bed", "none/x"}, "none/x.bim of --make-bed cannot be written: its folder none does not exist"},
+      {{"--recode", "none/x"}, "none/x.map of --recode cannot be written: its folder none does not exist"},
+      {{"--additive", "none/x"}, "none/x.add of --additive cannot be written: its folder none does not exist"},
+      {{"--make-plink-bed", "none/x"}, "none/x.bim of --make-plink-bed cannot be written: its folder none does not exist"},
+      {{"--plot", "none/p"}, "none/p.manhattan.svg of --plot cannot be written: its folder none does not exist"},
+      {{"--write-kinship", "none/k.txt"}, "none/k.txt of --write-kinship cannot be written: its folder none does not exist"},
+      {{"--plot", "plain/p"}, "plain/p.manhattan.svg of --plot cannot be written: its folder plain is not a folder"},
+      {{"--out", "plain/deeper/r.txt"},
+       "plain/deeper/r.txt of --out cannot be written: its folder plain/deeper does not exist"},
+  };
+  for (const auto& [option, message] : cases) {
+    std::vector<std::string> args = {"--f", "f", "--p", "2"};
+    args.insert(args.end(), option.begin(), option.end());
+    const RunResult run = runOmbra(dir.path(), args);
+    expectStop(run, "The output " + message + ".\n");
+    EXPECT_EQ(run.out.find("Reading"), std::string::npos) << run.out;
+  }
+  EXPECT_FALSE(dir.exists("result.txt"));
+}
+
+// Two outputs of one run that are one file, by name, by another path or a
+// link, stop the run before anything is read or written, naming both
+// options; a device takes several outputs.
+TEST(BadInput, TwoOutputsThatAreOneFile) {
+  TempDir dir;
+  writeFamily(dir, "f");
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  const std::string kEarlier = "an earlier file\n";
+  dir.write("k.txt", kEarlier);
+  ASSERT_EQ(symlink("k.txt", dir.file("link.txt").c_str()), 0);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--out", "r.txt", "--write-kinship", "r.txt"}, "r.txt of --out and the output r.txt of --write-kinship"},
+      {{"--out", "r.txt", "--write-kinship", "sub/../r.log"},
+       "r.log of --out (the log) and the output sub/../r.log of --write-kinship"},
+      {{"--out", "r.log"}, "r.log of --out and the output r.log of --out (the log)"},
+      {{"--out", "k.txt", "--write-kinship", "link.txt"}, "k.txt of --out and the output link.txt of --write-kinship"},
+      {{"--out", "r.txt", "--plot", "p", "--write-kinship", "p.qq.svg"},
+       "p.qq.svg of --write-kinship and the output p.qq.svg of --plot"},
+  };
+  for (const auto& [option, message] : cases) {
+    std::vector<std::string> args = {"--f", "f", "--p", "2"};
+    args.insert(args.end(), option.begin(), option.end());
+    const RunResult run = runOmbra(dir.path(), args);
+    expectStop(run, "The output " + message + " are one file: please give each output its own name.\n");
+    EXPECT_EQ(run.out.find("Reading"), std::string::npos) << run.out;
+    EXPECT_FALSE(dir.exists("r.txt"));
+    EXPECT_EQ(dir.read("k.txt"), kEarlier);
+  }
+  const RunResult devices =
+      runOmbra(dir.path(), {"--f", "f", "--p", "2", "--out", "/dev/null", "--write-kinship", "/dev/null"});
+  EXPECT_EQ(devices.status, 0) << devices.out;
 }
 
 // An output name that is one of the run's inputs, by the same path, another

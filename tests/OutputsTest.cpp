@@ -1,6 +1,7 @@
-// Outputs end to end: a full disk (a file size limit, with SIGXFSZ ignored so
-// that writes fail with EFBIG, and /dev/full), a run killed while it writes,
-// and what replacing a file keeps. Whatever happens, a run either leaves
+// Outputs end to end: a full disk (a file size limit, whose SIGXFSZ the
+// program ignores so that writes fail with EFBIG, and /dev/full), a run
+// killed while it writes or whose standard output is closed, any number of
+// outputs, and what replacing a file keeps. Whatever happens, a run either leaves
 // every output complete under its final name or leaves the earlier files of
 // those names as they were, with no temporary file behind.
 #include <dirent.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,12 +46,11 @@ class Child {
       close(ends[1]);
       if (chdir(dir.c_str()) != 0) _exit(125);
       // Whatever the test runner ignores, the program starts with the usual
-      // dispositions, except the ones a case sets on purpose.
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+      // dispositions, as from a shell, except the ones a case sets on purpose.
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) signal(s, SIG_DFL);
       if (ignoreHangup) signal(SIGHUP, SIG_IGN);
       if (fileLimit >= 0) {
         const rlimit limit{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
-        signal(SIGXFSZ, SIG_IGN);
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
       }
       std::vector<char*> argv{const_cast<char*>(OMBRA_BINARY)};
@@ -81,8 +82,8 @@ class Child {
   }
   // Waits for the end; the exit status, or minus the signal that ended it.
   int finish() {
-    fcntl(output, F_SETFL, 0);
-    drain();  // to the end of the output, so that the program never waits on a full pipe
+    if (output >= 0) fcntl(output, F_SETFL, 0);
+    if (output >= 0) drain();  // to the end of the output, so that the program never waits on a full pipe
     if (!done) {
       int raw = 0;
       while (waitpid(pid, &raw, 0) != pid) {
@@ -92,6 +93,11 @@ class Child {
     return status;
   }
   void kill(int signal) const { ::kill(pid, signal); }
+  // Closes the reading end of standard output, as `| head` does when done.
+  void closeOutput() {
+    close(output);
+    output = -1;
+  }
   const std::string& text() const { return out; }
 
  private:
@@ -129,6 +135,17 @@ bool hasTemporaryOf(const std::string& dir, const std::string& name) {
     if (hidden.rfind("." + name + ".", 0) == 0) return true;
   }
   return false;
+}
+
+// The log of a run ended by `signal`: what it printed, then the line that
+// names the signal, then the end with the signal's status.
+void expectSignalLog(const std::string& log, const std::string& signal, int status) {
+  EXPECT_EQ(log.rfind("Ombra ", 0), 0u) << log;
+  EXPECT_NE(log.find("\nInterrupted by " + signal +
+                     ": the run was stopped and its unfinished output files were removed.\n\nEnd: "),
+            std::string::npos)
+      << log;
+  EXPECT_TRUE(endsWith(log, " UTC (exit status " + std::to_string(status) + ")\n")) << log;
 }
 
 // One kind of run and the files it writes, in the order it writes them.
@@ -278,7 +295,57 @@ TEST(Interrupted, EachSignalRemovesTheUnfinishedResult) {
         << run.text();
     EXPECT_EQ(dir.read("result.txt"), kEarlier);
     EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+    expectSignalLog(dir.read("result.log"), name, 128 + signal);
   }
+}
+
+// Standard output closed by its reader (`ombra ... | head`) ends the run as
+// the other signals do: the status of SIGPIPE, no unfinished output left and
+// a log that says so. The result goes to standard output through a link, so
+// that the run is writing to it when it is closed.
+TEST(Interrupted, AClosedStandardOutputEndsTheRun) {
+  TempDir dir;
+  writeLargeSet(dir, 200, 40000);
+  ASSERT_EQ(symlink("/dev/stdout", dir.file("r.txt").c_str()), 0);
+  Child run(dir.path(), {"--bi", "big", "--p", "2", "--rp", "big.pca", "--out", "r.txt", "--plot", "p"});
+  while (run.text().find("Program is processing") == std::string::npos && !run.exited()) usleep(1000);
+  run.closeOutput();
+  EXPECT_EQ(run.finish(), 128 + SIGPIPE);
+  expectSignalLog(dir.read("r.log"), "SIGPIPE", 128 + SIGPIPE);
+  EXPECT_FALSE(dir.exists("p.manhattan.svg"));
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+}
+
+// More outputs than fit the first table of pending files: 70 phenotypes,
+// each with its result and two plots, all in place and none left hidden.
+TEST(ManyOutputs, EveryOneIsWritten) {
+  TempDir dir;
+  const std::string family = kExamples + "family", unrelated = kExamples + "unrelated";
+  std::string table = "FID IID";
+  const int phenotypes = 70;
+  for (int k = 0; k < phenotypes; ++k) table += " P" + std::to_string(k);
+  table += "\n";
+  std::mt19937 random(5);
+  for (const std::string& set : {family, unrelated}) {
+    std::istringstream ped(testing_support::readFile(set + ".ped"));
+    std::string famId, indId, rest;
+    while (ped >> famId >> indId && std::getline(ped, rest)) {
+      table += famId + " " + indId;
+      for (int k = 0; k < phenotypes; ++k) table += " " + std::to_string(random() % 1000);
+      table += "\n";
+    }
+  }
+  dir.write("ph.txt", table);
+  Child run(dir.path(), {"--f", family, "--i", unrelated, "--p", "2", "--pheno", "ph.txt", "--pheno-name", "all",
+                         "--plot", "p", "--out", "r.txt"});
+  ASSERT_EQ(run.finish(), 0) << run.text();
+  for (int k = 0; k < phenotypes; ++k) {
+    const std::string name = "P" + std::to_string(k);
+    EXPECT_TRUE(dir.exists("r." + name + ".txt")) << name;
+    EXPECT_TRUE(dir.exists("p." + name + ".manhattan.svg")) << name;
+    EXPECT_TRUE(dir.exists("p." + name + ".qq.svg")) << name;
+  }
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
 }
 
 // Started with SIGHUP ignored (nohup), the run ignores a hangup and finishes.

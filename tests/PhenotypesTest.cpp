@@ -65,6 +65,20 @@ TEST(PhenotypeNames, RefusalsNameTheOptionAndTheColumn) {
   EXPECT_EQ(refusal("-LDL"), "The column -LDL named by --pheno-name is not in the header of ph.txt.\n");
 }
 
+// Two columns of one name: neither can be named, by its name, a range or
+// "all"; the other columns can.
+TEST(PhenotypeNames, ADuplicatedColumnNameIsRefused) {
+  const std::vector<std::string> names = {"A", "B", "A", "C"};
+  for (const char* request : {"A", "all", "A-B", "B-C", "C,A"}) {
+    const testing_support::StopShown stop =
+        testing_support::stopOf([&] { ombra::resolvePhenotypeNames(names, request, "dup.txt"); });
+    EXPECT_EQ(stop.out, "The column A named by --pheno-name appears more than once in the header of dup.txt: please "
+                        "give each column its own name.\n")
+        << request;
+  }
+  EXPECT_EQ(ombra::resolvePhenotypeNames(names, "B,C", "dup.txt"), (std::vector<size_t>{1, 3}));
+}
+
 TEST(PhenotypeOutputs, NameBeforeTheExtension) {
   EXPECT_EQ(ombra::phenotypeOutputName("result.txt", "LDL"), "result.LDL.txt");
   EXPECT_EQ(ombra::phenotypeOutputName("out/result.tsv.gz", "LDL"), "out/result.LDL.tsv.gz");

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <iostream>
 
 #include "TestSupport.h"
@@ -89,6 +91,23 @@ TEST(RunLog, ALogThatCannotBeWrittenFailsTheRun) {
       runOmbra(dir.path(), {"--f", kExamples + "family", "--i", kExamples + "unrelated", "--out", "res.txt"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("Write File res.log failed! Is a directory\n"), std::string::npos) << run.out;
+}
+
+// Standard output that cannot be written (a full device) fails a run that
+// otherwise succeeds; its log and standard error say why.
+TEST(RunLog, AFailedStandardOutputFailsTheRun) {
+  TempDir dir;
+  const std::string command = "cd " + dir.path() + " && " + OMBRA_BINARY + " --f " + kExamples + "family --i " +
+                              kExamples + "unrelated --out res.txt > /dev/full 2> err.txt";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 1);
+  const std::string reason = "Standard output could not be written: No space left on device\n";
+  EXPECT_EQ(dir.read("err.txt"), reason);
+  const std::string log = dir.read("res.log");
+  EXPECT_NE(log.find("The process has been finisned!\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(reason + "\nEnd: "), std::string::npos) << log;
+  EXPECT_TRUE(endsWith(log, " UTC (exit status 1)\n")) << log;
 }
 
 }  // namespace

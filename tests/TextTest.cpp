@@ -69,10 +69,13 @@ TEST(InputFiles, OpenAndCreateFailuresStopWithTheirMessage) {
   EXPECT_EQ(stopOf([&] { ombra::openInput(in, dir.path()); }),
             std::make_pair(1, "Open File " + dir.path() + " failed!\n"));
   const std::string nowhere = dir.file("no/such/out.txt");
-  EXPECT_EQ(stopOf([&] { out.open(nowhere); }), std::make_pair(1, "Create File " + nowhere + " failed!\n"));
-  EXPECT_EQ(stopOf([&] { out.open(dir.path()); }), std::make_pair(1, "Create File " + dir.path() + " failed!\n"));
+  // The message, then the system's reason on a line of its own.
+  EXPECT_EQ(stopOf([&] { out.open(nowhere); }),
+            std::make_pair(1, "Create File " + nowhere + " failed!\nReason: No such file or directory\n"));
+  EXPECT_EQ(stopOf([&] { out.open(dir.path()); }),
+            std::make_pair(1, "Create File " + dir.path() + " failed!\nReason: Is a directory\n"));
   EXPECT_EQ(stopOf([&] { out.open(nowhere, "Create PCA file failed!\n"); }),
-            std::make_pair(1, std::string("Create PCA file failed!\n")));
+            std::make_pair(1, std::string("Create PCA file failed!\nReason: No such file or directory\n")));
 }
 
 std::vector<std::string> linesOf(const std::string& text, size_t blockSize) {

@@ -310,9 +310,48 @@ void checkOptions(const RunOptions& o) {
   }
 }
 
-// A run with a recoding and no "--out" ends after its first recoding; "--op"
-// without "--rp" ends after the PCA files.
-void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>& phenotypes) {
+// Every file the run will write, with the option that names it. A run with
+// a recoding and no "--out" ends after its first recoding; "--op" without
+// "--rp" ends after the PCA files.
+std::vector<NamedOutput> runOutputs(const RunOptions& o, const std::vector<std::string>& phenotypes) {
+  std::vector<NamedOutput> outputs;
+  const auto add = [&outputs](const char* option, const std::string& path) { outputs.push_back({option, path}); };
+  for (const char* extension : {".map", ".ped"}) {
+    if (o.recode) add("--recode", o.recodePrefix + extension);
+  }
+  for (const char* extension : {".bim", ".fam", ".bed"}) {
+    if (o.makeBed) add("--make-bed", o.recodePrefix + extension);
+    if (o.makePlinkBed) add("--make-plink-bed", o.plinkBedPrefix + extension);
+  }
+  const bool recodingOnly = o.resultFile.empty() && (o.recodes() || o.recodeAdditive);
+  if (o.recodeAdditive && !(recodingOnly && o.recodes())) add("--additive", o.additivePrefix + ".add");
+  if (o.componentsOnly() && !recodingOnly) {
+    add("--op", o.pcaFile);
+    add("--op", eigenLoadingFileName(o.pcaFile));
+  }
+  // One phenotype keeps the names without a phenotype in them.
+  const std::vector<std::string> each = phenotypes.size() > 1 ? phenotypes : std::vector<std::string>{""};
+  const auto named = [&](const std::string& path, const std::string& phenotype) {
+    return phenotype.empty() ? path : phenotypeOutputName(path, phenotype);
+  };
+  for (const std::string& phenotype : each) {
+    if (!o.componentsOnly() && !recodingOnly) add("--out", named(o.resultPath(), phenotype));
+  }
+  add(o.componentsOnly() ? "--op (the log)" : "--out (the log)", o.logPath());
+  if (!o.kinshipFile.empty()) add("--write-kinship", o.kinshipFile);
+  for (const char* extension : {".mendel", ".lmendel", ".fmendel"}) {
+    if (!o.mendel.reportPrefix.empty()) add("--mendel", o.mendel.reportPrefix + extension);
+  }
+  for (const std::string& phenotype : each) {
+    if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
+      add("--plot", named(o.plotPrefix, phenotype) + ".manhattan.svg");
+      add("--plot", named(o.plotPrefix, phenotype) + ".qq.svg");
+    }
+  }
+  return outputs;
+}
+
+void checkOutputs(const RunOptions& o, const std::vector<std::string>& phenotypes) {
   std::vector<std::string> inputs = o.family.files();
   for (const std::string& file : o.unrelated.files()) inputs.push_back(file);
   if (o.loadPca) inputs.push_back(o.pcaFile);
@@ -321,41 +360,11 @@ void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>
                                   &s.removeFile, &s.extractFile, &s.excludeFile}) {
     if (!file->empty()) inputs.push_back(*file);
   }
-
-  std::vector<std::string> outputs;
-  for (const char* extension : {".map", ".ped"}) {
-    if (o.recode) outputs.push_back(o.recodePrefix + extension);
-  }
-  for (const char* extension : {".bim", ".fam", ".bed"}) {
-    if (o.makeBed) outputs.push_back(o.recodePrefix + extension);
-    if (o.makePlinkBed) outputs.push_back(o.plinkBedPrefix + extension);
-  }
-  const bool recodingOnly = o.resultFile.empty() && (o.recodes() || o.recodeAdditive);
-  if (o.recodeAdditive && !(recodingOnly && o.recodes())) outputs.push_back(o.additivePrefix + ".add");
-  if (o.componentsOnly() && !recodingOnly) {
-    outputs.push_back(o.pcaFile);
-    outputs.push_back(eigenLoadingFileName(o.pcaFile));
-  }
-  // One phenotype keeps the names without a phenotype in them.
-  const std::vector<std::string> each = phenotypes.size() > 1 ? phenotypes : std::vector<std::string>{""};
-  const auto named = [&](const std::string& path, const std::string& phenotype) {
-    return phenotype.empty() ? path : phenotypeOutputName(path, phenotype);
-  };
-  for (const std::string& phenotype : each) {
-    if (!o.componentsOnly() && !recodingOnly) outputs.push_back(named(o.resultPath(), phenotype));
-  }
-  outputs.push_back(o.logPath());
-  if (!o.kinshipFile.empty()) outputs.push_back(o.kinshipFile);
-  for (const char* extension : {".mendel", ".lmendel", ".fmendel"}) {
-    if (!o.mendel.reportPrefix.empty()) outputs.push_back(o.mendel.reportPrefix + extension);
-  }
-  for (const std::string& phenotype : each) {
-    if (!o.plotPrefix.empty() && !recodingOnly && !o.componentsOnly()) {
-      outputs.push_back(named(o.plotPrefix, phenotype) + ".manhattan.svg");
-      outputs.push_back(named(o.plotPrefix, phenotype) + ".qq.svg");
-    }
-  }
-  refuseOutputsThatAreInputs(inputs, outputs);
+  const std::vector<NamedOutput> outputs = runOutputs(o, phenotypes);
+  std::vector<std::string> paths;
+  for (const NamedOutput& output : outputs) paths.push_back(output.path);
+  refuseOutputsThatAreInputs(inputs, paths);
+  refuseUnwritableOutputs(outputs);
 }
 
 }  // namespace ombra

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "components/Components.h"
+#include "core/OutputFile.h"
 #include "core/Records.h"
 #include "design/MendelErrors.h"
 #include "design/Selection.h"
@@ -61,10 +62,14 @@ RunOptions parseOptions(int argc, char** argv);
 // The combinations of options a run refuses.
 void checkOptions(const RunOptions& options);
 
-// Every file the run may read against every file it will write, before
-// anything is read or written. With several `phenotypes` the result file
-// and the plots are one per phenotype (phenotypeOutputName).
-void refuseOverwritingInputs(const RunOptions& options, const std::vector<std::string>& phenotypes = {});
+// Every file the run will write (the list each new output joins), with
+// the option that names it. With several `phenotypes` the result file and
+// the plots are one per phenotype (phenotypeOutputName).
+std::vector<NamedOutput> runOutputs(const RunOptions& options, const std::vector<std::string>& phenotypes = {});
+
+// Every file the run may read against every file it will write, and every
+// output's folder, before anything is read or written (OutputFile.h).
+void checkOutputs(const RunOptions& options, const std::vector<std::string>& phenotypes = {});
 
 }  // namespace ombra
 

@@ -305,7 +305,7 @@ void runProgram(int argc, char** argv) {
   }
   std::vector<std::string> phenotypeNames;
   for (size_t k = 0; phenotypes != nullptr && k < phenotypes->count(); ++k) phenotypeNames.push_back(phenotypes->name(k));
-  refuseOverwritingInputs(options, phenotypeNames);
+  checkOutputs(options, phenotypeNames);
   PreparedSelections selections = prepareSelections(options.selection);
 
   const std::time_t start = std::time(nullptr);

@@ -75,7 +75,7 @@ namespace {
 
 // Where and how an output is written.
 struct Destination {
-  bool refused = false;  // it could not be created in place either
+  int refusal = 0;       // the system's reason (errno) when it cannot be created at all
   bool inPlace = false;  // a device or FIFO: written where it is
   std::string target;    // the file the output replaces: the name, or what its link names
   mode_t mode = 0;       // of the new file
@@ -96,27 +96,23 @@ Destination destinationOf(const std::string& path) {
   where.target = path;
   where.mode = createdMode();
   if (path.empty() || path.back() == '/') {
-    where.refused = true;
+    where.refusal = path.empty() ? ENOENT : EISDIR;
     return where;
   }
-  // No temporary file can be made beside a device node or a /proc entry,
-  // and /dev/stdout may name the file standard output was sent to, which
-  // must not be replaced under the shell's feet.
-  const bool devices = path.rfind("/dev/", 0) == 0 && path.rfind("/dev/shm/", 0) != 0;
-  if (devices || path.rfind("/proc/", 0) == 0) {
+  if (isSystemFileName(path)) {
     where.inPlace = true;
     return where;
   }
   struct stat status {};
   if (stat(path.c_str(), &status) != 0) return where;
   if (S_ISDIR(status.st_mode)) {
-    where.refused = true;
+    where.refusal = EISDIR;
   } else if (!S_ISREG(status.st_mode)) {
     where.inPlace = true;
   } else {
     // A file the user may not write stays refused, as when it was opened in
     // place; a file that is replaced keeps its mode.
-    where.refused = access(path.c_str(), W_OK) != 0;
+    where.refusal = access(path.c_str(), W_OK) != 0 ? errno : 0;
     where.mode = status.st_mode & 07777;
     struct stat link {};
     char* resolved = lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) ? realpath(path.c_str(), nullptr)
@@ -139,6 +135,14 @@ std::string temporaryPattern(const std::string& target) {
 
 }  // namespace
 
+// No temporary file can be made beside a device node or a /proc entry, and
+// /dev/stdout may name the file standard output was sent to, which must not
+// be replaced under the shell's feet.
+bool isSystemFileName(const std::string& path) {
+  const bool devices = path.rfind("/dev/", 0) == 0 && path.rfind("/dev/shm/", 0) != 0;
+  return devices || path.rfind("/proc/", 0) == 0;
+}
+
 OutputFile::OutputFile() = default;
 
 OutputFile::OutputFile(const std::string& path) { open(path); }
@@ -157,16 +161,18 @@ void OutputFile::open(const std::string& path, const std::string& createFailure)
   finalName = path;
   slot = -1;
   const std::string refusal = createFailure.empty() ? "Create File " + path + " failed!\n" : createFailure;
+  // The message of old, then the system's reason on a line of its own.
+  const auto refuse = [&refusal](int error) { stopRun(refusal + "Reason: " + std::strerror(error) + "\n"); };
   const Destination where = destinationOf(path);
-  if (where.refused) stopRun(refusal);
+  if (where.refusal != 0) refuse(where.refusal);
   if (where.inPlace) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) stopRun(refusal);
+    if (fd < 0) refuse(errno);
   } else {
     const outputs::InterruptsHeld held;
     std::string temporary = temporaryPattern(where.target);
     fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) stopRun(refusal);
+    if (fd < 0) refuse(errno);
     const outputs::Claim claim = outputs::claimSlot(temporary, where.target);
     slot = claim.slot;
     serial = claim.serial;
@@ -174,7 +180,7 @@ void OutputFile::open(const std::string& path, const std::string& createFailure)
       ::close(fd);
       fd = -1;
       unlink(temporary.c_str());
-      stopRun(refusal);
+      refuse(ENAMETOOLONG);
     }
     fchmod(fd, where.mode);
   }

@@ -5,8 +5,8 @@
 //   stops the run with "Write File NAME failed! <the system's reason>";
 // - a closed file takes its final name when the run commits its outputs
 //   (endRun(0) and the normal end of a run), all of them together;
-// - an error stop (a run ending with a non-zero status) or SIGINT, SIGTERM or
-//   SIGHUP removes the temporary files, so an earlier file of the same name
+// - an error stop (a run ending with a non-zero status) or SIGINT, SIGTERM,
+//   SIGHUP or SIGPIPE removes the temporary files, so an earlier file of the same name
 //   stays as it was.
 // A device or FIFO (for example /dev/full or /dev/stdout) is written in
 // place: it cannot be replaced by a rename, and its writes are checked alike.
@@ -99,14 +99,44 @@ void commitOutputs();
 // Removes the temporary file of every output of the run; an error stop
 // (a run ending with a non-zero status) calls it before the run ends.
 void discardOutputs();
-// Makes SIGINT, SIGTERM and SIGHUP remove the run's temporary files, print
-// one line saying why and end the process with status 128 + the signal.
-// A signal the program was started with ignored (nohup) stays ignored.
+// Makes SIGINT, SIGTERM, SIGHUP and SIGPIPE (standard output's reader gone)
+// remove the run's temporary files, print one line saying why, finish the
+// log (setSignalLog) and end the process with status 128 + the signal. A
+// signal the program was started with ignored (nohup) stays ignored.
+// SIGXFSZ is ignored, so that a file size limit fails the write instead.
 void installInterruptCleanup();
+// The step that writes the log of a run ended by a signal, given the line
+// printed for it and the exit status. It runs inside the signal handler, so
+// it may call only async-signal-safe functions; without a step there is no
+// log to write.
+void setSignalLog(void (*step)(const char* line, int status));
+// While it lives the run's end is settled (its log being written): a signal
+// no longer ends the run, and one that is ending it already is waited for.
+class RunSettling {
+ public:
+  RunSettling();
+  ~RunSettling();
+  RunSettling(const RunSettling&) = delete;
+  RunSettling& operator=(const RunSettling&) = delete;
+};
 // Stops the run, before anything is written, when a file named in `outputs`
 // is the same file (device and inode, so also through a link or another
 // path) as one named in `inputs`. Names that do not exist are skipped.
 void refuseOutputsThatAreInputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
+
+// An output of the run and the option that names it ("--out", "--plot", ...).
+struct NamedOutput {
+  std::string option;
+  std::string path;
+};
+// Stops the run, before anything is read or written, naming the option and
+// the folder, when the folder of an output does not exist or cannot be
+// written, and naming both options when two outputs are one file (by name,
+// another path or a link). Devices and FIFOs are written in place and may
+// take several outputs.
+void refuseUnwritableOutputs(const std::vector<NamedOutput>& outputs);
+// A name under /dev or /proc: written in place, never replaced.
+bool isSystemFileName(const std::string& path);
 
 }  // namespace ombra
 

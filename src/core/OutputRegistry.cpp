@@ -1,11 +1,14 @@
 // The run's table of temporary files, its commit and discard, and the
 // signal handler that removes the files of an interrupted run.
 //
-// The handler may run on any thread at any moment, so it reads only a fixed
-// table (a state flag and a path buffer per slot, published with release
-// stores) and calls only unlink, write and _exit. The renames of a commit
-// and the removals of the handler exclude each other through `phase`: a
-// signal that arrives during a commit is held until the commit is done.
+// The handler may run on any thread at any moment, so it reads only the
+// table's fixed slots (a state flag and a path buffer each, published with
+// release stores) and calls only unlink, write, the log's own safe step and
+// _exit. The table grows by chunks of slots that are linked in once built
+// and never moved or freed, so that the handler can walk it whatever the run
+// is doing. The renames of a commit and the removals of the handler exclude
+// each other through `phase`: a signal that arrives during a commit is held
+// until the commit is done.
 #include "core/OutputRegistry.h"
 
 #include <pthread.h>
@@ -25,26 +28,49 @@ namespace ombra {
 
 namespace {
 
-constexpr int kSlots = 64;
+constexpr int kChunkSlots = 64;
 constexpr size_t kPathCapacity = 4096 + 64;  // PATH_MAX and the temporary suffix
 
 enum SlotState : int { kFree, kWriting, kClosed };
 enum Phase : int { kRunning, kCommitting, kEnding };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free flags");
+static_assert(std::atomic<void*>::is_always_lock_free, "the signal handler needs lock-free links");
 
 struct Slot {
   std::atomic<int> state{kFree};
   char tempPath[kPathCapacity];
 };
 
-Slot slots[kSlots];
-// Read and written by the run's own thread only.
-std::string finalPaths[kSlots];
-long serials[kSlots];
+struct Chunk {
+  Slot slots[kChunkSlots];
+  std::atomic<Chunk*> next{nullptr};
+  // Read and written by the run's own thread only.
+  std::string finalPaths[kChunkSlots];
+  long serials[kChunkSlots] = {};
+};
+
+Chunk firstChunk;
 long lastSerial = 0;
 
 std::atomic<int> phase{kRunning};
 std::atomic<int> deferredSignal{0};
+
+// The chunk holding slot `index` (counted over the whole table) and the
+// slot's place in it; null past the table's end.
+Chunk* chunkOf(int index, int& place) {
+  Chunk* chunk = &firstChunk;
+  for (int k = index / kChunkSlots; k > 0 && chunk != nullptr; --k) chunk = chunk->next.load(std::memory_order_acquire);
+  place = index % kChunkSlots;
+  return chunk;
+}
+
+// Calls `visit(slot, finalPath)` for every slot of the table, in order.
+template <typename Visit>
+void forEachSlot(Visit visit) {
+  for (Chunk* chunk = &firstChunk; chunk != nullptr; chunk = chunk->next.load(std::memory_order_acquire)) {
+    for (int i = 0; i < kChunkSlots; ++i) visit(chunk->slots[i], chunk->finalPaths[i]);
+  }
+}
 
 const char* interruptLine(int signal) {
   switch (signal) {
@@ -52,18 +78,23 @@ const char* interruptLine(int signal) {
       return "Interrupted by SIGINT: the run was stopped and its unfinished output files were removed.\n";
     case SIGHUP:
       return "Interrupted by SIGHUP: the run was stopped and its unfinished output files were removed.\n";
+    case SIGPIPE:
+      return "Interrupted by SIGPIPE: the run was stopped and its unfinished output files were removed.\n";
     default:
       return "Interrupted by SIGTERM: the run was stopped and its unfinished output files were removed.\n";
   }
 }
 
+void (*signalLog)(const char* line, int status) = nullptr;
+
 [[noreturn]] void endInterrupted(int signal) {
-  for (Slot& slot : slots) {
+  forEachSlot([](Slot& slot, const std::string&) {
     if (slot.state.load(std::memory_order_acquire) != kFree) unlink(slot.tempPath);
-  }
+  });
   const char* line = interruptLine(signal);
   const ssize_t written = write(STDOUT_FILENO, line, std::strlen(line));
   (void)written;
+  if (signalLog != nullptr) signalLog(line, 128 + signal);
   _exit(128 + signal);
 }
 
@@ -81,7 +112,7 @@ void onInterrupt(int signal) {
   if (phase.compare_exchange_strong(expected, kEnding)) endInterrupted(signal);
 }
 
-void freeSlot(int i) { slots[i].state.store(kFree, std::memory_order_release); }
+void freeSlot(Slot& slot) { slot.state.store(kFree, std::memory_order_release); }
 
 void beginCommit() {
   int expected = kRunning;
@@ -98,6 +129,30 @@ void endCommit() {
   waitForTheEnd();
 }
 
+// The signals a run ends on, removing its temporary files.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// The slot of `claim`, or null when the claim is no longer its holder's.
+Slot* claimedSlot(outputs::Claim claim) {
+  if (claim.slot < 0) return nullptr;
+  int place = 0;
+  Chunk* chunk = chunkOf(claim.slot, place);
+  return chunk != nullptr && chunk->serials[place] == claim.serial ? &chunk->slots[place] : nullptr;
+}
+
+// A new chunk of free slots after the last one; returns the first slot's
+// index over the table.
+int growTable() {
+  int index = 0;
+  Chunk* last = &firstChunk;
+  for (Chunk* next = last->next.load(); next != nullptr; next = next->next.load()) {
+    last = next;
+    index += kChunkSlots;
+  }
+  last->next.store(new Chunk, std::memory_order_release);
+  return index + kChunkSlots;
+}
+
 }  // namespace
 
 namespace outputs {
@@ -105,7 +160,7 @@ namespace outputs {
 InterruptsHeld::InterruptsHeld() {
   sigset_t held;
   sigemptyset(&held);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+  for (int signal : kEndingSignals) sigaddset(&held, signal);
   pthread_sigmask(SIG_BLOCK, &held, &previous);
 }
 
@@ -113,27 +168,33 @@ InterruptsHeld::~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous, null
 
 Claim claimSlot(const std::string& tempPath, const std::string& finalPath) {
   if (tempPath.size() >= kPathCapacity) return Claim{};
-  for (int i = 0; i < kSlots; ++i) {
-    if (slots[i].state.load(std::memory_order_acquire) != kFree) continue;
-    std::memcpy(slots[i].tempPath, tempPath.c_str(), tempPath.size() + 1);
-    finalPaths[i] = finalPath;
-    serials[i] = ++lastSerial;
-    slots[i].state.store(kWriting, std::memory_order_release);
-    return Claim{i, serials[i]};
-  }
-  return Claim{};
+  int index = 0;
+  int found = -1;
+  forEachSlot([&](Slot& slot, const std::string&) {
+    if (found < 0 && slot.state.load(std::memory_order_acquire) == kFree) found = index;
+    ++index;
+  });
+  if (found < 0) found = growTable();
+  int place = 0;
+  Chunk* chunk = chunkOf(found, place);
+  Slot& slot = chunk->slots[place];
+  std::memcpy(slot.tempPath, tempPath.c_str(), tempPath.size() + 1);
+  chunk->finalPaths[place] = finalPath;
+  chunk->serials[place] = ++lastSerial;
+  slot.state.store(kWriting, std::memory_order_release);
+  return Claim{found, lastSerial};
 }
 
 void markClosed(Claim claim) {
-  if (claim.slot < 0 || serials[claim.slot] != claim.serial) return;
-  if (slots[claim.slot].state.load() == kWriting) slots[claim.slot].state.store(kClosed, std::memory_order_release);
+  Slot* slot = claimedSlot(claim);
+  if (slot != nullptr && slot->state.load() == kWriting) slot->state.store(kClosed, std::memory_order_release);
 }
 
 void abandonSlot(Claim claim) {
-  if (claim.slot < 0 || serials[claim.slot] != claim.serial) return;
-  if (slots[claim.slot].state.load() == kFree) return;
-  unlink(slots[claim.slot].tempPath);
-  freeSlot(claim.slot);
+  Slot* slot = claimedSlot(claim);
+  if (slot == nullptr || slot->state.load() == kFree) return;
+  unlink(slot->tempPath);
+  freeSlot(*slot);
 }
 
 }  // namespace outputs
@@ -142,42 +203,54 @@ void commitOutputs() {
   beginCommit();
   std::string failedName;
   int failure = 0;
-  for (int i = 0; i < kSlots && failure == 0; ++i) {
-    const int state = slots[i].state.load();
-    if (state == kFree) continue;
+  forEachSlot([&](Slot& slot, const std::string& finalPath) {
+    const int state = slot.state.load();
+    if (state == kFree || failure != 0) return;
     // A file still open at the end of the run is unfinished.
     if (state == kWriting) {
-      unlink(slots[i].tempPath);
-    } else if (std::rename(slots[i].tempPath, finalPaths[i].c_str()) != 0) {
+      unlink(slot.tempPath);
+    } else if (std::rename(slot.tempPath, finalPath.c_str()) != 0) {
       failure = errno;
-      failedName = finalPaths[i];
-      continue;
+      failedName = finalPath;
+      return;
     }
-    freeSlot(i);
-  }
+    freeSlot(slot);
+  });
   endCommit();
   if (failure != 0) stopRun("Write File " + failedName + " failed! " + std::strerror(failure) + "\n");
 }
 
 void discardOutputs() {
-  for (int i = 0; i < kSlots; ++i) {
-    if (slots[i].state.load() == kFree) continue;
-    unlink(slots[i].tempPath);
-    freeSlot(i);
-  }
+  forEachSlot([](Slot& slot, const std::string&) {
+    if (slot.state.load() == kFree) return;
+    unlink(slot.tempPath);
+    freeSlot(slot);
+  });
 }
 
 void installInterruptCleanup() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  // A file size limit fails the write (EFBIG), which stops the run with its
+  // message, instead of killing the process with its temporary files left.
+  std::signal(SIGXFSZ, SIG_IGN);
+  for (int signal : kEndingSignals) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) continue;
     struct sigaction cleanup {};
     cleanup.sa_handler = onInterrupt;
     sigemptyset(&cleanup.sa_mask);
-    for (int other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&cleanup.sa_mask, other);
+    for (int other : kEndingSignals) sigaddset(&cleanup.sa_mask, other);
     cleanup.sa_flags = SA_RESTART;
     sigaction(signal, &cleanup, nullptr);
   }
 }
+
+void setSignalLog(void (*step)(const char* line, int status)) { signalLog = step; }
+
+RunSettling::RunSettling() {
+  int expected = kRunning;
+  if (!phase.compare_exchange_strong(expected, kEnding)) waitForTheEnd();
+}
+
+RunSettling::~RunSettling() { phase.store(kRunning); }
 
 }  // namespace ombra

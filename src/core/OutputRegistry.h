@@ -10,7 +10,7 @@
 
 namespace ombra::outputs {
 
-// Holds SIGINT, SIGTERM and SIGHUP back from the calling thread while it
+// Holds the signals that end a run (SIGINT, SIGTERM, SIGHUP, SIGPIPE) back from the calling thread while it
 // lives, so that a temporary file is never created without being recorded.
 class InterruptsHeld {
  public:
@@ -24,7 +24,7 @@ class InterruptsHeld {
 };
 
 struct Claim {
-  int slot = -1;   // -1: the table is full or the name too long for it
+  int slot = -1;   // -1: the name is too long for the table
   long serial = 0;
 };
 

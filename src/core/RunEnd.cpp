@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "core/OutputFile.h"
@@ -35,7 +37,13 @@ int finishRun(const RunStop& stop) {
     }
   }
   if (status != 0) discardOutputs();
-  return finishedLog(status);
+  status = finishedLog(status);
+  // A run without a log (--help, say) fails alike when its answer was lost.
+  std::cout.flush();
+  errno = 0;
+  if (status != 0 || (std::fflush(stdout) == 0 && !std::ferror(stdout))) return status;
+  std::cerr << "Standard output could not be written: " << std::strerror(errno != 0 ? errno : EIO) << "\n";
+  return 1;
 }
 
 void stopRunAtOnce(const std::string& message) {

@@ -37,6 +37,18 @@ std::vector<std::string> attachCovariates(Cohort& cohort, const std::string& cov
   return columns.names;
 }
 
+// A phenotype is named by its column's name: two columns of that name in
+// the header leave it unclear which is meant.
+void refuseAmbiguousColumns(const std::vector<std::string>& names, const std::vector<size_t>& columns,
+                            const std::string& file) {
+  for (size_t k : columns) {
+    if (std::count(names.begin(), names.end(), names[k]) > 1) {
+      stopRun("The column " + names[k] + " named by --pheno-name appears more than once in the header of " + file +
+              ": please give each column its own name.\n");
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<size_t> resolvePhenotypeNames(const std::vector<std::string>& names, const std::string& request,
@@ -90,6 +102,7 @@ std::vector<size_t> resolvePhenotypeNames(const std::vector<std::string>& names,
     if (seen[k]) stopRun("The column " + names[k] + " is named twice by --pheno-name.\n");
     seen[k] = true;
   }
+  refuseAmbiguousColumns(names, columns, file);
   return columns;
 }
 
