@@ -317,6 +317,11 @@ void runProgram(int argc, char** argv) {
     settings.missingGenotype = options.missingGenotype;
     settings.vcfDosage = options.vcfDosage;
     settings.bgenRegion = bgenRegion(options.selection);
+    settings.matchBy = options.matchBy;
+    if (selections.snps.active()) {
+      settings.admitSnp = [&](const Marker& marker) { return selections.snps.admit(marker); };
+      settings.keepsSnp = [&](const Marker& marker) { return selections.snps.keeps(marker); };
+    }
     if (selections.samples.active()) {
       settings.admit = [&](std::string_view famId, std::string_view indId) {
         return selections.samples.admit(famId, indId);
@@ -331,6 +336,7 @@ void runProgram(int argc, char** argv) {
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);
     loader.checkRowsFitMarkers();
+    if (!loader.matchNotes().empty()) noteInRunLog(loader.matchNotes());
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
     const std::vector<std::string> covariateNames = applyStudyDesign(cohort, options.study, phenotypes.get());
     if (!options.kinshipFile.empty()) writeKinship(options.kinshipFile, cohort.family);

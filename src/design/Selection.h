@@ -64,6 +64,9 @@ class SnpSelection {
   bool active() const { return active_; }
   // Whether a SNP stays; tallies the rule that drops it.
   bool admit(const Marker& marker);
+  // Whether a SNP stays, without tallying (another data set's SNP, which
+  // the tallies of the run's own list do not count).
+  bool keeps(const Marker& marker) const;
   // Prints what each rule removed and how many SNPs were kept.
   void report() const;
 
@@ -73,6 +76,7 @@ class SnpSelection {
     std::string name;        // a name of no code, compared as written
   };
   bool onListedChromosome(const Marker& marker) const;
+  int ruleDropping(const Marker& marker) const;
 
   bool active_ = false;
   SelectionOptions options_;

@@ -1,0 +1,326 @@
+// Matching the SNPs of two data sets whose lists differ: the alignment of
+// allele pairs, the match of two lists, the rows cut to the shared SNPs, and
+// end to end the example sets made unlike each other against the same sets
+// cut and aligned beforehand by PLINK 1.9.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "formats/SnpMatch.h"
+
+using namespace ombra;
+using testing_support::RunResult;
+using testing_support::TempDir;
+using testing_support::resultOf;
+using testing_support::runOmbra;
+using testing_support::stopOf;
+
+namespace {
+
+Marker marker(const std::string& chr, const std::string& id, int position, const std::string& a1,
+              const std::string& a2) {
+  Marker m;
+  m.setChromosome(chr);
+  m.snpId = id;
+  m.position = position;
+  m.allele1 = a1;
+  m.allele2 = a2;
+  return m;
+}
+
+Alignment align(const std::string& f1, const std::string& f2, const std::string& o1, const std::string& o2) {
+  return alignAlleles(marker("1", "x", 1, f1, f2), marker("1", "x", 1, o1, o2));
+}
+
+TEST(SnpMatch, AllelePairsAlignAsPlinkMergeDoes) {
+  EXPECT_EQ(align("A", "C", "A", "C"), Alignment::kAsWritten);
+  EXPECT_EQ(align("A", "C", "C", "A"), Alignment::kSwapped);
+  EXPECT_EQ(align("A", "C", "T", "G"), Alignment::kFlipped);
+  EXPECT_EQ(align("A", "C", "G", "T"), Alignment::kFlippedSwapped);
+  EXPECT_EQ(align("A", "C", "A", "G"), Alignment::kOther);
+  // Palindromic: taken as written, never flipped.
+  EXPECT_EQ(align("A", "T", "A", "T"), Alignment::kAsWritten);
+  EXPECT_EQ(align("A", "T", "T", "A"), Alignment::kSwapped);
+  EXPECT_EQ(align("C", "G", "A", "T"), Alignment::kOther);
+  // Indels and other codes: exact text only.
+  EXPECT_EQ(align("AT", "A", "A", "AT"), Alignment::kSwapped);
+  EXPECT_EQ(align("AT", "A", "TA", "T"), Alignment::kOther);
+  EXPECT_EQ(align("I", "D", "D", "I"), Alignment::kSwapped);
+  // An unknown allele (a monomorphic SNP) takes the other set's.
+  EXPECT_EQ(align("G", "", "G", "A"), Alignment::kAsWritten);
+  EXPECT_EQ(align("G", "", "A", "G"), Alignment::kSwapped);
+  EXPECT_EQ(align("G", "", "", "G"), Alignment::kSwapped);
+  EXPECT_EQ(swapsCodes(Alignment::kFlippedSwapped), true);
+  EXPECT_EQ(swapsCodes(Alignment::kFlipped), false);
+}
+
+TEST(SnpMatch, ListsMatchInTheFamilyOrderByIdOrByPlace) {
+  const std::vector<Marker> family = {marker("1", "a", 10, "A", "C"), marker("1", "b", 20, "A", "G"),
+                                      marker("2", "c", 30, "C", "T"), marker("2", "d", 40, "A", "C"),
+                                      marker("X", "e", 50, "G", "T")};
+  // Reordered, c swapped, d on the other strand, b with other alleles, e
+  // missing, f extra; chromosome names spelt otherwise.
+  const std::vector<Marker> unrelated = {marker("chr2", "d", 40, "T", "G"), marker("02", "c", 30, "T", "C"),
+                                         marker("chr1", "f", 15, "A", "C"), marker("1", "b", 20, "A", "T"),
+                                         marker("chr1", "a", 10, "A", "C")};
+  for (MatchBy by : {MatchBy::kId, MatchBy::kPosition}) {
+    const SnpMatch m = matchSnps(family, unrelated, by, {}, {}, "fam", "unr");
+    EXPECT_EQ(m.familySnps, (std::vector<size_t>{0, 2, 3}));
+    EXPECT_EQ(m.unrelatedSnps, (std::vector<size_t>{4, 1, 0}));
+    EXPECT_EQ(m.swapped, (std::vector<bool>{false, true, false}));
+    EXPECT_EQ(m.familyOnly, 1u);
+    EXPECT_EQ(m.unrelatedOnly, 1u);
+    EXPECT_EQ(m.otherAlleles, 1u);
+    EXPECT_EQ(m.flips, 1u);
+    EXPECT_EQ(m.swaps, 1u);
+    ASSERT_EQ(m.leftOut.size(), 3u);
+    EXPECT_NE(m.leftOut[0].find("b (1:20 A/G): other alleles in unr"), std::string::npos) << m.leftOut[0];
+  }
+  EXPECT_FALSE(sameSnpList(family, unrelated, MatchBy::kId));
+  EXPECT_TRUE(sameSnpList(family, family, MatchBy::kPosition));
+  // The selection applies to each list before they are matched.
+  const auto notA = [](const Marker& m) { return m.snpId != "a"; };
+  const SnpMatch cut = matchSnps(family, unrelated, MatchBy::kId, notA, notA, "fam", "unr");
+  EXPECT_EQ(cut.familySnps, (std::vector<size_t>{2, 3}));
+  EXPECT_EQ(cut.familyUnselected, 1u);
+  EXPECT_EQ(cut.unrelatedUnselected, 1u);
+}
+
+TEST(SnpMatch, DuplicatedIdStopsAMatchByIdUnlessSelectedOut) {
+  const std::vector<Marker> family = {marker("1", "a", 10, "A", "C"), marker("1", "b", 20, "A", "G")};
+  const std::vector<Marker> unrelated = {marker("1", "a", 10, "A", "C"), marker("1", "a", 30, "A", "G")};
+  const auto shown = stopOf([&] { matchSnps(family, unrelated, MatchBy::kId, {}, {}, "fam.bim", "unr.bim"); });
+  EXPECT_EQ(shown.status, 1);
+  EXPECT_NE(shown.out.find("The snp ID a appears twice in unr.bim (snps 1 and 2)"), std::string::npos) << shown.out;
+  const auto first = [](const Marker& m) { return m.position != 30; };
+  EXPECT_EQ(matchSnps(family, unrelated, MatchBy::kId, {}, first, "f", "u").familySnps.size(), 1u);
+  EXPECT_EQ(matchSnps(family, unrelated, MatchBy::kPosition, {}, {}, "f", "u").familySnps.size(), 1u);
+  EXPECT_EQ(duplicatedIds(unrelated), 1u);
+}
+
+TEST(SnpMatch, RowsCutToTheSharedSnpsWithCodesAndDosagesSwapped) {
+  // Five SNPs coded 0 1 2 3 2, kept in the order 1, 3, 4, 0, all but 4 swapped.
+  unsigned char codes[2] = {0x1B, 0x80};
+  uint16_t dosages[5] = {0, kDosageOne, 2 * kDosageOne, kMissingDosage, 300};
+  std::vector<GenotypeRow> rows = {GenotypeRow{0, codes, 0}};
+  rows[0].dosages = dosages;
+  keepSnpsOfRows(rows, 5, {1, 3, 4, 0}, {true, true, false, true});
+  EXPECT_EQ(codes[0], 0x7A);  // 1 3 2 2
+  EXPECT_EQ(dosages[0], kDosageOne);
+  EXPECT_EQ(dosages[1], kMissingDosage);
+  EXPECT_EQ(dosages[2], 300);
+  EXPECT_EQ(dosages[3], 2 * kDosageOne);
+}
+
+// --- End to end -----------------------------------------------------------
+
+const std::string kPlink = std::string(OMBRA_SOURCE_DIR) + "/examples/plink/";
+
+bool hasPlink() { return std::system("command -v plink1.9 >/dev/null 2>&1") == 0; }
+
+void run(const TempDir& dir, const std::string& command) {
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && " + command + " >tool.out 2>&1").c_str()), 0)
+      << command << "\n" << dir.read("tool.out");
+}
+
+std::vector<std::vector<std::string>> bimLines(const std::string& text) {
+  std::vector<std::vector<std::string>> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> row;
+    std::string field;
+    while (fields >> field) row.push_back(field);
+    lines.push_back(row);
+  }
+  return lines;
+}
+
+std::string joinBim(const std::vector<std::vector<std::string>>& lines) {
+  std::string text;
+  for (const auto& row : lines) {
+    for (size_t k = 0; k < row.size(); ++k) text += (k ? "\t" : "") + row[k];
+    text += "\n";
+  }
+  return text;
+}
+
+std::string complementBase(const std::string& base) {
+  const std::string from = "ACGT", to = "TGCA";
+  return std::string(1, to[from.find(base[0])]);
+}
+
+// Writes `out`.bim/.bed/.fam from fileset `in`, holding its SNPs `order`
+// (indices into its .bim) with `edit` applied to each line and column.
+template <typename Edit>
+void rewriteSet(const std::string& in, const std::string& out, const std::vector<size_t>& order,
+                size_t samples, Edit edit) {
+  const auto bim = bimLines(testing_support::readFile(in + ".bim"));
+  const std::string bed = testing_support::readFile(in + ".bed");
+  const size_t bytes = (samples + 3) / 4;
+  std::vector<std::vector<std::string>> lines;
+  std::string columns = bed.substr(0, 3);
+  for (size_t s : order) {
+    std::vector<std::string> line = bim[s];
+    std::string column = bed.substr(3 + s * bytes, bytes);
+    edit(s, line, column);
+    lines.push_back(line);
+    columns += column;
+  }
+  testing_support::writeFile(out + ".bim", joinBim(lines));
+  testing_support::writeFile(out + ".bed", columns);
+  testing_support::writeFile(out + ".fam", testing_support::readFile(in + ".fam"));
+}
+
+// PLINK codes 00 and 11 (the two homozygotes) trade places.
+void swapColumn(std::string& column) {
+  for (char& byte : column) {
+    unsigned char b = static_cast<unsigned char>(byte), out = 0;
+    for (int k = 0; k < 4; ++k) {
+      unsigned v = (b >> (2 * k)) & 3;
+      if (v == 0 || v == 3) v = 3 - v;
+      out = static_cast<unsigned char>(out | (v << (2 * k)));
+    }
+    byte = static_cast<char>(out);
+  }
+}
+
+// The example sets made unlike each other (`fam`, `unr`), and the same sets
+// cut to their shared SNPs and aligned by PLINK 1.9 (`famcut`, `unrcut`).
+struct UnlikeSets {
+  std::vector<std::string> shared, flipped;
+};
+
+UnlikeSets makeUnlikeSets(const TempDir& dir) {
+  const auto bim = bimLines(testing_support::readFile(kPlink + "family.bim"));
+  const size_t m = bim.size();
+  UnlikeSets sets;
+  std::vector<size_t> familyKept, unrelatedOrder;
+  std::string otherAllele;
+  for (size_t s = 0; s < m; ++s) {
+    const bool familyDrops = s % 30 == 7, unrelatedDrops = s % 30 == 22;
+    if (!familyDrops) familyKept.push_back(s);
+    if (!unrelatedDrops) unrelatedOrder.push_back(s);
+    const bool other = s == 61;
+    if (!familyDrops && !unrelatedDrops && !other) sets.shared.push_back(bim[s][1]);
+  }
+  // Another order: the chromosomes backwards (PLINK refuses one split), a
+  // stride through the SNPs of each.
+  std::vector<size_t> permuted;
+  for (const char* chr : {"3", "2", "1"}) {
+    std::vector<size_t> own;
+    for (size_t s : unrelatedOrder) {
+      if (bim[s][0] == chr) own.push_back(s);
+    }
+    for (size_t k = 0; k < own.size(); ++k) permuted.push_back(own[(k * 37) % own.size()]);
+  }
+  rewriteSet(kPlink + "family", dir.file("fam"), familyKept, 197, [](size_t, auto&, auto&) {});
+  int flips = 0;
+  rewriteSet(kPlink + "unrelated", dir.file("unr"), permuted, 200, [&](size_t s, auto& line, auto& column) {
+    const bool known = line[4] != "0" && line[5] != "0";
+    const bool palindromic = known && line[4] == complementBase(line[5]);
+    if (s == 61) line[5] = line[4] == "A" || line[5] == "A" ? (line[4] == "C" || line[5] == "C" ? "G" : "C") : "A";
+    if (s == 61) return;
+    if (known && !palindromic && flips < 3 && s % 40 == 3) {
+      line[4] = complementBase(line[4]);
+      line[5] = complementBase(line[5]);
+      sets.flipped.push_back(line[1]);
+      ++flips;
+    }
+    if (known && s % 3 == 0) {
+      std::swap(line[4], line[5]);
+      swapColumn(column);
+    }
+  });
+  std::string list, flipList;
+  for (const std::string& id : sets.shared) list += id + "\n";
+  for (const std::string& id : sets.flipped) flipList += id + "\n";
+  dir.write("shared.txt", list);
+  dir.write("flip.txt", flipList);
+  run(dir, "plink1.9 --bfile fam --keep-allele-order --extract shared.txt --make-bed --out famcut");
+  run(dir, "plink1.9 --bfile unr --extract shared.txt --flip flip.txt --a2-allele fam.bim 6 2 --keep-allele-order --make-bed --out unrx");
+  // Into the family set's order, which --make-bed keeps.
+  const auto cut = bimLines(dir.read("unrx.bim"));
+  std::vector<size_t> order;
+  for (const std::string& id : sets.shared) {
+    for (size_t k = 0; k < cut.size(); ++k) {
+      if (cut[k][1] == id) order.push_back(k);
+    }
+  }
+  rewriteSet(dir.file("unrx"), dir.file("unrcut"), order, 200, [](size_t, auto&, auto&) {});
+  // PLINK writes -9 for a missing trait; the sets keep their own .fam.
+  dir.write("famcut.fam", dir.read("fam.fam"));
+  dir.write("unrcut.fam", dir.read("unr.fam"));
+  return sets;
+}
+
+TEST(SnpMatchRun, UnlikeSetsGiveTheResultOfSetsAlignedBeforehand) {
+  if (!hasPlink()) GTEST_SKIP() << "plink1.9 is not installed";
+  TempDir dir;
+  const UnlikeSets sets = makeUnlikeSets(dir);
+  ASSERT_EQ(sets.flipped.size(), 3u);
+  ASSERT_EQ(sets.shared.size(), 279u);
+  // Streamed, and loaded (a filter loads the rows).
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, std::vector<std::string>{"--geno", "1"}}) {
+    std::vector<std::string> matched = {"--bf", "fam", "--bi", "unr", "--p", "2"};
+    std::vector<std::string> aligned = {"--bf", "famcut", "--bi", "unrcut", "--p", "2"};
+    matched.insert(matched.end(), extra.begin(), extra.end());
+    aligned.insert(aligned.end(), extra.begin(), extra.end());
+    const std::string expected = resultOf(dir, aligned, "aligned.txt");
+    EXPECT_EQ(resultOf(dir, matched, "matched.txt"), expected);
+    const RunResult shown = runOmbra(dir.path(), matched);
+    EXPECT_NE(shown.out.find("The snps of fam.bim and unr.bim differ; matched by ID: 279 shared, 10 in fam.bim only, "
+                             "10 in unr.bim only, "),
+              std::string::npos)
+        << shown.out;
+    EXPECT_NE(shown.out.find(" 3 strand-flipped, 1 left out for other alleles.\n"), std::string::npos);
+    // The log lists the SNPs left out.
+    const std::string log = dir.read("result.log");
+    EXPECT_NE(log.find("Left out: rs1000062 "), std::string::npos);
+  }
+  // The IDs of the unrelated set unknown: matched by place, the same result.
+  auto bim = bimLines(dir.read("unr.bim"));
+  for (auto& line : bim) line[1] = ".";
+  dir.write("unr.bim", joinBim(bim));
+  EXPECT_EQ(resultOf(dir, {"--bf", "fam", "--bi", "unr", "--p", "2", "--match-by", "position"}, "bypos.txt"),
+            dir.read("matched.txt"));
+}
+
+TEST(SnpMatchRun, VcfAndTextSetsMatchAsTheFilesetsDo) {
+  if (!hasPlink()) GTEST_SKIP() << "plink1.9 is not installed";
+  TempDir dir;
+  makeUnlikeSets(dir);
+  for (const char* set : {"fam", "unr", "famcut", "unrcut"}) {
+    const std::string name(set);
+    run(dir, "plink1.9 --bfile " + name + " --keep-allele-order --recode vcf-iid --out " + name + "v");
+    run(dir, "plink1.9 --bfile " + name + " --keep-allele-order --recode --output-missing-phenotype 0 --out " + name + "t");
+    dir.write(name + "v.fam", dir.read(name + ".fam"));
+  }
+  const std::string expected = resultOf(dir, {"--vf", "famcutv", "--vi", "unrcutv", "--p", "2"}, "a.txt");
+  EXPECT_EQ(resultOf(dir, {"--vf", "famv", "--vi", "unrv", "--p", "2"}, "b.txt"), expected);
+  // Text sets, each .ped read with its own .map.
+  const std::string text = resultOf(dir, {"--f", "famcutt", "--i", "unrcutt", "--p", "2"}, "c.txt");
+  EXPECT_EQ(resultOf(dir, {"--f", "famt", "--i", "unrt", "--p", "2"}, "d.txt"), text);
+}
+
+TEST(SnpMatchRun, NoSharedSnpStopsNamingBothFiles) {
+  TempDir dir;
+  dir.write("a.map", "1 rs1 0 100\n1 rs2 0 200\n");
+  dir.write("a.ped", "F1 1 0 0 1 1 A C G T\nF1 2 0 0 2 2 A A G G\n");
+  dir.write("b.map", "1 rs3 0 300\n");
+  dir.write("b.ped", "U1 U1 0 0 1 1 A C\nU2 U2 0 0 2 2 A A\n");
+  const RunResult run = runOmbra(dir.path(), {"--f", "a", "--i", "b", "--p", "0", "--out", "r.txt"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("No snp is shared by a.map (2 snps) and b.map (1 snps), matched by ID.\n"), std::string::npos)
+      << run.out;
+  EXPECT_FALSE(dir.exists("r.txt"));
+}
+
+}  // namespace
