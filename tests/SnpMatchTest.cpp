@@ -3,6 +3,7 @@
 // end to end the example sets made unlike each other against the same sets
 // cut and aligned beforehand by PLINK 1.9.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "formats/BgenFile.h"
 #include "formats/SnpMatch.h"
 
 using namespace ombra;
@@ -321,6 +323,50 @@ TEST(SnpMatchRun, NoSharedSnpStopsNamingBothFiles) {
   EXPECT_NE(run.out.find("No snp is shared by a.map (2 snps) and b.map (1 snps), matched by ID.\n"), std::string::npos)
       << run.out;
   EXPECT_FALSE(dir.exists("r.txt"));
+}
+
+// bgenix's index of `bgen`: every record's place and offset.
+void indexBgen(const std::string& bgen) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((bgen + ".bgi").c_str(), &db), SQLITE_OK);
+  std::string sql =
+      "CREATE TABLE Variant (chromosome TEXT NOT NULL, position INT NOT NULL, rsid TEXT, number_of_alleles INT, "
+      "allele1 TEXT, allele2 TEXT, file_start_position INT NOT NULL, size_in_bytes INT);"
+      "CREATE TABLE Metadata (filename TEXT, file_size INT, last_write_time INT, first_1000_bytes BLOB, "
+      "index_creation_time INT); INSERT INTO Metadata VALUES ('f', " +
+      std::to_string(testing_support::readFile(bgen).size()) + ", 0, NULL, 0);";
+  const BgenFile file(bgen);
+  for (const BgenVariant& v : file.variants()) {
+    sql += "INSERT INTO Variant VALUES ('" + v.chr + "', " + std::to_string(v.position) + ", 'rs', 2, 'A', 'G', " +
+           std::to_string(v.recordStart) + ", 0);";
+  }
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// An index changes how a region is read, never what: beside one set, both
+// or neither, the same result and the same standard output.
+TEST(SnpMatchRun, ABgenIndexBesideOneSetOrBothChangesNothing) {
+  TempDir dir;
+  const std::string imputed = std::string(OMBRA_SOURCE_DIR) + "/examples/imputed/";
+  for (const char* set : {"family", "unrelated"}) {
+    for (const char* extension : {".bgen", ".sample", ".fam"}) {
+      dir.write(std::string(set) + extension, testing_support::readFile(imputed + set + extension));
+    }
+  }
+  const std::vector<std::string> args = {"--gf", "family", "--gi", "unrelated", "--chr", "2", "--p", "0"};
+  // Standard output up to the run's time.
+  const auto shown = [&] {
+    const std::string out = runOmbra(dir.path(), args).out;
+    return out.substr(0, out.find("The process has been finisned!"));
+  };
+  const std::string none = resultOf(dir, args, "none.txt");
+  const std::string noneOut = shown();
+  indexBgen(dir.file("unrelated.bgen"));
+  EXPECT_EQ(resultOf(dir, args, "one.txt"), none);
+  EXPECT_EQ(shown(), noneOut);
+  indexBgen(dir.file("family.bgen"));
+  EXPECT_EQ(resultOf(dir, args, "both.txt"), none);
 }
 
 }  // namespace
