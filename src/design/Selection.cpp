@@ -123,10 +123,12 @@ bool SampleSelection::admit(std::string_view famId, std::string_view indId) {
   removeMatched_ += listedRemove;
   if (hasKeep_ && !listedKeep) {
     ++notKept_;
+    leftOut_.insert(key_);
     return false;
   }
   if (listedRemove) {
     ++removed_;
+    leftOut_.insert(key_);
     return false;
   }
   ++kept_;

@@ -45,11 +45,13 @@ class SampleSelection {
   // Prints what each file removed, warns of a file that names nobody in
   // the data, and says how many individuals were kept.
   void report() const;
+  // The individuals admit left out, as "FID\tIID".
+  const std::unordered_set<std::string>& leftOut() const { return leftOut_; }
 
  private:
   bool hasKeep_ = false, hasRemove_ = false;
   std::string keepFile_, removeFile_;
-  std::unordered_set<std::string> keep_, remove_;  // "FID\tIID"
+  std::unordered_set<std::string> keep_, remove_, leftOut_;  // "FID\tIID"
   std::string key_;                                // scratch of admit
   long seen_ = 0, kept_ = 0, notKept_ = 0, removed_ = 0, keepMatched_ = 0, removeMatched_ = 0;
 };

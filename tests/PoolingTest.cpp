@@ -1,7 +1,8 @@
-// Matching the SNPs of two data sets whose lists differ: the alignment of
-// allele pairs, the match of two lists, the rows cut to the shared SNPs, and
-// end to end the example sets made unlike each other against the same sets
-// cut and aligned beforehand by PLINK 1.9.
+// Pooling the data sets users have. Matching the SNPs of two data sets whose
+// lists differ: the alignment of allele pairs, the match of two lists, the
+// rows cut to the shared SNPs, and end to end the example sets made unlike
+// each other against the same sets cut and aligned beforehand by PLINK 1.9;
+// a BGEN index beside one set; a PCA file made before a selection.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -263,7 +264,7 @@ UnlikeSets makeUnlikeSets(const TempDir& dir) {
   return sets;
 }
 
-TEST(SnpMatchRun, UnlikeSetsGiveTheResultOfSetsAlignedBeforehand) {
+TEST(PoolingRun, UnlikeSetsGiveTheResultOfSetsAlignedBeforehand) {
   if (!hasPlink()) GTEST_SKIP() << "plink1.9 is not installed";
   TempDir dir;
   const UnlikeSets sets = makeUnlikeSets(dir);
@@ -295,7 +296,7 @@ TEST(SnpMatchRun, UnlikeSetsGiveTheResultOfSetsAlignedBeforehand) {
             dir.read("matched.txt"));
 }
 
-TEST(SnpMatchRun, VcfAndTextSetsMatchAsTheFilesetsDo) {
+TEST(PoolingRun, VcfAndTextSetsMatchAsTheFilesetsDo) {
   if (!hasPlink()) GTEST_SKIP() << "plink1.9 is not installed";
   TempDir dir;
   makeUnlikeSets(dir);
@@ -312,7 +313,7 @@ TEST(SnpMatchRun, VcfAndTextSetsMatchAsTheFilesetsDo) {
   EXPECT_EQ(resultOf(dir, {"--f", "famt", "--i", "unrt", "--p", "2"}, "d.txt"), text);
 }
 
-TEST(SnpMatchRun, NoSharedSnpStopsNamingBothFiles) {
+TEST(PoolingRun, NoSharedSnpStopsNamingBothFiles) {
   TempDir dir;
   dir.write("a.map", "1 rs1 0 100\n1 rs2 0 200\n");
   dir.write("a.ped", "F1 1 0 0 1 1 A C G T\nF1 2 0 0 2 2 A A G G\n");
@@ -346,7 +347,7 @@ void indexBgen(const std::string& bgen) {
 
 // An index changes how a region is read, never what: beside one set, both
 // or neither, the same result and the same standard output.
-TEST(SnpMatchRun, ABgenIndexBesideOneSetOrBothChangesNothing) {
+TEST(PoolingRun, ABgenIndexBesideOneSetOrBothChangesNothing) {
   TempDir dir;
   const std::string imputed = std::string(OMBRA_SOURCE_DIR) + "/examples/imputed/";
   for (const char* set : {"family", "unrelated"}) {
@@ -367,6 +368,33 @@ TEST(SnpMatchRun, ABgenIndexBesideOneSetOrBothChangesNothing) {
   EXPECT_EQ(shown(), noneOut);
   indexBgen(dir.file("family.bgen"));
   EXPECT_EQ(resultOf(dir, args, "both.txt"), none);
+}
+
+// A PCA file of everyone, given to runs that leave some out.
+TEST(PoolingRun, APcaFileMadeBeforeASelectionSkipsThoseItLeftOut) {
+  TempDir dir;
+  const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+  ASSERT_EQ(runOmbra(dir.path(), {"--bf", kPlink + "family", "--bi", kPlink + "unrelated", "--p", "2", "--op",
+                                  "pcs.txt"}).status,
+            0);
+  dir.write("remove.txt", "FAM01 102\nU007 U007\n");
+  for (const std::vector<std::string>& sets :
+       {std::vector<std::string>{"--bf", kPlink + "family", "--bi", kPlink + "unrelated"},
+        std::vector<std::string>{"--f", examples + "family", "--i", examples + "unrelated"}}) {
+    std::vector<std::string> args = sets;
+    args.insert(args.end(), {"--p", "2", "--rp", "pcs.txt", "--remove", "remove.txt"});
+    const RunResult run = runOmbra(dir.path(), args);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("2 individuals of pcs.txt are left out of the run by a selection and skipped.\n"),
+              std::string::npos)
+        << run.out;
+  }
+  // Someone in neither data set still stops the run.
+  dir.write("pcs.txt", dir.read("pcs.txt") + "NOFAM NOONE 2 0 0.1 0.2\n");
+  const RunResult stranger = runOmbra(dir.path(), {"--bf", kPlink + "family", "--bi", kPlink + "unrelated", "--p",
+                                                   "2", "--rp", "pcs.txt", "--remove", "remove.txt"});
+  EXPECT_EQ(stranger.status, 1);
+  EXPECT_NE(stranger.out.find("Can not found the same individual NOFAM\tNOONE"), std::string::npos) << stranger.out;
 }
 
 }  // namespace
