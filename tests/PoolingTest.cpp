@@ -288,6 +288,13 @@ TEST(PoolingRun, UnlikeSetsGiveTheResultOfSetsAlignedBeforehand) {
     const std::string log = dir.read("result.log");
     EXPECT_NE(log.find("Left out: rs1000062 "), std::string::npos);
   }
+  // --extract of the shared SNPs: each set cut before matching, the same result.
+  const RunResult extracted =
+      runOmbra(dir.path(), {"--bf", "fam", "--bi", "unr", "--p", "2", "--extract", "shared.txt", "--out", "x.txt"});
+  EXPECT_NE(extracted.out.find("matched by ID: 279 shared, 0 in fam.bim only, 0 in unr.bim only, "), std::string::npos)
+      << extracted.out;
+  EXPECT_NE(extracted.out.find("--extract shared.txt: 11 snps removed"), std::string::npos) << extracted.out;
+  EXPECT_EQ(dir.read("x.txt"), dir.read("matched.txt"));
   // The IDs of the unrelated set unknown: matched by place, the same result.
   auto bim = bimLines(dir.read("unr.bim"));
   for (auto& line : bim) line[1] = ".";
@@ -395,6 +402,32 @@ TEST(PoolingRun, APcaFileMadeBeforeASelectionSkipsThoseItLeftOut) {
                                                    "2", "--rp", "pcs.txt", "--remove", "remove.txt"});
   EXPECT_EQ(stranger.status, 1);
   EXPECT_NE(stranger.out.find("Can not found the same individual NOFAM\tNOONE"), std::string::npos) << stranger.out;
+}
+
+TEST(PoolingRun, ASetGivenTwiceOrWithDuplicatedIdsSaysSo) {
+  TempDir dir;
+  const std::string examples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
+  const RunResult twice = runOmbra(dir.path(), {"--bf", kPlink + "family", "--vf", examples + "vcf/family", "--p", "0"});
+  EXPECT_EQ(twice.status, 0) << twice.out;
+  EXPECT_NE(twice.out.find("The family dataset is given twice: --vf " + examples + "vcf/family is used, --bf " +
+                           kPlink + "family is ignored.\n"),
+            std::string::npos)
+      << twice.out;
+  // Identical lists with a duplicated ID: paired by place as before, and counted.
+  for (const char* set : {"f", "u"}) {
+    const std::string from = kPlink + (std::string(set) == "f" ? "family" : "unrelated");
+    std::string bim = testing_support::readFile(from + ".bim");
+    bim.replace(bim.find("rs1000002"), 9, "rs1000001");
+    dir.write(std::string(set) + ".bim", bim);
+    dir.write(std::string(set) + ".bed", testing_support::readFile(from + ".bed"));
+    dir.write(std::string(set) + ".fam", testing_support::readFile(from + ".fam"));
+  }
+  const RunResult duplicated = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--p", "0", "--geno", "1"});
+  EXPECT_EQ(duplicated.status, 0) << duplicated.out;
+  EXPECT_NE(duplicated.out.find("1 snp ID appears more than once in both data sets, which list the same snps in the "
+                                "same order: their snps are paired by place.\n"),
+            std::string::npos)
+      << duplicated.out;
 }
 
 }  // namespace
