@@ -128,7 +128,9 @@ TEST(PlinkBadInput, PooledSetsMustShareSnpsAndAlleles) {
              "The snp ID rs1 appears twice in u.bim (snps 1 and 2), so the snps cannot be matched by ID. Please "
              "remove one of them (--exclude), or match by position (--match-by position).\n");
   dir.write("u.bim", "1 rsX 0 100 A G\n1 rsY 0 200 C T\n2 rsZ 0 300 G T\n");
-  expectStop(dir, {"--bf", "p", "--bi", "u"}, "No snp is shared by p.bim (3 snps) and u.bim (3 snps), matched by ID.\n");
+  expectStop(dir, {"--bf", "p", "--bi", "u"},
+             "No snp is shared by p.bim (3 snps) and u.bim (3 snps), matched by ID. Sets whose IDs differ are "
+             "matched by place with --match-by position.\n");
 }
 
 TEST(PlinkBadInput, EmptySets) {

@@ -328,7 +328,9 @@ TEST(PoolingRun, NoSharedSnpStopsNamingBothFiles) {
   dir.write("b.ped", "U1 U1 0 0 1 1 A C\nU2 U2 0 0 2 2 A A\n");
   const RunResult run = runOmbra(dir.path(), {"--f", "a", "--i", "b", "--p", "0", "--out", "r.txt"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("No snp is shared by a.map (2 snps) and b.map (1 snps), matched by ID.\n"), std::string::npos)
+  EXPECT_NE(run.out.find("No snp is shared by a.map (2 snps) and b.map (1 snps), matched by ID. Sets whose IDs "
+                         "differ are matched by place with --match-by position.\n"),
+            std::string::npos)
       << run.out;
   EXPECT_FALSE(dir.exists("r.txt"));
 }

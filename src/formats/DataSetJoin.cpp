@@ -12,6 +12,8 @@ namespace ombra {
 
 namespace {
 
+const char* const kByPositionHint = " Sets whose IDs differ are matched by place with --match-by position.";
+
 MarkerStream::Same sameSnp(MatchBy by) {
   if (by == MatchBy::kId) return [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; };
   return [](const Marker& a, const Marker& b) {
@@ -175,7 +177,7 @@ SnpMatch DataSetLoader::matchLists(const std::vector<Marker>& family, const std:
     stopRun("No snp is shared by " + familyMarkerFile + " (" +
             std::to_string(family.size() - match.familyUnselected) + " snps" + selected + ") and " + name + " (" +
             std::to_string(own.size() - match.unrelatedUnselected) + " snps" + selected + "), matched by " + by +
-            ".\n");
+            "." + (settings.matchBy == MatchBy::kId ? kByPositionHint : "") + "\n");
   }
   std::cout << matchSummary(match, settings.matchBy, familyMarkerFile, name);
   leftOutNotes.clear();
