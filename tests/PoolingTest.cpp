@@ -5,6 +5,7 @@
 // a BGEN index beside one set; a PCA file made before a selection.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -333,6 +334,100 @@ TEST(PoolingRun, NoSharedSnpStopsNamingBothFiles) {
             std::string::npos)
       << run.out;
   EXPECT_FALSE(dir.exists("r.txt"));
+}
+
+// --- Dosages ---------------------------------------------------------------
+
+std::string gunzip(const std::string& path) {
+  std::string text;
+  gzFile in = gzopen(path.c_str(), "rb");
+  char buffer[1 << 16];
+  int got = 0;
+  while (in != nullptr && (got = gzread(in, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(got));
+  if (in != nullptr) gzclose(in);
+  return text;
+}
+
+// A VCF's header, and its records split into fields.
+struct VcfText {
+  std::string header;
+  std::vector<std::vector<std::string>> records;
+};
+
+VcfText readVcf(const std::string& path) {
+  VcfText vcf;
+  std::istringstream in(gunzip(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line[0] == '#') {
+      vcf.header += line + "\n";
+      continue;
+    }
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    std::string field;
+    while (std::getline(split, field, '\t')) fields.push_back(field);
+    vcf.records.push_back(fields);
+  }
+  return vcf;
+}
+
+// Calls with a DS field beside them: 0.25, 1 or 1.75 copies of ALT for 0,
+// 1 or 2 (quarters: exact in the program's units, and so when swapped);
+// `swap` names the alleles the other way round.
+std::vector<std::string> withDosages(std::vector<std::string> record, bool swap) {
+  if (swap) std::swap(record[3], record[4]);
+  record[8] = "GT:DS";
+  for (size_t k = 9; k < record.size(); ++k) {
+    std::string& call = record[k];
+    if (swap) {
+      for (char& c : call) c = c == '0' ? '1' : c == '1' ? '0' : c;
+    }
+    const long copies = std::count(call.begin(), call.end(), '1');
+    call += call.find('.') != std::string::npos ? ":." : copies == 0 ? ":0.25" : copies == 1 ? ":1" : ":1.75";
+  }
+  return record;
+}
+
+void writeVcf(const TempDir& dir, const std::string& name, const VcfText& vcf,
+              const std::vector<std::vector<std::string>>& records, const std::string& famPath) {
+  std::string text = vcf.header;
+  for (const auto& record : records) {
+    for (size_t k = 0; k < record.size(); ++k) text += (k ? "\t" : "") + record[k];
+    text += "\n";
+  }
+  dir.write(name + ".vcf", text);
+  dir.write(name + ".fam", testing_support::readFile(famPath));
+}
+
+// Dosages follow the counted allele as calls do: VCF sets of dosages in
+// another order, with swapped alleles and SNPs of one set only, against the
+// same sets cut and aligned beforehand.
+TEST(PoolingRun, DosagesOfUnlikeSetsAreMatchedAsCalls) {
+  TempDir dir;
+  const std::string vcfs = std::string(OMBRA_SOURCE_DIR) + "/examples/vcf/";
+  const VcfText family = readVcf(vcfs + "family.vcf.gz"), unrelated = readVcf(vcfs + "unrelated.vcf.gz");
+  std::vector<std::vector<std::string>> fam, unr, famCut, unrCut;
+  for (size_t s = 0; s < family.records.size(); ++s) {
+    const bool familyDrops = s % 30 == 7, unrelatedDrops = s % 30 == 22;
+    if (!familyDrops) fam.push_back(withDosages(family.records[s], false));
+    if (!unrelatedDrops) unr.push_back(withDosages(unrelated.records[s], s % 3 == 0));
+    if (familyDrops || unrelatedDrops) continue;
+    famCut.push_back(withDosages(family.records[s], false));
+    unrCut.push_back(withDosages(unrelated.records[s], false));
+  }
+  std::reverse(unr.begin(), unr.end());
+  writeVcf(dir, "fam", family, fam, vcfs + "family.fam");
+  writeVcf(dir, "unr", unrelated, unr, vcfs + "unrelated.fam");
+  writeVcf(dir, "famcut", family, famCut, vcfs + "family.fam");
+  writeVcf(dir, "unrcut", unrelated, unrCut, vcfs + "unrelated.fam");
+  for (const std::vector<std::string>& extra : {std::vector<std::string>{}, std::vector<std::string>{"--geno", "1"}}) {
+    std::vector<std::string> matched = {"--vf", "fam", "--vi", "unr", "--p", "2", "--vcf-dosage", "DS"};
+    std::vector<std::string> aligned = {"--vf", "famcut", "--vi", "unrcut", "--p", "2", "--vcf-dosage", "DS"};
+    matched.insert(matched.end(), extra.begin(), extra.end());
+    aligned.insert(aligned.end(), extra.begin(), extra.end());
+    EXPECT_EQ(resultOf(dir, matched, "matched.txt"), resultOf(dir, aligned, "aligned.txt"));
+  }
 }
 
 // bgenix's index of `bgen`: every record's place and offset.
