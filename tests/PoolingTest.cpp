@@ -105,7 +105,11 @@ TEST(SnpMatch, DuplicatedIdStopsAMatchByIdUnlessSelectedOut) {
   const auto first = [](const Marker& m) { return m.position != 30; };
   EXPECT_EQ(matchSnps(family, unrelated, MatchBy::kId, {}, first, "f", "u").familySnps.size(), 1u);
   EXPECT_EQ(matchSnps(family, unrelated, MatchBy::kPosition, {}, {}, "f", "u").familySnps.size(), 1u);
-  EXPECT_EQ(duplicatedIds(unrelated), 1u);
+  const std::vector<Marker> thrice = {unrelated[0], unrelated[1], family[1], unrelated[0]};
+  EXPECT_EQ(duplicatedIds([&](const std::function<void(const Marker&)>& visit) {
+              for (const Marker& m : thrice) visit(m);
+            }),
+            2u);
 }
 
 TEST(SnpMatch, RowsCutToTheSharedSnpsWithCodesAndDosagesSwapped) {
@@ -519,12 +523,17 @@ TEST(PoolingRun, ASetGivenTwiceOrWithDuplicatedIdsSaysSo) {
     dir.write(std::string(set) + ".bed", testing_support::readFile(from + ".bed"));
     dir.write(std::string(set) + ".fam", testing_support::readFile(from + ".fam"));
   }
-  const RunResult duplicated = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--p", "0", "--geno", "1"});
-  EXPECT_EQ(duplicated.status, 0) << duplicated.out;
-  EXPECT_NE(duplicated.out.find("1 snp ID appears more than once in both data sets, which list the same snps in the "
-                                "same order: their snps are paired by place.\n"),
-            std::string::npos)
-      << duplicated.out;
+  // Loaded, and streamed.
+  for (const char* geno : {"1", ""}) {
+    std::vector<std::string> args = {"--bf", "f", "--bi", "u", "--p", "0"};
+    if (*geno != '\0') args.insert(args.end(), {"--geno", geno});
+    const RunResult duplicated = runOmbra(dir.path(), args);
+    EXPECT_EQ(duplicated.status, 0) << duplicated.out;
+    EXPECT_NE(duplicated.out.find("1 snp ID appears more than once in both data sets, which list the same snps in "
+                                  "the same order: their snps are paired by place.\n"),
+              std::string::npos)
+        << duplicated.out;
+  }
 }
 
 }  // namespace

@@ -118,7 +118,9 @@ void DataSetLoader::alignUnrelatedMarkers(const std::vector<Marker>& own, DataSe
 
 void DataSetLoader::joinUnrelated(const std::vector<Marker>& own, const std::string& name, DataSet& set) {
   if (sameSnpList(store.markers, own, settings.matchBy)) {
-    reportDuplicatedIds(own);
+    reportDuplicatedIds([&own](const std::function<void(const Marker&)>& visit) {
+      for (const Marker& marker : own) visit(marker);
+    });
     alignUnrelatedMarkers(own, set);
     set.markerCount = static_cast<long>(own.size());
     return;
@@ -146,9 +148,13 @@ void DataSetLoader::recountAlleles() {
 std::vector<bool> DataSetLoader::joinStreamed(std::unique_ptr<MarkerReader> reader, const std::string& name) {
   std::vector<bool> swapped;
   streamedUnrelatedSnps.clear();
-  // One list: joined as the run reads on, never held (its duplicated IDs
-  // are not counted, which would hold every ID).
-  if (store.joinMarkers(reader, sameSnp(settings.matchBy), swapped)) return swapped;
+  // One list: joined as the run reads on, never held.
+  if (store.joinMarkers(reader, sameSnp(settings.matchBy), swapped)) {
+    reportDuplicatedIds([this](const std::function<void(const Marker&)>& visit) {
+      store.markerStream()->forEach([&visit](size_t, const Marker& marker) { visit(marker); });
+    });
+    return swapped;
+  }
   const std::vector<Marker> own = readAll(*reader);
   SnpMatch match = matchLists(store.streamedMarkers(), own, name);
   swapped.assign(own.size(), false);
@@ -185,9 +191,9 @@ SnpMatch DataSetLoader::matchLists(const std::vector<Marker>& family, const std:
   return match;
 }
 
-void DataSetLoader::reportDuplicatedIds(const std::vector<Marker>& markers) const {
+void DataSetLoader::reportDuplicatedIds(const MarkerVisits& forEach) const {
   if (settings.matchBy != MatchBy::kId) return;
-  const size_t duplicates = duplicatedIds(markers);
+  const size_t duplicates = duplicatedIds(forEach);
   if (duplicates == 0) return;
   std::cout << duplicates << (duplicates == 1 ? " snp ID appears" : " snp IDs appear")
             << " more than once in both data sets, which list the same snps in the same order: their snps are "

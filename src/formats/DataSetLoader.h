@@ -113,7 +113,9 @@ class DataSetLoader {
   std::vector<bool> joinStreamed(std::unique_ptr<MarkerReader> reader, const std::string& name);
   void matchStreamedSource(DataSet& set);
   SnpMatch matchLists(const std::vector<Marker>& family, const std::vector<Marker>& own, const std::string& name);
-  void reportDuplicatedIds(const std::vector<Marker>& markers) const;
+  // Visits every marker of a list: a held list or the stream's.
+  using MarkerVisits = std::function<void(const std::function<void(const Marker&)>&)>;
+  void reportDuplicatedIds(const MarkerVisits& forEach) const;
   void recountAlleles();
   void readUnrelatedOwnMap(const std::string& mapPath, const std::string& pedPath, DataSet& set);
   // Reads with `own` as the store's markers, which it then gives back.

@@ -217,12 +217,21 @@ void keepSnpsOfRows(std::vector<GenotypeRow>& rows, size_t ownSnps, const std::v
   }
 }
 
-size_t duplicatedIds(const std::vector<Marker>& markers) {
+size_t duplicatedIds(const std::function<void(const std::function<void(const Marker&)>&)>& forEach) {
+  std::vector<size_t> hashes;
+  const std::hash<std::string> hashOf;
+  forEach([&](const Marker& marker) { hashes.push_back(hashOf(marker.snpId)); });
+  std::sort(hashes.begin(), hashes.end());
+  std::unordered_set<size_t> shared;
+  for (size_t k = 1; k < hashes.size(); ++k) {
+    if (hashes[k] == hashes[k - 1]) shared.insert(hashes[k]);
+  }
+  if (shared.empty()) return 0;
   std::unordered_set<std::string> seen;
   size_t duplicates = 0;
-  for (const Marker& marker : markers) {
-    if (!seen.insert(marker.snpId).second) ++duplicates;
-  }
+  forEach([&](const Marker& marker) {
+    if (shared.count(hashOf(marker.snpId)) != 0 && !seen.insert(marker.snpId).second) ++duplicates;
+  });
   return duplicates;
 }
 

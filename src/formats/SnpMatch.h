@@ -74,8 +74,10 @@ std::string matchSummary(const SnpMatch& match, MatchBy by, const std::string& f
 void keepSnpsOfRows(std::vector<GenotypeRow>& rows, size_t ownSnps, const std::vector<size_t>& snps,
                     const std::vector<bool>& swapped);
 
-// IDs that appear more than once in `markers`.
-size_t duplicatedIds(const std::vector<Marker>& markers);
+// Markers beyond the first of each ID, among those forEach visits (a list
+// that may not be held: it is visited once, or twice when two IDs share a
+// hash, and only the IDs of such hashes are kept).
+size_t duplicatedIds(const std::function<void(const std::function<void(const Marker&)>&)>& forEach);
 
 }  // namespace ombra
 
