@@ -1,7 +1,7 @@
-// Opening the data sets of a run: the text, Ombra binary, PLINK 1 and
-// VCF/BCF readers, which fill a cohort's data sets and the genotype store's
-// markers and rows, join the unrelated set's alleles to the family set's
-// markers, and print what they read.
+// Opening the data sets of a run: the text, Ombra binary, PLINK 1, VCF/BCF
+// and BGEN readers, which fill a cohort's data sets and the genotype store's
+// markers and rows, join the unrelated set to the family set's markers
+// (DataSetJoin.cpp), and print what they read.
 #ifndef OMBRA_FORMATS_DATASETLOADER_H
 #define OMBRA_FORMATS_DATASETLOADER_H
 
@@ -71,8 +71,10 @@ class DataSetLoader {
   DataSetLoader(Cohort& cohort, GenotypeStore& store, LoadSettings settings);
 
   // Family set first, then unrelated. The markers come from the family set's
-  // map or VCF when it yields any. Every set's rows must then fit the
-  // markers; a streamed run reads its genotypes later.
+  // map or VCF when it yields any. An unrelated set that lists other SNPs is
+  // matched to them (formats/SnpMatch.h): both sets keep the shared SNPs.
+  // Every set's rows must then fit the markers; a streamed run reads its
+  // genotypes later.
   void load(const SetInput& family, const SetInput& unrelated);
 
   // The readers, one file or fileset at a time. Each stops the run on an
