@@ -122,9 +122,15 @@ TEST(PlinkBadInput, PooledSetsMustShareSnpsAndAlleles) {
   dir.write("u.bim", "1 rs1 0 100 A C\n1 rs2 0 200 C T\n2 rs3 0 300 G T\n");
   expectStop(dir, {"--bf", "p", "--bi", "u"},
              "The allele of marker rs1 (chromosome 1) is more than 2, please check the data!\n");
-  dir.write("u.bim", "1 rs1 0 100 A G\n1 rsX 0 200 C T\n2 rs3 0 300 G T\n");
+  // Other SNPs are matched, unless matching cannot choose or finds none.
+  dir.write("u.bim", "1 rs1 0 100 A G\n1 rs1 0 200 C T\n2 rs3 0 300 G T\n");
   expectStop(dir, {"--bf", "p", "--bi", "u"},
-             "The snps of u.bim are not the snps of the family dataset, in the same order.\n");
+             "The snp ID rs1 appears twice in u.bim (snps 1 and 2), so the snps cannot be matched by ID. Please "
+             "remove one of them (--exclude), or match by position (--match-by position).\n");
+  dir.write("u.bim", "1 rsX 0 100 A G\n1 rsY 0 200 C T\n2 rsZ 0 300 G T\n");
+  expectStop(dir, {"--bf", "p", "--bi", "u"},
+             "No snp is shared by p.bim (3 snps) and u.bim (3 snps), matched by ID. Sets whose IDs differ are "
+             "matched by place with --match-by position.\n");
 }
 
 TEST(PlinkBadInput, EmptySets) {

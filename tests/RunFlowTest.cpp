@@ -165,9 +165,11 @@ TEST(Loading, BinaryUnrelatedSetIsAlignedToTheSharedAlleles) {
   EXPECT_EQ(third.status, 1);
   EXPECT_NE(third.out.find("The allele of marker rs1 (chromosome 1) is more than 2, please check the data!\n"),
             std::string::npos);
+  // Other SNPs: the shared ones are matched.
   dir.write("u.bim", "1 rs1 0 5 G A 2\n1 other 0 6 T C 1\n");
   EXPECT_NE(runOmbra(dir.path(), {"--bf", "f", "--bi", "u"})
-                .out.find("The snps of u.bim are not the snps of the family dataset, in the same order.\n"),
+                .out.find("The snps of f.bim and u.bim differ; matched by ID: 1 shared, 1 in f.bim only, 1 in u.bim "
+                          "only, 1 swapped, 0 strand-flipped, 0 left out for other alleles.\n"),
             std::string::npos);
 }
 

@@ -328,7 +328,8 @@ TEST_F(VcfSmallSet, RecordsThatAreNotBiallelicSnpsOrIndelsAreSkippedAndCounted) 
   std::string extra = plain;
   extra += "2\t600\trsMulti\tA\tC,G\t.\t.\t.\tGT" + calls;
   extra += "2\t700\trsSymbolic\tA\t<DEL>\t.\t.\t.\tGT" + calls;
-  extra += "2\t800\trsNoAlt\tA\t.\t.\t.\t.\tGT" + calls;
+  // A monomorphic site is kept, as a .bim's "0" allele is.
+  extra += "2\t800\trsNoAlt\tA\t.\t.\t.\t.\tGT\t0/0\t0/0\t0|0\t0/0\t./.\t0/0\t0/0\t0/0\n";
   extra += "2\t900\trsMnp\tAC\tGT\t.\t.\t.\tGT" + calls;
   extra += "2\t950\trsSpanning\tA\t*\t.\t.\t.\tGT" + calls;
   // An indel, and a record without an ID.
@@ -337,17 +338,18 @@ TEST_F(VcfSmallSet, RecordsThatAreNotBiallelicSnpsOrIndelsAreSkippedAndCounted) 
   writeSet("extra", extra);
   const RunResult result = run("extra");
   EXPECT_EQ(result.status, 0) << result.out;
-  EXPECT_NE(result.out.find("5 records of extra.vcf are not biallelic SNPs or indels and are skipped.\n"),
+  EXPECT_NE(result.out.find("4 records of extra.vcf are not biallelic SNPs or indels and are skipped.\n"),
             std::string::npos)
       << result.out;
-  EXPECT_NE(result.out.find("Total 7 snps are read."), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Total 8 snps are read."), std::string::npos) << result.out;
   const std::string written = dir.read("extra.txt");
   EXPECT_EQ(written.substr(0, textResult.size()), textResult);
   const std::vector<ResultLine> lines = parseResult(written);
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[5].snp, "rsIndel");
-  EXPECT_EQ(lines[5].allele1 + " " + lines[5].allele2, "AT A");
-  EXPECT_EQ(lines[6].snp, "3:1100:G:T");
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[5].snp, "rsNoAlt");
+  EXPECT_EQ(lines[6].snp, "rsIndel");
+  EXPECT_EQ(lines[6].allele1 + " " + lines[6].allele2, "AT A");
+  EXPECT_EQ(lines[7].snp, "3:1100:G:T");
 }
 
 TEST_F(VcfSmallSet, RecodingAndTheBinarySetOfAVcfSet) {

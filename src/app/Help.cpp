@@ -24,6 +24,8 @@ const char* helpText() {
          "  --gi PREFIX         BGEN unrelated set, as --gf\n"
          "  --vcf-dosage F      the FORMAT field VCF/BCF genotypes come from: GT (default: hard calls), or\n"
          "                      the dosages DS, GP or HDS (a record without the field gives its GT)\n"
+         "  --match-by M        id (default) or position: how the SNPs of two sets whose lists differ are\n"
+         "                      matched (the shared SNPs are tested, the alleles aligned to the family set's)\n"
          "  --mg CHARACTER      missing-allele code of text sets (default 0)\n"
          "  --mt TEXT           missing-trait code (default 0)\n"
          "  --pheno FILE        phenotype table (header FID IID NAMES...): replaces the sample files' traits\n"

@@ -54,7 +54,7 @@ enum class Option {
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
   kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen,
-  kMendel, kSetMeMissing, kMe, kUnknown
+  kMendel, kSetMeMissing, kMe, kMatchBy, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -66,7 +66,7 @@ Option optionOf(const std::string& word) {
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
                                        "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
-                                       "--set-me-missing", "--me"};
+                                       "--set-me-missing", "--me", "--match-by"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -120,6 +120,12 @@ double parseMemory(const std::string& value) {
   const double megabytes = digits ? std::stod(value) : 0;
   if (megabytes < 1) stopRun("The memory for the run (--memory) must be a whole number of megabytes, at least 1.\n");
   return megabytes;
+}
+
+MatchBy parseMatchBy(const std::string& value) {
+  if (value == "id") return MatchBy::kId;
+  if (value == "position") return MatchBy::kPosition;
+  stopRun("The option --match-by takes id or position.\n");
 }
 
 DosageField parseVcfDosage(const std::string& value) {
@@ -282,6 +288,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kUnrelatedBgen: o.unrelated.bgen = value; o.unrelated.bgenGiven = true; break;
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
+      case Option::kMatchBy: o.matchBy = parseMatchBy(value); break;
       case Option::kUnknown: break;
     }
   }

@@ -22,6 +22,7 @@ struct RunOptions {
   SetInput family, unrelated;                    // --f/--bf/--vf, --i/--bi/--vi
   std::string missingGenotype = "0";             // --mg
   DosageField vcfDosage = DosageField::kGt;      // --vcf-dosage
+  MatchBy matchBy = MatchBy::kId;                // --match-by
   int pcaCount = 10;                             // --p
   PcaMethod pcaMethod = PcaMethod::kAuto;        // --pca-method
   std::string pcaSnpListFile;                    // --snp-list-pca

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <unordered_set>
 
 #include "app/Options.h"
 #include "association/BlockTest.h"
@@ -105,9 +106,20 @@ void checkSomethingToTest(const RunOptions& o, const Cohort& cohort, const Genot
   }
 }
 
+// Everyone the data sets hold before the selections ("FID\tIID"): those
+// loaded, and those a text set's reader left out as it read them.
+std::unordered_set<std::string> individualsHeld(const Cohort& cohort, const SampleSelection& samples) {
+  std::unordered_set<std::string> held = samples.leftOut();
+  cohort.forEachIndividual([&held](const std::string& famId, const Individual& person, const DataSet&) {
+    held.insert(famId + "\t" + person.indId);
+  });
+  return held;
+}
+
 // The scores loaded from a PCA file, or computed; with "--op" alone, saved
 // with the eigen loadings, and the run ends there.
-ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohort, GenotypeStore& store) {
+ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohort, GenotypeStore& store,
+                                 const std::unordered_set<std::string>& held) {
   const int people = cohort.individuals();
   const int snps = static_cast<int>(store.markerCount());
   // Computed components are never more than the individuals or the snps,
@@ -116,7 +128,7 @@ ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohor
   if (!store.streaming() && o.adjustment == Adjustment::kIntercept) {
     store.computeMeanDosages(cohort, store.markers.size());
   }
-  if (o.loadPca) return loadPcaFile(cohort, o.pcaFile, o.pcaCount);
+  if (o.loadPca) return loadPcaFile(cohort, o.pcaFile, o.pcaCount, held);
   PcaSettings settings;
   settings.count = o.pcaCount;
   settings.method = o.pcaMethod;
@@ -208,9 +220,10 @@ std::vector<std::unique_ptr<PhenotypeGroup>> groupPhenotypes(const RunOptions& o
 // SNP into the result file; with several phenotypes, every phenotype into
 // its own result file in one pass over the genotypes.
 TestResults test(const RunOptions& o, int threads, const std::vector<std::string>& covariateNames,
-                 Cohort& cohort, GenotypeStore& store, const PhenotypeTable* phenotypes) {
+                 Cohort& cohort, GenotypeStore& store, const PhenotypeTable* phenotypes,
+                 const std::unordered_set<std::string>& held) {
   setRunStep("computing the principal components");
-  const ComponentScores scores = obtainComponents(o, threads, cohort, store);
+  const ComponentScores scores = obtainComponents(o, threads, cohort, store, held);
   if (store.streaming()) {
     store.holdStreamedRows(cohort, store.windowSnps(cohort, kWidestBlock, static_cast<size_t>(threads)));
   }
@@ -320,6 +333,11 @@ void runProgram(int argc, char** argv) {
     settings.missingGenotype = options.missingGenotype;
     settings.vcfDosage = options.vcfDosage;
     settings.bgenRegion = bgenRegion(options.selection);
+    settings.matchBy = options.matchBy;
+    if (selections.snps.active()) {
+      settings.admitSnp = [&](const Marker& marker) { return selections.snps.admit(marker); };
+      settings.keepsSnp = [&](const Marker& marker) { return selections.snps.keeps(marker); };
+    }
     if (selections.samples.active()) {
       settings.admit = [&](std::string_view famId, std::string_view indId) {
         return selections.samples.admit(famId, indId);
@@ -334,6 +352,10 @@ void runProgram(int argc, char** argv) {
     DataSetLoader loader(cohort, store, settings);
     loader.load(options.family, options.unrelated);
     loader.checkRowsFitMarkers();
+    // A PCA file made before a selection names individuals it leaves out.
+    std::unordered_set<std::string> held;
+    if (options.loadPca) held = individualsHeld(cohort, selections.samples);
+    if (!loader.matchNotes().empty()) noteInRunLog(loader.matchNotes());
     applySelections(cohort, store, options.selection, selections.samples, selections.snps);
     checkPedigrees(cohort.family);
     std::unique_ptr<MendelWatch> mendel;
@@ -350,7 +372,7 @@ void runProgram(int argc, char** argv) {
     std::cout << "Program is processing, please wait...\n(if program need cacluate the PCA, it may take long "
                  "time. Please be more patient.)\n";
     std::cout.flush();
-    results = test(options, threads, covariateNames, cohort, store, phenotypes.get());
+    results = test(options, threads, covariateNames, cohort, store, phenotypes.get(), held);
     if (mendel != nullptr) noteInRunLog(mendel->logLine());
   } catch (const std::bad_alloc&) {
     stopRun(outOfMemoryMessage());

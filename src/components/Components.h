@@ -6,6 +6,7 @@
 #define OMBRA_COMPONENTS_COMPONENTS_H
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Records.h"
@@ -77,10 +78,12 @@ PcaRoute chooseRoute(PcaMethod method, const RouteEstimate& estimate);
 std::string routeLine(PcaMethod method, PcaRoute route, const RouteEstimate& estimate);
 
 // The scores of `count` components read from a PCA file (from its fifth
-// column), for every individual of the cohort; an individual of the file
-// not in the cohort, a short line or an individual without scores stops the
-// run.
-ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int count);
+// column), for every individual of the cohort. The line of an individual
+// not in the cohort whom the data sets held before any selection (`held`,
+// "FID\tIID") is skipped and counted; an individual of the file in neither
+// data set, a short line or an individual without scores stops the run.
+ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int count,
+                            const std::unordered_set<std::string>& held = {});
 // Per individual its family ID, individual ID, trait, 1 when it was used to
 // compute the components, and its scores.
 void writePcaFile(const std::string& path, const Cohort& cohort, const ComponentScores& scores);

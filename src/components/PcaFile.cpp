@@ -45,7 +45,8 @@ long findIndividual(const SetIndex& index, std::string_view famId, std::string_v
 
 }  // namespace
 
-ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int count) {
+ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int count,
+                            const std::unordered_set<std::string>& held) {
   std::ifstream in;
   openInput(in, path);
   std::cout << "Load calculated PCA from file " << path << "...\n";
@@ -62,18 +63,23 @@ ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int c
   std::vector<std::string_view> fields;
   LineReader reader(in, size_t{1} << 20);
   std::string_view line;
+  size_t skipped = 0;
   while (reader.next(line)) {
     if (line.empty()) continue;
     fields.clear();
     separators.split(line, fields);
     const std::string famId(fields.size() > 0 ? fields[0] : std::string_view());
     const std::string indId(fields.size() > 1 ? fields[1] : std::string_view());
+    long index = findIndividual(family, famId, indId);
+    if (index < 0) index = findIndividual(unrelated, famId, indId);
+    if (index < 0 && held.count(famId + "\t" + indId) != 0) {
+      ++skipped;
+      continue;
+    }
     if (fields.size() < needed) {
       stopRun("The individual " + famId + "\t" + indId + " has not enought PCA are required " +
               std::to_string(count) + "\n");
     }
-    long index = findIndividual(family, famId, indId);
-    if (index < 0) index = findIndividual(unrelated, famId, indId);
     if (index < 0) {
       stopRun("Can not found the same individual " + famId + "\t" + indId +
               " in the pedigree. However, this individual is coming up in the PCA data file.\n");
@@ -81,6 +87,10 @@ ComponentScores loadPcaFile(const Cohort& cohort, const std::string& path, int c
     double* values = scores.values.data() + static_cast<size_t>(index) * static_cast<size_t>(count);
     for (int k = 0; k < count; ++k) values[k] = leadingDouble(fields[4 + static_cast<size_t>(k)]);
     loaded[static_cast<size_t>(index)] = 1;
+  }
+  if (skipped > 0) {
+    std::cout << skipped << (skipped == 1 ? " individual" : " individuals") << " of " << path
+              << (skipped == 1 ? " is" : " are") << " left out of the run by a selection and skipped.\n";
   }
   std::string missing;
   size_t index = 0;

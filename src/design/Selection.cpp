@@ -123,10 +123,12 @@ bool SampleSelection::admit(std::string_view famId, std::string_view indId) {
   removeMatched_ += listedRemove;
   if (hasKeep_ && !listedKeep) {
     ++notKept_;
+    leftOut_.insert(key_);
     return false;
   }
   if (listedRemove) {
     ++removed_;
+    leftOut_.insert(key_);
     return false;
   }
   ++kept_;
@@ -184,25 +186,25 @@ bool SnpSelection::onListedChromosome(const Marker& marker) const {
   });
 }
 
+// The rule that drops a SNP: 0 when it stays, else 1 --extract, 2
+// --exclude, 3 --chr, 4 the positions.
+int SnpSelection::ruleDropping(const Marker& marker) const {
+  if (!options_.extractFile.empty() && extract_.count(marker.snpId) == 0) return 1;
+  if (exclude_.count(marker.snpId) != 0) return 2;
+  if (!chromosomes_.empty() && !onListedChromosome(marker)) return 3;
+  if ((fromBp_ >= 0 && marker.position < fromBp_) || (toBp_ >= 0 && marker.position > toBp_)) return 4;
+  return 0;
+}
+
 bool SnpSelection::admit(const Marker& marker) {
   ++seen_;
-  long* dropped = nullptr;
-  if (!options_.extractFile.empty() && extract_.count(marker.snpId) == 0) {
-    dropped = &notExtracted_;
-  } else if (exclude_.count(marker.snpId) != 0) {
-    dropped = &excluded_;
-  } else if (!chromosomes_.empty() && !onListedChromosome(marker)) {
-    dropped = &otherChr_;
-  } else if ((fromBp_ >= 0 && marker.position < fromBp_) || (toBp_ >= 0 && marker.position > toBp_)) {
-    dropped = &outside_;
-  }
-  if (dropped == nullptr) {
-    ++kept_;
-    return true;
-  }
-  ++*dropped;
-  return false;
+  long* const tallies[] = {&kept_, &notExtracted_, &excluded_, &otherChr_, &outside_};
+  const int rule = ruleDropping(marker);
+  ++*tallies[rule];
+  return rule == 0;
 }
+
+bool SnpSelection::keeps(const Marker& marker) const { return ruleDropping(marker) == 0; }
 
 void SnpSelection::report() const {
   const SelectionOptions& o = options_;

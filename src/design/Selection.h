@@ -45,11 +45,13 @@ class SampleSelection {
   // Prints what each file removed, warns of a file that names nobody in
   // the data, and says how many individuals were kept.
   void report() const;
+  // The individuals admit left out, as "FID\tIID".
+  const std::unordered_set<std::string>& leftOut() const { return leftOut_; }
 
  private:
   bool hasKeep_ = false, hasRemove_ = false;
   std::string keepFile_, removeFile_;
-  std::unordered_set<std::string> keep_, remove_;  // "FID\tIID"
+  std::unordered_set<std::string> keep_, remove_, leftOut_;  // "FID\tIID"
   std::string key_;                                // scratch of admit
   long seen_ = 0, kept_ = 0, notKept_ = 0, removed_ = 0, keepMatched_ = 0, removeMatched_ = 0;
 };
@@ -64,6 +66,9 @@ class SnpSelection {
   bool active() const { return active_; }
   // Whether a SNP stays; tallies the rule that drops it.
   bool admit(const Marker& marker);
+  // Whether a SNP stays, without tallying (another data set's SNP, which
+  // the tallies of the run's own list do not count).
+  bool keeps(const Marker& marker) const;
   // Prints what each rule removed and how many SNPs were kept.
   void report() const;
 
@@ -73,6 +78,7 @@ class SnpSelection {
     std::string name;        // a name of no code, compared as written
   };
   bool onListedChromosome(const Marker& marker) const;
+  int ruleDropping(const Marker& marker) const;
 
   bool active_ = false;
   SelectionOptions options_;

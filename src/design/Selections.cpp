@@ -333,6 +333,10 @@ void applyQualityFilters(Loaded& test, const SelectionOptions& options, const Fi
 void selectStreamedSnps(GenotypeStore& store, const SelectionOptions& o, SnpSelection& snpSelection) {
   if (!snpSelection.active()) return;
   MarkerStream& markers = *store.markerStream();
+  if (store.snpsSelectedOnLoad) {
+    snpSelection.report();
+    return;
+  }
   markers.select([&](const Marker& m) { return snpSelection.admit(m); });
   snpSelection.report();
   if (markers.size() == 0) {
@@ -371,7 +375,7 @@ void applySelections(Cohort& cohort, GenotypeStore& store, const SelectionOption
   std::vector<Marker>& markers = store.markers;
   std::vector<size_t> kept;
   for (size_t s = 0; s < markers.size(); ++s) {
-    if (!snpSelection.active() || snpSelection.admit(markers[s])) {
+    if (!snpSelection.active() || store.snpsSelectedOnLoad || snpSelection.admit(markers[s])) {
       kept.push_back(s);
     }
   }

@@ -124,6 +124,10 @@ DataSetLoader::DataSetLoader(Cohort& cohortToFill, GenotypeStore& genotypes, Loa
 
 void DataSetLoader::load(const SetInput& family, const SetInput& unrelated) {
   store.markers.clear();
+  bgenIndexUsed = settings.bgenRegion.has_value();
+  for (const SetInput* input : {&family, &unrelated}) {
+    if (input->given() && !(input->bgenGiven && fileExists(input->bgen + ".bgen.bgi"))) bgenIndexUsed = false;
+  }
   loadSet(family, cohort.family);
   loadSet(unrelated, cohort.unrelated);
 }
@@ -132,6 +136,7 @@ void DataSetLoader::load(const SetInput& family, const SetInput& unrelated) {
 // an unrelated set read after it is aligned to it.
 void DataSetLoader::loadSet(const SetInput& input, DataSet& set) {
   const bool unrelated = set.unrelated();
+  announceChoice(input, set);
   if (input.bgenGiven) {
     readBgenSet(input.bgen, set);
   } else if (input.vcfGiven) {
@@ -142,15 +147,25 @@ void DataSetLoader::loadSet(const SetInput& input, DataSet& set) {
     const std::string& p = input.binary;
     const bool sharedMarkers = unrelated && !store.markers.empty();
     if (!unrelated && fileExists(p + ".bim")) readMapFile(p + ".bim", 6);
+    if (!unrelated) familyMarkerFile = p + ".bim";
     if (unrelated && !sharedMarkers) readMapFile(p + ".bim", 6);
+    if (sharedMarkers) {
+      loadUnrelatedBinarySet(p, set);
+      return;
+    }
     readPedigree(p + ".fam", set, true);
     readGenotype(p + ".bed", set);
-    if (sharedMarkers) alignUnrelatedBinarySet(p + ".bim", set);
   } else if (input.textGiven) {
     const std::string map = textInputPath(input.text, ".map");
+    const std::string ped = textInputPath(input.text, ".ped");
     if (!unrelated && fileExists(map)) readMapFile(map, 4);
+    if (!unrelated) familyMarkerFile = map;
+    if (unrelated && !store.markers.empty() && fileExists(map)) {
+      readUnrelatedOwnMap(map, ped, set);
+      return;
+    }
     if (unrelated && store.markers.empty()) readMapFile(map, 4);
-    readPedigree(textInputPath(input.text, ".ped"), set, false);
+    readPedigree(ped, set, false);
   }
 }
 
@@ -466,62 +481,6 @@ void DataSetLoader::readGenotype(const std::string& path, DataSet& set) {
   std::cout << "Genotype have been loaded.\n";
 }
 
-// A binary unrelated set codes its genotypes against the alleles of its own
-// .bim, which need not be in the order of the shared marker list taken from
-// the family set. Its codes are turned to count the shared second allele, and
-// its individuals join the allele counts, so that pooling two binary sets
-// made separately gives what pooling their text sets gives.
-void DataSetLoader::alignUnrelatedBinarySet(const std::string& bimPath, DataSet& set) {
-  if (!fileExists(bimPath)) return;
-  openInput(inputStream, bimPath);
-  std::vector<Marker> own;
-  readMarkers(inputStream, bimPath, true, own);
-  alignUnrelatedMarkers(own, bimPath, set);
-}
-
-std::vector<size_t> DataSetLoader::swappedSnps(const std::vector<Marker>& own, const std::string& name) {
-  const bool sameSnps = own.size() == store.markers.size() &&
-                        std::equal(own.begin(), own.end(), store.markers.begin(),
-                                   [](const Marker& a, const Marker& b) { return a.snpId == b.snpId; });
-  if (!sameSnps) {
-    stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
-  }
-  std::vector<size_t> swapped;
-  for (size_t s = 0; s < store.markers.size(); ++s) {
-    if (codesCountFirstAllele(store.markers[s], own[s])) swapped.push_back(s);
-  }
-  return swapped;
-}
-
-void DataSetLoader::alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name, DataSet& set) {
-  std::vector<unsigned char> flipSlots(static_cast<size_t>(rowBytes(static_cast<long>(store.markers.size()))), 0);
-  const std::vector<size_t> swapped = swappedSnps(own, name);
-  for (size_t s : swapped) flipSlots[s / 4] |= static_cast<unsigned char>(0x40 >> (2 * (s % 4)));
-  std::vector<const unsigned char*> rows;
-  std::vector<const uint16_t*> dosageRows;
-  for (GenotypeRow& row : set.rows) {
-    for (size_t b = 0; b < flipSlots.size(); ++b) {
-      // Codes 0 and 2 swap (their low bit is 0); 1 and 3 stay.
-      const unsigned char evenCodes = static_cast<unsigned char>(~row.codes[b] & flipSlots[b]);
-      row.codes[b] ^= static_cast<unsigned char>(evenCodes << 1);
-    }
-    if (row.dosages == nullptr) {
-      rows.push_back(row.codes);
-      continue;
-    }
-    for (size_t s : swapped) row.dosages[s] = otherAlleleDosage(row.dosages[s]);
-    dosageRows.push_back(row.dosages);
-  }
-  // Whole-number counts: adding them at once gives the sum code by code.
-  DosageCounts counts;
-  addDosageCounts(rows.data(), rows.size(), store.markers.size(), counts);
-  addDosageUnits(dosageRows.data(), dosageRows.size(), store.markers.size(), counts);
-  for (size_t s = 0; s < store.markers.size() && s < counts.copies.size(); ++s) {
-    store.markers[s].allele2Count += static_cast<double>(counts.copies[s]) + static_cast<double>(counts.units[s]) / kDosageOne;
-  }
-  store.alleleCountBase += set.size;
-}
-
 // The family set, or an unrelated set read first, brings the marker list;
 // an unrelated set read after another set is aligned to it as Ombra's own
 // binary sets are. The allele counts come from the genotypes as they are
@@ -532,6 +491,7 @@ void DataSetLoader::loadPlinkSet(const std::string& prefix, DataSet& set) {
   const std::string bedPath = prefix + ".bed";
   const bool sharedMarkers = set.unrelated() && store.markerCount() > 0;
   if (!sharedMarkers) std::cout << "Reading snp map: " << bimPath << " ...\n";
+  if (!set.unrelated()) familyMarkerFile = bimPath;
   if (store.streaming()) {
     openPlinkStream(prefix, set, sharedMarkers);
     return;
@@ -550,7 +510,7 @@ void DataSetLoader::loadPlinkSet(const std::string& prefix, DataSet& set) {
   loadRows(*source, store.rowMemory(), set.rows);
   std::cout << "Genotype have been loaded.\n";
   if (sharedMarkers) {
-    alignUnrelatedMarkers(source->markers(), bimPath, set);
+    joinUnrelated(source->markers(), bimPath, set);
     return;
   }
   for (size_t s = 0; s < store.markers.size(); ++s) store.markers[s].allele2Count += source->markers()[s].allele2Count;
@@ -566,14 +526,15 @@ void DataSetLoader::openPlinkStream(const std::string& prefix, DataSet& set, boo
   auto reader = std::make_unique<BimReader>(bimPath);
   const size_t own = countMarkers(*reader);
   std::vector<bool> swapped;
-  if (!shared) swapped = store.streamMarkers(std::move(reader), false, bimPath);
+  if (!shared) store.streamMarkers(std::move(reader));
   readPedigree(famPath, set, true, TraitCodes::kPlink);
   set.markerCount = static_cast<long>(own);
   auto source = std::make_unique<PlinkBedSource>(bedPath, bimPath, famPath, own, static_cast<size_t>(set.size));
   std::cout << "Reading PLINK 1 binary genotype: " << bedPath << " ...\n";
   std::cout << "Genotype have been loaded.\n";
-  if (shared) swapped = store.streamMarkers(std::move(reader), true, bimPath);
+  if (shared) swapped = joinStreamed(std::move(reader), bimPath);
   store.startStream(set, std::move(source), std::move(swapped));
+  if (shared) matchStreamedSource(set);
 }
 
 void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
@@ -599,7 +560,7 @@ void DataSetLoader::readBgenSet(const std::string& prefix, DataSet& set) {
   std::cout << "Reading BGEN dosages: " << path << " ...\n";
   // Through bgenix's index only: a region read through the file is left to
   // the selection, which knows every spelling of a chromosome.
-  const bool indexed = settings.bgenRegion.has_value() && fileExists(path + ".bgi");
+  const bool indexed = bgenIndexUsed;
   auto source = std::make_unique<BgenSource>(path, samplePath, namesInFileOrder(set.pedigrees), famPath,
                                              indexed ? &*settings.bgenRegion : nullptr);
   const size_t ignored = source->ignoredSamples();
@@ -614,12 +575,19 @@ void DataSetLoader::readBgenSet(const std::string& prefix, DataSet& set) {
 void DataSetLoader::takeSource(std::unique_ptr<GenotypeSource> source, const std::string& path, DataSet& set) {
   const long count = static_cast<long>(source->markers().size());
   const bool sharedMarkers = set.unrelated() && store.markerCount() > 0;
+  if (!set.unrelated()) familyMarkerFile = path;
   if (store.streaming()) {
     // The source holds the sites, which the run reads as it goes.
-    std::vector<bool> swapped =
-        store.streamMarkers(std::make_unique<HeldMarkers>(source->markers()), sharedMarkers, path);
+    auto sites = std::make_unique<HeldMarkers>(source->markers());
+    std::vector<bool> swapped;
+    if (sharedMarkers) {
+      swapped = joinStreamed(std::move(sites), path);
+    } else {
+      store.streamMarkers(std::move(sites));
+    }
     set.markerCount = count;
     store.startStream(set, std::move(source), std::move(swapped));
+    if (sharedMarkers) matchStreamedSource(set);
     std::cout << "Genotype have been loaded.\n";
     return;
   }
@@ -628,14 +596,14 @@ void DataSetLoader::takeSource(std::unique_ptr<GenotypeSource> source, const std
   // Like a .bim, the file brings the markers unless the family set already
   // did; then its codes are turned to count the shared second allele.
   if (sharedMarkers) {
-    alignUnrelatedMarkers(source->markers(), path, set);
+    joinUnrelated(source->markers(), path, set);
   } else {
     store.markers = source->markers();
     store.alleleCountBase = set.size;
     store.bimCountPending = false;
     std::cout << "Total " << store.markers.size() << " snps are read. \n\n";
+    set.markerCount = count;
   }
-  set.markerCount = count;
   std::cout << "Genotype have been loaded.\n";
 }
 

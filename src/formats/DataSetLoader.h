@@ -1,7 +1,7 @@
-// Opening the data sets of a run: the text, Ombra binary, PLINK 1 and
-// VCF/BCF readers, which fill a cohort's data sets and the genotype store's
-// markers and rows, join the unrelated set's alleles to the family set's
-// markers, and print what they read.
+// Opening the data sets of a run: the text, Ombra binary, PLINK 1, VCF/BCF
+// and BGEN readers, which fill a cohort's data sets and the genotype store's
+// markers and rows, join the unrelated set to the family set's markers
+// (DataSetJoin.cpp), and print what they read.
 #ifndef OMBRA_FORMATS_DATASETLOADER_H
 #define OMBRA_FORMATS_DATASETLOADER_H
 
@@ -18,6 +18,7 @@
 #include "formats/BgenFile.h"
 #include "formats/GenotypeSource.h"
 #include "formats/GenotypeStore.h"
+#include "formats/SnpMatch.h"
 #include "formats/TextInput.h"
 #include "formats/VcfRecords.h"
 
@@ -42,6 +43,12 @@ struct LoadSettings {
   // Whether a text set keeps the individual (family ID, individual ID) as its
   // line is read: the sample selection; empty keeps everyone.
   std::function<bool(std::string_view, std::string_view)> admit;
+  // How the SNPs of two data sets whose lists differ are matched.
+  MatchBy matchBy = MatchBy::kId;
+  // The SNP selection, which such sets apply each to its own list before
+  // they are matched: admitSnp tallies (the family set's list), keepsSnp
+  // does not (the other's); empty when there is none.
+  std::function<bool(const Marker&)> admitSnp, keepsSnp;
 };
 
 // Where one data set comes from: the prefixes given for its text, binary and
@@ -64,8 +71,10 @@ class DataSetLoader {
   DataSetLoader(Cohort& cohort, GenotypeStore& store, LoadSettings settings);
 
   // Family set first, then unrelated. The markers come from the family set's
-  // map or VCF when it yields any. Every set's rows must then fit the
-  // markers; a streamed run reads its genotypes later.
+  // map or VCF when it yields any. An unrelated set that lists other SNPs is
+  // matched to them (formats/SnpMatch.h): both sets keep the shared SNPs.
+  // Every set's rows must then fit the markers; a streamed run reads its
+  // genotypes later.
   void load(const SetInput& family, const SetInput& unrelated);
 
   // The readers, one file or fileset at a time. Each stops the run on an
@@ -82,6 +91,9 @@ class DataSetLoader {
   // A set read before another set's map supplied the markers has rows too
   // short for them: stops the run.
   void checkRowsFitMarkers() const;
+  // The SNPs a match of two lists left out, and why, one line each: for the
+  // run's log; empty when the lists were one.
+  const std::string& matchNotes() const { return leftOutNotes; }
 
  private:
   void readMarkers(std::istream& in, const std::string& path, bool bim, std::vector<Marker>& list);
@@ -92,9 +104,25 @@ class DataSetLoader {
   void reportMinusNine(const std::string& path, int count, TraitCodes codes) const;
   bool storeGenotypeRow(std::vector<GenotypeRow>& rows, int seq, const unsigned char* codes);
   bool codeAlleleFields(unsigned char* row, int seq);
-  void alignUnrelatedBinarySet(const std::string& bimPath, DataSet& set);
-  std::vector<size_t> swappedSnps(const std::vector<Marker>& own, const std::string& name);
-  void alignUnrelatedMarkers(const std::vector<Marker>& own, const std::string& name, DataSet& set);
+  void loadUnrelatedBinarySet(const std::string& prefix, DataSet& set);
+  std::vector<size_t> swappedSnps(const std::vector<Marker>& own);
+  void alignUnrelatedMarkers(const std::vector<Marker>& own, DataSet& set);
+  // Joins a loaded unrelated set, whose rows follow its own list `own`, to
+  // the family set's markers: aligned as today when the lists are one, else
+  // both sets' rows cut to the SNPs they share.
+  void joinUnrelated(const std::vector<Marker>& own, const std::string& name, DataSet& set);
+  // The same for a streamed unrelated set; returns the swaps per file SNP.
+  std::vector<bool> joinStreamed(std::unique_ptr<MarkerReader> reader, const std::string& name);
+  void matchStreamedSource(DataSet& set);
+  SnpMatch matchLists(const std::vector<Marker>& family, const std::vector<Marker>& own, const std::string& name);
+  // Visits every marker of a list: a held list or the stream's.
+  using MarkerVisits = std::function<void(const std::function<void(const Marker&)>&)>;
+  void reportDuplicatedIds(const MarkerVisits& forEach) const;
+  void recountAlleles();
+  void readUnrelatedOwnMap(const std::string& mapPath, const std::string& pedPath, DataSet& set);
+  // Reads with `own` as the store's markers, which it then gives back.
+  void readWithOwnMarkers(std::vector<Marker>& own, const std::function<void()>& read);
+  void announceChoice(const SetInput& input, const DataSet& set) const;
   void openPlinkStream(const std::string& prefix, DataSet& set, bool shared);
   void loadSet(const SetInput& input, DataSet& set);
 
@@ -109,6 +137,14 @@ class DataSetLoader {
   std::vector<std::string_view> lineFields;
   // The markers' alleles while a text pedigree file is coded.
   AlleleTable alleleTable;
+  // The file of the family set's markers, which messages on matching name.
+  std::string familyMarkerFile;
+  std::string leftOutNotes;
+  // The shared SNPs of a streamed match, per unrelated SNP: its place.
+  std::vector<size_t> streamedUnrelatedSnps;
+  // Whether a BGEN set reads only the region through its index: when every
+  // set given is a BGEN set with one, so that both lists stay alike.
+  bool bgenIndexUsed = false;
   // The trait counts of the pedigree file being read.
   int maxFamilySize = 0, affectedCount = 0, unaffectedCount = 0, missingTraitCount = 0, otherTraitCount = 0;
 };

@@ -78,17 +78,27 @@ void GenotypeStore::releaseRows(Cohort& cohort) {
   }
 }
 
-std::vector<bool> GenotypeStore::streamMarkers(std::unique_ptr<MarkerReader> reader, bool shared,
-                                               const std::string& name) {
-  if (!shared) {
-    markersRead = std::make_shared<MarkerStream>(std::move(reader));
-    std::cout << "Total " << markersRead->fileCount() << " snps are read. \n\n";
-    return {};
-  }
-  if (!markersRead->join(std::move(reader), codesCountFirstAllele)) {
-    stopRun("The snps of " + name + " are not the snps of the family dataset, in the same order.\n");
-  }
-  return markersRead->swaps();
+void GenotypeStore::streamMarkers(std::unique_ptr<MarkerReader> reader) {
+  markersRead = std::make_shared<MarkerStream>(std::move(reader));
+  std::cout << "Total " << markersRead->fileCount() << " snps are read. \n\n";
+}
+
+bool GenotypeStore::joinMarkers(std::unique_ptr<MarkerReader>& reader, const MarkerStream::Same& same,
+                                std::vector<bool>& swapped) {
+  if (!markersRead->join(reader, codesCountFirstAllele, same)) return false;
+  swapped = markersRead->swaps();
+  return true;
+}
+
+std::vector<Marker> GenotypeStore::streamedMarkers() {
+  std::vector<Marker> list;
+  markersRead->forEach([&list](size_t, const Marker& marker) { list.push_back(marker); });
+  return list;
+}
+
+void GenotypeStore::matchStreamedMarkers(std::vector<Marker> shared, std::vector<size_t> familySnps) {
+  markersRead = std::make_shared<MarkerStream>(std::make_unique<MarkerList>(std::move(shared)));
+  if (streams[0]) streams[0]->matchSnps(std::move(familySnps));
 }
 
 void GenotypeStore::startStream(DataSet& set, std::unique_ptr<GenotypeSource> source, std::vector<bool> swapped) {

@@ -81,11 +81,24 @@ class GenotypeStore {
   // Frees the rows of both data sets.
   void releaseRows(Cohort& cohort);
 
+  // The data sets' lists differed and the SNP selection was applied to each
+  // before they were matched: the selections leave the SNPs as they are.
+  bool snpsSelectedOnLoad = false;
+
   // Streaming. The first streamed set's markers become the run's (printing
-  // their count); a later set's are joined to them, and the swaps returned
-  // (per file SNP, its codes count the other allele).
+  // their count).
   void startStreaming() { streamed = true; }
-  std::vector<bool> streamMarkers(std::unique_ptr<MarkerReader> reader, bool shared, const std::string& name);
+  void streamMarkers(std::unique_ptr<MarkerReader> reader);
+  // A later set's markers, when they are the run's SNPs in the run's order
+  // as `same` compares them, are joined to the run's, and `swapped` set
+  // (per file SNP, its codes count the other allele); false, `reader` left
+  // to the caller, when they are not.
+  bool joinMarkers(std::unique_ptr<MarkerReader>& reader, const MarkerStream::Same& same, std::vector<bool>& swapped);
+  // The markers of the run's SNPs, in order (read through the files).
+  std::vector<Marker> streamedMarkers();
+  // Two lists matched: `shared` become the run's markers, the family
+  // stream reading its file SNPs `familySnps` for them.
+  void matchStreamedMarkers(std::vector<Marker> shared, std::vector<size_t> familySnps);
   // Gives `set` one row per individual of `source`, empty until the stream
   // fills it.
   void startStream(DataSet& set, std::unique_ptr<GenotypeSource> source, std::vector<bool> swapped);

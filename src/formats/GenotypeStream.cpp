@@ -47,27 +47,61 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
   if (hasDosages()) stagedDosages.resize(perBlock * samples);
-  const auto fileSnp = [&](size_t k) { return selected ? keptSnps.fileSnp(snps[k]) : snps[k]; };
+  const auto fileSnp = [&](size_t k) {
+    const size_t snp = selected ? keptSnps.fileSnp(snps[k]) : snps[k];
+    return matched.empty() ? snp : matched[snp];
+  };
   for (size_t done = 0; done < count; done += perBlock) {
     const size_t chunk = std::min(perBlock, count - done);
+    if (!matched.empty()) {
+      chunkSnps.resize(chunk);
+      for (size_t j = 0; j < chunk; ++j) chunkSnps[j] = fileSnp(done + j);
+      stageMatched(chunkSnps);
+      place(chunk, done);
+      continue;
+    }
     // Consecutive SNPs of the file come in one read.
     for (size_t j = 0; j < chunk;) {
       const size_t first = fileSnp(done + j);
       size_t length = 1;
       while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
-      if (hasDosages()) {
-        source->readDosages(first, length, staged.data() + j * stride, stagedDosages.data() + j * samples);
-      } else {
-        source->readSnps(first, length, staged.data() + j * stride);
-      }
-      for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
-        if (first + k >= swapsAlleles.size() || !swapsAlleles[first + k]) continue;
-        swapColumn(staged.data() + (j + k) * stride);
-        if (hasDosages()) swapDosages(stagedDosages.data() + (j + k) * samples);
-      }
+      readRun(first, length, j);
       j += length;
     }
     place(chunk, done);
+  }
+}
+
+// Another data set's order may run backwards through this file, which a
+// source that streams its file reads again from the start: each chunk is
+// read in the file's order instead.
+void GenotypeStream::stageMatched(const std::vector<size_t>& fileSnps) {
+  order.clear();
+  for (size_t j = 0; j < fileSnps.size(); ++j) order.emplace_back(fileSnps[j], j);
+  std::sort(order.begin(), order.end());
+  for (size_t k = 0; k < order.size();) {
+    size_t length = 1;
+    while (k + length < order.size() && order[k + length].first == order[k].first + length &&
+           order[k + length].second == order[k].second + length) {
+      ++length;
+    }
+    readRun(order[k].first, length, order[k].second);
+    k += length;
+  }
+}
+
+void GenotypeStream::readRun(size_t first, size_t length, size_t slot) {
+  const size_t samples = source->sampleCount();
+  const size_t stride = columnBytes(samples);
+  if (hasDosages()) {
+    source->readDosages(first, length, staged.data() + slot * stride, stagedDosages.data() + slot * samples);
+  } else {
+    source->readSnps(first, length, staged.data() + slot * stride);
+  }
+  for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
+    if (first + k >= swapsAlleles.size() || !swapsAlleles[first + k]) continue;
+    swapColumn(staged.data() + (slot + k) * stride);
+    if (hasDosages()) swapDosages(stagedDosages.data() + (slot + k) * samples);
   }
 }
 

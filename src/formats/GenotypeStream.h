@@ -22,6 +22,10 @@ class GenotypeStream {
   // Keeps the SNPs `kept` of the file; from then on SNP k means the k-th
   // kept one.
   void keepSnps(SnpRuns kept);
+  // The SNPs of the file that the run holds, in the run's order (any order:
+  // another data set's); keepSnps then picks among them. Empty: every SNP,
+  // in file order.
+  void matchSnps(std::vector<size_t> fileSnps) { matched = std::move(fileSnps); }
   // Per SNP of the file: its codes 0 and 2 swap, so that they count the
   // allele another data set counts.
   void swapAlleles(std::vector<bool> swapped);
@@ -41,6 +45,12 @@ class GenotypeStream {
   // Moves `count` (at most a block's) SNP columns staged in `staged` into
   // the rows from slot `firstSlot` (a multiple of 4) on.
   void place(size_t count, size_t firstSlot);
+  // Reads file SNPs first .. first + length - 1 into the staged slots from
+  // `slot` on, swapping those that swap.
+  void readRun(size_t first, size_t length, size_t slot);
+  // Stages the file SNPs fileSnps[0..count) in slots 0..count-1, reading
+  // them in increasing file order.
+  void stageMatched(const std::vector<size_t>& fileSnps);
   void swapColumn(unsigned char* column) const;
   void swapDosages(uint16_t* column) const;
   // Points the rows of individuals left out at spare rows of `snps` SNPs.
@@ -49,6 +59,9 @@ class GenotypeStream {
   std::unique_ptr<GenotypeSource> source;
   SnpRuns keptSnps;
   bool selected = false;  // false: every SNP is kept
+  std::vector<size_t> matched;       // per SNP of the run before keepSnps: its file SNP; empty: itself
+  std::vector<size_t> chunkSnps;     // scratch of fill: the file SNPs of a chunk
+  std::vector<std::pair<size_t, size_t>> order;  // scratch of stageMatched: (file SNP, slot)
   std::vector<bool> swapsAlleles;    // per file SNP; empty: none swaps
   std::vector<GenotypeRow> targets;        // per individual of the file: its row, or the spare row
   std::vector<unsigned char> spare;  // receives the codes of individuals left out

@@ -3,6 +3,7 @@
 #ifndef OMBRA_FORMATS_MARKERREADER_H
 #define OMBRA_FORMATS_MARKERREADER_H
 
+#include <utility>
 #include <vector>
 
 #include "core/Records.h"
@@ -44,6 +45,18 @@ class HeldMarkers : public MarkerReader {
  private:
   const std::vector<Marker>& list;
   size_t at = 0;
+};
+
+// Markers it holds itself (the shared SNPs of two data sets matched).
+class MarkerList : public MarkerReader {
+ public:
+  explicit MarkerList(std::vector<Marker> markers) : list(std::move(markers)), reader(list) {}
+  bool next(Marker& marker) override { return reader.next(marker); }
+  void rewind() override { reader.rewind(); }
+
+ private:
+  std::vector<Marker> list;
+  HeldMarkers reader;
 };
 
 }  // namespace ombra

@@ -29,10 +29,10 @@ MarkerStream::MarkerStream(std::unique_ptr<MarkerReader> first) : firstSet(std::
 
 // The SNPs are compared before any is joined, so that a list of other SNPs
 // is reported as such rather than by the first join that fails.
-bool MarkerStream::join(std::unique_ptr<MarkerReader> second, Join joinWith) {
+bool MarkerStream::join(std::unique_ptr<MarkerReader>& second, Join joinWith, const Same& sameSnp) {
   Marker shared, other;
   bool same = true;
-  while (same && firstSet->next(shared)) same = second->next(other) && other.snpId == shared.snpId;
+  while (same && firstSet->next(shared)) same = second->next(other) && sameSnp(shared, other);
   same = same && !second->next(other);
   firstSet->rewind();
   second->rewind();

@@ -34,12 +34,15 @@ class MarkerStream {
   // SNP of `shared`, adds its alleles to `shared`, and returns whether the
   // second set's codes count shared's allele1. Errors stop the run.
   using Join = std::function<bool(Marker& shared, const Marker& own)>;
+  // Whether two markers are one SNP for a join.
+  using Same = std::function<bool(const Marker& shared, const Marker& own)>;
 
   explicit MarkerStream(std::unique_ptr<MarkerReader> first);
   // Joins the second set's markers to the first's and reads them all once:
-  // returns false, changing nothing, when the second list is longer or
-  // shorter; stops the run when join does.
-  bool join(std::unique_ptr<MarkerReader> second, Join joinMarker);
+  // returns false, changing nothing (`second` stays the caller's), when
+  // the lists are not the same SNPs in the same order as `same` compares
+  // them; stops the run when join does.
+  bool join(std::unique_ptr<MarkerReader>& second, Join joinMarker, const Same& same);
 
   // Markers of the files, and of those the ones a selection kept.
   size_t fileCount() const { return fileSnps; }

@@ -49,7 +49,13 @@ const struct AltCopies {
 
 }  // namespace
 
+// The ALT allele of a site kept; "" (unknown) for a monomorphic site's ".".
+std::string_view altAllele(const VcfSite& site) { return site.altCount == 0 ? std::string_view() : site.alt; }
+
 bool isBiallelicSnpOrIndel(const VcfSite& site) {
+  // A monomorphic site (ALT "."), as a .bim's "0" allele or a BGEN "."
+  // allele: a SNP of one known allele.
+  if (site.altCount == 0) return isBases(site.ref);
   if (site.altCount != 1 || !isBases(site.ref) || !isBases(site.alt) || sameBases(site.ref, site.alt)) return false;
   return (site.ref.size() == 1 && site.alt.size() == 1) || site.ref.size() != site.alt.size();
 }
@@ -92,9 +98,10 @@ Marker VcfSource::markerOf(const VcfSite& site) const {
   marker.setChromosome(site.chrom);
   marker.position = static_cast<int>(site.position);
   marker.allele1 = std::string(site.ref);
-  marker.allele2 = std::string(site.alt);
+  marker.allele2 = std::string(altAllele(site));
   if (site.id == ".") {
-    marker.snpId = marker.chr + ":" + std::to_string(site.position) + ":" + marker.allele1 + ":" + marker.allele2;
+    marker.snpId = marker.chr + ":" + std::to_string(site.position) + ":" + marker.allele1 + ":" +
+                   (marker.allele2.empty() ? std::string(".") : marker.allele2);
   } else {
     marker.snpId = std::string(site.id);
   }
@@ -171,7 +178,8 @@ void VcfSource::advance() {
   bool found = false;
   while (!found && reader->next(site)) found = isBiallelicSnpOrIndel(site);
   const Marker& expected = sites[nextSnp];
-  if (!found || site.position != expected.position || site.ref != expected.allele1 || site.alt != expected.allele2) {
+  if (!found || site.position != expected.position || site.ref != expected.allele1 ||
+      altAllele(site) != expected.allele2) {
     stopRun("The file " + path + " changed while it was read: snp " + expected.snpId + " is no longer where it was.\n");
   }
 }

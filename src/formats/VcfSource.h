@@ -85,7 +85,8 @@ class VcfSource : public GenotypeSource {
 
 // True for a record this source keeps: one ALT allele, REF and ALT made of
 // the bases A, C, G, T, N and different, either both one base (a SNP) or of
-// different lengths (an indel).
+// different lengths (an indel); or a monomorphic site, REF made of those
+// bases and ALT "." (its marker's allele2 unknown, "").
 bool isBiallelicSnpOrIndel(const VcfSite& site);
 
 }  // namespace ombra
