@@ -89,7 +89,7 @@ void putEffects(const TraitModels& models, const ResultLayout& layout, const std
                 std::vector<std::unique_ptr<ModelScratch>>& scratch, SnpResult& result) {
   if (models.plain != nullptr && layout.writes(base::kBeta, 2)) {
     double cross = 0, squares = 0;
-    putPlainEffects(*models.plain, genotypes.data(), 1, 1, &cross, &squares, &result);
+    putPlainEffects(*models.plain, layout, genotypes.data(), 1, 1, &cross, &squares, &result);
   }
   const ResidualBlock block{genotypes.data(), genotypes.size(), 1, 1, &result};
   const std::vector<size_t> firsts = modelColumns(models.models);
@@ -129,6 +129,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
     SnpResult shared;
     shared.f = block.sums[j] / (2.0 * static_cast<double>(n));
     shared.tested = n;
+    shared.called = block.called(j);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (shared.monomorphic) shared.note = "monomorphic";
     if (!shared.monomorphic) group.projection->residualise(genotypes);

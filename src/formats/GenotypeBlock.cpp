@@ -17,11 +17,24 @@ void addSquares(double* __restrict sums, const double* __restrict row, size_t wi
 }
 
 // One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
-// fill value (values[j][3]); whole copies come out exactly as their codes do.
+// fill value (values[j][3]) and counted; whole copies come out exactly as
+// their codes do.
 void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out) {
+                   double* __restrict out, size_t* __restrict missing) {
   for (size_t j = 0; j < count; ++j) {
-    out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
+    const bool absent = dosages[j] == kMissingDosage;
+    out[j] = absent ? values[j][3] : dosageCopies(dosages[j]);
+    missing[j] += absent;
+  }
+}
+
+// Counts the missing codes (3: both bits set) of one entry's bytes; a byte
+// without one, nearly every byte, costs one test.
+void countMissingCodes(const unsigned char* row, size_t bytes, size_t* missing) {
+  for (size_t b = 0; b < bytes; ++b) {
+    const unsigned code = row[b];
+    if ((code & (code >> 1) & 0x55u) == 0) continue;
+    for (unsigned k = 0; k < 4; ++k) missing[4 * b + k] += ((code >> (6 - 2 * k)) & 3u) == 3u;
   }
 }
 
@@ -43,6 +56,7 @@ void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block
   block.dosages = dosages;
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
+  block.missing.assign(width, 0);
   if (block.dosages) block.squares.assign(width, 0.0);
 }
 
@@ -91,7 +105,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   for (size_t i = 0; i < n; ++i) {
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
-      decodeDosages(rows[i]->dosages + firstSlot, count, values, out);
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data());
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
@@ -106,6 +120,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
       out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
       out[4 * b + 3] = values[4 * b + 3][code & 3];
     }
+    countMissingCodes(row, bytes, block.missing.data());
     std::fill(out + 4 * bytes, out + width, 0.0);
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);
@@ -132,12 +147,16 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
     for (size_t i = 0; i < entries.size(); ++i) {
       const GenotypeRow& own = rowOf(cohort, entries[i]);
       double value = 0;
+      bool absent = false;
       if (own.dosages != nullptr) {
-        value = own.dosages[slot] != kMissingDosage ? dosageCopies(own.dosages[slot]) : block.fill[k];
+        absent = own.dosages[slot] == kMissingDosage;
+        value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
       } else {
         const int code = genotypeCode(own.codes, slot);
-        value = code != 3 ? code : block.fill[k];
+        absent = code == 3;
+        value = absent ? block.fill[k] : code;
       }
+      block.missing[k] += absent;
       block.values[i * count + k] = value;
       block.sums[k] += value;
       if (block.dosages) block.squares[k] += value * value;
