@@ -178,6 +178,7 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
   run({"--out", "fixed.txt.gz"});
   run({"--out", "table.tsv", "--out-format", "tsv"});
   run({"--out", "table.tsv.gz", "--out-format", "tsv"});
+  run({"--out", "legacy.tsv", "--out-format", "tsv", "--adjustment", "legacy"});
   const std::string tsv = dir.read("table.tsv");
   EXPECT_EQ(gunzip(dir.file("table.tsv.gz")), tsv);
   EXPECT_NE(dir.read("table.tsv.gz"), tsv);
@@ -192,9 +193,11 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
             "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tLOG10P_SS\tSTAT_T\tP_T\tLOG10P_T\tSTAT_T1\tP_T1\t"
             "LOG10P_T1\tBETA\tSE\tINFO\tNOTE\tEFFECT_ALLELE\tN_CALLED\n");
   const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
+  const auto legacy = rows(dir.read("legacy.tsv"), '\t');  // the one-SNP route
   size_t called = 0;
   for (size_t i = 0; i < fixed.size(); ++i) {
     const auto& t = table[i + 1];
+    EXPECT_EQ(legacy[i + 1][22], t[22]);
     ASSERT_EQ(t.size(), 23u);
     EXPECT_EQ(t[19], "1");  // hard calls
     EXPECT_EQ(t[0], map[i][0]);
