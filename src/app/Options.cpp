@@ -328,7 +328,9 @@ void refuseOverwritingInputs(const RunOptions& o, const std::vector<std::string>
     return phenotype.empty() ? path : phenotypeOutputName(path, phenotype);
   };
   for (const std::string& phenotype : each) {
-    if (!o.componentsOnly() && !recodingOnly) outputs.push_back(named(o.resultPath(), phenotype));
+    if (o.componentsOnly() || recodingOnly) continue;
+    outputs.push_back(named(o.resultPath(), phenotype));
+    if (o.resultFormat == ResultFormat::kSsf) outputs.push_back(ssfMetadataPath(named(o.resultPath(), phenotype)));
   }
   outputs.push_back(o.logPath());
   if (!o.kinshipFile.empty()) outputs.push_back(o.kinshipFile);
