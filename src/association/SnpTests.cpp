@@ -28,6 +28,16 @@ struct GroupWork {
   std::vector<ResultSink*> sinks;
 };
 
+// Whether any trait's lines name the called counts, which are only counted then.
+bool writeCalled(const std::vector<GroupWork>& groups) {
+  for (const GroupWork& group : groups) {
+    for (const ResultSink* sink : group.sinks) {
+      if (sink->layout().writesCalled()) return true;
+    }
+  }
+  return false;
+}
+
 // Blocks of SNPs of one width shared out between threads, for every group
 // of that width; each group's lines are written in map order. Memory running
 // out in any thread ends the run as it does on the main thread.
@@ -55,6 +65,7 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   for (size_t u = 0; u < outputs.size(); ++u) outputs[u].resize(groups[u % groupCount].terms.size());
   std::vector<BlockTest::Scratch> scratch(threads);
   std::vector<GenotypeBlock> genotypes(threads);  // per thread, read again for each of its blocks
+  for (GenotypeBlock& block : genotypes) block.countMissing = writeCalled(groups);
   Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
@@ -112,6 +123,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
   // A few SNPs are read together and taken one column at a time.
   constexpr size_t kSnpsRead = 8;
   GenotypeBlock block;
+  block.countMissing = writeCalled({group});
   std::vector<double> genotypes(n);
   std::vector<std::vector<std::unique_ptr<ModelScratch>>> scratch(traits);
   TermsBatch batch;

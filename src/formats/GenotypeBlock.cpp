@@ -131,7 +131,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
       out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
       out[4 * b + 3] = values[4 * b + 3][code & 3];
     }
-    countMissingCodes(row, bytes, block.missing.data());
+    if (block.countMissing) countMissingCodes(row, bytes, block.missing.data());
     std::fill(out + 4 * bytes, out + width, 0.0);
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);

@@ -43,6 +43,7 @@ struct GenotypeBlock {
   std::vector<double> sums;      // per column: the sum of its values, added in entry order
   std::vector<double> squares;   // per column: the sum of its values' squares, in entry order (with dosages)
   std::vector<size_t> missing;   // per SNP: entries whose genotype or dosage is missing (filled)
+  bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0)
 
   size_t count() const { return snps.size(); }
   // Entries with a called genotype or a dosage at SNP j.

@@ -31,6 +31,8 @@ struct ResultLayout {
   ResultColumns columns;
   // Whether any of `columns[first, first + count)` is written in this format.
   bool writes(size_t first, size_t count) const;
+  // Whether the lines name each SNP's called count (the fixed layout does not).
+  bool writesCalled() const { return format != ResultFormat::kFixed; }
 };
 
 // The numbers of one SNP's line.
