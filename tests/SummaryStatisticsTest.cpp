@@ -60,7 +60,9 @@ std::string gunzip(const std::string& path) {
   std::string out;
   char buffer[65536];
   int got = 0;
-  while (file != nullptr && (got = gzread(file, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(got));
+  while (file != nullptr && (got = gzread(file, buffer, sizeof buffer)) > 0) {
+    out.append(buffer, static_cast<size_t>(got));
+  }
   if (file != nullptr) gzclose(file);
   return out;
 }
@@ -262,7 +264,8 @@ TEST(SsfFile, HoldsTheTablesEffectUnderTheFormatsRules) {
     EXPECT_EQ(meta.at("coordinate_system"), "1-based");
     EXPECT_EQ(meta.at("sample_size"), tsv.at(0, "N"));
     EXPECT_EQ(meta.at("is_sorted"), "true");
-    EXPECT_TRUE(std::regex_match(meta.at("date_metadata_last_modified"), std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]")));
+    const std::regex day("20[0-9]{2}-[01][0-9]-[0-3][0-9]");
+    EXPECT_TRUE(std::regex_match(meta.at("date_metadata_last_modified"), day));
     EXPECT_EQ(meta.at("analysis_software").find("Ombra "), 0u);
     EXPECT_EQ(meta.at("ombra_effect_model"), lmm ? "mixed model (LMM)" : "plain regression");
   }
@@ -289,8 +292,9 @@ TEST(SsfFile, UnplacedSnpsAreNAAndSaidSo) {
   dir.write("u.ped", testing_support::readFile(kExamples + "unrelated.ped"));
   const RunResult run = runOmbra(dir.path(), {"--i", "u", "--p", "2", "--out-format", "ssf"});
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("2 snps have no position (a map position of 0): their base_pair_location in result.tsv is NA."),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find("2 snps have no position (a map position of 0): their base_pair_location in result.tsv is NA."),
+      std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("1 snps are on a chromosome GWAS-SSF has no code for"), std::string::npos) << run.out;
   const std::string text = dir.read("result.tsv");
@@ -310,8 +314,8 @@ TEST(SsfFile, OptionsItRefuses) {
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--out-format", "ssf", "--out", "r.txt"},
             "The option --out-format ssf writes a .tsv or .tsv.gz file: please give --out a name ending in one.\n"},
-           {{"--build", "hg19"}, "The option --build names the assembly in the GWAS-SSF metadata: it needs --out-format "
-                                 "ssf.\n"},
+           {{"--build", "hg19"},
+            "The option --build names the assembly in the GWAS-SSF metadata: it needs --out-format ssf.\n"},
            {{"--out-format", "ssf", "--build", "hg37"},
             "The option --build takes GRCh38 (or hg38), GRCh37 (or hg19) or NCBI36 (or hg18).\n"}}) {
     std::vector<std::string> full = {"--i", kExamples + "unrelated"};
@@ -342,7 +346,8 @@ TEST(EffectAllele, FilesetVcfAndBgenAgreeWithPlink2) {
   }
   dir.write("pheno.txt", pheno.str());
   const auto plink2 = [&](const std::string& args) {
-    return std::system(("cd " + dir.path() + " && plink2 --bfile " + fileset + " " + args + " > /dev/null 2>&1").c_str());
+    const std::string command = "cd " + dir.path() + " && plink2 --bfile " + fileset + " " + args;
+    return std::system((command + " > /dev/null 2>&1").c_str());
   };
   ASSERT_EQ(plink2("--export vcf --out unr"), 0);
   ASSERT_EQ(plink2("--export bgen-1.2 bits=8 --out unr"), 0);
