@@ -28,6 +28,7 @@ void expectColumn(const ombra::GenotypeBlock& block, size_t j, const ombra::Geno
   EXPECT_TRUE(sameBits(named.fill[k], block.fill[j]));
   EXPECT_EQ(named.markers[k].snpId, block.markers[j].snpId);
   EXPECT_TRUE(sameBits(named.sums[k], block.sums[j]));
+  EXPECT_EQ(named.called(k), block.called(j));
   if (block.dosages) {
     EXPECT_TRUE(sameBits(named.squares[k], block.squares[j]));
   }
@@ -49,9 +50,11 @@ TEST(GenotypeBlock, ResidentSnpsEqualTheirContiguousBlock) {
   constexpr size_t kPeople = 23, kSnps = 13;
   std::vector<std::vector<unsigned char>> packed(kPeople, std::vector<unsigned char>((kSnps + 3) / 4, 0));
   std::vector<std::vector<uint16_t>> dosages(kPeople, std::vector<uint16_t>(kSnps));
+  std::vector<size_t> called(kSnps, kPeople);
   for (size_t i = 0; i < kPeople; ++i) {
     for (size_t s = 0; s < kSnps; ++s) {
       const unsigned code = (i * 7 + s * 3 + i * s) % 4;
+      called[s] -= code == 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
       dosages[i][s] = code == 3 ? kMissingDosage : static_cast<uint16_t>(code * kDosageOne + (i * 37 + s) % 900);
     }
@@ -70,6 +73,7 @@ TEST(GenotypeBlock, ResidentSnpsEqualTheirContiguousBlock) {
     }
     const ombra::GenotypeBlock block = rows.block(0, kSnps, 16);
     EXPECT_EQ(block.dosages, withDosages);
+    for (size_t s = 0; s < kSnps; ++s) EXPECT_EQ(block.called(s), called[s]) << "snp " << s;
     expectColumns(block, ombra::residentBlock(rows.store, rows.cohort, rows.entries, {9, 2}), {9, 2});
     expectColumns(block, ombra::residentBlock(rows.store, rows.cohort, rows.entries, {5, 12, 5}), {5, 12, 5});
   }

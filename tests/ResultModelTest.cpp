@@ -85,10 +85,12 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
   std::mt19937 random(3);
   std::vector<std::vector<unsigned char>> packed(kPeople, std::vector<unsigned char>((kSnps + 3) / 4, 0));
   ombra::TestedSample sample;
+  std::vector<size_t> called(kSnps, kPeople);  // per SNP: the individuals without code 3
   for (size_t i = 0; i < kPeople; ++i) {
     for (size_t s = 1; s < kSnps; ++s) {  // SNP 0 does not vary
       const unsigned code = random() % 9 == 0 ? 3 : random() % 3;
       packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
+      called[s] -= code == 3;
     }
     sample.entries.push_back(ombra::GenotypeEntry{SetKind::kUnrelated, static_cast<int>(i)});
     sample.traits.push_back(static_cast<double>(random() % 50) / 7.0);
@@ -102,7 +104,10 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
   for (size_t i = 0; i < kPeople; ++i) design.values.push_back(std::cos(static_cast<double>(i)));
   const std::vector<double> fill(kSnps, 0.8);
   std::vector<Marker> markers(kSnps);
-  for (size_t s = 0; s < kSnps; ++s) markers[s].snpId = "rs" + std::to_string(s);
+  for (size_t s = 0; s < kSnps; ++s) {
+    markers[s].snpId = "rs" + std::to_string(s);
+    markers[s].allele2 = s % 2 == 0 ? "G" : "";
+  }
 
   const ombra::Projection projection(design);
   std::vector<double> trait = sample.traits;
@@ -113,7 +118,7 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
   const ombra::ResultLayout tsv(ombra::ResultFormat::kTsv, ombra::resultColumns({&ols}));
   const ombra::ResultLayout fixed(ombra::ResultFormat::kFixed, ombra::resultColumns({&ols}));
   EXPECT_EQ(ombra::resultHeader(tsv).substr(ombra::resultHeader(tsv).find("INFO")),
-            "INFO\tBETA_OLS\tSTAT_OLS\tP_OLS\tLOG10P_OLS\tNOTE\n");
+            "INFO\tBETA_OLS\tSTAT_OLS\tP_OLS\tLOG10P_OLS\tNOTE\tEFFECT_ALLELE\tN_CALLED\n");
 
   const testing_support::HeldRows rows(packed, fill, markers);
   ombra::BlockTest::Scratch scratch;
@@ -154,8 +159,13 @@ TEST(ResultModel, AModelInOneFileReachesEveryOutput) {
     ombra::appendResultLine(plainLine, plainFixed, markers[s], table.results[s]);
     EXPECT_EQ(fixedLine.substr(0, plainLine.size() - 1), plainLine.substr(0, plainLine.size() - 1)) << s;
     EXPECT_EQ(fixedLine.size(), plainLine.size() - 1 + 50) << s;
+    // The table ends in NOTE, EFFECT_ALLELE (A2, NA when unknown) and
+    // N_CALLED, the individuals whose genotype was not filled.
     const std::string note = table.results[s].note.empty() ? "NA" : table.results[s].note;
-    EXPECT_EQ(tableLine.substr(tableLine.rfind('\t') + 1), note) << s;
+    const std::string effectAllele = s % 2 == 0 ? "G" : "NA";
+    const std::string tail = "\t" + note + "\t" + effectAllele + "\t" + std::to_string(called[s]);
+    EXPECT_EQ(tableLine.substr(tableLine.size() - tail.size()), tail) << s;
+    EXPECT_EQ(table.results[s].called, called[s]) << s;
   }
 
   // The sink reports and plots it by name.

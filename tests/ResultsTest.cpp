@@ -142,15 +142,17 @@ TEST(ResultTable, MixedModelAppendsItsColumns) {
   const auto plainTable = rows(dir.read("plain.tsv"), '\t');
   const auto lmmTable = rows(dir.read("lmm.tsv"), '\t');
   ASSERT_EQ(plainTable.size(), lmmTable.size());
-  EXPECT_EQ(lmmTable[0].size(), 26u);
+  EXPECT_EQ(lmmTable[0].size(), 28u);
   EXPECT_EQ(lmmTable[0][20], "BETA_LMM");
   EXPECT_EQ(lmmTable[0][23], "P_LMM");
   EXPECT_EQ(lmmTable[0][24], "LOG10P_LMM");
   for (size_t i = 0; i < plainTable.size(); ++i) {
-    ASSERT_EQ(lmmTable[i].size(), 26u);
+    ASSERT_EQ(lmmTable[i].size(), 28u);
     EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin(), lmmTable[i].begin() + 20),
               std::vector<std::string>(plainTable[i].begin(), plainTable[i].begin() + 20));
-    EXPECT_EQ(lmmTable[i][25], plainTable[i][20]);  // NOTE, last
+    // NOTE EFFECT_ALLELE N_CALLED, last
+    EXPECT_EQ(std::vector<std::string>(lmmTable[i].begin() + 25, lmmTable[i].end()),
+              std::vector<std::string>(plainTable[i].begin() + 20, plainTable[i].end()));
   }
   // Options the mixed model takes only with --model lmm, or not at all.
   for (const std::vector<std::string>& extra :
@@ -173,22 +175,30 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
     EXPECT_EQ(result.status, 0) << result.out;
   };
   run({"--out", "fixed.txt"});
+  run({"--out", "fixed.txt.gz"});
   run({"--out", "table.tsv", "--out-format", "tsv"});
   run({"--out", "table.tsv.gz", "--out-format", "tsv"});
+  run({"--out", "legacy.tsv", "--out-format", "tsv", "--adjustment", "legacy"});
   const std::string tsv = dir.read("table.tsv");
   EXPECT_EQ(gunzip(dir.file("table.tsv.gz")), tsv);
   EXPECT_NE(dir.read("table.tsv.gz"), tsv);
+  // The fixed layout under a .gz name is compressed alike.
+  EXPECT_EQ(gunzip(dir.file("fixed.txt.gz")), dir.read("fixed.txt"));
+  EXPECT_EQ(dir.read("fixed.txt.gz").substr(0, 2), "\x1f\x8b");
 
   const auto table = rows(tsv, '\t');
   const auto fixed = rows(dir.read("fixed.txt"), ' ');
   ASSERT_EQ(table.size(), fixed.size() + 1);
   EXPECT_EQ(tsv.substr(0, tsv.find('\n') + 1),
             "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN\tSTAT_SS\tP_SS\tLOG10P_SS\tSTAT_T\tP_T\tLOG10P_T\tSTAT_T1\tP_T1\t"
-            "LOG10P_T1\tBETA\tSE\tINFO\tNOTE\n");
+            "LOG10P_T1\tBETA\tSE\tINFO\tNOTE\tEFFECT_ALLELE\tN_CALLED\n");
   const auto map = rows(testing_support::readFile(kExamples + "family.map"), ' ');
+  const auto legacy = rows(dir.read("legacy.tsv"), '\t');  // the one-SNP route
+  size_t called = 0;
   for (size_t i = 0; i < fixed.size(); ++i) {
     const auto& t = table[i + 1];
-    ASSERT_EQ(t.size(), 21u);
+    EXPECT_EQ(legacy[i + 1][22], t[22]);
+    ASSERT_EQ(t.size(), 23u);
     EXPECT_EQ(t[19], "1");  // hard calls
     EXPECT_EQ(t[0], map[i][0]);
     EXPECT_EQ(t[1], map[i][3]);
@@ -207,10 +217,16 @@ TEST(ResultTable, TsvHoldsTheFixedLayoutsNumbersWithAHeader) {
       EXPECT_NEAR(std::strtod(t[column].c_str(), nullptr), -std::log10(p), 1e-6) << "line " << i;
     }
     EXPECT_EQ(t[20], t[8] == "0" ? "monomorphic" : "NA");
+    EXPECT_EQ(t[21], t[4]);  // the effects count A2
+    EXPECT_LE(std::stoul(t[22]), 388u);
+    called += std::stoul(t[22]);
   }
+  // About 1 in 100 of the example's calls are missing.
+  EXPECT_LT(called, 388 * fixed.size());
+  EXPECT_GT(called, 388 * fixed.size() * 97 / 100);
   const RunResult bad = runOmbra(dir.path(), {"--f", "x", "--out-format", "csv"});
   EXPECT_EQ(bad.status, 1);
-  EXPECT_EQ(bad.out, "The option --out-format takes fixed or tsv.\n");
+  EXPECT_EQ(bad.out, "The option --out-format takes fixed, tsv or ssf.\n");
 }
 
 TEST(GenomicControl, MedianOverTheNullMedianOfFiniteStatistics) {

@@ -167,7 +167,7 @@ TEST(Workflow, ChunksOfSnpsWithFiltersAndTableGiveTheSingleRunsResult) {
   EXPECT_EQ(merged.rfind("CHR\tBP\tSNP", 0), 0u);
   EXPECT_EQ(merged.find("CHR\t", 1), std::string::npos);
   EXPECT_EQ(merged.find("\n2\t"), std::string::npos);
-  EXPECT_NE(merged.find("\tP_LMM\tLOG10P_LMM\tNOTE\n"), std::string::npos);
+  EXPECT_NE(merged.find("\tP_LMM\tLOG10P_LMM\tNOTE\tEFFECT_ALLELE\tN_CALLED\n"), std::string::npos);
   const std::vector<std::string> extra = {"--out-format", "tsv", "--exclude", "chr2.txt", "--maf", "0.05",
                                           "--model",      "lmm"};
   EXPECT_EQ(firstDifference(merged, singleRunResult(dir, w, extra)), "");

@@ -54,7 +54,7 @@ enum class Option {
   kLoadPca, kResult, kAdditive, kMissingTrait, kMakeBed, kRecode, kPcaSnpList, kPcaMethod, kAdjustment, kThreads,
   kMakePlinkBed, kCovar, kCovarName, kPheno, kPhenoName, kFamilyVcf, kUnrelatedVcf,
   kOutFormat, kPlot, kPlotStat, kMemory, kModel, kLmmH2, kWriteKinship, kVcfDosage, kFamilyBgen, kUnrelatedBgen,
-  kMendel, kSetMeMissing, kMe, kMatchBy, kUnknown
+  kMendel, kSetMeMissing, kMe, kMatchBy, kBuild, kUnknown
 };
 
 // Option words in the order they are compared.
@@ -66,7 +66,7 @@ Option optionOf(const std::string& word) {
                                        "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
                                        "--out-format", "--plot", "--plot-stat", "--memory", "--model",
                                        "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
-                                       "--set-me-missing", "--me", "--match-by"};
+                                       "--set-me-missing", "--me", "--match-by", "--build"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
@@ -138,7 +138,23 @@ DosageField parseVcfDosage(const std::string& value) {
 ResultFormat parseResultFormat(const std::string& value) {
   if (value == "fixed") return ResultFormat::kFixed;
   if (value == "tsv") return ResultFormat::kTsv;
-  stopRun("The option --out-format takes fixed or tsv.\n");
+  if (value == "ssf") return ResultFormat::kSsf;
+  stopRun("The option --out-format takes fixed, tsv or ssf.\n");
+}
+
+// "--build": the genome assembly of the positions, by its GRCh or NCBI name
+// or its UCSC one, kept as the GWAS-SSF metadata names it.
+std::string parseGenomeBuild(const std::string& value) {
+  static const char* const kNames[][2] = {{"GRCh38", "GRCh38"}, {"hg38", "GRCh38"}, {"GRCh37", "GRCh37"},
+                                          {"hg19", "GRCh37"},   {"NCBI36", "NCBI36"}, {"hg18", "NCBI36"}};
+  for (const auto& name : kNames) {
+    if (value == name[0]) return name[1];
+  }
+  stopRun("The option --build takes GRCh38 (or hg38), GRCh37 (or hg19) or NCBI36 (or hg18).\n");
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // "--plot-stat": ss, t, t1, lmm or all (lmm among them under --model lmm,
@@ -289,6 +305,7 @@ RunOptions parseOptions(int argc, char** argv) {
       case Option::kFamilyVcf: o.family.vcf = value; o.family.vcfGiven = true; break;
       case Option::kUnrelatedVcf: o.unrelated.vcf = value; o.unrelated.vcfGiven = true; break;
       case Option::kMatchBy: o.matchBy = parseMatchBy(value); break;
+      case Option::kBuild: o.genomeBuild = parseGenomeBuild(value); break;
       case Option::kUnknown: break;
     }
   }
@@ -306,6 +323,13 @@ void checkOptions(const RunOptions& o) {
   }
   if (!o.mixedModel && o.plotStatistic == "LMM") stopRun("The option --plot-stat lmm needs --model lmm.\n");
   if (!o.mixedModel && o.lmmH2 >= 0) stopRun("The option --lmm-h2 needs --model lmm.\n");
+  if (!o.genomeBuild.empty() && o.resultFormat != ResultFormat::kSsf) {
+    stopRun("The option --build names the assembly in the GWAS-SSF metadata: it needs --out-format ssf.\n");
+  }
+  if (o.resultFormat == ResultFormat::kSsf && !endsWith(o.resultPath(), ".tsv") &&
+      !endsWith(o.resultPath(), ".tsv.gz")) {
+    stopRun("The option --out-format ssf writes a .tsv or .tsv.gz file: please give --out a name ending in one.\n");
+  }
   if (o.mixedModel && o.adjustment == Adjustment::kLegacy) {
     stopRun("The option --model lmm needs the constant of --adjustment intercept (the default); it does not "
             "reproduce earlier versions' results.\n");
@@ -342,7 +366,9 @@ std::vector<NamedOutput> runOutputs(const RunOptions& o, const std::vector<std::
     return phenotype.empty() ? path : phenotypeOutputName(path, phenotype);
   };
   for (const std::string& phenotype : each) {
-    if (!o.componentsOnly() && !recodingOnly) add("--out", named(o.resultPath(), phenotype));
+    if (o.componentsOnly() || recodingOnly) continue;
+    add("--out", named(o.resultPath(), phenotype));
+    if (o.resultFormat == ResultFormat::kSsf) add("--out (its metadata)", ssfMetadataPath(named(o.resultPath(), phenotype)));
   }
   add(o.componentsOnly() ? "--op (the log)" : "--out (the log)", o.logPath());
   if (!o.kinshipFile.empty()) add("--write-kinship", o.kinshipFile);

@@ -31,6 +31,7 @@ struct RunOptions {
   bool resultFileGiven = false;                  // --out
   std::string resultFile;
   ResultFormat resultFormat = ResultFormat::kFixed;  // --out-format
+  std::string genomeBuild;                       // --build: GRCh38, GRCh37, NCBI36 or ""
   std::string plotPrefix;                        // --plot
   std::string plotStatistic = "SS";             // --plot-stat: a statistic's name, or ALL
   bool mixedModel = false;                       // --model lmm
@@ -50,7 +51,11 @@ struct RunOptions {
   bool recodes() const { return makeBed || recode || makePlinkBed; }
   // "--op" without "--rp": the components are computed and saved, no test.
   bool componentsOnly() const { return savePca && !loadPca; }
-  std::string resultPath() const { return resultFileGiven ? resultFile : "result.txt"; }
+  // Without --out: result.txt, or result.tsv for GWAS-SSF, whose files are .tsv.
+  std::string resultPath() const {
+    if (resultFileGiven) return resultFile;
+    return resultFormat == ResultFormat::kSsf ? "result.tsv" : "result.txt";
+  }
   // The log: beside the result file, or beside the PCA file of a
   // components-only run.
   std::string logPath() const;

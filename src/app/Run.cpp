@@ -143,13 +143,24 @@ ComponentScores obtainComponents(const RunOptions& o, int threads, Cohort& cohor
   return scores;
 }
 
-// The result file (and plots) of one phenotype, or of the run's one, with
-// the columns of the run's models.
-SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype, const std::vector<const Model*>& models) {
+// The trait the GWAS-SSF metadata names for a run of one phenotype.
+std::string traitDescription(const RunOptions& o, const PhenotypeTable* phenotypes) {
+  if (phenotypes != nullptr) return phenotypes->name(0);
+  if (!o.study.phenotypeFile.empty()) return "the first phenotype of " + o.study.phenotypeFile;
+  return "the trait of the data sets' individuals";
+}
+
+// The result file (and plots) of one phenotype, or of the run's one
+// (`phenotype` empty, `trait` its description), with the columns of the
+// run's models.
+SinkSettings sinkSettings(const RunOptions& o, const std::string& phenotype, const std::vector<const Model*>& models,
+                          const std::string& trait = std::string()) {
   SinkSettings settings;
   settings.path = phenotype.empty() ? o.resultPath() : phenotypeOutputName(o.resultPath(), phenotype);
   settings.format = o.resultFormat;
   settings.columns = resultColumns(models);
+  settings.trait = phenotype.empty() ? trait : phenotype;
+  settings.genomeBuild = o.genomeBuild;
   settings.plotPrefix =
       phenotype.empty() || o.plotPrefix.empty() ? o.plotPrefix : phenotypeOutputName(o.plotPrefix, phenotype);
   settings.plotStatistics = {o.plotStatistic};
@@ -248,7 +259,8 @@ TestResults test(const RunOptions& o, int threads, const std::vector<std::string
     std::vector<const Model*> listed;
     for (const auto& model : models) listed.push_back(model.get());
     const AssociationTest association(sample, design, listed);
-    results.sinks.push_back(std::make_unique<ResultSink>(sinkSettings(o, std::string(), listed)));
+    results.sinks.push_back(
+        std::make_unique<ResultSink>(sinkSettings(o, std::string(), listed, traitDescription(o, phenotypes))));
     association.testEverySnp(cohort, store, threads, *results.sinks.back());
     results.sinks.back()->finish();
     return results;

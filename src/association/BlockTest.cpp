@@ -7,6 +7,7 @@
 #include "numerics/MetricKernels.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
+#include "stats/upperTail.h"
 
 namespace ombra {
 
@@ -121,6 +122,7 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
       SnpResult result;
       result.f = block.sums[j] / (2.0 * static_cast<double>(n));
       result.tested = n;
+      result.called = block.called(j);
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
       result.values = untested;
       if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
@@ -197,7 +199,8 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
     if (models[t].plain != nullptr && layouts[t].writes(base::kBeta, 2)) {
       scratch.cross.resize(width);
       scratch.squares.resize(width);
-      putPlainEffects(*models[t].plain, g, count, width, scratch.cross.data(), scratch.squares.data(), results);
+      putPlainEffects(*models[t].plain, layouts[t], g, count, width, scratch.cross.data(), scratch.squares.data(),
+                      results);
     }
   }
   const std::vector<Marker>& markers = block.markers;
@@ -209,9 +212,10 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
   }
 }
 
-void putPlainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, double* cross,
-                     double* squares, SnpResult* results) {
+void putPlainEffects(const TraitFit& plain, const ResultLayout& layout, const double* g, size_t count, size_t width,
+                     double* cross, double* squares, SnpResult* results) {
   const size_t n = plain.residuals.size();
+  const bool waldP = layout.writes(base::kWaldP, 2);
   crossAndSquares(g, width, n, plain.residuals.data(), cross, squares);
   const double unit = 1e-9 * static_cast<double>(n);
   for (size_t j = 0; j < count; ++j) {
@@ -219,6 +223,10 @@ void putPlainEffects(const TraitFit& plain, const double* g, size_t count, size_
     const WaldResult wald = waldTest(cross[j], squares[j], squaresFloor(unit, results[j].f), plain);
     results[j].values[base::kBeta] = wald.beta;
     results[j].values[base::kSe] = wald.se;
+    if (waldP) {
+      results[j].values[base::kWaldP] = chiSquareUpperTail(wald.statistic, 1);
+      results[j].values[base::kWaldLog10P] = chiSquareLog10Tail(wald.statistic, 1);
+    }
   }
 }
 

@@ -48,9 +48,10 @@ void crossAndSquares(const double* g, size_t width, size_t n, const double* y, d
 
 // The plain regression's BETA SE of `count` SNPs that vary, from their
 // residuals (`width` columns side by side over the trait's entries), into
-// their base columns; `cross` and `squares` (width each) are scratch.
-void putPlainEffects(const TraitFit& plain, const double* g, size_t count, size_t width, double* cross,
-                     double* squares, SnpResult* results);
+// their base columns, and the p-value and -log10 p of its Wald test where
+// `layout` writes them; `cross` and `squares` (width each) are scratch.
+void putPlainEffects(const TraitFit& plain, const ResultLayout& layout, const double* g, size_t count, size_t width,
+                     double* cross, double* squares, SnpResult* results);
 
 // The imputation quality of a SNP from the sum and the sum of squares of
 // its values over n entries: their variance over the binomial 2f(1 - f),

@@ -23,6 +23,10 @@ std::vector<ColumnSpec> LmmModel::columns() const {
   return specs;
 }
 
+std::optional<EffectColumns> LmmModel::effect() const {
+  return EffectColumns{"mixed model (LMM)", kBeta, kSe, kP, kLog10P};
+}
+
 std::unique_ptr<ModelScratch> LmmModel::newScratch() const { return std::make_unique<Sums>(); }
 
 void LmmModel::startBlock(const ResidualBlock& block, ModelScratch* scratch) const {

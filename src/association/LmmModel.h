@@ -17,6 +17,7 @@ class LmmModel : public Model {
 
   std::vector<ColumnSpec> columns() const override;
   std::vector<NamedStatistic> statistics() const override { return {{"LMM", 2}}; }
+  std::optional<EffectColumns> effect() const override;
   std::unique_ptr<ModelScratch> newScratch() const override;
   void startBlock(const ResidualBlock& block, ModelScratch* scratch) const override;
   void takeStripe(const ResidualBlock& block, size_t begin, size_t end, ModelScratch* scratch) const override;

@@ -19,6 +19,8 @@ std::vector<ColumnSpec> baseColumns() {
   specs.push_back({"BETA", columns::number, nullptr});
   specs.push_back({"SE", columns::number, nullptr});
   specs.push_back({"INFO", columns::number, nullptr, 1.0});
+  specs.push_back({"P_BETA", nullptr, nullptr});
+  specs.push_back({"LOG10P_BETA", nullptr, nullptr});
   return specs;
 }
 
@@ -36,10 +38,15 @@ ResultColumns resultColumns(const std::vector<const Model*>& models) {
   for (size_t k = 0; k < base::kStatistics; ++k) {
     run.addStatistic({kBaseNames[k], base::statistic(k), base::p(k), base::log10p(k)});
   }
+  run.setEffect({"plain regression", base::kBeta, base::kSe, base::kWaldP, base::kWaldLog10P});
   for (const Model* model : models) {
     const size_t first = run.add(model->columns());
     for (const NamedStatistic& named : model->statistics()) {
       run.addStatistic({named.name, first + named.column, first + named.column + 1, first + named.column + 2});
+    }
+    if (std::optional<EffectColumns> effect = model->effect()) {
+      run.setEffect({effect->name, first + effect->beta, first + effect->se, first + effect->p,
+                     first + effect->log10p});
     }
   }
   return run;

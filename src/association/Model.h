@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ class Model {
   virtual ~Model() = default;
   virtual std::vector<ColumnSpec> columns() const = 0;
   virtual std::vector<NamedStatistic> statistics() const { return {}; }
+  // The effect a summary-statistics file reports in the place of the plain
+  // regression's, its columns counted from the model's first (none: the
+  // plain regression's stays).
+  virtual std::optional<EffectColumns> effect() const { return std::nullopt; }
   // Scratch for one thread (null: none needed).
   virtual std::unique_ptr<ModelScratch> newScratch() const { return nullptr; }
   // Called before the block's stripes.
@@ -85,7 +90,9 @@ class Model {
 };
 
 // The base columns every run has: per statistic (SS, T, T1) its statistic,
-// p-value and -log10 p, and the fixed layout's p-value, then BETA SE INFO.
+// p-value and -log10 p, and the fixed layout's p-value, then BETA SE INFO,
+// then the p-value and -log10 p of BETA's Wald test, which only the
+// summary statistics write.
 namespace base {
 constexpr size_t kStatistics = 3;
 constexpr size_t kPerStatistic = 4;
@@ -96,7 +103,9 @@ inline size_t fixedP(size_t k) { return k * kPerStatistic + 3; }
 constexpr size_t kBeta = kStatistics * kPerStatistic;
 constexpr size_t kSe = kBeta + 1;
 constexpr size_t kInfo = kBeta + 2;
-constexpr size_t kColumns = kBeta + 3;
+constexpr size_t kWaldP = kBeta + 3;
+constexpr size_t kWaldLog10P = kBeta + 4;
+constexpr size_t kColumns = kBeta + 5;
 }  // namespace base
 
 // The run's columns: the base columns, then each model's in order.

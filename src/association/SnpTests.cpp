@@ -28,6 +28,16 @@ struct GroupWork {
   std::vector<ResultSink*> sinks;
 };
 
+// Whether any trait's lines name the called counts, which are only counted then.
+bool writeCalled(const std::vector<GroupWork>& groups) {
+  for (const GroupWork& group : groups) {
+    for (const ResultSink* sink : group.sinks) {
+      if (sink->layout().writesCalled()) return true;
+    }
+  }
+  return false;
+}
+
 // Blocks of SNPs of one width shared out between threads, for every group
 // of that width; each group's lines are written in map order. Memory running
 // out in any thread ends the run as it does on the main thread.
@@ -55,6 +65,7 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   for (size_t u = 0; u < outputs.size(); ++u) outputs[u].resize(groups[u % groupCount].terms.size());
   std::vector<BlockTest::Scratch> scratch(threads);
   std::vector<GenotypeBlock> genotypes(threads);  // per thread, read again for each of its blocks
+  for (GenotypeBlock& block : genotypes) block.countMissing = writeCalled(groups);
   Progress progress("Testing snps", snps);
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
@@ -89,7 +100,7 @@ void putEffects(const TraitModels& models, const ResultLayout& layout, const std
                 std::vector<std::unique_ptr<ModelScratch>>& scratch, SnpResult& result) {
   if (models.plain != nullptr && layout.writes(base::kBeta, 2)) {
     double cross = 0, squares = 0;
-    putPlainEffects(*models.plain, genotypes.data(), 1, 1, &cross, &squares, &result);
+    putPlainEffects(*models.plain, layout, genotypes.data(), 1, 1, &cross, &squares, &result);
   }
   const ResidualBlock block{genotypes.data(), genotypes.size(), 1, 1, &result};
   const std::vector<size_t> firsts = modelColumns(models.models);
@@ -112,6 +123,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
   // A few SNPs are read together and taken one column at a time.
   constexpr size_t kSnpsRead = 8;
   GenotypeBlock block;
+  block.countMissing = writeCalled({group});
   std::vector<double> genotypes(n);
   std::vector<std::vector<std::unique_ptr<ModelScratch>>> scratch(traits);
   TermsBatch batch;
@@ -129,6 +141,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
     SnpResult shared;
     shared.f = block.sums[j] / (2.0 * static_cast<double>(n));
     shared.tested = n;
+    shared.called = block.called(j);
     shared.monomorphic = std::trunc(shared.f) == 1.0 || std::trunc(1 - shared.f) == 1.0;
     if (shared.monomorphic) shared.note = "monomorphic";
     if (!shared.monomorphic) group.projection->residualise(genotypes);

@@ -1,6 +1,7 @@
 #include "formats/GenotypeBlock.h"
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 
 namespace ombra {
@@ -17,12 +18,35 @@ void addSquares(double* __restrict sums, const double* __restrict row, size_t wi
 }
 
 // One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
-// fill value (values[j][3]); whole copies come out exactly as their codes do.
+// fill value (values[j][3]) and counted; whole copies come out exactly as
+// their codes do.
 void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out) {
+                   double* __restrict out, size_t* __restrict missing) {
   for (size_t j = 0; j < count; ++j) {
-    out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
+    const bool absent = dosages[j] == kMissingDosage;
+    out[j] = absent ? values[j][3] : dosageCopies(dosages[j]);
+    missing[j] += absent;
   }
+}
+
+// Counts the missing codes (3: both bits set) of one byte's four SNPs.
+void countMissingByte(unsigned code, size_t* missing) {
+  if ((code & (code >> 1) & 0x55u) == 0) return;
+  for (unsigned k = 0; k < 4; ++k) missing[k] += ((code >> (6 - 2 * k)) & 3u) == 3u;
+}
+
+// Counts the missing codes of one entry's bytes; eight bytes without one,
+// nearly every eight, cost one test.
+void countMissingCodes(const unsigned char* row, size_t bytes, size_t* missing) {
+  constexpr uint64_t kLowBits = 0x5555555555555555ull;
+  size_t b = 0;
+  for (; b + 8 <= bytes; b += 8) {
+    uint64_t word;
+    std::memcpy(&word, row + b, 8);
+    if ((word & (word >> 1) & kLowBits) == 0) continue;
+    for (size_t k = b; k < b + 8; ++k) countMissingByte(row[k], missing + 4 * k);
+  }
+  for (; b < bytes; ++b) countMissingByte(row[b], missing + 4 * b);
 }
 
 const GenotypeRow& rowOf(const Cohort& cohort, const GenotypeEntry& entry) {
@@ -43,6 +67,7 @@ void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block
   block.dosages = dosages;
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
+  block.missing.assign(width, 0);
   if (block.dosages) block.squares.assign(width, 0.0);
 }
 
@@ -91,7 +116,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   for (size_t i = 0; i < n; ++i) {
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
-      decodeDosages(rows[i]->dosages + firstSlot, count, values, out);
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data());
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
@@ -106,6 +131,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
       out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
       out[4 * b + 3] = values[4 * b + 3][code & 3];
     }
+    if (block.countMissing) countMissingCodes(row, bytes, block.missing.data());
     std::fill(out + 4 * bytes, out + width, 0.0);
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);
@@ -132,12 +158,16 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
     for (size_t i = 0; i < entries.size(); ++i) {
       const GenotypeRow& own = rowOf(cohort, entries[i]);
       double value = 0;
+      bool absent = false;
       if (own.dosages != nullptr) {
-        value = own.dosages[slot] != kMissingDosage ? dosageCopies(own.dosages[slot]) : block.fill[k];
+        absent = own.dosages[slot] == kMissingDosage;
+        value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
       } else {
         const int code = genotypeCode(own.codes, slot);
-        value = code != 3 ? code : block.fill[k];
+        absent = code == 3;
+        value = absent ? block.fill[k] : code;
       }
+      block.missing[k] += absent;
       block.values[i * count + k] = value;
       block.sums[k] += value;
       if (block.dosages) block.squares[k] += value * value;

@@ -42,8 +42,12 @@ struct GenotypeBlock {
   std::vector<Marker> markers;   // per SNP
   std::vector<double> sums;      // per column: the sum of its values, added in entry order
   std::vector<double> squares;   // per column: the sum of its values' squares, in entry order (with dosages)
+  std::vector<size_t> missing;   // per SNP: entries whose genotype or dosage is missing (filled)
+  bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0)
 
   size_t count() const { return snps.size(); }
+  // Entries with a called genotype or a dosage at SNP j.
+  size_t called(size_t j) const { return entries - missing[j]; }
   const double* row(size_t entry) const { return values.data() + entry * width; }
 };
 

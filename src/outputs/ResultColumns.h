@@ -35,6 +35,15 @@ struct StatisticColumns {
   size_t statistic = 0, p = 0, log10p = 0;
 };
 
+// The effect a summary-statistics file (GWAS-SSF) reports in its
+// mandatory columns: the model's name, as the metadata says it, and the
+// places of its effect, standard error, p-value and -log10 p.
+struct EffectColumns {
+  std::string name;
+  size_t beta = 0, se = 0, p = 0, log10p = 0;
+  bool holds(size_t column) const { return column == beta || column == se || column == p || column == log10p; }
+};
+
 // The run's columns, model after model.
 class ResultColumns {
  public:
@@ -42,9 +51,12 @@ class ResultColumns {
   size_t add(const std::vector<ColumnSpec>& specs);
   // Names a statistic whose three columns are already added.
   void addStatistic(StatisticColumns statistic) { named.push_back(std::move(statistic)); }
+  // Names the effect of the summary statistics (the last one named).
+  void setEffect(EffectColumns effect) { reported = std::move(effect); }
 
   const std::vector<ColumnSpec>& columns() const { return specs_; }
   const std::vector<StatisticColumns>& statistics() const { return named; }
+  const EffectColumns& effect() const { return reported; }
   size_t size() const { return specs_.size(); }
   // The values of an untested SNP, one per column.
   std::vector<double> untestedValues() const;
@@ -52,6 +64,7 @@ class ResultColumns {
  private:
   std::vector<ColumnSpec> specs_;
   std::vector<StatisticColumns> named;
+  EffectColumns reported;
 };
 
 // The writers the models use.

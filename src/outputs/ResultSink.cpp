@@ -1,15 +1,21 @@
 #include "outputs/ResultSink.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 
 #include "core/OutputFile.h"
+#include "core/Version.h"
 
 namespace ombra {
 
-ResultSink::ResultSink(SinkSettings settings) : plotPrefix(std::move(settings.plotPrefix)) {
+ResultSink::ResultSink(SinkSettings settings)
+    : plotPrefix(std::move(settings.plotPrefix)),
+      path(settings.path),
+      trait(std::move(settings.trait)),
+      genomeBuild(std::move(settings.genomeBuild)) {
   layout_.format = settings.format;
   layout_.columns = std::move(settings.columns);
   for (const StatisticColumns& statistic : layout_.columns.statistics()) {
@@ -19,14 +25,13 @@ ResultSink::ResultSink(SinkSettings settings) : plotPrefix(std::move(settings.pl
     const std::vector<std::string>& wanted = settings.plotStatistics;
     tally.plotted = !plotPrefix.empty() && std::find(wanted.begin(), wanted.end(), statistic.name) != wanted.end();
   }
-  const std::string& name = settings.path;
-  const bool gzip = layout_.format == ResultFormat::kTsv && name.size() > 3 &&
-                    name.compare(name.size() - 3, 3, ".gz") == 0;
-  file.open(name, gzip);
+  const bool gzip = path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0;
+  file.open(path, gzip, layout_.format == ResultFormat::kSsf);
   file.put(resultHeader(layout_));
 }
 
 void ResultSink::add(const SnpResult& result, const Marker& marker) {
+  if (layout_.format == ResultFormat::kSsf) ssf.add(marker, result);
   for (const auto& tally : tallies) {
     if (tally->plotted) {
       const double log10p = result.monomorphic ? std::nan("") : result.values[tally->columns.log10p];
@@ -41,6 +46,7 @@ void ResultSink::add(const SnpResult& result, const Marker& marker) {
 // The Manhattan and QQ plots of the chosen statistics.
 void ResultSink::finish() {
   file.close();
+  if (layout_.format == ResultFormat::kSsf) finishSsf();
   if (plotPrefix.empty()) return;
   std::vector<PlotPanel> panels;
   for (const auto& tally : tallies) {
@@ -57,6 +63,25 @@ void ResultSink::finish() {
   OutputFile qq(plotPrefix + ".qq.svg");
   qq.put(qqSvg(panels));
   qq.close();
+}
+
+void ResultSink::finishSsf() {
+  std::cout << ssf.missingLocationLine(path);
+  const size_t slash = path.rfind('/');
+  SsfMetadata metadata;
+  metadata.dataFile = slash == std::string::npos ? path : path.substr(slash + 1);
+  metadata.md5 = file.md5();
+  metadata.software = versionText();
+  while (!metadata.software.empty() && std::isspace(static_cast<unsigned char>(metadata.software.back()))) {
+    metadata.software.pop_back();
+  }
+  metadata.date = ssfToday();
+  metadata.trait = trait;
+  metadata.build = genomeBuild;
+  metadata.effect = layout_.columns.effect().name;
+  OutputFile yaml(ssfMetadataPath(path));
+  yaml.put(ssfMetadataText(metadata, ssf));
+  yaml.close();
 }
 
 void ResultSink::reportGenomicControl() const {

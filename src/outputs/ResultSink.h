@@ -1,6 +1,6 @@
-// Where the test's results go: the result file (fixed-width or tsv lines,
-// gzip-compressed by name), the tally behind the genomic-control report, and
-// the points of the plots.
+// Where the test's results go: the result file (fixed-width, tsv or GWAS-SSF
+// lines, gzip-compressed by name; GWAS-SSF with its metadata file), the
+// tally behind the genomic-control report, and the points of the plots.
 #ifndef OMBRA_OUTPUTS_RESULTSINK_H
 #define OMBRA_OUTPUTS_RESULTSINK_H
 
@@ -12,6 +12,7 @@
 #include "core/Records.h"
 #include "outputs/Plots.h"
 #include "outputs/ResultTable.h"
+#include "outputs/SsfTable.h"
 #include "outputs/StatisticStore.h"
 
 namespace ombra {
@@ -22,12 +23,14 @@ struct SinkSettings {
   ResultColumns columns;                   // the run's models' columns
   std::string plotPrefix;                  // empty: no plots
   std::vector<std::string> plotStatistics = {"SS"};  // the statistics that get a panel, by name
+  std::string trait = "trait";             // GWAS-SSF metadata: the trait's description
+  std::string genomeBuild;                 // GWAS-SSF metadata: the assembly, "" when not given
 };
 
 class ResultSink {
  public:
-  // Opens the result file (a tsv table whose name ends in .gz is
-  // compressed) and writes its header.
+  // Opens the result file (compressed when its name ends in .gz) and
+  // writes its header.
   explicit ResultSink(SinkSettings settings);
   ResultSink(const ResultSink&) = delete;
   ResultSink& operator=(const ResultSink&) = delete;
@@ -37,7 +40,7 @@ class ResultSink {
   void put(std::string_view lines) { file.put(lines); }
   // Keeps what the genomic-control report and the plots need of a SNP.
   void add(const SnpResult& result, const Marker& marker);
-  // Closes the result file and writes the plots.
+  // Closes the result file and writes the GWAS-SSF metadata and the plots.
   void finish();
   // The genomic inflation factor of each statistic over the tested SNPs and
   // the count of genome-wide hits.
@@ -53,8 +56,14 @@ class ResultSink {
     std::vector<PlotPoint> points;  // per SNP in map order, when plotted
   };
 
+  // Closes the GWAS-SSF table's metadata.
+  void finishSsf();
+
   ResultLayout layout_;
   std::string plotPrefix;
+  std::string path;
+  std::string trait, genomeBuild;
+  SsfSummary ssf;
   ResultFile file;
   std::vector<std::unique_ptr<Tally>> tallies;  // per statistic of the columns
 };

@@ -9,6 +9,7 @@
 #include "core/Records.h"
 #include "core/ResourceLimits.h"
 #include "outputs/PrintfNumbers.h"
+#include "outputs/SsfTable.h"
 
 namespace ombra {
 
@@ -57,6 +58,10 @@ void appendTsv(std::string& out, const ResultLayout& layout, const Marker& marke
   }
   out += '\t';
   out += r.note.empty() ? std::string("NA") : r.note;
+  out += '\t';
+  out += marker.allele2.empty() ? std::string("NA") : marker.allele2;
+  out += '\t';
+  out += std::to_string(r.called);
   out += '\n';
 }
 
@@ -65,25 +70,27 @@ void appendTsv(std::string& out, const ResultLayout& layout, const Marker& marke
 bool ResultLayout::writes(size_t first, size_t count) const {
   const std::vector<ColumnSpec>& specs = columns.columns();
   for (size_t c = first; c < first + count && c < specs.size(); ++c) {
-    if ((format == ResultFormat::kTsv ? specs[c].tsv != nullptr : specs[c].fixed != nullptr)) return true;
+    if (format == ResultFormat::kFixed ? specs[c].fixed != nullptr : specs[c].tsv != nullptr) return true;
+    if (format == ResultFormat::kSsf && columns.effect().holds(c)) return true;
   }
   return false;
 }
 
 std::string resultHeader(const ResultLayout& layout) {
   if (layout.format == ResultFormat::kFixed) return std::string();
+  if (layout.format == ResultFormat::kSsf) return ssfHeader(layout.columns);
   std::string header = "CHR\tBP\tSNP\tA1\tA2\tFREQ1\tFREQ2\tN";
   for (const ColumnSpec& spec : layout.columns.columns()) {
     if (spec.tsv != nullptr) header += '\t' + spec.name;
   }
-  return header + "\tNOTE\n";
+  return header + "\tNOTE\tEFFECT_ALLELE\tN_CALLED\n";
 }
 
 void appendResultLine(std::string& out, const ResultLayout& layout, const Marker& marker, const SnpResult& result) {
-  if (layout.format == ResultFormat::kFixed) {
-    appendFixed(out, layout, marker, result);
-  } else {
-    appendTsv(out, layout, marker, result);
+  switch (layout.format) {
+    case ResultFormat::kFixed: appendFixed(out, layout, marker, result); break;
+    case ResultFormat::kTsv: appendTsv(out, layout, marker, result); break;
+    case ResultFormat::kSsf: appendSsfLine(out, layout.columns, marker, result); break;
   }
 }
 
@@ -91,8 +98,10 @@ ResultFile::~ResultFile() {
   if (compressed) deflateEnd(&stream);
 }
 
-void ResultFile::open(const std::string& path, bool gzip) {
+void ResultFile::open(const std::string& path, bool gzip, bool digest) {
   file.open(path);
+  hash = digest ? std::make_unique<Md5>() : nullptr;
+  digestHex.clear();
   compressed = gzip;
   if (!compressed) return;
   stream = z_stream{};
@@ -109,13 +118,18 @@ void ResultFile::deflateInto(int flush) {
     stream.avail_out = static_cast<uInt>(buffer.size());
     deflate(&stream, flush);
     const size_t produced = buffer.size() - stream.avail_out;
-    file.put(std::string_view(reinterpret_cast<const char*>(buffer.data()), produced));
+    write(std::string_view(reinterpret_cast<const char*>(buffer.data()), produced));
   } while (stream.avail_out == 0);
+}
+
+void ResultFile::write(std::string_view bytes) {
+  if (hash != nullptr) hash->add(bytes);
+  file.put(bytes);
 }
 
 void ResultFile::put(std::string_view text) {
   if (!compressed) {
-    file.put(text);
+    write(text);
     return;
   }
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
@@ -132,6 +146,7 @@ void ResultFile::close() {
     compressed = false;
   }
   file.close();
+  if (hash != nullptr) digestHex = hash->hex();
 }
 
 double genomicInflation(std::vector<double> statistics) {
