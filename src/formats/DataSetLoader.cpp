@@ -588,6 +588,11 @@ void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
     std::cout << source->recordsWithoutField() << " records of " << path << " have no "
               << dosageFieldName(settings.vcfDosage) << " field: their GT calls are read as dosages.\n";
   }
+  if (source->sampleValuesLeftOut() > 0) {
+    std::cout << source->sampleValuesLeftOut() << " sample values of " << path << " leave out their "
+              << dosageFieldName(settings.vcfDosage) << " or give \".\": their GT calls are read as dosages "
+              << "(missing where not called).\n";
+  }
   takeSource(std::move(source), path, set);
 }
 

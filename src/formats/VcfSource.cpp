@@ -76,6 +76,7 @@ void VcfSource::readSites() {
       if (!hasDosages()) continue;
       fromGt.push_back(!reader->hasField(field));
       withoutField += fromGt.back();
+      if (!fromGt.back()) valuesLeftOut += reader->valuesLeftOut(field);
     } else {
       ++skipped;
     }
