@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "core/Memory.h"
+#include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "core/Text.h"
 #include "formats/DosageCounts.h"
@@ -300,9 +301,8 @@ void DataSetLoader::readPedigree(const std::string& path, DataSet& set, bool bin
       memoryLeft -= rowLength;
       if (memoryLeft < 0) memoryLeft = availableMemoryBytes() - rowLength;  // measured again
       if (memoryLeft < 0) {
-        stopRun("The genotypes of " + path + " need more memory than the machine has left after " +
-                       std::to_string(seq) + " individuals. Please use a machine with more memory, or fewer snps "
-                       "or individuals.\n");
+        stopRun("The genotypes of " + path + " need more memory than is left after " + std::to_string(seq) +
+                " individuals (" + budgetClause() + "). " + moreMemoryAdvice() + ", or fewer snps or individuals.\n");
       }
     }
     Individual person = makeIndividual(seq);
@@ -451,7 +451,7 @@ void DataSetLoader::readGenotype(const std::string& path, DataSet& set) {
   requireMemory(needed,
                        "The genotypes of " + std::to_string(n) + " individuals and " +
                            std::to_string(store.markers.size()) + " snps",
-                       "Please use a machine with more memory, or fewer snps or individuals.");
+                       moreMemoryAdvice() + ", or fewer snps or individuals.");
   for (int i = 0; i < n; ++i) {
     if (inputStream.eof()) {
       stopRun("Can not read the total genotype of all" + std::to_string(n) +
