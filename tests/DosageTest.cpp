@@ -388,6 +388,16 @@ TEST(BgenSets, PlinkExportsGiveTheFilesetsResult) {
     }
     EXPECT_EQ(testing_support::resultOf(dir, {"--gf", "family", "--gi", "unrelated"}, "bgen.txt"), expected) << kind;
   }
+  // Hard calls held as dosages are as certain as calls: INFO 1 (not their
+  // departure from Hardy-Weinberg), the table and --minfo as the fileset's.
+  const std::vector<std::string> table{"--out-format", "tsv", "--minfo", "0.99"};
+  std::vector<std::string> plink{"--bf", kPlink + "family", "--bi", kPlink + "unrelated"};
+  std::vector<std::string> bgen{"--gf", "family", "--gi", "unrelated"};
+  plink.insert(plink.end(), table.begin(), table.end());
+  bgen.insert(bgen.end(), table.begin(), table.end());
+  const std::string fileset = testing_support::resultOf(dir, plink, "plink.tsv");
+  EXPECT_EQ(testing_support::resultOf(dir, bgen, "bgen.tsv"), fileset);
+  EXPECT_EQ(readTable(fileset).rows.size(), 300u);
 }
 
 // PLINK 2's VCF export leaves DS out where it equals the call; the file

@@ -16,12 +16,20 @@ void addSquares(double* __restrict sums, const double* __restrict row, size_t wi
   for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
 }
 
+// The part of a called dosage below a whole copy (0 for a missing one).
+inline unsigned fractionOf(uint16_t dosage) {
+  static_assert((kDosageOne & (kDosageOne - 1)) == 0, "a whole copy is a power of two units");
+  return dosage != kMissingDosage ? dosage & (kDosageOne - 1u) : 0u;
+}
+
 // One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
 // fill value (values[j][3]); whole copies come out exactly as their codes do.
+// fractions[j] gathers the bits of the called dosages' fractions.
 void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out) {
+                   double* __restrict out, unsigned* __restrict fractions) {
   for (size_t j = 0; j < count; ++j) {
     out[j] = dosages[j] != kMissingDosage ? dosageCopies(dosages[j]) : values[j][3];
+    fractions[j] |= fractionOf(dosages[j]);
   }
 }
 
@@ -44,6 +52,7 @@ void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
   if (block.dosages) block.squares.assign(width, 0.0);
+  block.wholeCalls.assign(width, 1);
 }
 
 // The marker of a SNP of the run: a streamed run's is read from the files,
@@ -88,10 +97,11 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   }
   const size_t firstByte = firstSlot / 4;
   constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
+  unsigned fractions[kWidestBlock] = {};
   for (size_t i = 0; i < n; ++i) {
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
-      decodeDosages(rows[i]->dosages + firstSlot, count, values, out);
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, fractions);
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
@@ -110,6 +120,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);
   }
+  for (size_t j = 0; j < count; ++j) block.wholeCalls[j] = fractions[j] == 0;
 }
 
 void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
@@ -134,6 +145,7 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
       double value = 0;
       if (own.dosages != nullptr) {
         value = own.dosages[slot] != kMissingDosage ? dosageCopies(own.dosages[slot]) : block.fill[k];
+        if (fractionOf(own.dosages[slot]) != 0) block.wholeCalls[k] = 0;
       } else {
         const int code = genotypeCode(own.codes, slot);
         value = code != 3 ? code : block.fill[k];

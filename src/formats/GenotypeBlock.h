@@ -42,6 +42,7 @@ struct GenotypeBlock {
   std::vector<Marker> markers;   // per SNP
   std::vector<double> sums;      // per column: the sum of its values, added in entry order
   std::vector<double> squares;   // per column: the sum of its values' squares, in entry order (with dosages)
+  std::vector<char> wholeCalls;  // per column: whether every called value is a whole number of copies
 
   size_t count() const { return snps.size(); }
   const double* row(size_t entry) const { return values.data() + entry * width; }
