@@ -423,6 +423,16 @@ TEST(BgenSets, PlinkDosageExportReadsAsItsForcedTwin) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(dir.read("plain.tsv"), forced);
   EXPECT_NE(run.out.find("sample values of DS-family.vcf leave out their DS"), std::string::npos) << run.out;
+  if (std::system("command -v bcftools >/dev/null 2>&1") != 0) GTEST_SKIP() << "bcftools is not installed";
+  for (const char* set : {"DS-family", "DS-unrelated"}) {
+    ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bcftools view -Ob -o " + set + ".bcf " + set + ".vcf && rm " +
+                           set + ".vcf").c_str()),
+              0);
+  }
+  EXPECT_EQ(testing_support::resultOf(
+                dir, {"--vf", "DS-family", "--vi", "DS-unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"},
+                "bcf.tsv"),
+            forced);
 }
 
 TEST(BgenSets, SixteenBitDosagesAgreeWithTheirVcf) {

@@ -57,17 +57,17 @@ enum class Option {
 };
 
 // Option words in the order they are compared.
-const char* const kOptionWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
-                                    "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                    "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
-                                    "--adjustment", "--threads", "--make-plink-bed",
-                                    "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
-                                    "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                    "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi"};
+const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
+                               "--mg", "--op",  "--rp",       "--out",     "--additive",
+                               "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                               "--adjustment", "--threads", "--make-plink-bed",
+                               "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
+                               "--out-format", "--plot", "--plot-stat", "--memory", "--model",
+                               "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi"};
 
 Option optionOf(const std::string& word) {
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
-    if (word == kOptionWords[i]) return static_cast<Option>(i);
+    if (word == kWords[i]) return static_cast<Option>(i);
   }
   return Option::kUnknown;
 }
@@ -93,7 +93,7 @@ size_t editDistance(const std::string& a, const std::string& b) {
 // starts with when there is one (PLINK's --bfile for --bf).
 std::vector<std::string> nearestOptions(const std::string& word) {
   std::vector<std::string> options = SelectionOptions::words();
-  for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) options.emplace_back(kOptionWords[i]);
+  for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) options.emplace_back(kWords[i]);
   options.insert(options.end(), {"--help", "--version"});
   std::vector<std::string> abbreviated;
   for (const std::string& option : options) {

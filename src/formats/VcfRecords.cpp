@@ -368,10 +368,13 @@ class BcfReader : public VcfRecordReader {
     return bcf_get_fmt(header, record, "GT") != nullptr;
   }
   void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
-  // Each sample's values of `field` as text ("." for a missing one, ""
-  // for a sample without any), as a VCF line holds them, in `texts`; the
-  // values of a field declared Integer are the whole numbers they are.
-  void valueTexts(DosageField field, std::vector<std::string>& texts);
+  // Reads the values of `field` (a field declared Integer as the whole
+  // numbers it holds); returns their count a sample.
+  size_t fetchValues(DosageField field);
+  // Whether the sample whose values start at `at` has none, or one missing.
+  bool leftOutAt(size_t at, size_t each) const;
+  // Those values as a VCF line holds them ("." for a missing one).
+  void valueText(size_t at, size_t each, std::string& text) const;
 
   HtsFilePtr file;
   bcf_hdr_t* header = nullptr;
@@ -383,7 +386,7 @@ class BcfReader : public VcfRecordReader {
   int valuesCapacity = 0;
   int32_t* integers = nullptr;
   int integersCapacity = 0;
-  std::vector<std::string> texts;
+  bool integer = false;  // the values fetched last are integers
 };
 
 bool BcfReader::next(VcfSite& site) {
@@ -463,14 +466,14 @@ bool BcfReader::hasField(DosageField field) {
   return bcf_get_fmt(header, record, dosageFieldName(field)) != nullptr;
 }
 
-void BcfReader::valueTexts(DosageField field, std::vector<std::string>& out) {
+size_t BcfReader::fetchValues(DosageField field) {
   const size_t n = samples.size();
   const char* name = dosageFieldName(field);
   if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
   const bcf_fmt_t* format = bcf_get_fmt(header, record, name);
   if (format == nullptr) stopAt(std::string("has no ") + name + " field");
   const uint64_t claimed = static_cast<uint64_t>(std::max(format->size, 0)) * n;
-  const bool integer = format->type == BCF_BT_INT8 || format->type == BCF_BT_INT16 || format->type == BCF_BT_INT32;
+  integer = format->type == BCF_BT_INT8 || format->type == BCF_BT_INT16 || format->type == BCF_BT_INT32;
   if (format->n <= 0 || format->size <= 0 || claimed > record->indiv.l || (format->type != BCF_BT_FLOAT && !integer)) {
     stopAt(std::string("has a ") + name + " field that is not a list of numbers of its stated size: the file is corrupt");
   }
@@ -478,24 +481,27 @@ void BcfReader::valueTexts(DosageField field, std::vector<std::string>& out) {
   const int count = integer ? bcf_get_format_int32(header, record, name, &integers, &integersCapacity)
                             : bcf_get_format_float(header, record, name, &values, &valuesCapacity);
   if (count < 0 || static_cast<size_t>(count) % n != 0) stopAt(std::string("has a ") + name + " field that cannot be read");
-  const size_t each = static_cast<size_t>(count) / n;
-  out.resize(n);
+  return static_cast<size_t>(count) / n;
+}
+
+bool BcfReader::leftOutAt(size_t at, size_t each) const {
+  const auto ends = [&](size_t k) { return integer ? integers[k] == bcf_int32_vector_end : bcf_float_is_vector_end(values[k]); };
+  const auto missing = [&](size_t k) { return integer ? integers[k] == bcf_int32_missing : bcf_float_is_missing(values[k]); };
+  return ends(at) || (missing(at) && (each == 1 || ends(at + 1)));
+}
+
+void BcfReader::valueText(size_t at, size_t each, std::string& text) const {
   char number[32];
-  for (size_t c = 0; c < n; ++c) {
-    // The values as text, so that both formats share one reading of them.
-    std::string& text = out[c];
-    text.clear();
-    for (size_t k = 0; k < each; ++k) {
-      const size_t at = c * each + k;
-      if (integer ? integers[at] == bcf_int32_vector_end : bcf_float_is_vector_end(values[at])) break;
-      if (k > 0) text += ',';
-      if (integer ? integers[at] == bcf_int32_missing : bcf_float_is_missing(values[at])) {
-        text += '.';
-      } else {
-        const int length = integer ? std::snprintf(number, sizeof number, "%d", integers[at])
-                                   : std::snprintf(number, sizeof number, "%.9g", values[at]);
-        text.append(number, static_cast<size_t>(length));
-      }
+  text.clear();
+  for (size_t k = at; k < at + each; ++k) {
+    if (integer ? integers[k] == bcf_int32_vector_end : bcf_float_is_vector_end(values[k])) break;
+    if (k > at) text += ',';
+    if (integer ? integers[k] == bcf_int32_missing : bcf_float_is_missing(values[k])) {
+      text += '.';
+    } else {
+      const int length = integer ? std::snprintf(number, sizeof number, "%d", integers[k])
+                                 : std::snprintf(number, sizeof number, "%.9g", values[k]);
+      text.append(number, static_cast<size_t>(length));
     }
   }
 }
@@ -503,26 +509,31 @@ void BcfReader::valueTexts(DosageField field, std::vector<std::string>& out) {
 void BcfReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) {
   const size_t n = samples.size();
   if (n == 0) return;
-  valueTexts(field, texts);
+  const size_t each = fetchValues(field);
   std::string problem;
+  std::string text;
   for (size_t c = 0; c < n; ++c) {
-    const std::string& text = texts[c];
     // A sample without values (all of them the vector's end) left the
     // field out, as a VCF sample drops a trailing field.
-    if (text.empty() || text == ".") {
+    if (leftOutAt(c * each, each)) {
       out[c] = kMissingDosage;
       leftOut.push_back(c);
       continue;
     }
+    // The values as text, so that both formats share one reading of them.
+    valueText(c * each, each, text);
     out[c] = dosageOfText(field, text.data(), text.data() + text.size(), problem);
     if (!problem.empty()) stopAtValue(field, text, c, problem);
   }
 }
 
 size_t BcfReader::valuesLeftOut(DosageField field) {
-  if (samples.empty()) return 0;
-  valueTexts(field, texts);
-  return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.empty() || t == "."; }));
+  const size_t n = samples.size();
+  if (n == 0) return 0;
+  const size_t each = fetchValues(field);
+  size_t count = 0;
+  for (size_t c = 0; c < n; ++c) count += leftOutAt(c * each, each);
+  return count;
 }
 
 }  // namespace
