@@ -576,6 +576,23 @@ void DataSetLoader::openPlinkStream(const std::string& prefix, DataSet& set, boo
   store.startStream(set, std::move(source), std::move(swapped));
 }
 
+namespace {
+
+// One line for the records without the dosage field and the samples whose
+// value is left out or "." beside a GT call, all read as their GT calls.
+void reportCallsAsDosages(const VcfSource& source, const std::string& path) {
+  const std::string field = dosageFieldName(source.dosageField());
+  const size_t records = source.recordsWithoutField(), samples = source.samplesTakingCalls();
+  if (records == 0 && samples == 0) return;
+  if (records > 0) std::cout << records << " records of " << path << " have no " << field << " field";
+  if (records > 0 && samples > 0) std::cout << ", and in the others ";
+  if (records == 0 && samples > 0) std::cout << "In " << path << " ";
+  if (samples > 0) std::cout << samples << " called samples leave out their " << field << " or give \".\"";
+  std::cout << ": their GT calls are read as dosages.\n";
+}
+
+}  // namespace
+
 void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
   const std::string path = vcfPathOf(prefix);
   const std::string famPath = prefix + ".fam";
@@ -584,15 +601,7 @@ void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
   auto source = std::make_unique<VcfSource>(path, namesInFileOrder(set.pedigrees), famPath, settings.vcfDosage);
   reportVcfSkips(*source, path, famPath);
-  if (source->recordsWithoutField() > 0) {
-    std::cout << source->recordsWithoutField() << " records of " << path << " have no "
-              << dosageFieldName(settings.vcfDosage) << " field: their GT calls are read as dosages.\n";
-  }
-  if (source->sampleValuesLeftOut() > 0) {
-    std::cout << source->sampleValuesLeftOut() << " sample values of " << path << " leave out their "
-              << dosageFieldName(settings.vcfDosage) << " or give \".\": their GT calls are read as dosages "
-              << "(missing where not called).\n";
-  }
+  reportCallsAsDosages(*source, path);
   takeSource(std::move(source), path, set);
 }
 

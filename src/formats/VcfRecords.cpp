@@ -96,7 +96,6 @@ class VcfTextReader : public VcfRecordReader {
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
   bool hasField(DosageField field) override { return keyIndex(formatColumn(), dosageFieldName(field)) >= 0; }
-  size_t valuesLeftOut(DosageField field) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ", chromosome " +
            text(current.chrom) + ", position " + std::to_string(current.position) + ") of " + path;
@@ -111,6 +110,7 @@ class VcfTextReader : public VcfRecordReader {
   [[noreturn]] void stopCutOff(int columns) const;
   bool hasGt() override { return keyIndex(formatColumn(), "GT") >= 0; }
   void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
   // The FORMAT column of the current record; empty when it has none.
   std::string_view formatColumn() const {
     const void* tab = std::memchr(afterInfo, '\t', static_cast<size_t>(lineEnd - afterInfo));
@@ -320,18 +320,17 @@ void VcfTextReader::fieldDosages(DosageField field, uint16_t* out, std::vector<s
   if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
 }
 
-size_t VcfTextReader::valuesLeftOut(DosageField field) {
+void VcfTextReader::findLeftOut(DosageField field, std::vector<size_t>& leftOut) {
   const std::string_view format = formatColumn();
   const int index = keyIndex(format, dosageFieldName(field));
-  if (index < 0 || samples.empty() || format.data() + format.size() == lineEnd) return 0;
-  size_t count = 0;
+  if (index < 0 || samples.empty() || format.data() + format.size() == lineEnd) return;
   const char* p = format.data() + format.size() + 1;
-  while (true) {
+  for (size_t c = 0;; ++c) {
     const void* found = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
     const char* columnEnd = found != nullptr ? static_cast<const char*>(found) : lineEnd;
     const std::string_view value = subfield(p, columnEnd, index);
-    count += value.data() == nullptr || value == ".";
-    if (columnEnd == lineEnd) return count;
+    if (value.data() == nullptr || value == ".") leftOut.push_back(c);
+    if (columnEnd == lineEnd) return;
     p = columnEnd + 1;
   }
 }
@@ -356,7 +355,6 @@ class BcfReader : public VcfRecordReader {
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
   bool hasField(DosageField field) override;
-  size_t valuesLeftOut(DosageField field) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (chromosome " + chrom + ", position " +
            std::to_string(record->pos + 1) + ") of " + path;
@@ -368,6 +366,7 @@ class BcfReader : public VcfRecordReader {
     return bcf_get_fmt(header, record, "GT") != nullptr;
   }
   void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
   // Reads the values of `field` (a field declared Integer as the whole
   // numbers it holds); returns their count a sample.
   size_t fetchValues(DosageField field);
@@ -527,13 +526,13 @@ void BcfReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_
   }
 }
 
-size_t BcfReader::valuesLeftOut(DosageField field) {
+void BcfReader::findLeftOut(DosageField field, std::vector<size_t>& leftOut) {
   const size_t n = samples.size();
-  if (n == 0) return 0;
+  if (n == 0) return;
   const size_t each = fetchValues(field);
-  size_t count = 0;
-  for (size_t c = 0; c < n; ++c) count += leftOutAt(c * each, each);
-  return count;
+  for (size_t c = 0; c < n; ++c) {
+    if (leftOutAt(c * each, each)) leftOut.push_back(c);
+  }
 }
 
 }  // namespace
@@ -551,6 +550,15 @@ void VcfRecordReader::dosages(DosageField field, uint16_t* out) {
   calls.resize(samples.size());
   genotypes(calls.data());
   for (size_t c : leftOut) out[c] = calls[c] == 3 ? kMissingDosage : static_cast<uint16_t>(calls[c] * kDosageOne);
+}
+
+size_t VcfRecordReader::callsTaken(DosageField field) {
+  leftOut.clear();
+  findLeftOut(field, leftOut);
+  if (leftOut.empty() || !hasGt()) return 0;
+  calls.resize(samples.size());
+  genotypes(calls.data());
+  return static_cast<size_t>(std::count_if(leftOut.begin(), leftOut.end(), [&](size_t c) { return calls[c] != 3; }));
 }
 
 void VcfRecordReader::stopAt(const std::string& problem) const {

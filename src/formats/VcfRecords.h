@@ -73,8 +73,8 @@ class VcfRecordReader {
   // stops the run naming the record and the sample.
   void dosages(DosageField field, uint16_t* out);
   // Sample columns of the current record, which has `field`, whose value
-  // is left out or ".".
-  virtual size_t valuesLeftOut(DosageField field) = 0;
+  // is left out or "." and whose GT is called: those that take their call.
+  size_t callsTaken(DosageField field);
   // "record R (line L, chromosome C, position P) of PATH", for messages.
   virtual std::string where() const = 0;
 
@@ -86,6 +86,8 @@ class VcfRecordReader {
   // The values of `field` into out[c]; the columns whose value is left out
   // or "." are put in `leftOut` (out[c] is then kMissingDosage).
   virtual void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) = 0;
+  // The columns whose value of `field` is left out or ".", into `leftOut`.
+  virtual void findLeftOut(DosageField field, std::vector<size_t>& leftOut) = 0;
   // The message for an unreadable `value` of sample column c.
   [[noreturn]] void stopAtValue(DosageField field, std::string_view value, size_t c, const std::string& problem) const;
 

@@ -76,7 +76,7 @@ void VcfSource::readSites() {
       if (!hasDosages()) continue;
       fromGt.push_back(!reader->hasField(field));
       withoutField += fromGt.back();
-      if (!fromGt.back()) valuesLeftOut += reader->valuesLeftOut(field);
+      if (!fromGt.back()) callsTaken += reader->callsTaken(field);
     } else {
       ++skipped;
     }

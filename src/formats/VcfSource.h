@@ -44,12 +44,13 @@ class VcfSource : public GenotypeSource {
   // reads the file again from its start.
   void readSnps(size_t first, size_t count, unsigned char* out) override;
   bool hasDosages() const override { return field != DosageField::kGt; }
+  DosageField dosageField() const { return field; }
   void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
   // Records kept whose dosages come from GT, for want of the dosage field.
   size_t recordsWithoutField() const { return withoutField; }
-  // Sample values left out or "." in the records with the field, whose
-  // dosages come from their GT calls.
-  size_t sampleValuesLeftOut() const { return valuesLeftOut; }
+  // Samples of the records with the field whose value is left out or "."
+  // and whose dosage is their GT call.
+  size_t samplesTakingCalls() const { return callsTaken; }
 
   // Sample columns that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -84,7 +85,7 @@ class VcfSource : public GenotypeSource {
   DosageField field = DosageField::kGt;
   std::vector<bool> fromGt;                 // per marker of a dosage source: its record lacks the field
   size_t withoutField = 0;
-  size_t valuesLeftOut = 0;
+  size_t callsTaken = 0;
   std::vector<uint16_t> columnDosages;      // per sample column, of the current record
 };
 
