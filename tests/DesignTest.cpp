@@ -129,6 +129,39 @@ TEST_F(Design, PhenotypeFileOfTheSampleTraitsChangesNothing) {
   EXPECT_EQ(run({"--p", "2", "--pheno", "zeroed.txt"}, "zeroed.out"), some);
 }
 
+// A phenotype column reads as PLINK 2 reads it: counts keep their zeros
+// (the same as 0.0), --mt 0 makes them missing (the same as NA); a column
+// of 0, 1 and 2 is case-control with 0 missing.
+TEST_F(Design, PhenotypeZerosAreValuesInACountAndMissingInACaseControlColumn) {
+  const auto count = [](size_t i, const char* zero) {
+    const size_t value = (i * 7) % 5;
+    return value == 0 ? std::string(zero) : std::to_string(value);
+  };
+  writeTable("counts.txt", "FID IID C", [&](size_t i, const Person&) { return count(i, "0"); });
+  writeTable("decimal.txt", "FID IID C", [&](size_t i, const Person&) { return count(i, "0.0"); });
+  writeTable("na.txt", "FID IID C", [&](size_t i, const Person&) { return count(i, "NA"); });
+  const std::string counts = run({"--p", "2", "--pheno", "counts.txt"}, "counts.out");
+  EXPECT_NE(last.out.find("Phenotype C is read as quantitative (0 a value; NA and -9 missing): 0 missing.\n"),
+            std::string::npos)
+      << last.out;
+  EXPECT_EQ(run({"--p", "2", "--pheno", "decimal.txt"}, "decimal.out"), counts);
+  const std::string na = run({"--p", "2", "--pheno", "na.txt"}, "na.out");
+  EXPECT_NE(na, counts);
+  EXPECT_EQ(run({"--p", "2", "--pheno", "counts.txt", "--mt", "0"}, "mt.out"), na);
+  EXPECT_NE(last.out.find("quantitative (0 a value; NA and -9 missing, and 0 from --mt)"), std::string::npos)
+      << last.out;
+
+  writeTable("coded.txt", "FID IID D", [](size_t i, const Person&) { return std::to_string(i % 3); });
+  writeTable("coded-na.txt", "FID IID D",
+             [](size_t i, const Person&) { return i % 3 == 0 ? std::string("NA") : std::to_string(i % 3); });
+  const std::string coded = run({"--p", "2", "--pheno", "coded.txt", "--mt", "-999"}, "coded.out");
+  EXPECT_NE(last.out.find("Phenotype D is read as case-control (1 unaffected, 2 affected; 0, NA and -9 missing, "
+                          "and -999 from --mt): "),
+            std::string::npos)
+      << last.out;
+  EXPECT_EQ(run({"--p", "2", "--pheno", "coded-na.txt", "--mt", "-999"}, "coded-na.out"), coded);
+}
+
 TEST_F(Design, MissingCovariateLeavesTheIndividualOutAsAMissingTraitDoes) {
   writeTable("age.txt", "FID IID AGE", [](size_t i, const Person&) {
     return i % 7 == 3 ? std::string("NA") : std::to_string(20 + (i * 37) % 50);

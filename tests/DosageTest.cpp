@@ -241,6 +241,9 @@ TEST(Dosages, FieldValuesAndTheirProblems) {
       {DosageField::kGp, "0.5,0.5", -1, true},     {DosageField::kGp, "1.5,-0.5,0", -1, true},
       {DosageField::kHds, "0.25,0.5", 12288, false}, {DosageField::kHds, "1", 32768, false},
       {DosageField::kHds, "1.2,0", -1, true},      {DosageField::kHds, ".", -1, false},
+      {DosageField::kDs, "", -1, true},            {DosageField::kGp, "", -1, true},
+      {DosageField::kDs, "1e-400", 0, false},      {DosageField::kDs, "1e400", -1, true},
+      {DosageField::kGp, "1e-400,1,0", 16384, false},
   };
   for (const Case& c : cases) {
     std::string problem;
@@ -289,6 +292,61 @@ TEST(Dosages, BadValuesStopAndAFieldLessRecordReadsItsCalls) {
   EXPECT_EQ(run.out, "The option --vcf-dosage takes GT, DS, GP or HDS.\n");
 }
 
+// A sample whose DS is left out or "." takes its GT call, as PLINK 2 reads
+// it; one with neither is missing; an empty DS stops naming the sample.
+TEST(Dosages, ALeftOutValueTakesTheCallAndAnEmptyOneStops) {
+  TempDir dir;
+  const std::vector<std::string> args{"--vf", "family", "--vcf-dosage", "DS", "--out", "r.txt"};
+  auto gtOf = [](int copies) { return copies < 0 ? std::string("./.") : copies == 0 ? "0/0" : copies == 1 ? "0/1" : "1/1"; };
+  // Every value given: the calls' result.
+  writeDosageSet(dir, "family", "GT:DS", false, [&](size_t, size_t, int copies) {
+    return gtOf(copies) + ":" + (copies < 0 ? std::string(".") : std::to_string(copies));
+  });
+  const std::string whole = testing_support::resultOf(dir, args, "whole.txt");
+  // Every other value left out or ".": the same result, and a line counts them.
+  size_t leftOut = 0;
+  writeDosageSet(dir, "family", "GT:DS", false, [&](size_t record, size_t sample, int copies) {
+    const size_t kind = (record + sample) % 4;
+    leftOut += kind < 2 && copies >= 0;
+    if (kind == 0) return gtOf(copies);
+    if (kind == 1) return gtOf(copies) + ":.";
+    return gtOf(copies) + ":" + (copies < 0 ? std::string(".") : std::to_string(copies));
+  });
+  RunResult run = runOmbra(dir.path(), args);
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(dir.read("r.txt"), whole);
+  EXPECT_NE(run.out.find("In family.vcf " + std::to_string(leftOut) + " called samples leave out their DS or give \".\": "
+                         "their GT calls are read as dosages.\n"),
+            std::string::npos)
+      << run.out;
+
+  writeDosageSet(dir, "family", "GT:DS", false, [&](size_t record, size_t sample, int copies) {
+    return gtOf(copies) + ":" + (record == 3 && sample == 5 ? std::string() : std::string("1"));
+  });
+  run = runOmbra(dir.path(), args);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("Record 4 (line"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("has an empty DS value for sample "), std::string::npos) << run.out;
+}
+
+// A BCF whose DS is declared Integer holds the numbers its VCF text does.
+TEST(Dosages, ABcfFieldOfIntegersIsReadAsItsNumbers) {
+  if (std::system("command -v bcftools >/dev/null 2>&1") != 0) GTEST_SKIP() << "bcftools is not installed";
+  TempDir dir;
+  writeDosageSet(dir, "family", "DS", false, [](size_t, size_t, int copies) {
+    return copies < 0 ? std::string(".") : std::to_string(copies);
+  });
+  std::string vcf = dir.read("family.vcf");
+  const std::string declared = "ID=DS,Number=A,Type=Float";
+  vcf.replace(vcf.find(declared), declared.size(), "ID=DS,Number=A,Type=Integer");
+  dir.write("family.vcf", vcf);
+  const std::string text = testing_support::resultOf(dir, {"--vf", "family", "--vcf-dosage", "DS"}, "vcf.txt");
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bcftools view -Ob -o family.bcf family.vcf && rm family.vcf").c_str()), 0);
+  const RunResult run = runOmbra(dir.path(), {"--vf", "family", "--vcf-dosage", "DS", "--out", "bcf.txt"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(dir.read("bcf.txt"), text);
+}
+
 TEST(Dosages, MinfoLeavesOutPoorlyImputedSnps) {
   TempDir dir;
   // Every third record keeps its calls; the others are blurred towards 1.
@@ -331,6 +389,51 @@ TEST(BgenSets, PlinkExportsGiveTheFilesetsResult) {
     }
     EXPECT_EQ(testing_support::resultOf(dir, {"--gf", "family", "--gi", "unrelated"}, "bgen.txt"), expected) << kind;
   }
+  // Hard calls held as dosages are as certain as calls: INFO 1 (not their
+  // departure from Hardy-Weinberg), the table and --minfo as the fileset's.
+  const std::vector<std::string> table{"--out-format", "tsv", "--minfo", "0.99"};
+  std::vector<std::string> plink{"--bf", kPlink + "family", "--bi", kPlink + "unrelated"};
+  std::vector<std::string> bgen{"--gf", "family", "--gi", "unrelated"};
+  plink.insert(plink.end(), table.begin(), table.end());
+  bgen.insert(bgen.end(), table.begin(), table.end());
+  const std::string fileset = testing_support::resultOf(dir, plink, "plink.tsv");
+  EXPECT_EQ(testing_support::resultOf(dir, bgen, "bgen.tsv"), fileset);
+  EXPECT_EQ(readTable(fileset).rows.size(), 300u);
+}
+
+// PLINK 2's VCF export leaves DS out where it equals the call; the file
+// reads as its DS-force twin, which writes every value.
+TEST(BgenSets, PlinkDosageExportReadsAsItsForcedTwin) {
+  if (!hasPlink2()) GTEST_SKIP() << "plink2 is not installed";
+  TempDir dir;
+  const std::string imputed = std::string(OMBRA_SOURCE_DIR) + "/examples/imputed/";
+  for (const char* mode : {"DS", "DS-force"}) {
+    for (const char* set : {"family", "unrelated"}) {
+      const std::string out = dir.file(std::string(mode) + "-" + set);
+      ASSERT_EQ(std::system(("plink2 --vcf " + imputed + set + ".vcf.gz dosage=DS --export vcf vcf-dosage=" + mode +
+                             " --out " + out + " > /dev/null 2>&1").c_str()),
+                0);
+      testing_support::writeFile(out + ".fam", testing_support::readFile(imputed + set + ".fam"));
+    }
+  }
+  const std::string forced = testing_support::resultOf(
+      dir, {"--vf", "DS-force-family", "--vi", "DS-force-unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"},
+      "forced.tsv");
+  const RunResult run = runOmbra(dir.path(), {"--vf", "DS-family", "--vi", "DS-unrelated", "--vcf-dosage", "DS",
+                                              "--out-format", "tsv", "--out", "plain.tsv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(dir.read("plain.tsv"), forced);
+  EXPECT_NE(run.out.find("records of DS-family.vcf have no DS field, and in the others "), std::string::npos) << run.out;
+  if (std::system("command -v bcftools >/dev/null 2>&1") != 0) GTEST_SKIP() << "bcftools is not installed";
+  for (const char* set : {"DS-family", "DS-unrelated"}) {
+    ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bcftools view -Ob -o " + set + ".bcf " + set + ".vcf && rm " +
+                           set + ".vcf").c_str()),
+              0);
+  }
+  EXPECT_EQ(testing_support::resultOf(
+                dir, {"--vf", "DS-family", "--vi", "DS-unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"},
+                "bcf.tsv"),
+            forced);
 }
 
 TEST(BgenSets, SixteenBitDosagesAgreeWithTheirVcf) {

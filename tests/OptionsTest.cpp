@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Options.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -45,6 +46,24 @@ TEST(RunOptions, MendelOptionsTakeNoneOneOrTwoValues) {
   EXPECT_EQ(o.pcaCount, 3);
   EXPECT_EQ(o.family.text, "x");
   EXPECT_FALSE(parse({"--f", "x"}).mendel.any());
+}
+
+// An unknown word is named with the options it was likely meant to be:
+// those it abbreviates, else those fewest edits away (the one it starts with
+// among equals).
+TEST(RunOptions, UnknownWordNamesTheNearestOptions) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--bfile", "`--bfile`: did you mean `--bf`?\n"},
+      {"--maff", "`--maff`: did you mean `--maf`?\n"},
+      {"-f", "`-f`: did you mean `--f`?\n"},
+      {"--outt-format", "`--outt-format`: did you mean `--out-format`?\n"},
+      {"--pl", "`--pl`: did you mean `--plot` or `--plot-stat`?\n"},
+      {"--remvoe", "`--remvoe`: did you mean `--remove`?\n"}};
+  for (const auto& [word, hint] : cases) {
+    const testing_support::StopShown stop = testing_support::stopOf([&] { parse({word, "x", "--f", "y"}); });
+    EXPECT_EQ(stop.status, 1);
+    EXPECT_EQ(stop.out, "Wrong option symbol!\n" + hint);
+  }
 }
 
 TEST(RunOptions, ComponentsOnlyRunsLogBesideThePcaFile) {

@@ -66,6 +66,10 @@ TEST(ResourceLimits, TheLeastBoundWinsAndIsNamed) {
   r.addressLimit = 200 * mb;
   r.addressMapped = 50 * mb;
   EXPECT_EQ(ombra::describeBudget(ombra::budgetOf(r)), "150 MB (the address-space limit)");
+  EXPECT_EQ(ombra::megabytesText(0.4 * mb), "0.4 MB");
+  EXPECT_EQ(ombra::megabytesText(9.94 * mb), "9.9 MB");
+  EXPECT_EQ(ombra::megabytesText(9.96 * mb), "10 MB");
+  EXPECT_EQ(ombra::megabytesText(0.047 * mb), "0.05 MB");
   r.option = 100 * mb;  // --memory counts the resident memory as spent
   r.resident = 30 * mb;
   EXPECT_EQ(ombra::describeBudget(ombra::budgetOf(r)), "70 MB (--memory)");
@@ -198,6 +202,10 @@ TEST(ResourceLimits, MemoryOptionBoundsTheRun) {
   run = runUnder(dir.path(), "", "", {"--bi", "sim", "--out", "r.txt", "--memory", "2"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("set by --memory"), std::string::npos) << run.out;
+  // The bound is the option's, and below 10 MB its size has decimals.
+  EXPECT_EQ(run.out.find("machine"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(" 0 MB"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find(" 0.0 MB"), std::string::npos) << run.out;
   EXPECT_FALSE(dir.exists("r.txt"));
 
   run = runUnder(dir.path(), "", "", {"--bi", "sim", "--memory", "lots"});

@@ -57,7 +57,7 @@ TEST(CommandLine, TooFewWordsOrAnOptionWithoutValueShowUsage) {
 
 TEST(CommandLine, OptionErrorsInScanningOrder) {
   TempDir dir;
-  expectStop(runOmbra(dir.path(), {"-f", "x"}), "Wrong option symbol!\n");
+  expectStop(runOmbra(dir.path(), {"-f", "x"}), "Wrong option symbol!\n`-f`: did you mean `--f`?\n");
   expectStop(runOmbra(dir.path(), {"--mg", "NA", "-x", "y"}), "Miss genotype must be one letter length.\n");
   expectStop(runOmbra(dir.path(), {"--p", "-1", "--f", "x"}),
              "The number of principal components (--p) must be a whole number from 0 to 2147483647.\n");

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,6 +107,27 @@ std::string firstDifference(const std::string& merged, const std::string& single
 
 #define SKIP_WITHOUT_SNAKEMAKE() \
   if (!hasTool("snakemake")) GTEST_SKIP() << "snakemake is not installed (Debian package snakemake)"
+
+// A fresh clone after scripts/example.sh: the program where that script
+// builds it, `snakemake --cores 2` with the shipped configuration alone.
+TEST(Workflow, ShippedConfigurationRunsWhereTheExampleScriptBuilds) {
+  SKIP_WITHOUT_SNAKEMAKE();
+  TempDir dir;
+  const std::string clone = dir.file("clone");
+  const std::string copy = "mkdir -p '" + clone + "/build-release' && cp -r '" + kSource + "/workflow' '" + kSource +
+                           "/examples' '" + clone + "/' && ln -s '" + OMBRA_BINARY + "' '" + clone +
+                           "/build-release/ombra'";
+  ASSERT_EQ(std::system(copy.c_str()), 0);
+  const std::string command = "cd '" + clone + "' && PYTHONDONTWRITEBYTECODE=1 XDG_CACHE_HOME='" +
+                              dir.file(".cache") + "' timeout 600 snakemake --cores 2 --quiet > '" +
+                              dir.file(".workflow") + "' 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << dir.read(".workflow");
+  EXPECT_FALSE(dir.read("clone/workflow-output/result.txt").empty());
+  // The script builds the program there.
+  std::ifstream script(kSource + "/scripts/example.sh");
+  const std::string text((std::istreambuf_iterator<char>(script)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("-B \"$root/build-release\""), std::string::npos);
+}
 
 TEST(Workflow, ChunksByChromosomeGiveTheSingleRunsResult) {
   SKIP_WITHOUT_SNAKEMAKE();

@@ -58,19 +58,81 @@ enum class Option {
 };
 
 // Option words in the order they are compared.
+const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
+                               "--mg", "--op",  "--rp",       "--out",     "--additive",
+                               "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
+                               "--adjustment", "--threads", "--make-plink-bed",
+                               "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
+                               "--out-format", "--plot", "--plot-stat", "--memory", "--model",
+                               "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
+                               "--set-me-missing", "--me", "--match-by", "--build"};
+
 Option optionOf(const std::string& word) {
-  static const char* const kWords[] = {"--f",  "--i",   "--bf",       "--bi",      "--p",
-                                       "--mg", "--op",  "--rp",       "--out",     "--additive",
-                                       "--mt", "--make-bed", "--recode", "--snp-list-pca", "--pca-method",
-                                       "--adjustment", "--threads", "--make-plink-bed",
-                                       "--covar", "--covar-name", "--pheno", "--pheno-name", "--vf", "--vi",
-                                       "--out-format", "--plot", "--plot-stat", "--memory", "--model",
-                                       "--lmm-h2", "--write-kinship", "--vcf-dosage", "--gf", "--gi", "--mendel",
-                                       "--set-me-missing", "--me", "--match-by", "--build"};
   for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) {
     if (word == kWords[i]) return static_cast<Option>(i);
   }
   return Option::kUnknown;
+}
+
+// The fewest insertions, deletions and substitutions that turn `a` into `b`.
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The options nearest to an unknown word: PLINK's own word for an input
+// (--bfile for --bf, though --build is fewer edits away), else those it
+// abbreviates (--th for --threads), else those fewest edits away, and among
+// them the one it starts with when there is one.
+std::vector<std::string> nearestOptions(const std::string& word) {
+  static const std::pair<const char*, const char*> kPlinkWords[] = {
+      {"--bfile", "--bf"}, {"--file", "--f"}, {"--vcf", "--vf"}, {"--bgen", "--gf"}};
+  for (const auto& [plink, ours] : kPlinkWords) {
+    if (word == plink) return {ours};
+  }
+  std::vector<std::string> options = SelectionOptions::words();
+  for (int i = 0; i < static_cast<int>(Option::kUnknown); ++i) options.emplace_back(kWords[i]);
+  options.insert(options.end(), {"--help", "--version"});
+  std::vector<std::string> abbreviated;
+  for (const std::string& option : options) {
+    if (word.size() > 2 && option.compare(0, word.size(), word) == 0) abbreviated.push_back(option);
+  }
+  if (!abbreviated.empty()) return abbreviated;
+  size_t best = SIZE_MAX;
+  std::vector<std::string> nearest;
+  for (const std::string& option : options) {
+    const size_t distance = editDistance(word, option);
+    if (distance < best) nearest.clear();
+    if (distance <= best) {
+      best = distance;
+      nearest.push_back(option);
+    }
+  }
+  for (const std::string& option : nearest) {
+    if (word.compare(0, option.size(), option) == 0) return {option};
+  }
+  return nearest;
+}
+
+// "`--bfile`: did you mean `--bf`?", for the line after "Wrong option symbol!".
+std::string optionHint(const std::string& word) {
+  const std::vector<std::string> nearest = nearestOptions(word);
+  std::string hint = "`" + word + "`: did you mean ";
+  for (size_t k = 0; k < nearest.size(); ++k) {
+    if (k > 0) hint += k + 1 == nearest.size() ? " or " : ", ";
+    hint += "`" + nearest[k] + "`";
+  }
+  return hint + "?\n";
 }
 
 // "--p" reads as strtol would; the count must fit the int it is kept in.
@@ -261,7 +323,7 @@ RunOptions parseOptions(int argc, char** argv) {
       o.selection.set(word, argv[i + 1]);
       continue;
     }
-    if (option == Option::kUnknown) stopRun("Wrong option symbol!\n");
+    if (option == Option::kUnknown) stopRun("Wrong option symbol!\n" + optionHint(word));
     if (i + 1 >= argc) stopRun(kUsage);  // an option without its value
     const std::string value = argv[i + 1];
     switch (option) {

@@ -125,7 +125,10 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
       result.called = block.called(j);
       result.monomorphic = std::trunc(result.f) == 1.0 || std::trunc(1 - result.f) == 1.0;
       result.values = untested;
-      if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+      // Whole-call dosages (hard calls held as dosages) are as certain as calls: INFO 1.
+      if (block.dosages && !block.wholeCalls[j]) {
+        result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+      }
       if (result.monomorphic) result.note = "monomorphic";
       outs[t].results.push_back(std::move(result));
     }

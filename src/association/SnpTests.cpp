@@ -149,7 +149,10 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
       const ResultLayout& layout = group.sinks[t]->layout();
       SnpResult result = shared;
       result.values = untested[t];
-      if (block.dosages) result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+      // Whole-call dosages (hard calls held as dosages) are as certain as calls: INFO 1.
+      if (block.dosages && !block.wholeCalls[j]) {
+        result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+      }
       if (!result.monomorphic) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);
         putEffects(group.models[t], layout, genotypes, scratch[t], result);

@@ -260,14 +260,11 @@ void setMemoryOption(double megabytes) { optionBytes.store(megabytes > 0 ? megab
 
 namespace {
 
-// "7.6 GB" or "150 MB", and the bound's name.
+// "7.6 GB", "150 MB" or "0.4 MB".
 std::string amountOf(const MemoryBudget& budget) {
+  if (budget.bytes < 1024.0 * 1048576.0) return megabytesText(budget.bytes);
   char text[64];
-  if (budget.bytes >= 1024.0 * 1048576.0) {
-    std::snprintf(text, sizeof text, "%.1f GB", budget.bytes / (1024.0 * 1048576.0));
-  } else {
-    std::snprintf(text, sizeof text, "%.0f MB", budget.bytes / 1048576.0);
-  }
+  std::snprintf(text, sizeof text, "%.1f GB", budget.bytes / (1024.0 * 1048576.0));
   return text;
 }
 
@@ -275,6 +272,14 @@ const char* nameOf(MemoryBound bound) {
   static const char* const kNames[] = {"no limit found", "the available memory", "the cgroup's limit",
                                        "the address-space limit", "--memory"};
   return kNames[static_cast<int>(bound)];
+}
+
+// Where a bound comes from, for the messages of a run stopped by it.
+const char* sourceOf(MemoryBound bound) {
+  static const char* const kSources[] = {"no limit found", "the memory the machine has available",
+                                         "the memory cgroup's limit", "the address-space limit (ulimit -v)",
+                                         "--memory"};
+  return kSources[static_cast<int>(bound)];
 }
 
 }  // namespace
@@ -287,7 +292,25 @@ std::string describeBudget(const MemoryBudget& budget) {
 std::string budgetClause() {
   const MemoryBudget& budget = startBudget();
   if (budget.bound == MemoryBound::kUnknown) return "memory for this run: unknown, no limit found";
-  return "memory for this run: " + amountOf(budget) + ", set by " + nameOf(budget.bound);
+  return "memory for this run: " + amountOf(budget) + ", set by " + sourceOf(budget.bound);
+}
+
+std::string megabytesText(double bytes) {
+  char text[64];
+  const double megabytes = bytes / 1048576.0;
+  std::snprintf(text, sizeof text, megabytes < 0.095 ? "%.2f MB" : megabytes < 9.95 ? "%.1f MB" : "%.0f MB", megabytes);
+  return text;
+}
+
+std::string moreMemoryAdvice() {
+  switch (startBudget().bound) {
+    case MemoryBound::kOption: return "Please give the run more memory (--memory)";
+    case MemoryBound::kCgroup: return "Please give the job more memory (its cgroup's limit)";
+    case MemoryBound::kAddressSpace: return "Please raise the address-space limit (ulimit -v)";
+    case MemoryBound::kAvailable:
+    case MemoryBound::kUnknown: break;
+  }
+  return "Please use a machine with more memory";
 }
 
 const MemoryBudget& startBudget() {
@@ -347,7 +370,7 @@ void setRunStep(const char* step) { runStep.store(step); }
 std::string outOfMemoryMessage() {
   const char* step = runStep.load();
   return std::string("\nThe program ran out of memory") + (step ? std::string(" while ") + step : std::string()) +
-         " (" + budgetClause() + "). Please use a machine with more memory, or fewer snps or individuals.\n";
+         " (" + budgetClause() + "). " + moreMemoryAdvice() + ", or fewer snps or individuals.\n";
 }
 
 }  // namespace ombra

@@ -50,8 +50,15 @@ std::string describeBudget(const MemoryBudget& budget);
 // run's messages; the log's line "Memory for this run: ..." describes it.
 const MemoryBudget& startBudget();
 std::string memoryLine();
-// "memory for this run: 150 MB, set by the address-space limit", for messages.
+// "memory for this run: 150 MB, set by the address-space limit (ulimit -v)",
+// for messages: the bound named by its source (--memory, the memory cgroup,
+// ulimit -v, the machine).
 std::string budgetClause();
+// "150 MB", or with one decimal below 10 MB ("0.4 MB"), two below 0.1 MB.
+std::string megabytesText(double bytes);
+// "Please give the run more memory (--memory)", or as fits the bound of
+// the run's budget: the job's cgroup, ulimit -v, the machine.
+std::string moreMemoryAdvice();
 
 // The CPUs the process may run on: those of its affinity mask, fewer when the
 // CPU cgroup's quota (cpu.max, or cpu.cfs_quota_us) allows fewer; at least 1.

@@ -97,6 +97,10 @@ bool SelectionOptions::knows(const std::string& word) {
   return std::find(std::begin(kOptionWords), std::end(kOptionWords), word) != std::end(kOptionWords);
 }
 
+std::vector<std::string> SelectionOptions::words() {
+  return std::vector<std::string>(std::begin(kOptionWords), std::end(kOptionWords));
+}
+
 void SelectionOptions::set(const std::string& word, const std::string& value) {
   std::string* const slots[] = {&keepFile, &removeFile, &extractFile, &excludeFile, &chrList, &fromBp,
                                 &toBp,     &maf,        &geno,        &mind,        &hwe,

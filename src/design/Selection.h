@@ -23,6 +23,8 @@ struct SelectionOptions {
 
   // True when `word` is one of the options above.
   static bool knows(const std::string& word);
+  // The words `knows` accepts.
+  static std::vector<std::string> words();
   // Stores the value of an option `knows` accepts.
   void set(const std::string& word, const std::string& value);
   bool selectsIndividuals() const { return !keepFile.empty() || !removeFile.empty(); }

@@ -86,11 +86,12 @@ std::vector<double> copiesFromDosages(const Loaded& test) {
 // unless `wanted` and some data set has dosages.
 struct DosageMoments {
   std::vector<double> called, sum, squares;
+  std::vector<char> fractional;  // per SNP: whether some called dosage is not a whole number of copies
   double frequency(size_t s) const { return called[s] > 0 ? sum[s] / (2 * called[s]) : 0; }
   // Their variance over the binomial 2f(1 - f), as MACH's r-squared; 1 for
-  // a SNP without variation.
+  // a SNP without variation and for whole-call dosages, as certain as calls.
   double info(size_t s) const {
-    if (!(called[s] > 0)) return 1;
+    if (!(called[s] > 0) || !fractional[s]) return 1;
     const double mean = sum[s] / called[s];
     const double f = mean / 2;
     const double expected = 2 * f * (1 - f);
@@ -105,6 +106,7 @@ DosageMoments dosageMoments(const Loaded& test, bool wanted) {
   moments.called.assign(m, 0.0);
   moments.sum.assign(m, 0.0);
   moments.squares.assign(m, 0.0);
+  moments.fractional.assign(m, 0);
   for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
     for (const GenotypeRow& row : set->rows) {
       for (size_t s = 0; s < m; ++s) {
@@ -112,6 +114,7 @@ DosageMoments dosageMoments(const Loaded& test, bool wanted) {
         if (row.dosages != nullptr) {
           if (row.dosages[s] == kMissingDosage) continue;
           value = dosageCopies(row.dosages[s]);
+          moments.fractional[s] |= row.dosages[s] % kDosageOne != 0;
         } else {
           const int code = genotypeCode(row.codes, s);
           if (code == 3) continue;

@@ -107,7 +107,7 @@ std::vector<size_t> resolvePhenotypeNames(const std::vector<std::string>& names,
 }
 
 PhenotypeTable::PhenotypeTable(const StudyDesignOptions& options)
-    : table(options.phenotypeFile), missingTrait(options.missingTrait) {
+    : table(options.phenotypeFile), missingTrait(options.missingTrait), missingTraitGiven(options.missingTraitGiven) {
   if (table.names().empty()) stopRun("The phenotype file " + options.phenotypeFile + " has no phenotype column.\n");
   columns = options.phenotypeName.empty()
                 ? std::vector<size_t>{0}
@@ -123,11 +123,37 @@ PhenotypeTable::PhenotypeTable(const StudyDesignOptions& options)
   }
 }
 
-// The same coding as a sample file's trait: 1 unaffected, 2 affected, the
-// missing codes (NA, -9, --mt) missing, any other number quantitative.
+namespace {
+
+// Whether a present value is 0, 1 or 2, the codes of a case-control column.
+bool isCaseControlCode(const std::string& text) {
+  double value = 0;
+  return isNumber(text, value) && (value == 0 || value == 1 || value == 2);
+}
+
+}  // namespace
+
+PhenotypeTable::Reading PhenotypeTable::readingOf(const Cohort& cohort, size_t column) const {
+  Reading reading = Reading::kCaseControl;
+  cohort.forEachIndividual([&](const std::string& famId, const Individual& person, const DataSet&) {
+    const std::vector<std::string>* row = table.row(famId, person.indId);
+    if (row == nullptr || (*row)[column].empty() || isMissingCode((*row)[column])) return;
+    if (!isCaseControlCode((*row)[column])) reading = Reading::kQuantitative;
+  });
+  return reading;
+}
+
+bool PhenotypeTable::isMissingCode(const std::string& text) const {
+  return text == "NA" || text == "-9" || (missingTraitGiven && text == missingTrait);
+}
+
+// As PLINK 2 reads a phenotype: NA, -9 and a code given with --mt are
+// missing; a column of 1, 2 and 0 is case-control (1 unaffected, 2
+// affected) with 0 missing; any other column is quantitative, 0 a value.
 void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
   const size_t column = columns[k];
   const std::string& phenotypeFile = table.path();
+  const Reading reading = readingOf(cohort, column);
   long affected = 0, unaffected = 0, other = 0, missing = 0;
   const double missingValue = leadingDouble(missingTrait);
   cohort.forEachIndividual([&](const std::string& famId, Individual& person, const DataSet&) {
@@ -135,7 +161,8 @@ void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
     static const std::string kNone;
     const std::string& text = row != nullptr ? (*row)[column] : kNone;
     double value = 0;
-    if (text.empty() || isMissingValue(text, missingTrait)) {
+    const bool zeroMissing = reading == Reading::kCaseControl && isNumber(text, value) && value == 0;
+    if (text.empty() || isMissingCode(text) || zeroMissing) {
       person.trait = missingTrait;
       person.traitValue = missingValue;
       ++missing;
@@ -145,13 +172,20 @@ void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
       stopRun("The phenotype " + text + " of individual " + famId + " " + person.indId + " in " + phenotypeFile +
               " is not a number.\n");
     }
-    person.trait = text;
+    // The run tells a missing trait by the text of the missing code: a
+    // value written as that code (0 without --mt) is held written otherwise.
+    person.trait = text == missingTrait ? "0.0" : text;
     person.traitValue = value;
     ++(text == "2" ? affected : text == "1" ? unaffected : other);
   });
   if (!report) return;
   std::cout << "Phenotype " << table.names()[column] << " from " << phenotypeFile << ": " << affected
             << " affected, " << unaffected << " unaffected, " << other << " other values, " << missing
+            << " missing.\n";
+  std::cout << "Phenotype " << table.names()[column] << " is read as "
+            << (reading == Reading::kCaseControl ? "case-control (1 unaffected, 2 affected; 0, NA and -9 missing"
+                                                 : "quantitative (0 a value; NA and -9 missing")
+            << (missingTraitGiven ? ", and " + missingTrait + " from --mt" : std::string()) << "): " << missing
             << " missing.\n";
 }
 

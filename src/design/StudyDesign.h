@@ -34,16 +34,24 @@ class PhenotypeTable {
 
   size_t count() const { return columns.size(); }
   const std::string& name(size_t k) const { return table.names()[columns[k]]; }
-  // Makes phenotype k every individual's trait (coded as a sample file's
-  // trait: 1 unaffected, 2 affected, NA, -9 and the --mt code missing, any
-  // other number quantitative); with `report`, a line counts its values.
-  // Stops the run on a value that is not a number.
+  // Makes phenotype k every individual's trait, as PLINK 2 reads it: NA,
+  // -9 and the --mt code (only when --mt is given) are missing; a column
+  // whose values are 1, 2 and 0 is case-control (1 unaffected, 2 affected,
+  // 0 missing); any other column is quantitative, 0 a value. With
+  // `report`, a line counts its values and one says how it was read. Stops
+  // the run on a value that is not a number.
   void apply(Cohort& cohort, size_t k, bool report) const;
 
  private:
+  enum class Reading { kCaseControl, kQuantitative };
+  // How the values of `column` among the cohort's individuals read.
+  Reading readingOf(const Cohort& cohort, size_t column) const;
+  bool isMissingCode(const std::string& text) const;
+
   SampleTable table;
   std::vector<size_t> columns;  // per phenotype: its column among table.names()
   std::string missingTrait;
+  bool missingTraitGiven = false;
 };
 
 // The columns `request` (--pheno-name's value) names among `names`, the

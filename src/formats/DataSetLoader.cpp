@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "core/Memory.h"
+#include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "core/Text.h"
 #include "formats/DosageCounts.h"
@@ -315,9 +316,8 @@ void DataSetLoader::readPedigree(const std::string& path, DataSet& set, bool bin
       memoryLeft -= rowLength;
       if (memoryLeft < 0) memoryLeft = availableMemoryBytes() - rowLength;  // measured again
       if (memoryLeft < 0) {
-        stopRun("The genotypes of " + path + " need more memory than the machine has left after " +
-                       std::to_string(seq) + " individuals. Please use a machine with more memory, or fewer snps "
-                       "or individuals.\n");
+        stopRun("The genotypes of " + path + " need more memory than is left after " + std::to_string(seq) +
+                " individuals (" + budgetClause() + "). " + moreMemoryAdvice() + ", or fewer snps or individuals.\n");
       }
     }
     Individual person = makeIndividual(seq);
@@ -466,7 +466,7 @@ void DataSetLoader::readGenotype(const std::string& path, DataSet& set) {
   requireMemory(needed,
                        "The genotypes of " + std::to_string(n) + " individuals and " +
                            std::to_string(store.markers.size()) + " snps",
-                       "Please use a machine with more memory, or fewer snps or individuals.");
+                       moreMemoryAdvice() + ", or fewer snps or individuals.");
   for (int i = 0; i < n; ++i) {
     if (inputStream.eof()) {
       stopRun("Can not read the total genotype of all" + std::to_string(n) +
@@ -537,6 +537,23 @@ void DataSetLoader::openPlinkStream(const std::string& prefix, DataSet& set, boo
   if (shared) matchStreamedSource(set);
 }
 
+namespace {
+
+// One line for the records without the dosage field and the samples whose
+// value is left out or "." beside a GT call, all read as their GT calls.
+void reportCallsAsDosages(const VcfSource& source, const std::string& path) {
+  const std::string field = dosageFieldName(source.dosageField());
+  const size_t records = source.recordsWithoutField(), samples = source.samplesTakingCalls();
+  if (records == 0 && samples == 0) return;
+  if (records > 0) std::cout << records << " records of " << path << " have no " << field << " field";
+  if (records > 0 && samples > 0) std::cout << ", and in the others ";
+  if (records == 0 && samples > 0) std::cout << "In " << path << " ";
+  if (samples > 0) std::cout << samples << " called samples leave out their " << field << " or give \".\"";
+  std::cout << ": their GT calls are read as dosages.\n";
+}
+
+}  // namespace
+
 void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
   const std::string path = vcfPathOf(prefix);
   const std::string famPath = prefix + ".fam";
@@ -545,10 +562,7 @@ void DataSetLoader::readVcfSet(const std::string& prefix, DataSet& set) {
   std::cout << "Reading VCF genotypes: " << path << " ...\n";
   auto source = std::make_unique<VcfSource>(path, namesInFileOrder(set.pedigrees), famPath, settings.vcfDosage);
   reportVcfSkips(*source, path, famPath);
-  if (source->recordsWithoutField() > 0) {
-    std::cout << source->recordsWithoutField() << " records of " << path << " have no "
-              << dosageFieldName(settings.vcfDosage) << " field: their GT calls are read as dosages.\n";
-  }
+  reportCallsAsDosages(*source, path);
   takeSource(std::move(source), path, set);
 }
 

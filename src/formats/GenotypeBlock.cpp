@@ -17,15 +17,22 @@ void addSquares(double* __restrict sums, const double* __restrict row, size_t wi
   for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
 }
 
+// The part of a called dosage below a whole copy (0 for a missing one).
+inline unsigned fractionOf(uint16_t dosage) {
+  static_assert((kDosageOne & (kDosageOne - 1)) == 0, "a whole copy is a power of two units");
+  return dosage != kMissingDosage ? dosage & (kDosageOne - 1u) : 0u;
+}
+
 // One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
 // fill value (values[j][3]) and counted; whole copies come out exactly as
-// their codes do.
+// their codes do. fractions[j] gathers the bits of the called dosages' fractions.
 void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out, size_t* __restrict missing) {
+                   double* __restrict out, size_t* __restrict missing, unsigned* __restrict fractions) {
   for (size_t j = 0; j < count; ++j) {
     const bool absent = dosages[j] == kMissingDosage;
     out[j] = absent ? values[j][3] : dosageCopies(dosages[j]);
     missing[j] += absent;
+    fractions[j] |= fractionOf(dosages[j]);
   }
 }
 
@@ -69,6 +76,7 @@ void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block
   block.sums.assign(width, 0.0);
   block.missing.assign(width, 0);
   if (block.dosages) block.squares.assign(width, 0.0);
+  block.wholeCalls.assign(width, 1);
 }
 
 // The marker of a SNP of the run: a streamed run's is read from the files,
@@ -113,10 +121,11 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   }
   const size_t firstByte = firstSlot / 4;
   constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
+  unsigned fractions[kWidestBlock] = {};
   for (size_t i = 0; i < n; ++i) {
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
-      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data());
+      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data(), fractions);
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
@@ -136,6 +145,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);
   }
+  for (size_t j = 0; j < count; ++j) block.wholeCalls[j] = fractions[j] == 0;
 }
 
 void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
@@ -162,6 +172,7 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
       if (own.dosages != nullptr) {
         absent = own.dosages[slot] == kMissingDosage;
         value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
+        if (fractionOf(own.dosages[slot]) != 0) block.wholeCalls[k] = 0;
       } else {
         const int code = genotypeCode(own.codes, slot);
         absent = code == 3;

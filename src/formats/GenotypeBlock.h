@@ -44,6 +44,7 @@ struct GenotypeBlock {
   std::vector<double> squares;   // per column: the sum of its values' squares, in entry order (with dosages)
   std::vector<size_t> missing;   // per SNP: entries whose genotype or dosage is missing (filled)
   bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0)
+  std::vector<char> wholeCalls;  // per column: whether every called value is a whole number of copies
 
   size_t count() const { return snps.size(); }
   // Entries with a called genotype or a dosage at SNP j.

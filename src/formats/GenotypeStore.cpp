@@ -6,6 +6,7 @@
 #include <iostream>
 #include <numeric>
 
+#include "core/ResourceLimits.h"
 #include "core/Memory.h"
 #include "core/RunEnd.h"
 #include "formats/AlleleTable.h"
@@ -118,7 +119,7 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
   const size_t people = cohort.family.rows.size() + cohort.unrelated.rows.size();
   requireMemory(static_cast<double>(people) * (bytes + (holdsDosages() ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(people) + " individuals and " + std::to_string(snps) + " snps",
-                "Please use a machine with more memory, or fewer snps or individuals.");
+                moreMemoryAdvice() + ", or fewer snps or individuals.");
   releaseRows(cohort);
   for (DataSet* set : {&cohort.family, &cohort.unrelated}) {
     GenotypeStream* source = stream(set->kind);

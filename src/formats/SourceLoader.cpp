@@ -5,6 +5,7 @@
 #include <climits>
 #include <string>
 
+#include "core/ResourceLimits.h"
 #include "core/RunEnd.h"
 #include "core/Memory.h"
 #include "core/Text.h"
@@ -88,7 +89,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
   const bool dosages = source.hasDosages();
   requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + (dosages ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(samples) + " individuals and " + std::to_string(snps) + " snps",
-                "Please use a machine with more memory, or fewer snps or individuals.");
+                moreMemoryAdvice() + ", or fewer snps or individuals.");
   rows.clear();
   rows.reserve(samples);
   for (size_t i = 0; i < samples; ++i) {

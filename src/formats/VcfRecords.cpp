@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -95,7 +96,6 @@ class VcfTextReader : public VcfRecordReader {
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
   bool hasField(DosageField field) override { return keyIndex(formatColumn(), dosageFieldName(field)) >= 0; }
-  void dosages(DosageField field, uint16_t* out) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (line " + std::to_string(lineNumber) + ", chromosome " +
            text(current.chrom) + ", position " + std::to_string(current.position) + ") of " + path;
@@ -108,6 +108,9 @@ class VcfTextReader : public VcfRecordReader {
   bool refill();
   void readHeader();
   [[noreturn]] void stopCutOff(int columns) const;
+  bool hasGt() override { return keyIndex(formatColumn(), "GT") >= 0; }
+  void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
   // The FORMAT column of the current record; empty when it has none.
   std::string_view formatColumn() const {
     const void* tab = std::memchr(afterInfo, '\t', static_cast<size_t>(lineEnd - afterInfo));
@@ -284,7 +287,7 @@ void VcfTextReader::genotypes(unsigned char* codes) {
   if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
 }
 
-void VcfTextReader::dosages(DosageField field, uint16_t* out) {
+void VcfTextReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) {
   const size_t n = samples.size();
   if (n == 0) return;
   const std::string_view format = formatColumn();
@@ -303,16 +306,33 @@ void VcfTextReader::dosages(DosageField field, uint16_t* out) {
       stopAt("has " + std::to_string(c + 1) + " sample columns, but the header names " + std::to_string(n) +
              ": it is cut off");
     }
-    // A sample may drop trailing FORMAT fields; a dropped value is missing.
+    // A sample may drop trailing FORMAT fields.
     const std::string_view value = subfield(p, columnEnd, index);
-    out[c] = value.data() == nullptr ? kMissingDosage : dosageOfText(field, value.data(), value.data() + value.size(), problem);
-    if (!problem.empty()) {
-      stopAt("has the " + std::string(dosageFieldName(field)) + " value " + text(value) + " for sample " + samples[c] +
-             ", " + problem);
+    if (value.data() == nullptr || value == ".") {
+      out[c] = kMissingDosage;
+      leftOut.push_back(c);
+    } else {
+      out[c] = dosageOfText(field, value.data(), value.data() + value.size(), problem);
+      if (!problem.empty()) stopAtValue(field, value, c, problem);
     }
     p = columnEnd + 1;
   }
   if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
+}
+
+void VcfTextReader::findLeftOut(DosageField field, std::vector<size_t>& leftOut) {
+  const std::string_view format = formatColumn();
+  const int index = keyIndex(format, dosageFieldName(field));
+  if (index < 0 || samples.empty() || format.data() + format.size() == lineEnd) return;
+  const char* p = format.data() + format.size() + 1;
+  for (size_t c = 0;; ++c) {
+    const void* found = std::memchr(p, '\t', static_cast<size_t>(lineEnd - p));
+    const char* columnEnd = found != nullptr ? static_cast<const char*>(found) : lineEnd;
+    const std::string_view value = subfield(p, columnEnd, index);
+    if (value.data() == nullptr || value == ".") leftOut.push_back(c);
+    if (columnEnd == lineEnd) return;
+    p = columnEnd + 1;
+  }
 }
 
 // Reads BCF records through htslib.
@@ -327,6 +347,7 @@ class BcfReader : public VcfRecordReader {
   ~BcfReader() override {
     free(gt);
     free(values);
+    free(integers);
     if (record != nullptr) bcf_destroy(record);
     if (header != nullptr) bcf_hdr_destroy(header);
   }
@@ -334,13 +355,26 @@ class BcfReader : public VcfRecordReader {
   bool next(VcfSite& site) override;
   void genotypes(unsigned char* codes) override;
   bool hasField(DosageField field) override;
-  void dosages(DosageField field, uint16_t* out) override;
   std::string where() const override {
     return "record " + std::to_string(recordNumber) + " (chromosome " + chrom + ", position " +
            std::to_string(record->pos + 1) + ") of " + path;
   }
 
  private:
+  bool hasGt() override {
+    if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
+    return bcf_get_fmt(header, record, "GT") != nullptr;
+  }
+  void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
+  // Reads the values of `field` (a field declared Integer as the whole
+  // numbers it holds); returns their count a sample.
+  size_t fetchValues(DosageField field);
+  // Whether the sample whose values start at `at` has none, or one missing.
+  bool leftOutAt(size_t at, size_t each) const;
+  // Those values as a VCF line holds them ("." for a missing one).
+  void valueText(size_t at, size_t each, std::string& text) const;
+
   HtsFilePtr file;
   bcf_hdr_t* header = nullptr;
   bcf1_t* record = nullptr;
@@ -349,6 +383,9 @@ class BcfReader : public VcfRecordReader {
   int gtCapacity = 0;
   float* values = nullptr;
   int valuesCapacity = 0;
+  int32_t* integers = nullptr;
+  int integersCapacity = 0;
+  bool integer = false;  // the values fetched last are integers
 };
 
 bool BcfReader::next(VcfSite& site) {
@@ -428,42 +465,101 @@ bool BcfReader::hasField(DosageField field) {
   return bcf_get_fmt(header, record, dosageFieldName(field)) != nullptr;
 }
 
-void BcfReader::dosages(DosageField field, uint16_t* out) {
+size_t BcfReader::fetchValues(DosageField field) {
   const size_t n = samples.size();
-  if (n == 0) return;
   const char* name = dosageFieldName(field);
   if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
   const bcf_fmt_t* format = bcf_get_fmt(header, record, name);
   if (format == nullptr) stopAt(std::string("has no ") + name + " field");
   const uint64_t claimed = static_cast<uint64_t>(std::max(format->size, 0)) * n;
-  if (format->n <= 0 || format->size <= 0 || claimed > record->indiv.l || format->type != BCF_BT_FLOAT) {
+  integer = format->type == BCF_BT_INT8 || format->type == BCF_BT_INT16 || format->type == BCF_BT_INT32;
+  if (format->n <= 0 || format->size <= 0 || claimed > record->indiv.l || (format->type != BCF_BT_FLOAT && !integer)) {
     stopAt(std::string("has a ") + name + " field that is not a list of numbers of its stated size: the file is corrupt");
   }
-  const size_t wanted = field == DosageField::kDs ? 1 : field == DosageField::kHds ? 2 : 3;
   if (format->n > 3) stopAt(std::string("has ") + std::to_string(format->n) + " " + name + " values a sample, for one ALT");
-  const int count = bcf_get_format_float(header, record, name, &values, &valuesCapacity);
+  const int count = integer ? bcf_get_format_int32(header, record, name, &integers, &integersCapacity)
+                            : bcf_get_format_float(header, record, name, &values, &valuesCapacity);
   if (count < 0 || static_cast<size_t>(count) % n != 0) stopAt(std::string("has a ") + name + " field that cannot be read");
-  const size_t each = static_cast<size_t>(count) / n;
-  std::string problem;
-  char text[96];
-  for (size_t c = 0; c < n; ++c) {
-    // The values as text, so that both formats share one reading of them.
-    const float* own = values + c * each;
-    size_t length = 0;
-    for (size_t k = 0; k < each && !bcf_float_is_vector_end(own[k]); ++k) {
-      if (k > 0) text[length++] = ',';
-      length += bcf_float_is_missing(own[k]) ? static_cast<size_t>(std::snprintf(text + length, 24, "."))
-                                               : static_cast<size_t>(std::snprintf(text + length, 24, "%.9g", own[k]));
-    }
-    out[c] = dosageOfText(field, text, text + length, problem);
-    if (!problem.empty() || (length > 0 && text[0] != '.' && each < wanted && field != DosageField::kHds)) {
-      stopAt("has the " + std::string(name) + " value " + std::string(text, length) + " for sample " + samples[c] +
-             ", " + (problem.empty() ? std::string("which has too few values") : problem));
+  return static_cast<size_t>(count) / n;
+}
+
+bool BcfReader::leftOutAt(size_t at, size_t each) const {
+  const auto ends = [&](size_t k) { return integer ? integers[k] == bcf_int32_vector_end : bcf_float_is_vector_end(values[k]); };
+  const auto missing = [&](size_t k) { return integer ? integers[k] == bcf_int32_missing : bcf_float_is_missing(values[k]); };
+  return ends(at) || (missing(at) && (each == 1 || ends(at + 1)));
+}
+
+void BcfReader::valueText(size_t at, size_t each, std::string& text) const {
+  char number[32];
+  text.clear();
+  for (size_t k = at; k < at + each; ++k) {
+    if (integer ? integers[k] == bcf_int32_vector_end : bcf_float_is_vector_end(values[k])) break;
+    if (k > at) text += ',';
+    if (integer ? integers[k] == bcf_int32_missing : bcf_float_is_missing(values[k])) {
+      text += '.';
+    } else {
+      const int length = integer ? std::snprintf(number, sizeof number, "%d", integers[k])
+                                 : std::snprintf(number, sizeof number, "%.9g", values[k]);
+      text.append(number, static_cast<size_t>(length));
     }
   }
 }
 
+void BcfReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const size_t each = fetchValues(field);
+  std::string problem;
+  std::string text;
+  for (size_t c = 0; c < n; ++c) {
+    // A sample without values (all of them the vector's end) left the
+    // field out, as a VCF sample drops a trailing field.
+    if (leftOutAt(c * each, each)) {
+      out[c] = kMissingDosage;
+      leftOut.push_back(c);
+      continue;
+    }
+    // The values as text, so that both formats share one reading of them.
+    valueText(c * each, each, text);
+    out[c] = dosageOfText(field, text.data(), text.data() + text.size(), problem);
+    if (!problem.empty()) stopAtValue(field, text, c, problem);
+  }
+}
+
+void BcfReader::findLeftOut(DosageField field, std::vector<size_t>& leftOut) {
+  const size_t n = samples.size();
+  if (n == 0) return;
+  const size_t each = fetchValues(field);
+  for (size_t c = 0; c < n; ++c) {
+    if (leftOutAt(c * each, each)) leftOut.push_back(c);
+  }
+}
+
 }  // namespace
+
+void VcfRecordReader::stopAtValue(DosageField field, std::string_view value, size_t c, const std::string& problem) const {
+  const std::string name = dosageFieldName(field);
+  if (value.empty()) stopAt("has an empty " + name + " value for sample " + samples[c]);
+  stopAt("has the " + name + " value " + std::string(value) + " for sample " + samples[c] + ", " + problem);
+}
+
+void VcfRecordReader::dosages(DosageField field, uint16_t* out) {
+  leftOut.clear();
+  fieldDosages(field, out, leftOut);
+  if (leftOut.empty() || !hasGt()) return;
+  calls.resize(samples.size());
+  genotypes(calls.data());
+  for (size_t c : leftOut) out[c] = calls[c] == 3 ? kMissingDosage : static_cast<uint16_t>(calls[c] * kDosageOne);
+}
+
+size_t VcfRecordReader::callsTaken(DosageField field) {
+  leftOut.clear();
+  findLeftOut(field, leftOut);
+  if (leftOut.empty() || !hasGt()) return 0;
+  calls.resize(samples.size());
+  genotypes(calls.data());
+  return static_cast<size_t>(std::count_if(leftOut.begin(), leftOut.end(), [&](size_t c) { return calls[c] != 3; }));
+}
 
 void VcfRecordReader::stopAt(const std::string& problem) const {
   std::string place = where();
@@ -499,12 +595,27 @@ const char* dosageFieldName(DosageField field) {
 
 namespace {
 
+// Whether the number [text, stop), out of a double's range, is too small
+// for one rather than too large; sets `value` to 0 then.
+bool underflows(const char* text, const char* stop, double& value) {
+  const std::string copy(text, stop);
+  errno = 0;
+  const double read = std::strtod(copy.c_str(), nullptr);
+  if (errno == ERANGE && std::fabs(read) < 1) {
+    value = 0;
+    return true;
+  }
+  return false;
+}
+
 // Reads a number of [text, end) up to a comma; false when there is none.
 bool readNumber(const char*& text, const char* end, double& value) {
   const char* stop = static_cast<const char*>(std::memchr(text, ',', static_cast<size_t>(end - text)));
   if (stop == nullptr) stop = end;
   const std::from_chars_result read = std::from_chars(text, stop, value);
-  if (read.ec != std::errc() || read.ptr != stop || !std::isfinite(value)) return false;
+  if (read.ptr != stop || (read.ec != std::errc() && !underflows(text, stop, value)) || !std::isfinite(value)) {
+    return false;
+  }
   text = stop == end ? end : stop + 1;
   return true;
 }
@@ -513,7 +624,11 @@ bool readNumber(const char*& text, const char* end, double& value) {
 
 uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem) {
   problem.clear();
-  if (text == end || (end - text == 1 && *text == '.')) return kMissingDosage;
+  if (text == end) {
+    problem = "which is empty";
+    return kMissingDosage;
+  }
+  if (end - text == 1 && *text == '.') return kMissingDosage;
   const size_t wanted = field == DosageField::kDs ? 1 : field == DosageField::kHds ? 2 : 3;
   double numbers[3] = {0, 0, 0};
   size_t count = 0;

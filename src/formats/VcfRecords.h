@@ -36,9 +36,10 @@ const char* dosageFieldName(DosageField field);
 
 // One sample's dosage of ALT, in units of 1/kDosageOne copy, from the text
 // of its `field` value (up to its ':' or the end of the field):
-// kMissingDosage for "." or an empty value. On a value that is not a
-// number, out of range, or (GP) probabilities that do not sum to 1 within
-// 0.01, returns kMissingDosage and sets `problem` to what is wrong.
+// kMissingDosage for ".". On an empty value, a value that is not a number,
+// out of range, or (GP) probabilities that do not sum to 1 within 0.01,
+// returns kMissingDosage and sets `problem` to what is wrong. A number too
+// small for a double (1e-400) is 0.
 uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem);
 
 class VcfRecordReader {
@@ -64,20 +65,39 @@ class VcfRecordReader {
   // Whether the current record has `field` (not GT) in its FORMAT.
   virtual bool hasField(DosageField field) = 0;
   // The dosages of ALT from `field` of the current record, which has it:
-  // out[c] for sample column c, as dosageOfText gives them. A value that
-  // cannot be read, a field of the wrong size or too few or too many sample
-  // columns stops the run naming the record and the sample.
-  virtual void dosages(DosageField field, uint16_t* out) = 0;
+  // out[c] for sample column c, as dosageOfText gives them. A sample whose
+  // value is left out or "." takes its GT call (as PLINK 2 reads it; its
+  // export leaves DS out where it equals the call): missing when the call
+  // is, or the record has no GT. An empty value, a value that cannot be
+  // read, a field of the wrong size or too few or too many sample columns
+  // stops the run naming the record and the sample.
+  void dosages(DosageField field, uint16_t* out);
+  // Sample columns of the current record, which has `field`, whose value
+  // is left out or "." and whose GT is called: those that take their call.
+  size_t callsTaken(DosageField field);
   // "record R (line L, chromosome C, position P) of PATH", for messages.
   virtual std::string where() const = 0;
 
  protected:
   explicit VcfRecordReader(std::string filePath) : path(std::move(filePath)) {}
   [[noreturn]] void stopAt(const std::string& problem) const;
+  // Whether the current record has GT in its FORMAT.
+  virtual bool hasGt() = 0;
+  // The values of `field` into out[c]; the columns whose value is left out
+  // or "." are put in `leftOut` (out[c] is then kMissingDosage).
+  virtual void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) = 0;
+  // The columns whose value of `field` is left out or ".", into `leftOut`.
+  virtual void findLeftOut(DosageField field, std::vector<size_t>& leftOut) = 0;
+  // The message for an unreadable `value` of sample column c.
+  [[noreturn]] void stopAtValue(DosageField field, std::string_view value, size_t c, const std::string& problem) const;
 
   std::string path;
   std::vector<std::string> samples;
   long long recordNumber = 0;  // 1-based number of the current record
+
+ private:
+  std::vector<size_t> leftOut;
+  std::vector<unsigned char> calls;
 };
 
 // Why a GT text is not a call this program can code.

@@ -82,6 +82,7 @@ void VcfSource::readSites() {
       if (!hasDosages()) continue;
       fromGt.push_back(!reader->hasField(field));
       withoutField += fromGt.back();
+      if (!fromGt.back()) callsTaken += reader->callsTaken(field);
     } else {
       ++skipped;
     }

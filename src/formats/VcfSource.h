@@ -31,7 +31,8 @@ class VcfSource : public GenotypeSource {
   // two sample columns match one individual or one column several, or when
   // the file cannot be read.
   // With a dosage field other than GT, the source holds dosages from it; a
-  // record without the field gives its GT calls as dosages.
+  // record without the field gives its GT calls as dosages, and so does a
+  // sample whose value is left out or ".".
   VcfSource(const std::string& path, const std::vector<SampleName>& individuals, const std::string& famPath,
             DosageField dosageField = DosageField::kGt);
 
@@ -43,9 +44,13 @@ class VcfSource : public GenotypeSource {
   // reads the file again from its start.
   void readSnps(size_t first, size_t count, unsigned char* out) override;
   bool hasDosages() const override { return field != DosageField::kGt; }
+  DosageField dosageField() const { return field; }
   void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
   // Records kept whose dosages come from GT, for want of the dosage field.
   size_t recordsWithoutField() const { return withoutField; }
+  // Samples of the records with the field whose value is left out or "."
+  // and whose dosage is their GT call.
+  size_t samplesTakingCalls() const { return callsTaken; }
 
   // Sample columns that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -80,6 +85,7 @@ class VcfSource : public GenotypeSource {
   DosageField field = DosageField::kGt;
   std::vector<bool> fromGt;                 // per marker of a dosage source: its record lacks the field
   size_t withoutField = 0;
+  size_t callsTaken = 0;
   std::vector<uint16_t> columnDosages;      // per sample column, of the current record
 };
 
