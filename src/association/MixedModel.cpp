@@ -8,6 +8,7 @@
 
 #include "core/RunEnd.h"
 #include "association/Projection.h"
+#include "association/TestChecks.h"
 #include "numerics/Matrix.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/MetricKernels.h"
@@ -182,7 +183,7 @@ void FamilyRotation::rotate(const double* in, size_t width, const double* scale,
 MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector<double>>& relationships,
                        const DesignMatrix& design, double fixedH2)
     : rotation(sample, relationships), n(sample.size()), p(design.columns) {
-  if (n <= p + 1) {
+  if (!leavesFreedom(n, p)) {
     stopRun("The mixed model has no degree of freedom left: " + std::to_string(n) + " tested individuals for " +
             std::to_string(p) + " columns of the design and the snp. Please use fewer components (--p) or "
             "covariates.\n");
