@@ -25,23 +25,45 @@ constexpr double kTolerance = 1e-7;
 // A family this large is rotated by a matrix product.
 constexpr size_t kProductFamily = 32;
 
+// Whether a family of m tested entries goes through the matrix products:
+// its decomposition by divide and conquer, V^-1 - I kept as its
+// eigenvectors, each SNP rotated by them. Smaller families keep the loops
+// (and their numbers).
+bool largeFamily(size_t m) { return m >= kProductFamily && openBlas().loaded(); }
+
+// LAPACK's decomposition of the symmetric m x m `vectors` in place
+// (dsyevd for a large family, dsyev for a small one); false when it failed.
+bool lapackDecompose(size_t m, std::vector<double>& values, std::vector<double>& vectors) {
+  const OpenBlas& blas = openBlas();
+  const int size = static_cast<int>(m);
+  int info = 0, query = -1, bestInts = 0;
+  double best = 0;
+  if (!largeFamily(m)) {
+    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &info);
+    std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
+    const int length = static_cast<int>(work.size());
+    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, &info);
+    return info == 0;
+  }
+  blas.dsyevd("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &bestInts, &query, &info);
+  if (info != 0) return false;
+  std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
+  std::vector<int> ints(static_cast<size_t>(std::max(1, bestInts)));
+  const int length = static_cast<int>(work.size()), intLength = static_cast<int>(ints.size());
+  blas.dsyevd("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, ints.data(), &intLength,
+              &info);
+  return info == 0;
+}
+
 // The eigenvalues and eigenvectors of the symmetric m x m matrix `a`
 // (row-major); vectors[i * m + k] is component k of eigenvector i.
 void eigenDecompose(const std::vector<double>& a, size_t m, std::vector<double>& values, std::vector<double>& vectors) {
   values.assign(m, 0.0);
   vectors = a;
-  const OpenBlas& blas = openBlas();
-  if (blas.loaded()) {
+  if (openBlas().loaded()) {
     // Column-major and row-major agree on a symmetric matrix; LAPACK leaves
     // eigenvector i in column i, that is at [i * m + k].
-    const int size = static_cast<int>(m);
-    int info = 0, query = -1;
-    double best = 0;
-    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &info);
-    std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
-    const int length = static_cast<int>(work.size());
-    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, &info);
-    if (info == 0) return;
+    if (lapackDecompose(m, values, vectors)) return;
     vectors = a;
   }
   // K is positive semi-definite, so its singular value decomposition is its
@@ -278,6 +300,15 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   for (const FamilyRotation::Block& block : rotation.familyBlocks()) {
     lone(next, block.begin);
     const size_t m = block.size;
+    if (largeFamily(m)) {
+      // Kept as its eigenvectors and shifts, never as an m x m matrix.
+      RotatedBlock rotated{block.begin, m, block.vectors.data(), std::vector<double>(m)};
+      for (size_t i = 0; i < m; ++i) rotated.shifts[i] = weight[block.begin + i] - 1;
+      rotatedFamilies.push_back(std::move(rotated));
+      excess.push_back(Excess{block.begin, m, {}});
+      next = block.begin + m;
+      continue;
+    }
     Excess part{block.begin, m, std::vector<double>(m * m, 0.0)};
     for (size_t r = 0; r < m; ++r) {
       for (size_t c = 0; c < m; ++c) {
@@ -298,7 +329,16 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   for (const Excess& part : excess) excessRows.emplace_back(part.begin, part.begin + part.size);
   const size_t columns = (p + 3) / 4 * 4;
   excessDesign.assign(columns * excessEnd, 0.0);
+  auto rotatedFamily = rotatedFamilies.begin();
   for (const Excess& part : excess) {
+    if (part.values.empty() && part.size > 1) {
+      std::vector<double> product;
+      rotatedProduct(*rotatedFamily++, design.values.data(), n, p, product);
+      for (size_t c = 0; c < part.size; ++c) {
+        std::copy_n(product.data() + c * p, p, excessDesign.data() + (part.begin + c) * columns);
+      }
+      continue;
+    }
     for (size_t k = 0; k < p; ++k) {
       const double* x = design.values.data() + k * n + part.begin;
       for (size_t c = 0; c < part.size; ++c) {
@@ -308,12 +348,20 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
       }
     }
   }
+  // The large families' rows take V^-1 - I through their eigenvectors per
+  // SNP (familySquares).
+  excess.erase(std::remove_if(excess.begin(), excess.end(), [](const Excess& part) { return part.values.empty(); }),
+               excess.end());
   rotatedTrait = traitFit(std::move(residual), p);
   nullFit.sigma2 = rotatedTrait.squares / static_cast<double>(n - p);
 }
 
 void MixedModel::rowSums(const double* r, size_t stride, size_t count, double* cross, double* squares) const {
   metricRowSums(r, stride, count, n, weighted.data(), excess, cross, squares);
+}
+
+void MixedModel::familySquares(const double* r, size_t stride, size_t count, double* squares) const {
+  for (const RotatedBlock& family : rotatedFamilies) addRotatedSquares(family, r, stride, count, squares);
 }
 
 void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {
@@ -338,6 +386,7 @@ void MixedModel::lessExplained(const double* c, size_t width, double* squares) c
 void MixedModel::snpSums(const double* r, size_t width, double* cross, double* squares,
                          std::vector<double>& work) const {
   rowSums(r, width, width, cross, squares);
+  familySquares(r, width, width, squares);
   work.resize(p * width);
   explainedSums(r, width, width, work.data(), width);
   lessExplained(work.data(), width, squares);
