@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -18,6 +19,7 @@
 #include "association/StatisticTerms.h"
 #include "design/Kinship.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/ResidualKernels.h"
 
 namespace {
 
@@ -486,6 +488,83 @@ TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
     EXPECT_EQ(lmmStatistic(one.results[s]), lmmStatistic(two[0].results[s])) << s;
     EXPECT_EQ(lmmBeta(one.results[s]), lmmBeta(two[0].results[s])) << s;
     EXPECT_EQ(two[1].results[s].values.size(), ombra::base::kColumns) << s;  // the other trait has no mixed model
+  }
+}
+
+// The design of the fixture widened to 11 columns.
+ombra::DesignMatrix widerDesign(const Fixture& fixture) {
+  ombra::DesignMatrix wider = fixture.design;
+  wider.columns = 11;
+  for (size_t k = 4; k < wider.columns; ++k) {
+    for (size_t h = 0; h < fixture.size(); ++h) wider.values.push_back(std::cos(static_cast<double>(h * k)));
+  }
+  return wider;
+}
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A SNP's numbers do not depend on the route (a block, or one SNP) nor on
+// the block's width: the residuals of any block take the one-SNP route's
+// sums, so that a memory bound that changes the route (or keeps OpenBLAS
+// out) changes no byte. The residuals bit for bit, then every column of the
+// whole test (the three statistics, the plain regression and the mixed
+// model) at two block widths, and the mixed model's BETA from one column.
+TEST(SnpRoutes, NumbersDoNotDependOnTheRouteOrTheBlockWidth) {
+  const Fixture fixture(13);
+  const size_t n = fixture.size();
+  const ombra::DesignMatrix wider = widerDesign(fixture);
+  for (const ombra::DesignMatrix* design : {&fixture.design, &wider}) {
+    const ombra::Projection projection(*design);
+    const std::string what = std::to_string(design->columns) + " design columns";
+    for (size_t width : {size_t{8}, size_t{24}}) {
+      ombra::GenotypeBlock block = fixture.rows->block(0, std::min(width, Fixture::kSnps), width);
+      std::vector<double> coefficients(design->columns * width);
+      ombra::residualiseColumns(projection.byEntry(), design->values.data(), design->columns, n, block.values.data(),
+                                width, coefficients.data());
+      for (size_t s = 0; s < std::min(width, Fixture::kSnps); ++s) {
+        std::vector<double> column(n);
+        for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
+        projection.residualise(column);
+        for (size_t h = 0; h < n; ++h) {
+          ASSERT_TRUE(sameBits(block.values[h * width + s], column[h])) << what << ", width " << width << ", snp " << s;
+        }
+      }
+    }
+    const ombra::MixedModel model(fixture.sample, fixture.relationships, *design, 0.45);
+    std::vector<double> trait = fixture.sample.traits;
+    projection.residualise(trait);
+    const ombra::TraitFit plain = ombra::traitFit(trait, design->columns);
+    const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
+    const ombra::LmmModel lmm(model);
+    const ombra::BlockTest blocks(fixture.sample, projection, terms, tsvLayout({&lmm}),
+                                  ombra::TraitModels{&plain, {&lmm}});
+    std::vector<std::vector<ombra::SnpResult>> byWidth;
+    for (size_t width : {size_t{8}, size_t{32}}) {
+      ombra::BlockTest::Scratch scratch;
+      ombra::BlockTest::Output out;
+      for (size_t first = 0; first < Fixture::kSnps; first += width) {
+        ombra::GenotypeBlock block = fixture.rows->block(first, std::min(width, Fixture::kSnps - first), width);
+        blocks.testBlock(block, scratch, out);
+      }
+      byWidth.push_back(out.results);
+    }
+    for (size_t s = 1; s < Fixture::kSnps; ++s) {
+      const std::vector<double>& one = byWidth[0][s].values;
+      const std::vector<double>& other = byWidth[1][s].values;
+      ASSERT_EQ(one.size(), other.size());
+      for (size_t k = 0; k < one.size(); ++k) {
+        EXPECT_TRUE(sameBits(one[k], other[k]) || (std::isnan(one[k]) && std::isnan(other[k])))
+            << what << ", snp " << s << ", column " << k << ": " << one[k] << " against " << other[k];
+      }
+      std::vector<double> column(n), work;
+      for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
+      projection.residualise(column);
+      double cross = 0, squares = 0;
+      model.snpSums(column.data(), 1, &cross, &squares, work);
+      const double floor = ombra::squaresFloor(model.floorPerVariance(), byWidth[0][s].f);
+      EXPECT_TRUE(sameBits(ombra::waldTest(cross, squares, floor, model.trait()).beta, lmmBeta(byWidth[0][s])))
+          << what << ", snp " << s;
+    }
   }
 }
 

@@ -165,7 +165,7 @@ const DesignMatrix& checkedDesign(const TestedSample& sample, const DesignMatrix
 
 }  // namespace
 
-bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
+bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept; }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  std::vector<const Model*> runModels)
