@@ -352,6 +352,7 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   // SNP (familySquares).
   excess.erase(std::remove_if(excess.begin(), excess.end(), [](const Excess& part) { return part.values.empty(); }),
                excess.end());
+  factorFamilies(sample, relationships);
   rotatedTrait = traitFit(std::move(residual), p);
   nullFit.sigma2 = rotatedTrait.squares / static_cast<double>(n - p);
 }
@@ -361,7 +362,38 @@ void MixedModel::rowSums(const double* r, size_t stride, size_t count, double* c
 }
 
 void MixedModel::familySquares(const double* r, size_t stride, size_t count, double* squares) const {
-  for (const RotatedBlock& family : rotatedFamilies) addRotatedSquares(family, r, stride, count, squares);
+  for (size_t f = 0; f < rotatedFamilies.size(); ++f) {
+    if (familyFactors[f].empty()) {
+      addRotatedSquares(rotatedFamilies[f], r, stride, count, squares);
+    } else {
+      addFactoredSquares(rotatedFamilies[f], familyFactors[f], r, stride, count, squares);
+    }
+  }
+}
+
+void MixedModel::factorFamilies(const TestedSample& sample, const std::vector<std::vector<double>>& relationships) {
+  const double h2 = nullFit.h2;
+  size_t begin = 0;
+  auto family = rotatedFamilies.begin();
+  for (size_t f = 0; f < sample.familyEntryEnd.size() && f < relationships.size(); ++f) {
+    const size_t end = sample.familyEntryEnd[f], m = end - begin;
+    if (family != rotatedFamilies.end() && family->begin == begin && family->size == m) {
+      // V = h2 K + (1 - h2) I over the family, its diagonal as varianceShare writes it.
+      std::vector<double> v(m * m);
+      for (size_t a = 0; a < m; ++a) {
+        for (size_t b = 0; b < m; ++b) v[a * m + b] = h2 * relationships[f][a * m + b];
+        v[a * m + a] = varianceShare(h2, relationships[f][a * m + a]);
+      }
+      const int size = static_cast<int>(m);
+      int info = 0;
+      openBlas().dpotrf("L", &size, v.data(), &size, &info);
+      if (info != 0) v.clear();
+      familyFactors.push_back(std::move(v));
+      ++family;
+    }
+    begin = end;
+  }
+  familyFactors.resize(rotatedFamilies.size());
 }
 
 void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {

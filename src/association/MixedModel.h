@@ -100,7 +100,7 @@ class MixedModel {
   // `count` columns whose rows lie `stride` apart, rowSums sets cross and
   // squares without the design's share and without the large families' V^-1
   // - I, which familySquares then adds to the squares of a whole block at
-  // once (a matrix product per family), and explainedSums sets c = X'(V^-1
+  // once (a triangular solve per family), and explainedSums sets c = X'(V^-1
   // - I) r (p rows, `cStride` apart); lessExplained then takes c' A^-1 c
   // from each of `width` columns' squares. No column's bits depend on how
   // the columns are grouped (but a single column's on its own, see
@@ -150,6 +150,10 @@ class MixedModel {
   using Excess = DiagonalBlock;
   std::vector<Excess> excess;    // in entry order; the small families' only once built
   std::vector<RotatedBlock> rotatedFamilies;  // the large families' (their vectors the rotation's)
+  // Per large family: V's Cholesky factor over its rows (column-major lower;
+  // empty where V is not positive definite, and the rotation stands in).
+  std::vector<std::vector<double>> familyFactors;
+  void factorFamilies(const TestedSample& sample, const std::vector<std::vector<double>>& relationships);
   size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
   // X'(V^-1 - I) over entries before excessEnd, an entry's weights side by
   // side, p padded with zeros to a multiple of four: [h * columns + k].

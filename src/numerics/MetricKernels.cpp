@@ -286,6 +286,29 @@ void addRotatedSquares(const RotatedBlock& block, const double* r, size_t stride
   for (size_t j = 0; j < count; ++j) squares[j] += sums[j];
 }
 
+void addFactoredSquares(const RotatedBlock& block, const std::vector<double>& factor, const double* r, size_t stride,
+                        size_t count, double* squares) {
+  const size_t m = block.size;
+  thread_local std::vector<double> solved, sums, plain;  // per thread: the block's rows, solved in place
+  solved.resize(m * count);
+  for (size_t i = 0; i < m; ++i) std::copy_n(r + (block.begin + i) * stride, count, solved.data() + i * count);
+  // Column-major, the rows are count x m (ld count): X L' = R' gives X = (L^-1 R)'.
+  const int size = static_cast<int>(m), width = static_cast<int>(count);
+  openBlas().dtrsm(CblasColMajor, CblasRight, CblasLower, CblasTrans, CblasNonUnit, width, size, 1.0, factor.data(),
+                   size, solved.data(), width);
+  sums.assign(count, 0.0);
+  plain.assign(count, 0.0);
+  for (size_t i = 0; i < m; ++i) {
+    const double* y = solved.data() + i * count;
+    const double* row = r + (block.begin + i) * stride;
+    for (size_t j = 0; j < count; ++j) {
+      sums[j] += y[j] * y[j];
+      plain[j] += row[j] * row[j];
+    }
+  }
+  for (size_t j = 0; j < count; ++j) squares[j] += sums[j] - plain[j];
+}
+
 void rotatedProduct(const RotatedBlock& block, const double* x, size_t xStride, size_t p, std::vector<double>& out) {
   const size_t m = block.size;
   const int size = static_cast<int>(m), columns = static_cast<int>(p);

@@ -55,6 +55,15 @@ struct RotatedBlock {
 // residualisation's do, and not on the other columns' values.
 void addRotatedSquares(const RotatedBlock& block, const double* r, size_t stride, size_t count, double* squares);
 
+// squares[j] += r_j' E r_j for j < count, as addRotatedSquares, from V's
+// Cholesky factor instead (E = V^-1 - I over the block's rows, V = L L',
+// `factor` column-major lower as LAPACK's dpotrf leaves it): y = L^-1 r_j
+// for the `count` columns by one triangular solve (OpenBLAS), then the sum
+// of y^2 less the sum of r_j^2, each in row order. Half the products of the
+// rotation's; a column's bits depend on `count` as there.
+void addFactoredSquares(const RotatedBlock& block, const std::vector<double>& factor, const double* r, size_t stride,
+                        size_t count, double* squares);
+
 // out (size x p, row-major) = E x over the block's rows of the p columns of
 // x (column k at x + k * xStride), by two matrix products (OpenBLAS).
 void rotatedProduct(const RotatedBlock& block, const double* x, size_t xStride, size_t p, std::vector<double>& out);
