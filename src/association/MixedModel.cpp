@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/Memory.h"
 #include "core/RunEnd.h"
 #include "association/Projection.h"
 #include "association/TestChecks.h"
@@ -149,6 +150,13 @@ FamilyRotation::FamilyRotation(const TestedSample& sample, const std::vector<std
       block.begin = begin;
       block.size = m;
       std::vector<double> values;
+      if (largeFamily(m)) {
+        // Its eigenvectors, dsyevd's workspace (twice as much) and later
+        // the factor of its V, each m x m.
+        requireMemory(4 * 8.0 * static_cast<double>(m) * static_cast<double>(m),
+                      "The mixed model's decomposition of a family of " + std::to_string(m) + " tested members",
+                      "Please give the run more memory (--memory) or split the pedigree.");
+      }
       eigenDecompose(relationships[f], m, values, block.vectors);
       // Rounding can leave a zero eigenvalue a hair below zero.
       for (size_t i = 0; i < m; ++i) lambda[begin + i] = std::max(0.0, values[i]);
