@@ -29,7 +29,7 @@ constexpr size_t kBlockCells = size_t{1} << 19;
 void residualiseBlock(const Projection& projection, double* g, size_t width, std::vector<double>& coefficients) {
   const DesignMatrix& design = projection.design();
   coefficients.resize(design.columns * width);
-  residualiseColumns(projection.byEntry(), design.values.data(), design.columns, design.entries, g, width,
+  residualiseColumns(projection.byEntry(), projection.designByEntry(), design.columns, design.entries, g, width,
                      coefficients.data());
 }
 

@@ -10,13 +10,13 @@
 namespace ombra {
 
 // g (n rows of `width` values side by side) becomes its residuals on the p
-// design columns x (column k at x + k * n): for each column j,
-// coefficient k = the sum over h, in increasing h, of byEntry[h * p + k] x
-// g[h][j] (one rounded product, then the addition), then g[h][j] -=
-// coefficient k x x[k][h] for k in increasing order. `coefficients` (p x
-// width) is scratch.
-void residualiseColumns(const double* byEntry, const double* x, size_t p, size_t n, double* g, size_t width,
-                        double* coefficients);
+// design columns (designByEntry[h * p + k]: column k of entry h): for each
+// column j, coefficient k = the sum over h, in increasing h, of byEntry[h *
+// p + k] x g[h][j] (one rounded product, then the addition), then g[h][j] -=
+// coefficient k x design k of h for k in increasing order. `coefficients`
+// (p x width) is scratch.
+void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g,
+                        size_t width, double* coefficients);
 
 }  // namespace ombra
 
