@@ -17,6 +17,7 @@
 #include "association/MixedModel.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "core/ResourceLimits.h"
 #include "design/Kinship.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/ResidualKernels.h"
@@ -569,6 +570,22 @@ TEST(SnpRoutes, NumbersDoNotDependOnTheRouteOrTheBlockWidth) {
           << what << ", snp " << s;
     }
   }
+}
+
+// A large family's decomposition asks for its memory (four m x m matrices)
+// before it starts; small families take no such step.
+TEST(MixedModel, ALargeFamilyAsksForItsMemoryFirst) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: no family takes the products";
+  const Fixture large(5, false, 60), small(5);
+  ombra::setMemoryOption(ombra::readMemory().resident / 1048576.0 + 0.05);
+  const testing_support::StopShown stop =
+      testing_support::stopOf([&] { ombra::MixedModel(large.sample, large.relationships, large.design, 0.5); });
+  const testing_support::StopShown smallStop =
+      testing_support::stopOf([&] { ombra::MixedModel(small.sample, small.relationships, small.design, 0.5); });
+  ombra::setMemoryOption(0);
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_NE(stop.out.find("decomposition of a family of 60 tested members"), std::string::npos) << stop.out;
+  EXPECT_EQ(smallStop.status, -1) << smallStop.out;
 }
 
 TEST(MixedModel, NoFreedomStopsTheRun) {
