@@ -227,7 +227,7 @@ TEST_F(ResultFiles, OutNamesTheResultFile) {
   EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(dir.exists("result.txt"));
   expectGolden(dir.read("res.txt"), "family_only.intercept.result.txt");
-  const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--out", "no/res.txt"});
+  const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--p", "1", "--out", "no/res.txt"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("The output no/res.txt of --out cannot be written: its folder no does not exist.\n"),
             std::string::npos);

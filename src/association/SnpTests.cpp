@@ -6,6 +6,7 @@
 #include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "association/TestChecks.h"
 #include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/SharedWork.h"
@@ -168,9 +169,19 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
   for (size_t t = 0; t < traits; ++t) group.sinks[t]->put(lines[t]);
 }
 
+// The design, once the data are known to give the statistics a meaning:
+// checked before the projection is made of it and before any result.
+const DesignMatrix& checkedDesign(const TestedSample& sample, const DesignMatrix& design,
+                                  const std::vector<std::vector<double>>& traits) {
+  requireDefinedStatistics(sample);
+  requireFreedom(sample.size(), design.columns);
+  for (const std::vector<double>& trait : traits) requireFiniteSquares(trait);
+  return design;
+}
+
 }  // namespace
 
-bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
+bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept; }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  std::vector<const Model*> runModels)
@@ -180,7 +191,7 @@ AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignM
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  const std::vector<std::vector<double>>& traits)
-    : sample(testedSample), projection(design) {
+    : sample(testedSample), projection(checkedDesign(testedSample, design, traits)) {
   plain.reserve(traits.size());
   terms.reserve(traits.size());
   for (const std::vector<double>& trait : traits) {

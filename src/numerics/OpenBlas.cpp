@@ -186,6 +186,8 @@ OpenBlas loadLibrary(int wanted) {
   bind(handle, "dormtr_", library.dormtr);
   bind(handle, "dsyev_", library.dsyev);
   bind(handle, "dsyevd_", library.dsyevd);
+  bind(handle, "dpotrf_", library.dpotrf);
+  bind(handle, "cblas_dtrsm", library.dtrsm);
   bind(handle, "openblas_set_num_threads", setLibraryThreads);
   if (setLibraryThreads != nullptr) library.setThreads = setThreadsQuietly;
   if (threads == 0 || !library.loaded()) return library;
