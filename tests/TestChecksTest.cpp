@@ -34,13 +34,18 @@ ombra::TestedSample sampleOf(const std::vector<size_t>& families, size_t unrelat
 TEST(TestChecks, StatisticsNeedTwoFamiliesOrTwoUnrelated) {
   for (const auto& [families, unrelated] : std::vector<std::pair<std::vector<size_t>, size_t>>{
            {{5}, 0}, {{5}, 1}, {{5, 0}, 0}, {{0, 4, 0}, 1}, {{}, 1}}) {
-    const testing_support::StopShown stop = stopOf([&] { ombra::requireDefinedStatistics(sampleOf(families, unrelated)); });
+    const ombra::TestedSample sample = sampleOf(families, unrelated);
+    const testing_support::StopShown stop = stopOf([&] { ombra::requireDefinedStatistics(sample, false); });
     EXPECT_EQ(stop.status, 1) << families.size() << " pedigrees, " << unrelated << " unrelated";
     EXPECT_NE(stop.out.find("not defined"), std::string::npos) << stop.out;
+    // The mixed model stands on one pedigree's kinship: the run goes on.
+    const testing_support::StopShown withModel = stopOf([&] { ombra::requireDefinedStatistics(sample, true); });
+    EXPECT_EQ(withModel.status, -1);
+    EXPECT_NE(withModel.out.find("written as NA"), std::string::npos) << withModel.out;
   }
   for (const auto& [families, unrelated] : std::vector<std::pair<std::vector<size_t>, size_t>>{
            {{5, 1}, 0}, {{5}, 2}, {{}, 2}, {{0, 3, 2}, 0}}) {
-    EXPECT_EQ(stopOf([&] { ombra::requireDefinedStatistics(sampleOf(families, unrelated)); }).status, -1)
+    EXPECT_EQ(stopOf([&] { ombra::requireDefinedStatistics(sampleOf(families, unrelated), false); }).status, -1)
         << families.size() << " pedigrees, " << unrelated << " unrelated";
   }
 }

@@ -172,8 +172,8 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
 // The design, once the data are known to give the statistics a meaning:
 // checked before the projection is made of it and before any result.
 const DesignMatrix& checkedDesign(const TestedSample& sample, const DesignMatrix& design,
-                                  const std::vector<std::vector<double>>& traits) {
-  requireDefinedStatistics(sample);
+                                  const std::vector<std::vector<double>>& traits, bool otherModels) {
+  requireDefinedStatistics(sample, otherModels);
   requireFreedom(sample.size(), design.columns);
   for (const std::vector<double>& trait : traits) requireFiniteSquares(trait);
   return design;
@@ -185,13 +185,18 @@ bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIn
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  std::vector<const Model*> runModels)
-    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {
+    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits},
+                      !runModels.empty()) {
   models = std::move(runModels);
 }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  const std::vector<std::vector<double>>& traits)
-    : sample(testedSample), projection(checkedDesign(testedSample, design, traits)) {
+    : AssociationTest(testedSample, design, traits, false) {}
+
+AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
+                                 const std::vector<std::vector<double>>& traits, bool otherModels)
+    : sample(testedSample), projection(checkedDesign(testedSample, design, traits, otherModels)) {
   plain.reserve(traits.size());
   terms.reserve(traits.size());
   for (const std::vector<double>& trait : traits) {

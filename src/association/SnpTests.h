@@ -49,6 +49,10 @@ class AssociationTest {
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
+  // `otherModels`: whether models beside the three statistics are tested,
+  // which may stand where the three are not defined.
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design,
+                  const std::vector<std::vector<double>>& traits, bool otherModels);
   friend void testEverySnp(const std::vector<const AssociationTest*>&, const std::vector<std::vector<ResultSink*>>&,
                            Cohort&, GenotypeStore&, int);
   const TestedSample& sample;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "core/RunEnd.h"
@@ -28,13 +29,24 @@ std::string plural(size_t count, const char* one, const char* many) {
 
 bool leavesFreedom(size_t tested, size_t designColumns) { return tested > designColumns + 1; }
 
-void requireDefinedStatistics(const TestedSample& sample) {
+void requireDefinedStatistics(const TestedSample& sample, bool otherModels) {
   const size_t pedigrees = testedPedigrees(sample);
   const size_t unrelated = sample.size() - sample.familyEntries;
+  const std::string counts = plural(pedigrees, "family", "families") + " and " +
+                             plural(unrelated, "unrelated individual", "unrelated individuals");
+  if (pedigrees == 1 && unrelated >= 2) {
+    std::cout << "T and T1 are not defined for one family (they weigh the families by their spread): they are "
+                 "written as NA.\n";
+  }
   if (pedigrees >= 2 || unrelated >= 2) return;
-  stopRun("The statistics are not defined for the tested individuals: " +
-          plural(pedigrees, "family", "families") + " and " +
-          plural(unrelated, "unrelated individual", "unrelated individuals") +
+  if (otherModels) {
+    // A single pedigree is what a founder population is: its mixed model
+    // stands on the kinship alone.
+    std::cout << "SS, T and T1 are not defined for " + counts + " (they need at least two families or two "
+                 "unrelated individuals): they are written as NA.\n";
+    return;
+  }
+  stopRun("The statistics are not defined for the tested individuals: " + counts +
           " (they need at least two families or two unrelated individuals). Please add families or unrelated "
           "individuals (--i).\n");
 }

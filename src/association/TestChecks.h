@@ -17,8 +17,11 @@ bool leavesFreedom(size_t tested, size_t designColumns);
 
 // Stops the run, saying why, when the three statistics are not defined for
 // `sample`: each needs at least two families or two unrelated individuals
-// (one family's own sums have no spread to weigh them by).
-void requireDefinedStatistics(const TestedSample& sample);
+// (one family's own sums have no spread to weigh them by). With
+// `otherModels` (the mixed model) the run goes on and they are written as
+// NA, saying so; so are T and T1, with a line, for one family beside the
+// unrelated individuals.
+void requireDefinedStatistics(const TestedSample& sample, bool otherModels);
 // Stops the run when the design leaves the test no degree of freedom
 // (leavesFreedom).
 void requireFreedom(size_t tested, size_t designColumns);
