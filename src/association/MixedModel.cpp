@@ -61,6 +61,7 @@ bool lapackDecompose(size_t m, std::vector<double>& values, std::vector<double>&
 void eigenDecompose(const std::vector<double>& a, size_t m, std::vector<double>& values, std::vector<double>& vectors) {
   values.assign(m, 0.0);
   vectors = a;
+  requireOpenBlas("The mixed model's decompositions of the families' kinship", "");
   if (openBlas().loaded()) {
     // Column-major and row-major agree on a symmetric matrix; LAPACK leaves
     // eigenvector i in column i, that is at [i * m + k].

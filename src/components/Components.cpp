@@ -295,6 +295,8 @@ bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
   genotypes.snps = in.snps;
   genotypes.fill = in.fill;
   genotypes.dosageColumns = in.dosageRows;
+  requireOpenBlas(std::string("The components of the ") + (approximate ? "approximate" : "Gram") + " route",
+                  "Or give --pca-method exact, whose numbers never need it.");
   LeadingComponents leading;
   setBlasThreads(in.threads);
   const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)

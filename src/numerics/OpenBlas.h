@@ -5,6 +5,8 @@
 
 #include <cblas.h>
 
+#include <string>
+
 extern "C" {
 void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau,
              double* work, const int* lwork, int* info);
@@ -67,6 +69,11 @@ const OpenBlas& openBlas();
 // says what its products need (one thread where its own threads each call
 // a product, the run's threads where one product has the machine).
 void setBlasThreads(int count);
+// Stops the run when an address-space limit held the library back and
+// `what` would be computed without it: the built-in kernels give its numbers
+// in other last digits, and a run must write the same bytes under any bound.
+// `alternative` (may be empty) names another way, a sentence.
+void requireOpenBlas(const std::string& what, const std::string& alternative);
 
 }  // namespace ombra
 
