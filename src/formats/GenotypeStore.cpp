@@ -147,9 +147,9 @@ bool GenotypeStore::holdsDosages() const {
   return false;
 }
 
-void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {
+void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp, size_t threads) {
   for (const auto& source : streams) {
-    if (source) source->fill(snps, count);
+    if (source) source->fill(snps, count, std::max<size_t>(1, threads));
   }
   rowFirstSnp = firstSnp;
   computeMeanDosages(cohort, count);
@@ -164,10 +164,10 @@ size_t GenotypeStore::windowSnps(const Cohort& cohort, size_t widestBlock, size_
   return widestBlock * std::max<size_t>(1, blocks);
 }
 
-void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count) {
+void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count, size_t threads) {
   window.resize(count);
   std::iota(window.begin(), window.end(), firstSnp);
-  fillRows(cohort, window.data(), count, firstSnp);
+  fillRows(cohort, window.data(), count, firstSnp, threads);
   markersRead->read(firstSnp, count, markers);
   if (windowWatcher) windowWatcher(cohort, count);
 }
