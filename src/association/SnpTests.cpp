@@ -6,9 +6,9 @@
 #include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "core/SharedWork.h"
 #include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
-#include "numerics/SharedWork.h"
 #include "outputs/Progress.h"
 
 namespace ombra {

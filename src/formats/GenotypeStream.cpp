@@ -6,8 +6,8 @@
 #include <exception>
 #include <mutex>
 
+#include "core/SharedWork.h"
 #include "formats/SourceLoader.h"
-#include "numerics/SharedWork.h"
 
 namespace ombra {
 
