@@ -114,10 +114,17 @@ void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, Re
     }
   }
   uint64_t sum = 0;
-  for (size_t i = 0; i < individualCount; ++i) {
-    const uint16_t dosage = dosages[i];
-    column[i >> 2] |= static_cast<unsigned char>(nearestCode(dosage) << (6 - 2 * (i & 3)));
-    sum += dosage == kMissingDosage ? 0 : dosage;
+  for (size_t i = 0; i < individualCount; ++i) sum += dosages[i] == kMissingDosage ? 0 : dosages[i];
+  // Four codes a byte, the first in the top bits; the last byte's unused
+  // slots stay 0.
+  const size_t whole = individualCount / 4;
+  for (size_t b = 0; b < whole; ++b) {
+    const uint16_t* four = dosages + 4 * b;
+    column[b] = static_cast<unsigned char>(nearestCode(four[0]) << 6 | nearestCode(four[1]) << 4 |
+                                           nearestCode(four[2]) << 2 | nearestCode(four[3]));
+  }
+  for (size_t i = 4 * whole; i < individualCount; ++i) {
+    column[i >> 2] |= static_cast<unsigned char>(nearestCode(dosages[i]) << (6 - 2 * (i & 3)));
   }
   sites[snp].allele2Count = static_cast<double>(sum) / kDosageOne;
 }

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/Records.h"
+#include "core/SharedWork.h"
 
 namespace ombra {
 
@@ -78,7 +79,7 @@ void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerC
   }
 }
 
-DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount) {
+DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount, size_t threads) {
   std::vector<const unsigned char*> calls;
   std::vector<const uint16_t*> dosages;
   for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
@@ -90,9 +91,27 @@ DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount) {
       }
     }
   }
-  DosageCounts counts;
-  addDosageCounts(calls.data(), calls.size(), markerCount, counts);
-  addDosageUnits(dosages.data(), dosages.size(), markerCount, counts);
+  // Each thread counts a share of the SNPs (whole bytes of codes) over every row.
+  const size_t share = 4 * ((markerCount + 4 * threads - 1) / (4 * std::max<size_t>(1, threads)));
+  const size_t parts = share == 0 ? 0 : (markerCount + share - 1) / share;
+  std::vector<DosageCounts> partCounts(std::max<size_t>(1, parts));
+  shareWork(parts, threads, [&](size_t part, size_t) {
+    const size_t first = part * share;
+    const size_t count = std::min(share, markerCount - first);
+    std::vector<const unsigned char*> partCalls(calls);
+    for (const unsigned char*& row : partCalls) row += first / 4;
+    std::vector<const uint16_t*> partDosages(dosages);
+    for (const uint16_t*& row : partDosages) row += first;
+    addDosageCounts(partCalls.data(), partCalls.size(), count, partCounts[part]);
+    addDosageUnits(partDosages.data(), partDosages.size(), count, partCounts[part]);
+  });
+  DosageCounts counts = std::move(partCounts[0]);
+  for (size_t part = 1; part < parts; ++part) {
+    const DosageCounts& more = partCounts[part];
+    counts.copies.insert(counts.copies.end(), more.copies.begin(), more.copies.end());
+    counts.called.insert(counts.called.end(), more.called.begin(), more.called.end());
+    counts.units.insert(counts.units.end(), more.units.begin(), more.units.end());
+  }
   return counts;
 }
 

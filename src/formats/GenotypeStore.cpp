@@ -51,8 +51,8 @@ double GenotypeStore::value(const DataSet& set, int seq, size_t snp) const {
   return code != 3 ? code : missingValue(snp);
 }
 
-void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps) {
-  meanDosages(cohortDosageCounts(cohort, snps), meanDosage);
+void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps, size_t threads) {
+  meanDosages(cohortDosageCounts(cohort, snps, threads), meanDosage);
 }
 
 uint16_t* GenotypeStore::newDosageRow(size_t snps) {
@@ -152,7 +152,7 @@ void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, s
     if (source) source->fill(snps, count, std::max<size_t>(1, threads));
   }
   rowFirstSnp = firstSnp;
-  computeMeanDosages(cohort, count);
+  computeMeanDosages(cohort, count, threads);
 }
 
 size_t GenotypeStore::windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const {

@@ -68,7 +68,7 @@ class GenotypeStore {
   double value(const DataSet& set, int seq, size_t snp) const;
   // Counts the called genotypes and allele2 copies of the first `snps` SNPs
   // of every row of `cohort` into `meanDosage`.
-  void computeMeanDosages(const Cohort& cohort, size_t snps);
+  void computeMeanDosages(const Cohort& cohort, size_t snps, size_t threads = 1);
 
   // A new row of `bytes` bytes, or null when memory ran out.
   unsigned char* newRow(int bytes);
