@@ -246,6 +246,26 @@ TEST_F(Streaming, PlinkFilesetsGiveTheTextResultAtEveryWindow) {
   }
 }
 
+// Dosages streamed from BGEN (zlib blocks, decoded on every thread) and
+// from VCF: the same bytes for any thread count and window.
+TEST_F(Streaming, DosageFilesGiveTheSameBytesOnAnyThreads) {
+  const std::string imputed = kExamples + "imputed/";
+  const std::vector<std::vector<std::string>> runs{
+      {"--gf", imputed + "family", "--gi", imputed + "unrelated", "--out-format", "tsv"},
+      {"--vf", imputed + "family", "--vi", imputed + "unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"}};
+  for (const std::vector<std::string>& run : runs) {
+    std::vector<std::string> args = run;
+    args.insert(args.end(), {"--threads", "1"});
+    const std::string expected = result(args);
+    ASSERT_NE(expected.find('\n'), std::string::npos) << run[0];
+    StreamWindow oneBlock("1");
+    for (const char* threads : {"2", "3"}) {
+      args.back() = threads;
+      EXPECT_EQ(result(args), expected) << run[0] << " at " << threads << " threads";
+    }
+  }
+}
+
 TEST_F(Streaming, LoadedComponentsAndThreadsChangeNothing) {
   RunResult saved = runOmbra(dir.path(), {"--bf", "pl_family", "--bi", "pl_unrelated", "--p", "4", "--op", "pcs.txt"});
   ASSERT_EQ(saved.status, 0) << saved.out;
