@@ -257,7 +257,9 @@ TEST(BgenFile, ZlibBlocksReadAsTheirPlainTwin) {
     v.position = 10 + static_cast<uint32_t>(k);
     v.samples = samplesFor(o, false, random);
     if (k % 2 == 0) {
+      // Diploid only, one missing (its stored pair not a valid one).
       for (bw::Sample& sample : v.samples) sample = {2, false, {sample.values[0] / 2, sample.values[0] / 3}};
+      v.samples[5] = {2, true, {200, 200}};
     }
     variants.push_back(v);
   }

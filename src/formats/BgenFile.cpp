@@ -448,9 +448,9 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
   const unsigned char* probs = data + 10 + n;
   const uint64_t available = 8 * uint64_t{bytes - 10 - n};
   uint64_t needed = 0;
-  bool allDiploid = true;  // and called
+  bool allDiploid = true;  // called or missing
   for (size_t i = 0; i < n; ++i) {
-    allDiploid = allDiploid && ploidy[i] == 2;
+    allDiploid = allDiploid && (ploidy[i] & 63) == 2;
     const unsigned z = ploidy[i] & 63;
     if (z > 2) {
       stopRun("Sample " + std::to_string(i + 1) + " of " + where(index) + " has ploidy " + std::to_string(z) +
@@ -468,8 +468,13 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
     stopRun("The probabilities of sample " + std::to_string(i + 1) + " in " + where(index) + " sum above 1.\n");
   };
   if (bits == 8 && allDiploid && !phased) {
-    // The commonest block, without a branch per sample.
-    for (size_t i = 0; i < n; ++i) dosages[i] = kEightBit.unphased[probs[2 * i] | probs[2 * i + 1] << 8];
+    // The commonest block, without a branch per sample; a missing sample's
+    // stored pair is not looked at.
+    static_assert(kMissingDosage != kBadPair, "a missing sample is not a bad pair");
+    for (size_t i = 0; i < n; ++i) {
+      const uint16_t dosage = kEightBit.unphased[probs[2 * i] | probs[2 * i + 1] << 8];
+      dosages[i] = (ploidy[i] & 0x80) ? kMissingDosage : dosage;
+    }
     for (size_t i = 0; i < n; ++i) {
       if (dosages[i] == kBadPair) bad(i);
     }
