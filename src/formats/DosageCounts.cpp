@@ -69,12 +69,26 @@ void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerC
   counts.copies.resize(markerCount, 0);
   counts.called.resize(markerCount, 0);
   counts.units.resize(markerCount, 0);
-  for (size_t r = 0; r < rowCount; ++r) {
-    const uint16_t* row = rows[r];
+  // 32-bit sums, twice as many to a vector register, emptied before a
+  // pass of rows could overflow them (a called dosage is at most 2^15 units).
+  static_assert(2 * kDosageOne <= 32768, "a pass's units fit in 32 bits");
+  constexpr size_t kUnitRowsPerPass = 65536;
+  std::vector<uint32_t> units(markerCount);
+  std::vector<uint32_t> called(markerCount);
+  for (size_t first = 0; first < rowCount; first += kUnitRowsPerPass) {
+    std::fill(units.begin(), units.end(), 0u);
+    std::fill(called.begin(), called.end(), 0u);
+    for (size_t r = first; r < std::min(rowCount, first + kUnitRowsPerPass); ++r) {
+      const uint16_t* row = rows[r];
+      for (size_t s = 0; s < markerCount; ++s) {
+        const uint32_t isCalled = row[s] != kMissingDosage;
+        units[s] += row[s] & (0u - isCalled);
+        called[s] += isCalled;
+      }
+    }
     for (size_t s = 0; s < markerCount; ++s) {
-      const bool called = row[s] != kMissingDosage;
-      counts.units[s] += called ? row[s] : 0;
-      counts.called[s] += called;
+      counts.units[s] += units[s];
+      counts.called[s] += called[s];
     }
   }
 }
