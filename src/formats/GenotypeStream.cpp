@@ -60,23 +60,35 @@ void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual)
   }
   spare.clear();
   spareDosages.clear();
+  spareShare = 0;
 }
 
-void GenotypeStream::prepareSpare(size_t snps) {
-  if (spare.size() >= columnBytes(snps) && (!hasDosages() || spareDosages.size() >= snps)) return;
-  spare.resize(columnBytes(snps));
-  if (hasDosages()) spareDosages.resize(snps);
+size_t GenotypeStream::placeShare(size_t threads) const {
+  return 4 * columnBytes((source->sampleCount() + threads - 1) / threads);
+}
+
+// One spare row per share of place(), so that no two threads write to one.
+void GenotypeStream::prepareSpare(size_t snps, size_t share) {
+  const size_t parts = (source->sampleCount() + share - 1) / share;
+  const size_t bytes = columnBytes(snps);
+  if (share == spareShare && spare.size() >= parts * bytes && (!hasDosages() || spareDosages.size() >= parts * snps)) {
+    return;
+  }
+  spare.assign(parts * bytes, 0);
+  if (hasDosages()) spareDosages.assign(parts * snps, 0);
+  spareShare = share;
   for (size_t i = 0; i < targets.size(); ++i) {
     if (!leftOut[i]) continue;
-    targets[i].codes = spare.data();
-    if (hasDosages()) targets[i].dosages = spareDosages.data();
+    targets[i].codes = spare.data() + (i / share) * bytes;
+    if (hasDosages()) targets[i].dosages = spareDosages.data() + (i / share) * snps;
   }
 }
 
 void GenotypeStream::fill(const size_t* snps, size_t count, size_t threads) {
   const size_t samples = source->sampleCount();
   if (samples == 0 || count == 0) return;
-  prepareSpare(count);
+  threads = std::max<size_t>(1, threads);
+  prepareSpare(count, placeShare(threads));
   const size_t stride = columnBytes(samples);
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
@@ -172,7 +184,7 @@ void GenotypeStream::place(size_t count, size_t firstSlot, size_t threads) {
   std::fill(staged.begin() + static_cast<std::ptrdiff_t>(count * stride),
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
   // Whole bytes of codes per thread: each row is written by one thread.
-  const size_t share = 4 * columnBytes((samples + threads - 1) / threads);
+  const size_t share = placeShare(threads);
   const size_t parts = (samples + share - 1) / share;
   shareInOrder(parts, threads, [&](size_t part, size_t) {
     const SampleSpan span{part * share, std::min(samples, (part + 1) * share)};

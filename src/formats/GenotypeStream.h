@@ -63,8 +63,11 @@ class GenotypeStream {
   void planMatched(const std::vector<size_t>& fileSnps);
   void swapColumn(unsigned char* column) const;
   void swapDosages(uint16_t* column) const;
-  // Points the rows of individuals left out at spare rows of `snps` SNPs.
-  void prepareSpare(size_t snps);
+  // Individuals per thread of place(): whole bytes of codes.
+  size_t placeShare(size_t threads) const;
+  // Points the rows of individuals left out at spare rows of `snps` SNPs,
+  // one for each `share` of individuals.
+  void prepareSpare(size_t snps, size_t share);
 
   std::unique_ptr<GenotypeSource> source;
   SnpRuns keptSnps;
@@ -79,6 +82,7 @@ class GenotypeStream {
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
   std::vector<uint16_t> stagedDosages;  // the same, for a source with dosages
   std::vector<uint16_t> spareDosages;
+  size_t spareShare = 0;             // the share the spare rows were made for
   std::vector<char> leftOut;         // per individual of the file
 };
 
