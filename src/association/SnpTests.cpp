@@ -7,9 +7,9 @@
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
 #include "association/TestChecks.h"
+#include "core/SharedWork.h"
 #include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
-#include "numerics/SharedWork.h"
 #include "outputs/Progress.h"
 
 namespace ombra {
@@ -71,7 +71,9 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
-    if (store.streaming()) store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width);
+    if (store.streaming()) {
+      store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width, threads);
+    }
     shareWork(count * groupCount, threads, [&](size_t unit, size_t worker) {
       const size_t firstSnp = (first + unit / groupCount) * width;
       const GroupWork& group = groups[unit % groupCount];

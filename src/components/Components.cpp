@@ -513,7 +513,7 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
     // would be taken from rows of every SNP.
     const std::vector<size_t> wanted(snps.begin(), snps.end());
     store.holdStreamedRows(cohort, std::max<size_t>(wanted.size(), 1));
-    store.fillRows(cohort, wanted.data(), wanted.size(), 0);
+    store.fillRows(cohort, wanted.data(), wanted.size(), 0, static_cast<size_t>(std::max(1, settings.threads)));
     std::iota(snps.begin(), snps.end(), 0);
   }
   std::vector<double> fill;
