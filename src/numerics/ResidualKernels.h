@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "core/VectorLevel.h"
+
 namespace ombra {
 
 // g (n rows of `width` values side by side) becomes its residuals on the p
@@ -17,6 +19,11 @@ namespace ombra {
 // (p x width) is scratch.
 void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g,
                         size_t width, double* coefficients);
+
+// The same through the kernel of `level` (at most widestVectorLevel()): the
+// same bits.
+void residualiseColumnsAt(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
+                          double* g, size_t width, double* coefficients);
 
 }  // namespace ombra
 
