@@ -20,8 +20,9 @@ struct Columns {
   size_t p;
   size_t n;
   double* g;
-  size_t width;
+  size_t width;  // values per entry
   double* coefficients;
+  size_t begin, end;  // the columns to residualise
 };
 
 // Design columns whose coefficients a pass keeps in registers.
@@ -115,10 +116,10 @@ __attribute__((always_inline)) inline void residualLanes(const Columns& in, size
   for (; h < in.n; ++h) residualRows<kStripes, 1>(in, from, h);
 }
 
-// The same for columns [from, width), one at a time.
+// The same for columns [from, end), one at a time.
 void residualColumnsAlone(const Columns& in, size_t from) {
   const size_t p = in.p, width = in.width;
-  for (size_t j = from; j < width; ++j) {
+  for (size_t j = from; j < in.end; ++j) {
     for (size_t k = 0; k < p; ++k) {
       double sum = 0;
       for (size_t h = 0; h < in.n; ++h) sum += in.byEntry[h * p + k] * in.g[h * width + j];
@@ -133,9 +134,9 @@ void residualColumnsAlone(const Columns& in, size_t from) {
 }
 
 __attribute__((always_inline)) inline void residualiseAll(const Columns& in) {
-  size_t from = 0;
-  for (; from + 2 * kDoubleLanes <= in.width; from += 2 * kDoubleLanes) residualLanes<2>(in, from);
-  for (; from + kDoubleLanes <= in.width; from += kDoubleLanes) residualLanes<1>(in, from);
+  size_t from = in.begin;
+  for (; from + 2 * kDoubleLanes <= in.end; from += 2 * kDoubleLanes) residualLanes<2>(in, from);
+  for (; from + kDoubleLanes <= in.end; from += kDoubleLanes) residualLanes<1>(in, from);
   residualColumnsAlone(in, from);
 }
 
@@ -148,9 +149,9 @@ OMBRA_TARGET_AVX512 void residualiseAvx512(const Columns& in) { residualiseAll(i
 
 }  // namespace
 
-void residualiseColumnsAt(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
-                          double* g, size_t width, double* coefficients) {
-  const Columns in{byEntry, designByEntry, p, n, g, width, coefficients};
+void residualiseColumnRange(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
+                            double* g, size_t width, size_t begin, size_t end, double* coefficients) {
+  const Columns in{byEntry, designByEntry, p, n, g, width, coefficients, begin, end};
 #ifdef OMBRA_X86_KERNELS
   if (level == VectorLevel::kAvx512) return residualiseAvx512(in);
   if (level == VectorLevel::kAvx2) return residualiseAvx2(in);
@@ -159,9 +160,9 @@ void residualiseColumnsAt(VectorLevel level, const double* byEntry, const double
   residualisePortable(in);
 }
 
-void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g, size_t width,
-                        double* coefficients) {
-  residualiseColumnsAt(widestVectorLevel(), byEntry, designByEntry, p, n, g, width, coefficients);
+void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g,
+                        size_t width, double* coefficients) {
+  residualiseColumnRange(widestVectorLevel(), byEntry, designByEntry, p, n, g, width, 0, width, coefficients);
 }
 
 #undef OMBRA_LANES_AT

@@ -20,10 +20,11 @@ namespace ombra {
 void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g,
                         size_t width, double* coefficients);
 
-// The same through the kernel of `level` (at most widestVectorLevel()): the
-// same bits.
-void residualiseColumnsAt(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
-                          double* g, size_t width, double* coefficients);
+// Columns [begin, end) of g alone (each column's numbers are those of the
+// whole call), through the kernel of `level` (at most widestVectorLevel()):
+// every level gives the same bits.
+void residualiseColumnRange(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
+                            double* g, size_t width, size_t begin, size_t end, double* coefficients);
 
 }  // namespace ombra
 
