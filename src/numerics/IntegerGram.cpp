@@ -1,0 +1,200 @@
+#include "numerics/IntegerGram.h"
+
+#include <algorithm>
+
+#include "numerics/MatrixTeam.h"
+
+#ifdef OMBRA_X86_KERNELS
+#include <immintrin.h>
+#define OMBRA_TARGET_VNNI __attribute__((target("avx512f,avx512bw,avx512vnni")))
+#endif
+
+namespace ombra {
+
+namespace {
+
+// Entries of Y'Y a kernel call keeps in registers: rows i0 .. i0 + 7 against
+// columns j0 .. j0 + 47 (three registers of sixteen sums).
+constexpr int kTileRows = 8;
+constexpr int kTileCols = 48;
+// Groups of four rows a pass takes before adding its sums to the product:
+// their words of every column (some 500 KB for a thousand columns) stay in
+// the second-level cache while the tiles go by.
+constexpr int kChunkGroups = 128;
+
+// The rows rearranged: word g of column c holds rows 4g .. 4g + 3 of the
+// column, one byte each (rows left out or past the block are 0), as y and as
+// y + 1 (0, 1, 2: the unsigned operand of the byte products); and each
+// column's sum of y, as u = y + 1 adds it to every product.
+struct Layout {
+  int groups = 0;
+  int stride = 0;  // columns, rounded up to whole tiles
+  const uint32_t* y = nullptr;
+  const uint32_t* up = nullptr;
+  const int32_t* columnSums = nullptr;
+};
+
+Layout rearrange(const int8_t* values, const char* use, int count, int cols, std::vector<uint32_t>& scratch) {
+  Layout layout;
+  layout.groups = (count + 3) / 4;
+  layout.stride = (cols + kTileCols - 1) / kTileCols * kTileCols;
+  const size_t words = static_cast<size_t>(layout.groups) * static_cast<size_t>(layout.stride);
+  scratch.assign(2 * words + static_cast<size_t>(layout.stride), 0);
+  uint32_t* y = scratch.data();
+  uint32_t* up = y + words;
+  int32_t* sums = reinterpret_cast<int32_t*>(up + words);
+  std::fill(up, up + words, 0x01010101u);
+  for (int r = 0; r < count; ++r) {
+    if (!use[r]) continue;
+    const int8_t* row = values + static_cast<size_t>(r) * static_cast<size_t>(cols);
+    const unsigned shift = 8u * static_cast<unsigned>(r % 4);
+    uint32_t* yWords = y + static_cast<size_t>(r / 4) * static_cast<size_t>(layout.stride);
+    uint32_t* upWords = up + static_cast<size_t>(r / 4) * static_cast<size_t>(layout.stride);
+    const uint32_t clear = ~(0xFFu << shift);
+    for (int c = 0; c < cols; ++c) {
+      yWords[c] |= static_cast<uint32_t>(static_cast<uint8_t>(row[c])) << shift;
+      upWords[c] = (upWords[c] & clear) | (static_cast<uint32_t>(static_cast<uint8_t>(row[c] + 1)) << shift);
+      sums[c] += row[c];
+    }
+  }
+  layout.y = y;
+  layout.up = up;
+  layout.columnSums = sums;
+  return layout;
+}
+
+// One tile of one pass: groups [g0, g1), rows [i0, i0 + kTileRows) against
+// columns [j0, j0 + kTileCols).
+struct Tile {
+  const Layout* layout;
+  int g0, g1, i0, j0;
+};
+
+// The sums of u_i y_j of a tile into the product's upper triangle; the
+// first pass takes the columns' sums of y away (u = y + 1).
+void addTile(const Tile& tile, const int32_t (*sums)[kTileCols], bool firstPass, int cols, int32_t* products) {
+  for (int i = 0; i < kTileRows && tile.i0 + i < cols; ++i) {
+    const int row = tile.i0 + i;
+    int32_t* out = products + static_cast<size_t>(row) * static_cast<size_t>(cols);
+    for (int j = std::max(0, row - tile.j0); j < kTileCols && tile.j0 + j < cols; ++j) {
+      const int col = tile.j0 + j;
+      out[col] += sums[i][j] - (firstPass ? tile.layout->columnSums[col] : 0);
+    }
+  }
+}
+
+// Four bytes' products of u and y, summed.
+inline int32_t wordProduct(uint32_t u, uint32_t y) {
+  int32_t sum = 0;
+  for (unsigned b = 0; b < 32; b += 8) {
+    sum += static_cast<int32_t>((u >> b) & 0xFFu) * static_cast<int8_t>(static_cast<uint8_t>((y >> b) & 0xFFu));
+  }
+  return sum;
+}
+
+void tilePortable(const Tile& tile, int32_t (*sums)[kTileCols]) {
+  const Layout& in = *tile.layout;
+  for (int i = 0; i < kTileRows; ++i) {
+    for (int j = 0; j < kTileCols; ++j) sums[i][j] = 0;
+  }
+  for (int g = tile.g0; g < tile.g1; ++g) {
+    const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0;
+    const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0;
+    for (int i = 0; i < kTileRows; ++i) {
+      for (int j = 0; j < kTileCols; ++j) sums[i][j] += wordProduct(up[i], y[j]);
+    }
+  }
+}
+
+#ifdef OMBRA_X86_KERNELS
+OMBRA_TARGET_AVX2 void tileAvx2(const Tile& tile, int32_t (*sums)[kTileCols]) {
+  const Layout& in = *tile.layout;
+  const __m256i ones = _mm256_set1_epi16(1);
+  for (int ih = 0; ih < kTileRows; ih += 4) {
+    for (int js = 0; js < kTileCols; js += 16) {
+      __m256i acc[4][2];
+      for (int i = 0; i < 4; ++i) acc[i][0] = acc[i][1] = _mm256_setzero_si256();
+      for (int g = tile.g0; g < tile.g1; ++g) {
+        const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0 + js;
+        const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0 + ih;
+        const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
+        const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 8));
+        for (int i = 0; i < 4; ++i) {
+          const __m256i a = _mm256_set1_epi32(static_cast<int>(up[i]));
+          // Pairs of byte products (at most 4 in size: no saturation), then
+          // pairs of those: each lane's four products.
+          acc[i][0] = _mm256_add_epi32(acc[i][0], _mm256_madd_epi16(_mm256_maddubs_epi16(a, b0), ones));
+          acc[i][1] = _mm256_add_epi32(acc[i][1], _mm256_madd_epi16(_mm256_maddubs_epi16(a, b1), ones));
+        }
+      }
+      for (int i = 0; i < 4; ++i) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&sums[ih + i][js]), acc[i][0]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(&sums[ih + i][js + 8]), acc[i][1]);
+      }
+    }
+  }
+}
+
+OMBRA_TARGET_VNNI void tileVnni(const Tile& tile, int32_t (*sums)[kTileCols]) {
+  const Layout& in = *tile.layout;
+  __m512i acc[kTileRows][3];
+  for (int i = 0; i < kTileRows; ++i) acc[i][0] = acc[i][1] = acc[i][2] = _mm512_setzero_si512();
+  for (int g = tile.g0; g < tile.g1; ++g) {
+    const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0;
+    const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0;
+    const __m512i b0 = _mm512_loadu_si512(y);
+    const __m512i b1 = _mm512_loadu_si512(y + 16);
+    const __m512i b2 = _mm512_loadu_si512(y + 32);
+    for (int i = 0; i < kTileRows; ++i) {
+      const __m512i a = _mm512_set1_epi32(static_cast<int>(up[i]));
+      acc[i][0] = _mm512_dpbusd_epi32(acc[i][0], a, b0);
+      acc[i][1] = _mm512_dpbusd_epi32(acc[i][1], a, b1);
+      acc[i][2] = _mm512_dpbusd_epi32(acc[i][2], a, b2);
+    }
+  }
+  for (int i = 0; i < kTileRows; ++i) {
+    for (int v = 0; v < 3; ++v) _mm512_storeu_si512(&sums[i][16 * v], acc[i][v]);
+  }
+}
+#endif
+
+using TileKernel = void (*)(const Tile&, int32_t (*)[kTileCols]);
+
+TileKernel kernelAt(VectorLevel level) {
+#ifdef OMBRA_X86_KERNELS
+  if (level == VectorLevel::kAvx512 && __builtin_cpu_supports("avx512vnni")) return tileVnni;
+  if (level != VectorLevel::kPortable) return tileAvx2;
+#endif
+  (void)level;
+  return tilePortable;
+}
+
+}  // namespace
+
+void addIntegerProductsAt(VectorLevel level, const int8_t* values, const char* use, int count, int cols,
+                          int32_t* products, matrixsvd::Team& team, std::vector<uint32_t>& scratch) {
+  if (count <= 0 || cols <= 0) return;
+  const Layout layout = rearrange(values, use, count, cols, scratch);
+  const TileKernel kernel = kernelAt(level);
+  const int rowTiles = (cols + kTileRows - 1) / kTileRows;
+  for (int g0 = 0; g0 < layout.groups; g0 += kChunkGroups) {
+    const int g1 = std::min(layout.groups, g0 + kChunkGroups);
+    // Each unit a band of rows of the product: no two write the same entry.
+    team.forEach(static_cast<size_t>(rowTiles), [&](size_t unit, int) {
+      const int i0 = static_cast<int>(unit) * kTileRows;
+      int32_t sums[kTileRows][kTileCols];
+      for (int j0 = i0 / kTileCols * kTileCols; j0 < cols; j0 += kTileCols) {
+        const Tile tile{&layout, g0, g1, i0, j0};
+        kernel(tile, sums);
+        addTile(tile, sums, g0 == 0, cols, products);
+      }
+    });
+  }
+}
+
+void addIntegerProducts(const int8_t* values, const char* use, int count, int cols, int32_t* products,
+                        matrixsvd::Team& team, std::vector<uint32_t>& scratch) {
+  addIntegerProductsAt(widestVectorLevel(), values, use, count, cols, products, team, scratch);
+}
+
+}  // namespace ombra
