@@ -14,9 +14,9 @@ namespace ombra {
 namespace {
 
 // Entries of Y'Y a kernel call keeps in registers: rows i0 .. i0 + 7 against
-// columns j0 .. j0 + 47 (three registers of sixteen sums).
+// columns j0 .. j0 + 31 (two registers of sixteen sums each).
 constexpr int kTileRows = 8;
-constexpr int kTileCols = 48;
+constexpr int kTileCols = 32;
 // Groups of four rows a pass takes before adding its sums to the product:
 // their words of every column (some 500 KB for a thousand columns) stay in
 // the second-level cache while the tiles go by.
@@ -137,23 +137,22 @@ OMBRA_TARGET_AVX2 void tileAvx2(const Tile& tile, int32_t (*sums)[kTileCols]) {
 
 OMBRA_TARGET_VNNI void tileVnni(const Tile& tile, int32_t (*sums)[kTileCols]) {
   const Layout& in = *tile.layout;
-  __m512i acc[kTileRows][3];
-  for (int i = 0; i < kTileRows; ++i) acc[i][0] = acc[i][1] = acc[i][2] = _mm512_setzero_si512();
-  for (int g = tile.g0; g < tile.g1; ++g) {
-    const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0;
-    const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0;
+  __m512i acc[kTileRows][2];
+  for (int i = 0; i < kTileRows; ++i) acc[i][0] = acc[i][1] = _mm512_setzero_si512();
+  const uint32_t* y = in.y + static_cast<size_t>(tile.g0) * static_cast<size_t>(in.stride) + tile.j0;
+  const uint32_t* up = in.up + static_cast<size_t>(tile.g0) * static_cast<size_t>(in.stride) + tile.i0;
+  for (int g = tile.g0; g < tile.g1; ++g, y += in.stride, up += in.stride) {
     const __m512i b0 = _mm512_loadu_si512(y);
     const __m512i b1 = _mm512_loadu_si512(y + 16);
-    const __m512i b2 = _mm512_loadu_si512(y + 32);
+#pragma GCC unroll 8
     for (int i = 0; i < kTileRows; ++i) {
       const __m512i a = _mm512_set1_epi32(static_cast<int>(up[i]));
       acc[i][0] = _mm512_dpbusd_epi32(acc[i][0], a, b0);
       acc[i][1] = _mm512_dpbusd_epi32(acc[i][1], a, b1);
-      acc[i][2] = _mm512_dpbusd_epi32(acc[i][2], a, b2);
     }
   }
   for (int i = 0; i < kTileRows; ++i) {
-    for (int v = 0; v < 3; ++v) _mm512_storeu_si512(&sums[i][16 * v], acc[i][v]);
+    for (int v = 0; v < 2; ++v) _mm512_storeu_si512(&sums[i][16 * v], acc[i][v]);
   }
 }
 #endif
