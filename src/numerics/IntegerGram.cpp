@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "numerics/MatrixTeam.h"
+#include "numerics/VectorClones.h"
 
 #ifdef OMBRA_X86_KERNELS
 #include <immintrin.h>
@@ -34,28 +35,48 @@ struct Layout {
   const int32_t* columnSums = nullptr;
 };
 
-Layout rearrange(const int8_t* values, const char* use, int count, int cols, std::vector<uint32_t>& scratch) {
+// Four rows (any of them a row of zeros) into the words of one group, and
+// their values added to the columns' sums.
+OMBRA_VECTOR_CLONES
+void rearrangeGroup(const int8_t* const* rows, int cols, uint32_t* __restrict y, uint32_t* __restrict up,
+                    int32_t* __restrict sums) {
+  const int8_t* __restrict r0 = rows[0];
+  const int8_t* __restrict r1 = rows[1];
+  const int8_t* __restrict r2 = rows[2];
+  const int8_t* __restrict r3 = rows[3];
+  for (int c = 0; c < cols; ++c) {
+    y[c] = static_cast<uint32_t>(static_cast<uint8_t>(r0[c])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(r1[c])) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(r2[c])) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(r3[c])) << 24;
+    up[c] = static_cast<uint32_t>(static_cast<uint8_t>(r0[c] + 1)) |
+            static_cast<uint32_t>(static_cast<uint8_t>(r1[c] + 1)) << 8 |
+            static_cast<uint32_t>(static_cast<uint8_t>(r2[c] + 1)) << 16 |
+            static_cast<uint32_t>(static_cast<uint8_t>(r3[c] + 1)) << 24;
+    sums[c] += (r0[c] + r1[c]) + (r2[c] + r3[c]);
+  }
+}
+
+Layout rearrange(const int8_t* values, const char* use, int count, int cols, std::vector<uint32_t>& scratch,
+                 std::vector<int8_t>& zeros) {
   Layout layout;
   layout.groups = (count + 3) / 4;
   layout.stride = (cols + kTileCols - 1) / kTileCols * kTileCols;
   const size_t words = static_cast<size_t>(layout.groups) * static_cast<size_t>(layout.stride);
   scratch.assign(2 * words + static_cast<size_t>(layout.stride), 0);
+  zeros.assign(static_cast<size_t>(cols), 0);
   uint32_t* y = scratch.data();
   uint32_t* up = y + words;
   int32_t* sums = reinterpret_cast<int32_t*>(up + words);
-  std::fill(up, up + words, 0x01010101u);
-  for (int r = 0; r < count; ++r) {
-    if (!use[r]) continue;
-    const int8_t* row = values + static_cast<size_t>(r) * static_cast<size_t>(cols);
-    const unsigned shift = 8u * static_cast<unsigned>(r % 4);
-    uint32_t* yWords = y + static_cast<size_t>(r / 4) * static_cast<size_t>(layout.stride);
-    uint32_t* upWords = up + static_cast<size_t>(r / 4) * static_cast<size_t>(layout.stride);
-    const uint32_t clear = ~(0xFFu << shift);
-    for (int c = 0; c < cols; ++c) {
-      yWords[c] |= static_cast<uint32_t>(static_cast<uint8_t>(row[c])) << shift;
-      upWords[c] = (upWords[c] & clear) | (static_cast<uint32_t>(static_cast<uint8_t>(row[c] + 1)) << shift);
-      sums[c] += row[c];
+  // Columns past `cols` (y 0) never reach the product.
+  for (int g = 0; g < layout.groups; ++g) {
+    const int8_t* rows[4];
+    for (int k = 0; k < 4; ++k) {
+      const int r = 4 * g + k;
+      rows[k] = r < count && use[r] ? values + static_cast<size_t>(r) * static_cast<size_t>(cols) : zeros.data();
     }
+    const size_t at = static_cast<size_t>(g) * static_cast<size_t>(layout.stride);
+    rearrangeGroup(rows, cols, y + at, up + at, sums);
   }
   layout.y = y;
   layout.up = up;
@@ -73,12 +94,20 @@ struct Tile {
 // The sums of u_i y_j of a tile into the product's upper triangle; the
 // first pass takes the columns' sums of y away (u = y + 1).
 void addTile(const Tile& tile, const int32_t (*sums)[kTileCols], bool firstPass, int cols, int32_t* products) {
+  const int32_t* columnSums = tile.layout->columnSums + tile.j0;
+  if (tile.j0 >= tile.i0 + kTileRows && tile.j0 + kTileCols <= cols) {
+    // Wholly above the diagonal and inside the product.
+    for (int i = 0; i < kTileRows; ++i) {
+      int32_t* __restrict out = products + static_cast<size_t>(tile.i0 + i) * static_cast<size_t>(cols) + tile.j0;
+      for (int j = 0; j < kTileCols; ++j) out[j] += sums[i][j] - (firstPass ? columnSums[j] : 0);
+    }
+    return;
+  }
   for (int i = 0; i < kTileRows && tile.i0 + i < cols; ++i) {
     const int row = tile.i0 + i;
-    int32_t* out = products + static_cast<size_t>(row) * static_cast<size_t>(cols);
+    int32_t* out = products + static_cast<size_t>(row) * static_cast<size_t>(cols) + tile.j0;
     for (int j = std::max(0, row - tile.j0); j < kTileCols && tile.j0 + j < cols; ++j) {
-      const int col = tile.j0 + j;
-      out[col] += sums[i][j] - (firstPass ? tile.layout->columnSums[col] : 0);
+      out[j] += sums[i][j] - (firstPass ? columnSums[j] : 0);
     }
   }
 }
@@ -173,7 +202,8 @@ TileKernel kernelAt(VectorLevel level) {
 void addIntegerProductsAt(VectorLevel level, const int8_t* values, const char* use, int count, int cols,
                           int32_t* products, matrixsvd::Team& team, std::vector<uint32_t>& scratch) {
   if (count <= 0 || cols <= 0) return;
-  const Layout layout = rearrange(values, use, count, cols, scratch);
+  thread_local std::vector<int8_t> zeros;
+  const Layout layout = rearrange(values, use, count, cols, scratch, zeros);
   const TileKernel kernel = kernelAt(level);
   const int rowTiles = (cols + kTileRows - 1) / kTileRows;
   for (int g0 = 0; g0 < layout.groups; g0 += kChunkGroups) {
