@@ -26,13 +26,24 @@ constexpr int kChunkGroups = 128;
 // The rows rearranged: word g of column c holds rows 4g .. 4g + 3 of the
 // column, one byte each (rows left out or past the block are 0), as y and as
 // y + 1 (0, 1, 2: the unsigned operand of the byte products); and each
-// column's sum of y, as u = y + 1 adds it to every product.
+// column's sum of y, as u = y + 1 adds it to every product. The words lie in
+// panels of a tile's columns (y) or rows (y + 1), group after group, so that
+// a tile reads each of its two streams in order.
 struct Layout {
   int groups = 0;
   int stride = 0;  // columns, rounded up to whole tiles
   const uint32_t* y = nullptr;
   const uint32_t* up = nullptr;
   const int32_t* columnSums = nullptr;
+  // Columns j0 .. j0 + kTileCols - 1 of group g (j0 a multiple of kTileCols).
+  const uint32_t* yAt(int g, int j0) const {
+    return y + (static_cast<size_t>(j0 / kTileCols) * static_cast<size_t>(groups) + static_cast<size_t>(g)) * kTileCols;
+  }
+  // Columns i0 .. i0 + kTileRows - 1 of group g, plus one.
+  const uint32_t* upAt(int g, int i0) const {
+    return up +
+           (static_cast<size_t>(i0 / kTileRows) * static_cast<size_t>(groups) + static_cast<size_t>(g)) * kTileRows;
+  }
 };
 
 // Four rows (any of them a row of zeros) into the words of one group, and
@@ -63,11 +74,17 @@ Layout rearrange(const int8_t* values, const char* use, int count, int cols, std
   layout.groups = (count + 3) / 4;
   layout.stride = (cols + kTileCols - 1) / kTileCols * kTileCols;
   const size_t words = static_cast<size_t>(layout.groups) * static_cast<size_t>(layout.stride);
-  scratch.assign(2 * words + static_cast<size_t>(layout.stride), 0);
+  const size_t stride = static_cast<size_t>(layout.stride);
+  scratch.assign(2 * words + 3 * stride, 0);
   zeros.assign(static_cast<size_t>(cols), 0);
   uint32_t* y = scratch.data();
   uint32_t* up = y + words;
   int32_t* sums = reinterpret_cast<int32_t*>(up + words);
+  uint32_t* yRow = up + words + stride;
+  uint32_t* upRow = yRow + stride;
+  layout.y = y;
+  layout.up = up;
+  layout.columnSums = sums;
   // Columns past `cols` (y 0) never reach the product.
   for (int g = 0; g < layout.groups; ++g) {
     const int8_t* rows[4];
@@ -75,12 +92,14 @@ Layout rearrange(const int8_t* values, const char* use, int count, int cols, std
       const int r = 4 * g + k;
       rows[k] = r < count && use[r] ? values + static_cast<size_t>(r) * static_cast<size_t>(cols) : zeros.data();
     }
-    const size_t at = static_cast<size_t>(g) * static_cast<size_t>(layout.stride);
-    rearrangeGroup(rows, cols, y + at, up + at, sums);
+    rearrangeGroup(rows, cols, yRow, upRow, sums);
+    for (int j0 = 0; j0 < layout.stride; j0 += kTileCols) {
+      std::copy(yRow + j0, yRow + j0 + kTileCols, const_cast<uint32_t*>(layout.yAt(g, j0)));
+    }
+    for (int i0 = 0; i0 < layout.stride; i0 += kTileRows) {
+      std::copy(upRow + i0, upRow + i0 + kTileRows, const_cast<uint32_t*>(layout.upAt(g, i0)));
+    }
   }
-  layout.y = y;
-  layout.up = up;
-  layout.columnSums = sums;
   return layout;
 }
 
@@ -127,8 +146,8 @@ void tilePortable(const Tile& tile, int32_t (*sums)[kTileCols]) {
     for (int j = 0; j < kTileCols; ++j) sums[i][j] = 0;
   }
   for (int g = tile.g0; g < tile.g1; ++g) {
-    const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0;
-    const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0;
+    const uint32_t* y = in.yAt(g, tile.j0);
+    const uint32_t* up = in.upAt(g, tile.i0);
     for (int i = 0; i < kTileRows; ++i) {
       for (int j = 0; j < kTileCols; ++j) sums[i][j] += wordProduct(up[i], y[j]);
     }
@@ -144,8 +163,8 @@ OMBRA_TARGET_AVX2 void tileAvx2(const Tile& tile, int32_t (*sums)[kTileCols]) {
       __m256i acc[4][2];
       for (int i = 0; i < 4; ++i) acc[i][0] = acc[i][1] = _mm256_setzero_si256();
       for (int g = tile.g0; g < tile.g1; ++g) {
-        const uint32_t* y = in.y + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.j0 + js;
-        const uint32_t* up = in.up + static_cast<size_t>(g) * static_cast<size_t>(in.stride) + tile.i0 + ih;
+        const uint32_t* y = in.yAt(g, tile.j0) + js;
+        const uint32_t* up = in.upAt(g, tile.i0) + ih;
         const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y));
         const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + 8));
         for (int i = 0; i < 4; ++i) {
@@ -164,26 +183,44 @@ OMBRA_TARGET_AVX2 void tileAvx2(const Tile& tile, int32_t (*sums)[kTileCols]) {
   }
 }
 
+// sum += the four byte products of u and y in each lane, in place: named
+// sums (the intrinsic, or an array of sums, has the compiler copy every sum
+// through another register or memory around each instruction).
+#define OMBRA_DOT_BYTES(sum, u, y) __asm__("vpdpbusd %2, %1, %0" : "+v"(sum) : "v"(u), "v"(y))
+#define OMBRA_TILE_ROW(i)                                         \
+  do {                                                            \
+    const __m512i a = _mm512_set1_epi32(static_cast<int>(up[i])); \
+    OMBRA_DOT_BYTES(s##i##0, a, b0);                              \
+    OMBRA_DOT_BYTES(s##i##1, a, b1);                              \
+  } while (0)
+
 OMBRA_TARGET_VNNI void tileVnni(const Tile& tile, int32_t (*sums)[kTileCols]) {
+  static_assert(kTileRows == 8 && kTileCols == 32, "the kernel's sums are named");
   const Layout& in = *tile.layout;
-  __m512i acc[kTileRows][2];
-  for (int i = 0; i < kTileRows; ++i) acc[i][0] = acc[i][1] = _mm512_setzero_si512();
-  const uint32_t* y = in.y + static_cast<size_t>(tile.g0) * static_cast<size_t>(in.stride) + tile.j0;
-  const uint32_t* up = in.up + static_cast<size_t>(tile.g0) * static_cast<size_t>(in.stride) + tile.i0;
-  for (int g = tile.g0; g < tile.g1; ++g, y += in.stride, up += in.stride) {
+  __m512i s00 = _mm512_setzero_si512(), s01 = s00, s10 = s00, s11 = s00, s20 = s00, s21 = s00, s30 = s00, s31 = s00,
+          s40 = s00, s41 = s00, s50 = s00, s51 = s00, s60 = s00, s61 = s00, s70 = s00, s71 = s00;
+  const uint32_t* y = in.yAt(tile.g0, tile.j0);
+  const uint32_t* up = in.upAt(tile.g0, tile.i0);
+  for (int g = tile.g0; g < tile.g1; ++g, y += kTileCols, up += kTileRows) {
     const __m512i b0 = _mm512_loadu_si512(y);
     const __m512i b1 = _mm512_loadu_si512(y + 16);
-#pragma GCC unroll 8
-    for (int i = 0; i < kTileRows; ++i) {
-      const __m512i a = _mm512_set1_epi32(static_cast<int>(up[i]));
-      acc[i][0] = _mm512_dpbusd_epi32(acc[i][0], a, b0);
-      acc[i][1] = _mm512_dpbusd_epi32(acc[i][1], a, b1);
-    }
+    OMBRA_TILE_ROW(0);
+    OMBRA_TILE_ROW(1);
+    OMBRA_TILE_ROW(2);
+    OMBRA_TILE_ROW(3);
+    OMBRA_TILE_ROW(4);
+    OMBRA_TILE_ROW(5);
+    OMBRA_TILE_ROW(6);
+    OMBRA_TILE_ROW(7);
   }
+  const __m512i out[kTileRows][2] = {{s00, s01}, {s10, s11}, {s20, s21}, {s30, s31},
+                                     {s40, s41}, {s50, s51}, {s60, s61}, {s70, s71}};
   for (int i = 0; i < kTileRows; ++i) {
-    for (int v = 0; v < 2; ++v) _mm512_storeu_si512(&sums[i][16 * v], acc[i][v]);
+    for (int v = 0; v < 2; ++v) _mm512_storeu_si512(&sums[i][16 * v], out[i][v]);
   }
 }
+#undef OMBRA_TILE_ROW
+#undef OMBRA_DOT_BYTES
 #endif
 
 using TileKernel = void (*)(const Tile&, int32_t (*)[kTileCols]);
