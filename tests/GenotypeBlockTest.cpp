@@ -1,6 +1,7 @@
 // The genotype block: named SNPs held resident give the numbers of the
-// contiguous block that holds them, and a tested sample names its rows so
-// that it may be collected before or after the store makes them.
+// contiguous block that holds them, a tested sample names its rows so that
+// it may be collected before or after the store makes them, and every
+// vector kernel decodes codes to the same bits.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +11,7 @@
 #include "LoadedSets.h"
 #include "TestSupport.h"
 #include "design/TestedSample.h"
+#include "formats/CodeDecoding.h"
 #include "formats/GenotypeBlock.h"
 
 namespace {
@@ -123,6 +125,38 @@ TEST(GenotypeBlock, StreamedRowsMadeAfterTheSampleAndNamedSnps) {
   expectColumn(after, 5, named, 0);
   expectColumn(first, 3, named, 1);
   expectColumn(after, 24, named, 2);
+}
+
+// Each kernel this processor runs turns every code of every position in a
+// byte (a run of SNPs of any length, not a whole number of bytes or vector
+// registers) into 0, 1, 2 or its SNP's fill, writes nothing past `count`,
+// and adds each value to its SNP's sum once per call.
+TEST(GenotypeBlock, CodesDecodeAlikeInEveryVectorKernel) {
+  constexpr size_t kSnps = 45;
+  std::vector<unsigned char> codes((kSnps + 3) / 4 + 1);
+  for (size_t b = 0; b < codes.size(); ++b) codes[b] = static_cast<unsigned char>(b * 0x6B + 0x1B);
+  std::vector<double> fill(kSnps);
+  for (size_t j = 0; j < kSnps; ++j) fill[j] = 0.1 * static_cast<double>(j) + 1.0 / 3.0;
+  for (size_t count : {size_t{kSnps}, size_t{8}, size_t{3}, size_t{0}}) {
+    std::vector<double> expected(kSnps + 1, -1.0), expectedSums(kSnps + 1, 0.25);
+    for (size_t j = 0; j < count; ++j) {
+      const unsigned code = (codes[j / 4] >> (6 - 2 * (j % 4))) & 3u;
+      expected[j] = code == 3 ? fill[j] : code;
+      expectedSums[j] = (0.25 + expected[j]) + expected[j];
+    }
+    for (int level = 0; level <= static_cast<int>(ombra::widestVectorLevel()); ++level) {
+      SCOPED_TRACE("count " + std::to_string(count) + ", level " + std::to_string(level));
+      std::vector<double> out(kSnps + 1, -1.0), sums(kSnps + 1, 0.25);
+      for (int twice = 0; twice < 2; ++twice) {
+        ombra::decodeCodesAt(static_cast<ombra::VectorLevel>(level), codes.data(), count, fill.data(), out.data(),
+                             sums.data());
+      }
+      for (size_t j = 0; j <= kSnps; ++j) {
+        ASSERT_TRUE(sameBits(out[j], expected[j])) << "snp " << j;
+        ASSERT_TRUE(sameBits(sums[j], expectedSums[j])) << "snp " << j;
+      }
+    }
+  }
 }
 
 }  // namespace

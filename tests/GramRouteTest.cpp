@@ -8,6 +8,8 @@
 
 #include "numerics/Matrix.h"
 #include "numerics/GramComponents.h"
+#include "numerics/IntegerGram.h"
+#include "numerics/MatrixTeam.h"
 #include "numerics/OpenBlas.h"
 #include "TestSupport.h"
 
@@ -90,6 +92,41 @@ std::vector<double> upperTriangle(const std::vector<double>& gram, int cols) {
   std::vector<double> upper;
   for (int i = 0; i < cols; ++i) upper.insert(upper.end(), gram.begin() + i * cols + i, gram.begin() + (i + 1) * cols);
   return upper;
+}
+
+// The integer Gram kernels: every kernel this processor runs, alone or with
+// helpers, gives Y'Y exactly in the upper triangle over the rows it is told
+// to use (a row count and a column count that fill no whole group or tile;
+// the lower triangle untouched), added to what the product held.
+TEST(GramRoute, IntegerProductsAreExactInEveryKernel) {
+  constexpr int kRows = 203, kCols = 61;
+  std::mt19937 random(5);
+  std::vector<int8_t> values(size_t(kRows) * kCols);
+  for (int8_t& value : values) value = static_cast<int8_t>(int(random() % 3) - 1);
+  std::vector<char> use(kRows, 1);
+  for (int r = 0; r < kRows; r += 7) use[size_t(r)] = 0;
+  std::vector<int32_t> expected(size_t(kCols) * kCols, 3);
+  for (int i = 0; i < kCols; ++i) {
+    for (int j = i; j < kCols; ++j) {
+      for (int r = 0; r < kRows; ++r) {
+        if (use[size_t(r)])
+          expected[size_t(i) * kCols + j] += values[size_t(r) * kCols + i] * values[size_t(r) * kCols + j];
+      }
+    }
+  }
+  std::vector<uint32_t> scratch;
+  for (int threads : {1, 3}) {
+    matrixsvd::Team team(threads);
+    for (int level = 0; level <= static_cast<int>(ombra::widestVectorLevel()); ++level) {
+      std::vector<int32_t> products(size_t(kCols) * kCols, 3);
+      // In two blocks of rows, the first not a whole group of four.
+      ombra::addIntegerProductsAt(static_cast<ombra::VectorLevel>(level), values.data(), use.data(), 10, kCols,
+                                  products.data(), team, scratch);
+      ombra::addIntegerProductsAt(static_cast<ombra::VectorLevel>(level), values.data() + 10 * kCols, use.data() + 10,
+                                  kRows - 10, kCols, products.data(), team, scratch);
+      EXPECT_EQ(products, expected) << "level " << level << ", " << threads << " threads";
+    }
+  }
 }
 
 TEST(GramRoute, GramMatrixFromIntegerProductsEqualsTheCentredProduct) {

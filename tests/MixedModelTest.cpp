@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "HeldRows.h"
 #include "TestSupport.h"
@@ -517,20 +518,28 @@ TEST(SnpRoutes, NumbersDoNotDependOnTheRouteOrTheBlockWidth) {
   for (const ombra::DesignMatrix* design : {&fixture.design, &wider}) {
     const ombra::Projection projection(*design);
     const std::string what = std::to_string(design->columns) + " design columns";
-    // Widths of whole vector registers and not (13: the last five alone).
+    // Widths of whole vector registers and not (13: the last five alone),
+    // split in two calls, through every kernel this processor runs.
     for (size_t width : {size_t{8}, size_t{24}, size_t{13}}) {
-      std::vector<double> values(n * width), coefficients(design->columns * width);
-      for (size_t h = 0; h < n; ++h) {
-        for (size_t s = 0; s < width; ++s) values[h * width + s] = fixture.genotype(h, s);
-      }
-      ombra::residualiseColumns(projection.byEntry(), projection.designByEntry(), design->columns, n, values.data(),
-                                width, coefficients.data());
-      for (size_t s = 0; s < width; ++s) {
-        std::vector<double> column(n);
-        for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
-        projection.residualise(column);
+      for (int level = 0; level <= static_cast<int>(ombra::widestVectorLevel()); ++level) {
+        std::vector<double> values(n * width), coefficients(design->columns * width);
         for (size_t h = 0; h < n; ++h) {
-          ASSERT_TRUE(sameBits(values[h * width + s], column[h])) << what << ", width " << width << ", snp " << s;
+          for (size_t s = 0; s < width; ++s) values[h * width + s] = fixture.genotype(h, s);
+        }
+        // In two calls, the second starting within a vector register.
+        for (const auto& [begin, end] : {std::pair<size_t, size_t>{0, 5}, {5, width}}) {
+          ombra::residualiseColumnRange(static_cast<ombra::VectorLevel>(level), projection.byEntry(),
+                                        projection.designByEntry(), design->columns, n, values.data(), width, begin,
+                                        end, coefficients.data());
+        }
+        for (size_t s = 0; s < width; ++s) {
+          std::vector<double> column(n);
+          for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
+          projection.residualise(column);
+          for (size_t h = 0; h < n; ++h) {
+            ASSERT_TRUE(sameBits(values[h * width + s], column[h]))
+                << what << ", width " << width << ", snp " << s << ", level " << level;
+          }
         }
       }
     }

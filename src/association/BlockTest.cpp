@@ -23,15 +23,22 @@ uint64_t nextId() {
 // A block's genotype matrix stays near this many doubles (4 MB).
 constexpr size_t kBlockCells = size_t{1} << 19;
 
-// g = g - X (P g): the residuals on the design of the block's SNPs (held
-// transposed, `width` columns side by side per entry), each column's sums in
-// the order of Projection::residualise, so that the one-SNP route and any
-// block width give a SNP the same residuals; `coefficients` is scratch.
-void residualiseBlock(const Projection& projection, double* g, size_t width, std::vector<double>& coefficients) {
+// Columns the block's residuals are taken for at a time, just before the
+// statistics read them (still in the cache): the residual kernel's widest
+// group of columns.
+constexpr size_t kResidualColumns = 2 * kDoubleLanes;
+
+// g = g - X (P g) for columns [begin, end): the residuals on the design of
+// the block's SNPs (held transposed, `width` columns side by side per
+// entry), each column's sums in the order of Projection::residualise, so
+// that the one-SNP route and any block width give a SNP the same residuals;
+// `coefficients` is scratch.
+void residualiseBlock(const Projection& projection, double* g, size_t width, size_t begin, size_t end,
+                      std::vector<double>& coefficients) {
   const DesignMatrix& design = projection.design();
   coefficients.resize(design.columns * width);
-  residualiseColumns(projection.byEntry(), projection.designByEntry(), design.columns, design.entries, g, width,
-                     coefficients.data());
+  residualiseColumnRange(widestVectorLevel(), projection.byEntry(), projection.designByEntry(), design.columns,
+                         design.entries, g, width, begin, end, coefficients.data());
 }
 
 }  // namespace
@@ -104,10 +111,15 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
   const size_t count = block.count();
   const size_t width = block.width;
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
-  // of every SNP of the block at once (G is held transposed), in the order
-  // of the one-SNP route.
+  // of the block's SNPs (G is held transposed), in the order of the one-SNP
+  // route, a group of columns at a time ahead of the statistics' batches.
   double* g = block.values.data();
-  residualiseBlock(projection, g, width, scratch.coefficients);
+  size_t residualised = 0;
+  auto residualiseTo = [&](size_t end) {
+    if (end <= residualised) return;
+    residualiseBlock(projection, g, width, residualised, end, scratch.coefficients);
+    residualised = end;
+  };
   prepareModels(scratch);
   std::vector<size_t>& starts = scratch.starts;
   starts.resize(terms.size());
@@ -156,20 +168,28 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
     }
     striped = end;
   };
-  for (size_t batch = 0; batch < count; batch += kTermsBatch) {
-    bool wanted[kTermsBatch];
+  for (size_t batch = 0, next = 0; batch < count; batch = next) {
+    // One trait takes two batches at once where the block has a second.
+    const size_t snps = terms.size() == 1 && batch + kTermsBatch < count ? kTermsPair : kTermsBatch;
+    next = batch + snps;
+    bool wanted[kTermsPair];
     bool any = false;
-    for (size_t k = 0; k < kTermsBatch; ++k) {
+    for (size_t k = 0; k < snps; ++k) {
       wanted[k] = batch + k < count && !first[starts[0] + batch + k].monomorphic;
       any = any || wanted[k];
     }
     if (!any) continue;
+    residualiseTo(std::min(width, (next + kResidualColumns - 1) / kResidualColumns * kResidualColumns));
     // One trait takes the one-pass route; several share the genotypes' part
     // and go through the entries together.
     if (terms.size() == 1) {
-      terms[0]->snpTerms(g + batch, width, wanted, scratch.terms);
-      handOverStripes(batch + kTermsBatch, false);
-      for (size_t k = 0; k < kTermsBatch; ++k) {
+      if (snps == kTermsPair) {
+        terms[0]->pairTerms(g + batch, width, wanted, scratch.terms);
+      } else {
+        terms[0]->snpTerms(g + batch, width, wanted, scratch.terms);
+      }
+      handOverStripes(next, false);
+      for (size_t k = 0; k < snps; ++k) {
         if (wanted[k]) {
           terms[0]->statistics(scratch.terms.terms[k], scratch.statistic, outs[0].results[starts[0] + batch + k]);
         }
@@ -188,6 +208,7 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
       }
     }
   }
+  residualiseTo(width);
   handOverStripes(std::min(width, (count + kTermsBatch - 1) / kTermsBatch * kTermsBatch), true);
   for (size_t t = 0; t < terms.size(); ++t) {
     SnpResult* results = outs[t].results.data() + starts[t];

@@ -72,40 +72,100 @@ static_assert(kLanes == kDoubleLanes, "a batch fills the lanes");
 
 #define OMBRA_LANES_AT(pointer) (*reinterpret_cast<const Lanes*>(pointer))
 
+// Two batches side by side, for one trait: each chain of additions has an
+// independent one beside it, so that a vector addition need not wait for the
+// one before it; each lane's operations stay those of its SNP alone.
+// Two registers' worth of lanes as a pair of them (a vector type of sixteen
+// doubles leaves the compiler spilling them).
+struct __attribute__((may_alias)) PairLanes {
+  Lanes low, high;
+  double operator[](size_t k) const { return k < kLanes ? low[k] : high[k - kLanes]; }
+  PairLanes& operator+=(const PairLanes& b) {
+    low += b.low;
+    high += b.high;
+    return *this;
+  }
+};
+__attribute__((always_inline)) inline PairLanes operator+(const PairLanes& a, const PairLanes& b) {
+  return {a.low + b.low, a.high + b.high};
+}
+__attribute__((always_inline)) inline PairLanes operator-(const PairLanes& a, const PairLanes& b) {
+  return {a.low - b.low, a.high - b.high};
+}
+__attribute__((always_inline)) inline PairLanes operator*(const PairLanes& a, const PairLanes& b) {
+  return {a.low * b.low, a.high * b.high};
+}
+__attribute__((always_inline)) inline PairLanes operator*(double a, const PairLanes& b) {
+  return {a * b.low, a * b.high};
+}
+__attribute__((always_inline)) inline PairLanes operator/(const PairLanes& a, double b) {
+  return {a.low / b, a.high / b};
+}
+static_assert(sizeof(PairLanes) == 2 * sizeof(Lanes), "a pair lies as two batches side by side");
+
+// The lanes of W SNPs (a template argument would lose the types'
+// attributes, so the kernels name them through their width).
+template <size_t W>
+struct WidthLanes;
+template <>
+struct WidthLanes<kLanes> {
+  using type = Lanes;
+};
+template <>
+struct WidthLanes<2 * kLanes> {
+  using type = PairLanes;
+};
+#define OMBRA_LANES(W) typename WidthLanes<W>::type
+
+template <size_t W>
+__attribute__((always_inline)) inline OMBRA_LANES(W) lanesAt(const double* pointer) {
+  if constexpr (W == kLanes) {
+    return OMBRA_LANES_AT(pointer);
+  } else {
+    return PairLanes{OMBRA_LANES_AT(pointer), OMBRA_LANES_AT(pointer + kLanes)};
+  }
+}
+
 // The means of kLanes SNPs' residuals (entry h of SNP k at
 // g[h * stride + k]) over all entries and over each data set's own; the sum
 // over all entries passes through the family entries' sum.
+template <size_t W>
 struct GenotypeMeans {
-  Lanes all, family, unrelated;
+  using L = OMBRA_LANES(W);
+  L all, family, unrelated;
 };
 
-__attribute__((always_inline)) inline GenotypeMeans genotypeMeans(const TermsContext& c, const double* g,
+template <size_t W>
+__attribute__((always_inline)) inline GenotypeMeans<W> genotypeMeans(const TermsContext& c, const double* g,
                                                                   size_t stride) {
+  using L = OMBRA_LANES(W);
   const size_t n = c.n;
   const size_t family = c.family;
-  Lanes sumFamily = {};
-  for (size_t h = 0; h < family; ++h) sumFamily += OMBRA_LANES_AT(g + h * stride);
-  Lanes sumAll = sumFamily, sumUnrelated = {};
+  L sumFamily = {};
+  for (size_t h = 0; h < family; ++h) sumFamily += lanesAt<W>(g + h * stride);
+  L sumAll = sumFamily, sumUnrelated = {};
   for (size_t h = family; h < n; ++h) {
-    sumAll += OMBRA_LANES_AT(g + h * stride);
-    sumUnrelated += OMBRA_LANES_AT(g + h * stride);
+    sumAll += lanesAt<W>(g + h * stride);
+    sumUnrelated += lanesAt<W>(g + h * stride);
   }
-  return GenotypeMeans{sumAll / static_cast<double>(n),
-                       family > 0 ? sumFamily / static_cast<double>(family) : Lanes{},
-                       n > family ? sumUnrelated / static_cast<double>(n - family) : Lanes{}};
+  return GenotypeMeans<W>{sumAll / static_cast<double>(n),
+                       family > 0 ? sumFamily / static_cast<double>(family) : L{},
+                       n > family ? sumUnrelated / static_cast<double>(n - family) : L{}};
 }
 
 // Each entry's genotypes centred on all entries and on its own data set,
 // worked out as the terms of one trait use them, which writes nothing back
 // to memory (several traits read them stored by genotypeTermsOf).
+template <size_t W>
 struct LiveCentred {
+  using L = OMBRA_LANES(W);
   const double* g;
   size_t stride;
   size_t family;
-  GenotypeMeans means;
-  Lanes value(size_t h) const { return OMBRA_LANES_AT(g + h * stride); }
-  Lanes all(size_t h) const { return value(h) - means.all; }
-  Lanes own(size_t h) const { return value(h) - (h < family ? means.family : means.unrelated); }
+  GenotypeMeans<W> means;
+  L value(size_t h) const { return lanesAt<W>(g + h * stride); }
+  L all(size_t h) const { return value(h) - means.all; }
+  L own(size_t h) const { return value(h) - (h < family ? means.family : means.unrelated); }
 };
 
 // What the terms of kLanes SNPs take from their residuals alone, whatever
@@ -113,7 +173,7 @@ struct LiveCentred {
 // Computed once per batch for every trait over the same entries.
 OMBRA_VECTOR_CLONES
 void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch) {
-  const LiveCentred live{g, stride, c.family, genotypeMeans(c, g, stride)};
+  const LiveCentred<kLanes> live{g, stride, c.family, genotypeMeans<kLanes>(c, g, stride)};
   Lanes* centredAll = reinterpret_cast<Lanes*>(batch.centredAll.data());
   Lanes* centredOwn = reinterpret_cast<Lanes*>(batch.centredOwn.data());
   Lanes squares = {};
@@ -135,19 +195,20 @@ void genotypeTermsOf(const TermsContext& c, const double* g, size_t stride, Term
 // vector registers, so that their sums advance together, each with the
 // operations it would have alone. The batch's scratch holds the
 // cross-products and the pedigrees' sums.
-template <typename Centred>
+template <size_t W, typename Centred>
 __attribute__((always_inline)) inline void termsFrom(const TermsContext& c, const Centred& centred,
                                                      const double* genotypeSquares, TermsBatch& batch,
                                                      SnpTerms* const* terms) {
+  using L = OMBRA_LANES(W);
   const size_t n = c.n;
   const size_t family = c.family;
-  Lanes* crossAt = reinterpret_cast<Lanes*>(batch.cross.data());
-  Lanes* ownAt = reinterpret_cast<Lanes*>(batch.own.data());
-  Lanes* pedigreeSums = reinterpret_cast<Lanes*>(batch.pedigreeSums.data());
-  Lanes* pedigreeOwn = reinterpret_cast<Lanes*>(batch.pedigreeOwn.data());
+  L* crossAt = reinterpret_cast<L*>(batch.cross.data());
+  L* ownAt = reinterpret_cast<L*>(batch.own.data());
+  L* pedigreeSums = reinterpret_cast<L*>(batch.pedigreeSums.data());
+  L* pedigreeOwn = reinterpret_cast<L*>(batch.pedigreeOwn.data());
   // Unrelated entries: their cross-products, and the first parts of the
   // pooled total and of the cross-products' spread.
-  Lanes ownTotal = {}, crossSum = {};
+  L ownTotal = {}, crossSum = {};
   for (size_t h = family; h < n; ++h) {
     crossAt[h] = c.yc[h] * centred.all(h);
     ownTotal += c.yo[h] * centred.own(h);
@@ -158,7 +219,7 @@ __attribute__((always_inline)) inline void termsFrom(const TermsContext& c, cons
   size_t begin = 0, counted = 0;
   for (size_t end : c.familyEnds) {
     if (end > begin) {
-      Lanes sum = {}, ownSum = {};
+      L sum = {}, ownSum = {};
       for (size_t h = begin; h < end; ++h) {
         crossAt[h] = c.yc[h] * centred.all(h);
         ownAt[h] = c.yo[h] * centred.own(h);
@@ -175,33 +236,33 @@ __attribute__((always_inline)) inline void termsFrom(const TermsContext& c, cons
   // totals, which go on over the unrelated entries, and their spreads; the
   // pedigrees' own sums and their deviations from the mean over every
   // pedigree.
-  Lanes averagedSum = {}, summedSum = {}, ownPedigreeSum = {};
+  L averagedSum = {}, summedSum = {}, ownPedigreeSum = {};
   for (size_t f = 0; f < counted; ++f) {
     averagedSum += c.pedigreeShares[f] * pedigreeSums[f];
     summedSum += pedigreeSums[f];
     ownPedigreeSum += pedigreeOwn[f];
   }
   const size_t pedigrees = c.familyEnds.size();
-  const Lanes averagedMean = averagedSum / static_cast<double>(counted);
-  const Lanes summedMean = summedSum / static_cast<double>(counted);
-  const Lanes ownMean = pedigrees > 0 ? ownPedigreeSum / static_cast<double>(pedigrees) : Lanes{};
-  Lanes averagedSquares = {}, summedSquares = {}, ownDeviation = {};
+  const L averagedMean = averagedSum / static_cast<double>(counted);
+  const L summedMean = summedSum / static_cast<double>(counted);
+  const L ownMean = pedigrees > 0 ? ownPedigreeSum / static_cast<double>(pedigrees) : L{};
+  L averagedSquares = {}, summedSquares = {}, ownDeviation = {};
   for (size_t f = 0; f < counted; ++f) {
-    const Lanes averaged = c.pedigreeShares[f] * pedigreeSums[f];
+    const L averaged = c.pedigreeShares[f] * pedigreeSums[f];
     averagedSquares += (averaged - averagedMean) * (averaged - averagedMean);
     summedSquares += (pedigreeSums[f] - summedMean) * (pedigreeSums[f] - summedMean);
     ownDeviation += (pedigreeOwn[f] - ownMean) * (pedigreeOwn[f] - ownMean);
   }
   const size_t unrelated = n - family;
-  const Lanes crossMean = crossSum / static_cast<double>(unrelated);
-  Lanes averagedTotal = averagedSum, summedTotal = summedSum, spreadSquares = {};
+  const L crossMean = crossSum / static_cast<double>(unrelated);
+  L averagedTotal = averagedSum, summedTotal = summedSum, spreadSquares = {};
   for (size_t h = family; h < n; ++h) {
     averagedTotal += crossAt[h];
     summedTotal += crossAt[h];
     spreadSquares += (crossAt[h] - crossMean) * (crossAt[h] - crossMean);
   }
   // Sample variances are 0 for no value; one value divides 0 by 0.
-  for (size_t k = 0; k < kLanes; ++k) {
+  for (size_t k = 0; k < W; ++k) {
     if (!terms[k]) continue;
     SnpTerms& t = *terms[k];
     t.entries = n;
@@ -385,31 +446,58 @@ void groupTermsOf1(const TermsContext& shape, const double* const* yc, const dou
   groupTermsFrom<1>(shape, yc, yo, batch, terms);
 }
 
-// One trait's terms in one pass over the residuals, the same numbers.
+// One trait's terms in one pass over the residuals, the same numbers, for
+// the W SNPs of its lanes.
+template <size_t W>
+__attribute__((always_inline)) inline void fusedTermsFrom(const TermsContext& c, const double* g, size_t stride,
+                                                          TermsBatch& batch, SnpTerms* const* terms) {
+  const LiveCentred<W> live{g, stride, c.family, genotypeMeans<W>(c, g, stride)};
+  OMBRA_LANES(W) squares = {};
+  for (size_t h = c.family; h < c.n; ++h) squares += live.own(h) * live.own(h);
+  double genotypeSquares[W];
+  for (size_t k = 0; k < W; ++k) genotypeSquares[k] = squares[k];
+  termsFrom<W>(c, live, genotypeSquares, batch, terms);
+}
+
 OMBRA_VECTOR_CLONES
 void fusedTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch, SnpTerms* const* terms) {
-  const LiveCentred live{g, stride, c.family, genotypeMeans(c, g, stride)};
-  Lanes squares = {};
-  for (size_t h = c.family; h < c.n; ++h) squares += live.own(h) * live.own(h);
-  double genotypeSquares[kLanes];
-  for (size_t k = 0; k < kLanes; ++k) genotypeSquares[k] = squares[k];
-  termsFrom(c, live, genotypeSquares, batch, terms);
+  fusedTermsFrom<kLanes>(c, g, stride, batch, terms);
+}
+
+OMBRA_VECTOR_CLONES
+void fusedPairTermsOf(const TermsContext& c, const double* g, size_t stride, TermsBatch& batch,
+                      SnpTerms* const* terms) {
+  fusedTermsFrom<2 * kLanes>(c, g, stride, batch, terms);
 }
 
 #undef OMBRA_LANES_AT
+#undef OMBRA_LANES
 
 }  // namespace
 
 void StatisticTerms::snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
+  oneTraitTerms(g, stride, wanted, kLanes, batch);
+}
+
+void StatisticTerms::pairTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const {
+  oneTraitTerms(g, stride, wanted, kTermsPair, batch);
+}
+
+void StatisticTerms::oneTraitTerms(const double* g, size_t stride, const bool* wanted, size_t snps,
+                                   TermsBatch& batch) const {
   const size_t n = centred.size();
-  batch.cross.resize(n * kLanes);
-  batch.own.resize(n * kLanes);
-  batch.pedigreeSums.resize(familyEntryEnd.size() * kLanes);
-  batch.pedigreeOwn.resize(familyEntryEnd.size() * kLanes);
-  SnpTerms* terms[kLanes];
-  for (size_t k = 0; k < kLanes; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
-  fusedTermsOf(TermsContext{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares}, g,
-               stride, batch, terms);
+  batch.cross.resize(n * snps);
+  batch.own.resize(n * snps);
+  batch.pedigreeSums.resize(familyEntryEnd.size() * snps);
+  batch.pedigreeOwn.resize(familyEntryEnd.size() * snps);
+  SnpTerms* terms[kTermsPair];
+  for (size_t k = 0; k < snps; ++k) terms[k] = wanted[k] ? &batch.terms[k] : nullptr;
+  const TermsContext context{centred.data(), ownCentred.data(), n, familyEntries, familyEntryEnd, pedigreeShares};
+  if (snps == kTermsPair) {
+    fusedPairTermsOf(context, g, stride, batch, terms);
+  } else {
+    fusedTermsOf(context, g, stride, batch, terms);
+  }
 }
 
 void StatisticTerms::genotypeTerms(const double* g, size_t stride, TermsBatch& batch) const {

@@ -32,17 +32,19 @@ struct SnpTerms {
 
 // SNPs whose terms are computed together.
 constexpr size_t kTermsBatch = 8;
+// Two batches, whose terms one trait computes together (pairTerms).
+constexpr size_t kTermsPair = 2 * kTermsBatch;
 
-// The terms of up to kTermsBatch SNPs and their scratch; one per thread.
+// The terms of up to kTermsPair SNPs and their scratch; one per thread.
 struct TermsBatch {
-  SnpTerms terms[kTermsBatch];
+  SnpTerms terms[kTermsPair];
   std::vector<double> lanes;         // one SNP's residuals in the first of kTermsBatch lanes
   std::vector<double> centredAll;    // tested entries x kTermsBatch: genotype minus its mean over all entries
   std::vector<double> centredOwn;    // the same, minus the mean over the entry's own data set
   double genotypeSquares[kTermsBatch] = {};  // per SNP: sum of squared own-centred unrelated genotypes
-  std::vector<double> cross;         // tested entries x kTermsBatch
-  std::vector<double> own;           // family entries x kTermsBatch: own cross-products
-  std::vector<double> pedigreeSums;  // counted pedigrees x kTermsBatch: sums of cross-products
+  std::vector<double> cross;         // tested entries x the SNPs of one trait's call
+  std::vector<double> own;           // family entries x the same: own cross-products
+  std::vector<double> pedigreeSums;  // counted pedigrees x the same: sums of cross-products
   std::vector<double> pedigreeOwn;   // the same, of own cross-products
   std::vector<SnpTerms> traitTerms;  // traits x kTermsBatch: several traits' terms (traitsTerms)
 };
@@ -59,6 +61,9 @@ class StatisticTerms {
   // into batch.terms[k] where wanted[k]. Safe to call from several threads
   // with their own batch.
   void snpTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const;
+  // The same for kTermsPair SNPs (stride at least kTermsPair), the same
+  // numbers: the two batches' sums go through the entries together.
+  void pairTerms(const double* g, size_t stride, const bool* wanted, TermsBatch& batch) const;
   // The same in two steps, for several traits over the same entries: what
   // the terms take from the genotypes alone, once for the batch (any trait's
   // StatisticTerms over these entries may compute it), then every trait's
@@ -82,6 +87,8 @@ class StatisticTerms {
   void statistics(const SnpTerms& terms, StatisticTool& tool, SnpResult& result) const;
 
  private:
+  void oneTraitTerms(const double* g, size_t stride, const bool* wanted, size_t snps, TermsBatch& batch) const;
+
   size_t familyEntries;
   std::vector<size_t> familyEntryEnd;
   std::vector<double> centred;         // trait minus its mean over all entries

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "formats/CodeDecoding.h"
+
 namespace ombra {
 
 namespace {
@@ -158,16 +160,9 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
     }
     if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead]->codes + firstByte);
     const unsigned char* row = rows[i]->codes + firstByte;
-    for (size_t b = 0; b < bytes; ++b) {
-      const unsigned code = row[b];
-      out[4 * b] = values[4 * b][code >> 6];
-      out[4 * b + 1] = values[4 * b + 1][(code >> 4) & 3];
-      out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
-      out[4 * b + 3] = values[4 * b + 3][code & 3];
-    }
+    decodeCodes(row, count, block.fill.data(), out, block.sums.data());
     if (block.countMissing) countMissingCodes(row, bytes, block.missing.data());
-    std::fill(out + 4 * bytes, out + width, 0.0);
-    addRow(block.sums.data(), out, width);
+    std::fill(out + count, out + width, 0.0);
     if (dosages) addSquares(block.squares.data(), out, width);
   }
   for (size_t j = 0; j < count; ++j) block.wholeCalls[j] = fractions[j] == 0;

@@ -4,15 +4,16 @@
 //   U_i  = sum_s offset_s y_si + sum_{s: i missing} extra_s offset_s,
 //   q    = sum_s offset_s^2,
 //   V_ij = sum_{s: j missing} extra_s y_si,   P_ij = sum_{s: i, j missing} extra_s^2.
-// Y'Y is a product of small integers: its sums stay below 2^24 up to 2^24
-// rows, so single-precision products (ssyrk, about twice dsyrk's speed) are
-// exact whatever order a kernel or its threads add in. The other terms cost
+// Y'Y is a product of small integers, summed exactly in 32-bit integers by a
+// kernel of its own (numerics/IntegerGram.h: four rows' byte products per
+// lane, several times the speed of a single-precision product, which was
+// exact too: its sums stay below 2^24 up to 2^24 rows). The other terms cost
 // O(S C + missing calls x C), in doubles. Rows with many missing calls, and
 // rows beyond 2^24, are left out of Y'Y and enter through a double product of
 // their centred values instead.
 //
-// The float products are accumulated in the first half of G's own array and
-// widened in place, so that G costs no more memory than before; V (not
+// The integer products are accumulated in the first half of G's own array
+// and widened in place, so that G costs no more memory than before; V (not
 // symmetric) is then added row by row in a second pass, into the full rows
 // of G, whose lower triangle is free until the two halves are folded.
 #include <algorithm>
@@ -20,6 +21,7 @@
 
 #include "numerics/MatrixTeam.h"
 #include "numerics/GramComponents.h"
+#include "numerics/IntegerGram.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
 
@@ -45,41 +47,36 @@ void addScaled(double* __restrict sum, double scale, const int8_t* __restrict va
   for (int i = 0; i < n; ++i) sum[i] += scale * values[i];
 }
 
-OMBRA_VECTOR_CLONES
-void widen(const int8_t* __restrict values, size_t n, float* __restrict out) {
-  for (size_t i = 0; i < n; ++i) out[i] = values[i];
-}
+// The scratch of the integer products: which rows of a block they take, and
+// the rows rearranged for the kernel.
+struct IntegerScratch {
+  std::vector<char> use;
+  std::vector<uint32_t> words;
+};
 
-// U's first sum, q, and Y'Y (floats, upper triangle of the row-major C x C
-// array at `products`) over the integer rows of a block; the other rows
-// are zero in `floats`.
-void addIntegerRows(const DecodedRows& block, int cols, float* products, std::vector<float>& floats,
-                    std::vector<double>& rowTerm, double& constant) {
-  const size_t width = static_cast<size_t>(cols);
-  floats.resize(static_cast<size_t>(block.count) * width);
+// U's first sum, q, and Y'Y (32-bit integers, upper triangle of the
+// row-major C x C array at `products`) over the integer rows of a block; the
+// other rows are left out of the product.
+void addIntegerRows(const DecodedRows& block, int cols, int32_t* products, IntegerScratch& scratch,
+                    std::vector<double>& rowTerm, double& constant, matrixsvd::Team& team) {
+  scratch.use.assign(static_cast<size_t>(block.count), 0);
   for (int r = 0; r < block.count; ++r) {
-    const int8_t* values = block.values.data() + static_cast<size_t>(r) * width;
-    float* row = floats.data() + static_cast<size_t>(r) * width;
-    if (!productRow(block, r, cols)) {
-      std::fill(row, row + cols, 0.0f);
-      continue;
-    }
-    widen(values, width, row);
+    if (!productRow(block, r, cols)) continue;
+    scratch.use[static_cast<size_t>(r)] = 1;
     const double offset = block.centring[static_cast<size_t>(r)].offset;
-    addScaled(rowTerm.data(), offset, values, cols);
+    addScaled(rowTerm.data(), offset, block.values.data() + static_cast<size_t>(r) * static_cast<size_t>(cols), cols);
     constant += offset * offset;
   }
-  openBlas().ssyrk(CblasRowMajor, CblasUpper, CblasTrans, cols, block.count, 1.0f, floats.data(), cols, 1.0f,
-                   products, cols);
+  addIntegerProducts(block.values.data(), scratch.use.data(), block.count, cols, products, team, scratch.words);
 }
 
-// The floats at the start of `gram`'s bytes become its doubles, from the
-// last down, so that no float is overwritten before it is read.
+// The integers at the start of `gram`'s bytes become its doubles, from the
+// last down, so that no integer is overwritten before it is read.
 void widenInPlace(std::vector<double>& gram) {
   unsigned char* bytes = reinterpret_cast<unsigned char*>(gram.data());
   for (size_t k = gram.size(); k-- > 0;) {
-    float narrow;
-    std::memcpy(&narrow, bytes + k * sizeof(float), sizeof narrow);
+    int32_t narrow;
+    std::memcpy(&narrow, bytes + k * sizeof(int32_t), sizeof narrow);
     const double wide = narrow;
     std::memcpy(bytes + k * sizeof(double), &wide, sizeof wide);
   }
@@ -179,9 +176,10 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
   means.assign(static_cast<size_t>(snps), 0.0);
   DecodedRows block;
   std::vector<char> secondPass;  // per block
+  matrixsvd::Team team(threads);
   {
-    float* products = reinterpret_cast<float*>(gram.data());
-    std::vector<float> floats;
+    int32_t* products = reinterpret_cast<int32_t*>(gram.data());
+    IntegerScratch scratch;
     for (int first = 0; first < snps; first += blockRows) {
       decodeRows(genotypes, first, std::min(blockRows, snps - first), block);
       if (visited) visited(block.count);
@@ -189,11 +187,10 @@ std::vector<double> gramMatrix(const PackedGenotypes& genotypes, std::vector<dou
         means[static_cast<size_t>(first + r)] = block.centring[static_cast<size_t>(r)].mean;
       }
       secondPass.push_back(hasMissingTerms(block, cols));
-      if (!block.dosages) addIntegerRows(block, cols, products, floats, rowTerm, constant);
+      if (!block.dosages) addIntegerRows(block, cols, products, scratch, rowTerm, constant, team);
     }
   }
   widenInPlace(gram);
-  matrixsvd::Team team(threads);
   std::vector<double> centred;
   for (int first = 0, b = 0; first < snps; first += blockRows, ++b) {
     const int count = std::min(blockRows, snps - first);

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "core/VectorLevel.h"
+
 namespace ombra {
 
 // g (n rows of `width` values side by side) becomes its residuals on the p
@@ -17,6 +19,12 @@ namespace ombra {
 // (p x width) is scratch.
 void residualiseColumns(const double* byEntry, const double* designByEntry, size_t p, size_t n, double* g,
                         size_t width, double* coefficients);
+
+// Columns [begin, end) of g alone (each column's numbers are those of the
+// whole call), through the kernel of `level` (at most widestVectorLevel()):
+// every level gives the same bits.
+void residualiseColumnRange(VectorLevel level, const double* byEntry, const double* designByEntry, size_t p, size_t n,
+                            double* g, size_t width, size_t begin, size_t end, double* coefficients);
 
 }  // namespace ombra
 
