@@ -10,11 +10,6 @@ namespace ombra {
 
 namespace {
 
-// sums[j] += row[j]: one entry's values added to their SNPs' sums.
-void addRow(double* __restrict sums, const double* __restrict row, size_t width) {
-  for (size_t j = 0; j < width; ++j) sums[j] += row[j];
-}
-
 void addSquares(double* __restrict sums, const double* __restrict row, size_t width) {
   for (size_t j = 0; j < width; ++j) sums[j] += row[j] * row[j];
 }
@@ -133,15 +128,9 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   const size_t firstSlot = firstSnp - store.firstRowSnp();
   block.fill.resize(count);
   block.markers.resize(count);
-  // The value of each code at each SNP; the SNPs past `count` in the last
-  // byte read as zeros.
-  double values[kWidestBlock][4] = {};
   for (size_t j = 0; j < count; ++j) {
     block.fill[j] = store.missingValue(firstSnp + j);
     block.markers[j] = store.markers[firstSlot + j];
-    values[j][1] = 1.0;
-    values[j][2] = 2.0;
-    values[j][3] = block.fill[j];
   }
   const size_t firstByte = firstSlot / 4;
   constexpr size_t kAhead = 8;  // rows whose bytes are fetched ahead
