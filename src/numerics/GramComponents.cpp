@@ -147,6 +147,10 @@ bool gramComponents(const PackedGenotypes& genotypes, int wanted, int threads, L
   out.means.assign(static_cast<size_t>(std::max(snps, 0)), 0.0);
   if (cols <= 0) return true;
   if (!openBlas().loaded()) return false;
+  // OpenBLAS on one thread: its threads split a product or a decomposition
+  // where their count falls, and the sums then differ in their last bits
+  // between thread counts (the Gram matrix itself is our own threads' work).
+  setBlasThreads(1);
   std::vector<double> gram = gramMatrix(genotypes, out.means, threads, visited);
   std::vector<double> values;
   std::vector<double> vectors;
