@@ -178,6 +178,19 @@ TEST(GramRoute, GramMatrixIsTheSameAtEveryThreadCountAndSnpLayout) {
   EXPECT_EQ(upperTriangle(ombra::gramMatrix(wide.view, means, 2), g.cols), grams[0]);
 }
 
+// Wide enough that OpenBLAS's threads would share the decomposition and the
+// loadings' products: every bit the same at any thread count.
+TEST(GramRoute, ComponentsAreTheSameBitsAtEveryThreadCount) {
+  const Genotypes g = genotypes(3000, 600, 0.02, 2990, 5);
+  std::vector<ombra::LeadingComponents> runs(2);
+  for (int threads : {1, 2}) {
+    ombra::setBlasThreads(threads);  // as the run sets it before the route
+    ASSERT_TRUE(ombra::gramComponents(g.view, 10, threads, runs[threads - 1], nullptr));
+  }
+  EXPECT_EQ(runs[0].singularValues, runs[1].singularValues);
+  EXPECT_EQ(runs[0].loadings, runs[1].loadings);
+}
+
 TEST(GramRoute, AgreesWithTheExactDecompositionUpToSign) {
   for (const int m : {400, 30, 5000}) {  // tall, wide (rank below n) and more than two blocks of rows
     SCOPED_TRACE("rows " + std::to_string(m));
