@@ -93,24 +93,29 @@ void BgenSource::nameSamples(const std::string& samplePath, const std::vector<Sa
   fileDosages.resize(file.sampleCount());
 }
 
-void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages) {
+void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances) {
   if (snp >= sites.size()) stopRun("A snp beyond the last one of " + file.path() + " was asked for.\n");
   if (dosages == nullptr) {
     ownDosages.resize(individualCount);
     dosages = ownDosages.data();
   }
+  if (variances != nullptr) fileVariances.resize(file.sampleCount());
+  uint16_t* readVariances = variances != nullptr ? fileVariances.data() : nullptr;
   if (inFileOrder) {
     // The individuals are the first samples in order: decode in place.
     if (fileDosages.size() == individualCount) {
-      file.readDosages(snp, dosages);
+      file.readDosages(snp, dosages, variances);
     } else {
-      file.readDosages(snp, fileDosages.data());
+      file.readDosages(snp, fileDosages.data(), readVariances);
       std::memcpy(dosages, fileDosages.data(), individualCount * sizeof(uint16_t));
+      if (variances != nullptr) std::memcpy(variances, readVariances, individualCount * sizeof(uint16_t));
     }
   } else {
-    file.readDosages(snp, fileDosages.data());
+    file.readDosages(snp, fileDosages.data(), readVariances);
     for (size_t s = 0; s < seqOfSample.size(); ++s) {
-      if (seqOfSample[s] >= 0) dosages[seqOfSample[s]] = fileDosages[s];
+      if (seqOfSample[s] < 0) continue;
+      dosages[seqOfSample[s]] = fileDosages[s];
+      if (variances != nullptr) variances[seqOfSample[s]] = readVariances[s];
     }
   }
   uint64_t sum = 0;
@@ -125,13 +130,17 @@ void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages) {
 void BgenSource::readSnps(size_t first, size_t count, unsigned char* out) {
   const size_t column = columnBytes(individualCount);
   std::memset(out, 0, count * column);
-  for (size_t j = 0; j < count; ++j) decode(first + j, out + j * column, nullptr);
+  for (size_t j = 0; j < count; ++j) decode(first + j, out + j * column, nullptr, nullptr);
 }
 
-void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                             uint16_t* variances) {
   const size_t column = columnBytes(individualCount);
   std::memset(codes, 0, count * column);
-  for (size_t j = 0; j < count; ++j) decode(first + j, codes + j * column, dosages + j * individualCount);
+  for (size_t j = 0; j < count; ++j) {
+    decode(first + j, codes + j * column, dosages + j * individualCount,
+           variances != nullptr ? variances + j * individualCount : nullptr);
+  }
 }
 
 }  // namespace ombra

@@ -47,7 +47,9 @@ class BgenSource : public GenotypeSource {
   bool hasDosages() const override { return true; }
   // Codes are the nearest whole number of copies (a half rounds up), 3
   // where the dosage is missing.
-  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
+  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                   uint16_t* variances = nullptr) override;
+  bool hasProbabilities() const override { return true; }
 
   // BGEN samples that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -60,7 +62,8 @@ class BgenSource : public GenotypeSource {
                    const std::string& famPath);
   // Decodes SNP `snp` into its column of codes (zeroed before) and, when
   // `dosages` is not null, its dosages in the individuals' order.
-  void decode(size_t snp, unsigned char* column, uint16_t* dosages);
+  // With `variances`, their variances too.
+  void decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances);
 
   BgenFile file;
   size_t individualCount = 0;
@@ -70,6 +73,7 @@ class BgenSource : public GenotypeSource {
   std::vector<Marker> sites;
   std::vector<uint16_t> fileDosages;  // per BGEN sample, of the SNP being decoded
   std::vector<uint16_t> ownDosages;   // per individual, when the caller wants codes only
+  std::vector<uint16_t> fileVariances;  // per BGEN sample, when variances are wanted
 };
 
 }  // namespace ombra

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "formats/ImputationInfo.h"
+
 namespace ombra {
 
 namespace {
@@ -67,11 +69,28 @@ bool anyDosages(const Cohort& cohort, const std::vector<GenotypeEntry>& entries)
                      [&](const GenotypeEntry& entry) { return rowOf(cohort, entry).dosages != nullptr; });
 }
 
+// Whether every entry with dosages holds their variances.
+bool allVariances(const Cohort& cohort, const std::vector<GenotypeEntry>& entries) {
+  return std::all_of(entries.begin(), entries.end(), [&](const GenotypeEntry& entry) {
+    const GenotypeRow& row = rowOf(cohort, entry);
+    return row.dosages == nullptr || row.variances != nullptr;
+  });
+}
+
+// Adds the variances of one entry's called dosages of `count` SNPs.
+void addVariances(const uint16_t* dosages, const uint16_t* variances, size_t count, double* sums) {
+  for (size_t j = 0; j < count; ++j) {
+    if (dosages[j] != kMissingDosage) sums[j] += varianceOf(variances[j]);
+  }
+}
+
 // The block's storage for `entries` x `width` values and its sums, zeroed.
-void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block) {
+void shapeBlock(size_t entries, size_t width, bool dosages, bool probabilities, GenotypeBlock& block) {
   block.entries = entries;
   block.width = width;
   block.dosages = dosages;
+  block.probabilities = dosages && probabilities;
+  if (block.probabilities) block.variances.assign(width, 0.0);
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
   block.missing.assign(width, 0);
@@ -98,12 +117,13 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   // no block allocates them.
   thread_local std::vector<const GenotypeRow*> rows;
   rows.resize(n);
-  bool dosages = false;
+  bool dosages = false, variances = true;
   for (size_t i = 0; i < n; ++i) {
     rows[i] = &rowOf(cohort, entries[i]);
     dosages = dosages || rows[i]->dosages != nullptr;
+    variances = variances && (rows[i]->dosages == nullptr || rows[i]->variances != nullptr);
   }
-  shapeBlock(n, width, dosages, block);
+  shapeBlock(n, width, dosages, variances, block);
   block.snps.resize(count);
   std::iota(block.snps.begin(), block.snps.end(), firstSnp);
   const size_t firstSlot = firstSnp - store.firstRowSnp();
@@ -126,6 +146,9 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
       decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data(), fractions);
+      if (block.probabilities) {
+        addVariances(rows[i]->dosages + firstSlot, rows[i]->variances + firstSlot, count, block.variances.data());
+      }
       std::fill(out + count, out + width, 0.0);
       addRow(block.sums.data(), out, width);
       addSquares(block.squares.data(), out, width);
@@ -140,7 +163,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
       out[4 * b + 2] = values[4 * b + 2][(code >> 2) & 3];
       out[4 * b + 3] = values[4 * b + 3][code & 3];
     }
-    if (block.countMissing) countMissingCodes(row, bytes, block.missing.data());
+    if (block.countMissing || block.probabilities) countMissingCodes(row, bytes, block.missing.data());
     std::fill(out + 4 * bytes, out + width, 0.0);
     addRow(block.sums.data(), out, width);
     if (dosages) addSquares(block.squares.data(), out, width);
@@ -151,7 +174,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
 void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
               const std::vector<size_t>& snps, GenotypeBlock& block) {
   const size_t count = snps.size();
-  shapeBlock(entries.size(), count, anyDosages(cohort, entries), block);
+  shapeBlock(entries.size(), count, anyDosages(cohort, entries), allVariances(cohort, entries), block);
   block.snps = snps;
   block.fill.resize(count);
   block.markers.resize(count);
@@ -173,6 +196,7 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
         absent = own.dosages[slot] == kMissingDosage;
         value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
         if (fractionOf(own.dosages[slot]) != 0) block.wholeCalls[k] = 0;
+        if (block.probabilities && !absent) block.variances[k] += varianceOf(own.variances[slot]);
       } else {
         const int code = genotypeCode(own.codes, slot);
         absent = code == 3;
@@ -184,6 +208,12 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
       if (block.dosages) block.squares[k] += value * value;
     }
   }
+}
+
+double GenotypeBlock::imputationInfo(size_t j) const {
+  const double n = static_cast<double>(entries);
+  if (probabilities) return probabilityInfo(sums[j], variances[j], static_cast<double>(missing[j]), n);
+  return machInfo(sums[j], squares[j], n);
 }
 
 GenotypeBlock residentBlock(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,

@@ -46,10 +46,24 @@ class GenotypeSource {
   // 3 where missing) and, for a dosage source, `dosages` with the same SNPs:
   // SNP j's sampleCount() values at dosages + j * sampleCount(), in sample
   // order.
-  virtual void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+  // With `variances` (givesVariances() only), each dosage's variance there
+  // too, laid out as the dosages.
+  virtual void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                           uint16_t* variances = nullptr) {
     (void)dosages;
+    (void)variances;
     readSnps(first, count, codes);
   }
+
+  // Sources of genotype probabilities (BGEN, VCF GP) can give each dosage's
+  // variance, for IMPUTE's info; they do once asked (2 bytes more a sample
+  // and SNP in the rows).
+  virtual bool hasProbabilities() const { return false; }
+  void keepVariances(bool wanted) { variancesWanted = wanted; }
+  bool givesVariances() const { return variancesWanted && hasProbabilities(); }
+
+ private:
+  bool variancesWanted = false;
 };
 
 }  // namespace ombra

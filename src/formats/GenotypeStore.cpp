@@ -75,6 +75,8 @@ void GenotypeStore::releaseRows(Cohort& cohort) {
       row.codes = nullptr;
       if (row.dosages != nullptr) freeRow(reinterpret_cast<unsigned char*>(row.dosages));
       row.dosages = nullptr;
+      if (row.variances != nullptr) freeRow(reinterpret_cast<unsigned char*>(row.variances));
+      row.variances = nullptr;
     }
   }
 }
@@ -117,7 +119,8 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
   if (snps <= rowCapacity) return;
   const int bytes = rowBytes(static_cast<long>(snps));
   const size_t people = cohort.family.rows.size() + cohort.unrelated.rows.size();
-  requireMemory(static_cast<double>(people) * (bytes + (holdsDosages() ? 2.0 * snps : 0.0)),
+  const double slotBytes = (holdsDosages() ? 2.0 : 0.0) + (holdsVariances() ? 2.0 : 0.0);
+  requireMemory(static_cast<double>(people) * (bytes + slotBytes * static_cast<double>(snps)),
                 "The genotypes of " + std::to_string(people) + " individuals and " + std::to_string(snps) + " snps",
                 moreMemoryAdvice() + ", or fewer snps or individuals.");
   releaseRows(cohort);
@@ -128,7 +131,9 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
     for (GenotypeRow& row : set->rows) {
       row.codes = newRow(bytes);
       if (source->hasDosages()) row.dosages = newDosageRow(snps);
-      if (row.codes == nullptr || (source->hasDosages() && row.dosages == nullptr)) {
+      if (source->hasVariances()) row.variances = newDosageRow(snps);
+      if (row.codes == nullptr || (source->hasDosages() && row.dosages == nullptr) ||
+          (source->hasVariances() && row.variances == nullptr)) {
         stopRun("Out of memory while storing the genotypes.\n");
       }
       const size_t at = static_cast<size_t>(row.fileSeq);
@@ -143,6 +148,13 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
 bool GenotypeStore::holdsDosages() const {
   for (const auto& source : streams) {
     if (source && source->hasDosages()) return true;
+  }
+  return false;
+}
+
+bool GenotypeStore::holdsVariances() const {
+  for (const auto& source : streams) {
+    if (source && source->hasVariances()) return true;
   }
   return false;
 }

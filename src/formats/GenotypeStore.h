@@ -106,6 +106,8 @@ class GenotypeStore {
   GenotypeStream* stream(SetKind kind) { return streams[kind == SetKind::kUnrelated ? 1 : 0].get(); }
   // Whether a stream reads dosages.
   bool holdsDosages() const;
+  // Whether a stream reads the dosages' variances.
+  bool holdsVariances() const;
   // The marker in slot 0 of the rows.
   size_t firstRowSnp() const { return rowFirstSnp; }
   // Rows of `snps` SNPs for every individual, attached to the streams.

@@ -26,16 +26,22 @@ void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual)
   }
   spare.clear();
   spareDosages.clear();
+  spareVariances.clear();
 }
 
 void GenotypeStream::prepareSpare(size_t snps) {
-  if (spare.size() >= columnBytes(snps) && (!hasDosages() || spareDosages.size() >= snps)) return;
+  if (spare.size() >= columnBytes(snps) && (!hasDosages() || spareDosages.size() >= snps) &&
+      (!hasVariances() || spareVariances.size() >= snps)) {
+    return;
+  }
   spare.resize(columnBytes(snps));
   if (hasDosages()) spareDosages.resize(snps);
+  if (hasVariances()) spareVariances.resize(snps);
   for (size_t i = 0; i < targets.size(); ++i) {
     if (!leftOut[i]) continue;
     targets[i].codes = spare.data();
     if (hasDosages()) targets[i].dosages = spareDosages.data();
+    if (hasVariances()) targets[i].variances = spareVariances.data();
   }
 }
 
@@ -47,6 +53,7 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
   if (hasDosages()) stagedDosages.resize(perBlock * samples);
+  if (hasVariances()) stagedVariances.resize(perBlock * samples);
   const auto fileSnp = [&](size_t k) {
     const size_t snp = selected ? keptSnps.fileSnp(snps[k]) : snps[k];
     return matched.empty() ? snp : matched[snp];
@@ -94,7 +101,8 @@ void GenotypeStream::readRun(size_t first, size_t length, size_t slot) {
   const size_t samples = source->sampleCount();
   const size_t stride = columnBytes(samples);
   if (hasDosages()) {
-    source->readDosages(first, length, staged.data() + slot * stride, stagedDosages.data() + slot * samples);
+    source->readDosages(first, length, staged.data() + slot * stride, stagedDosages.data() + slot * samples,
+                        hasVariances() ? stagedVariances.data() + slot * samples : nullptr);
   } else {
     source->readSnps(first, length, staged.data() + slot * stride);
   }
@@ -112,6 +120,10 @@ void GenotypeStream::place(size_t count, size_t firstSlot) {
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
   columnsToRows(staged.data(), groups, source->sampleCount(), targets, firstSlot / 4);
   if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, source->sampleCount(), targets, firstSlot);
+  if (hasVariances()) {
+    dosageColumnsToRows(stagedVariances.data(), count, source->sampleCount(), targets, firstSlot,
+                        &GenotypeRow::variances);
+  }
 }
 
 void GenotypeStream::swapDosages(uint16_t* column) const {

@@ -31,6 +31,8 @@ class GenotypeStream {
   void swapAlleles(std::vector<bool> swapped);
   // Whether the source reads dosages, which then fill the rows' dosages.
   bool hasDosages() const { return source->hasDosages(); }
+  // Whether it reads the dosages' variances too, which fill the rows' variances.
+  bool hasVariances() const { return source->hasDosages() && source->givesVariances(); }
   // The row that receives the codes (and dosages) of each individual of the
   // file, in file order; codes null for an individual left out of the run.
   void attachRows(const std::vector<GenotypeRow>& rowOfIndividual);
@@ -68,6 +70,8 @@ class GenotypeStream {
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
   std::vector<uint16_t> stagedDosages;  // the same, for a source with dosages
   std::vector<uint16_t> spareDosages;
+  std::vector<uint16_t> stagedVariances;  // the same, for a source giving variances
+  std::vector<uint16_t> spareVariances;
   std::vector<char> leftOut;         // per individual of the file
 };
 

@@ -79,6 +79,18 @@ uint64_t allele2Copies(const unsigned char* codes, size_t bytes) {
   return total;
 }
 
+namespace {
+
+// A row of `snps` 16-bit slots from `tracker` for individual `i`.
+uint16_t* slotRow(MemoryClass<char>& tracker, size_t snps, size_t i) {
+  char* row = nullptr;
+  tracker.Vector(row, static_cast<int>(2 * std::max<size_t>(snps, 1)));
+  if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
+  return reinterpret_cast<uint16_t*>(row);
+}
+
+}  // namespace
+
 void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<GenotypeRow>& rows) {
   const size_t samples = source.sampleCount();
   const size_t snps = source.markers().size();
@@ -87,7 +99,9 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     stopRun("The data set has more individuals or snps than this program can hold.\n");
   }
   const bool dosages = source.hasDosages();
-  requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + (dosages ? 2.0 * snps : 0.0)),
+  const bool variances = dosages && source.givesVariances();
+  const double slotBytes = (dosages ? 2.0 : 0.0) + (variances ? 2.0 : 0.0);
+  requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + slotBytes * static_cast<double>(snps)),
                 "The genotypes of " + std::to_string(samples) + " individuals and " + std::to_string(snps) + " snps",
                 moreMemoryAdvice() + ", or fewer snps or individuals.");
   rows.clear();
@@ -97,22 +111,21 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     tracker.Vector(row, static_cast<int>(length));
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
     rows.push_back(GenotypeRow{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
-    if (!dosages) continue;
-    char* dosageRow = nullptr;
-    tracker.Vector(dosageRow, static_cast<int>(2 * std::max<size_t>(snps, 1)));
-    if (dosageRow == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
-    rows.back().dosages = reinterpret_cast<uint16_t*>(dosageRow);
+    if (dosages) rows.back().dosages = slotRow(tracker, snps, i);
+    if (variances) rows.back().variances = slotRow(tracker, snps, i);
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);
   const size_t stride = columnBytes(samples);
   std::vector<unsigned char> block(perBlock * stride);
   std::vector<uint16_t> dosageBlock(dosages ? perBlock * samples : 0);
+  std::vector<uint16_t> varianceBlock(variances ? perBlock * samples : 0);
   for (size_t first = 0; first < snps; first += perBlock) {
     const size_t count = std::min(perBlock, snps - first);
     if (dosages) {
-      source.readDosages(first, count, block.data(), dosageBlock.data());
+      source.readDosages(first, count, block.data(), dosageBlock.data(), variances ? varianceBlock.data() : nullptr);
       dosageColumnsToRows(dosageBlock.data(), count, samples, rows, first);
+      if (variances) dosageColumnsToRows(varianceBlock.data(), count, samples, rows, first, &GenotypeRow::variances);
     } else {
       source.readSnps(first, count, block.data());
     }
@@ -124,9 +137,9 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
 }
 
 void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, std::vector<GenotypeRow>& rows,
-                         size_t firstSlot) {
+                         size_t firstSlot, uint16_t* GenotypeRow::*slots) {
   for (size_t i = 0; i < samples; ++i) {
-    uint16_t* row = rows[i].dosages + firstSlot;
+    uint16_t* row = rows[i].*slots + firstSlot;
     const uint16_t* column = block + i;
     for (size_t j = 0; j < count; ++j) row[j] = column[j * samples];
   }

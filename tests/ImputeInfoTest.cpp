@@ -1,0 +1,279 @@
+// INFO from genotype probabilities (BGEN, VCF GP) is IMPUTE's info,
+// 1 - sum(E[g^2] - E[g]^2) / (2N f(1 - f)), computed here again from the
+// probabilities written into the files: the decoders' variances, the table's
+// INFO over the tested individuals through the streamed and the loaded
+// routes, and --minfo over the loaded ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BgenWriter.h"
+#include "TestSupport.h"
+#include "core/Records.h"
+#include "formats/BgenFile.h"
+#include "formats/VcfRecords.h"
+
+namespace bw = bgen_writer;
+using testing_support::TempDir;
+
+namespace {
+
+// A variance held in 1/kVarianceOne units is within half a unit.
+constexpr double kHeld = 0.5 / kVarianceOne + 1e-12;
+
+double variance(double het, double homSecond) {
+  const double mean = het + 2 * homSecond;
+  return het + 4 * homSecond - mean * mean;
+}
+
+// The variance of a written sample, from its stored integers.
+double expectedVariance(const bw::Sample& s, bool phased, int layout, int bits) {
+  if (s.missing) return 0;
+  if (layout == 1) return variance(s.values[1] / 32768.0, s.values[2] / 32768.0);
+  const double max = std::ldexp(1.0, bits) - 1;
+  if (s.ploidy == 1) return variance(0, 1 - s.values[0] / max);
+  if (phased) {
+    const double x = 1 - s.values[0] / max, y = 1 - s.values[1] / max;  // allele2 on each haplotype
+    return x * (1 - x) + y * (1 - y);
+  }
+  return variance(s.values[1] / max, 1 - (s.values[0] + s.values[1]) / max);
+}
+
+bw::Sample randomSample(std::mt19937& random, int layout, int bits, int ploidy, bool phased) {
+  bw::Sample s;
+  s.ploidy = ploidy;
+  const uint64_t max = layout == 1 ? 32768 : (uint64_t{1} << bits) - 1;
+  const auto below = [&](uint64_t bound) { return static_cast<uint32_t>(random() % (bound + 1)); };
+  if (layout == 1) {
+    const uint32_t a = below(max), b = below(max - a);
+    s.values = {a, b, static_cast<uint32_t>(max - a - b)};
+  } else if (phased || ploidy == 1) {
+    for (int h = 0; h < ploidy; ++h) s.values.push_back(below(max));
+  } else {
+    const uint32_t a = below(max);
+    s.values = {a, below(max - a)};
+  }
+  return s;
+}
+
+TEST(ImputeInfo, BgenVariancesOfEveryLayoutPhaseAndPloidy) {
+  TempDir dir;
+  std::mt19937 random(11);
+  struct Form {
+    int layout, bits;
+    bool phased;
+  };
+  for (const Form form : {Form{1, 16, false}, Form{2, 8, false}, Form{2, 8, true}, Form{2, 16, false},
+                          Form{2, 3, true}, Form{2, 32, false}}) {
+    bw::Options o;
+    o.layout = form.layout;
+    o.bits = form.bits;
+    o.samples = 40;
+    bw::Variant v;
+    v.phased = form.phased;
+    for (uint32_t i = 0; i < o.samples; ++i) {
+      const int ploidy = form.layout == 2 && i % 7 == 3 ? 1 : 2;
+      v.samples.push_back(randomSample(random, form.layout, form.bits, ploidy, form.phased));
+      v.samples.back().missing = form.layout == 2 && i % 9 == 5;
+    }
+    const std::string label = "layout " + std::to_string(form.layout) + ", " + std::to_string(form.bits) +
+                              " bits" + (form.phased ? ", phased" : "");
+    dir.write("v.bgen", bw::write(o, {v}));
+    ombra::BgenFile file(dir.file("v.bgen"));
+    std::vector<uint16_t> dosages(o.samples), variances(o.samples, 1), alone(o.samples);
+    file.readDosages(0, dosages.data(), variances.data());
+    file.readDosages(0, alone.data());
+    EXPECT_EQ(dosages, alone) << label;
+    for (uint32_t i = 0; i < o.samples; ++i) {
+      EXPECT_NEAR(varianceOf(variances[i]), expectedVariance(v.samples[i], form.phased, form.layout, form.bits),
+                  kHeld)
+          << label << " sample " << i;
+    }
+  }
+}
+
+TEST(ImputeInfo, GpVariancesAndTheOtherFieldsCertain) {
+  std::string problem;
+  uint16_t held = 1;
+  const std::string gp = "0.1,0.6,0.3";
+  ombra::dosageOfText(ombra::DosageField::kGp, gp.data(), gp.data() + gp.size(), problem, &held);
+  EXPECT_NEAR(varianceOf(held), variance(0.6, 0.3), kHeld);
+  const std::string ds = "1.2";
+  ombra::dosageOfText(ombra::DosageField::kDs, ds.data(), ds.data() + ds.size(), problem, &held);
+  EXPECT_EQ(held, 0);
+}
+
+// A set of the example's 200 unrelated individuals (5 without a trait) and
+// SNPs of 8-bit probabilities, as a BGEN file and as a VCF with GP; some
+// samples missing, one SNP of hard calls.
+struct ProbabilitySet {
+  static constexpr size_t kSnps = 24;
+  std::vector<std::string> ids;
+  std::vector<bool> tested;                    // per individual: it has a trait
+  std::vector<std::vector<bw::Sample>> snps;   // per SNP, per individual
+
+  ProbabilitySet() {
+    std::istringstream fam(testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + "/examples/vcf/unrelated.fam"));
+    for (std::string fid, iid, father, mother, sex, trait; fam >> fid >> iid >> father >> mother >> sex >> trait;) {
+      ids.push_back(iid);
+      tested.push_back(trait != "0" && trait != "-9");
+    }
+    std::mt19937 random(5);
+    for (size_t s = 0; s < kSnps; ++s) {
+      // The SNP's frequency and how sure the imputation is vary with s.
+      const double f = 0.08 + 0.8 * static_cast<double>(s) / kSnps;
+      const double sure = 0.15 + 0.2 * static_cast<double>(s % 5);
+      std::vector<bw::Sample> column;
+      for (size_t i = 0; i < ids.size(); ++i) {
+        std::binomial_distribution<int> call(2, f);
+        const int copies = call(random);
+        double p[3] = {(1 - f) * (1 - f), 2 * f * (1 - f), f * f};
+        for (int g = 0; g < 3; ++g) p[g] = (1 - sure) * p[g] + sure * (g == copies);
+        if (s == 0) p[0] = copies == 0, p[1] = copies == 1, p[2] = copies == 2;
+        bw::Sample sample;
+        const uint32_t a = static_cast<uint32_t>(std::lround(255 * p[0]));
+        sample.values = {a, std::min<uint32_t>(255 - a, static_cast<uint32_t>(std::lround(255 * p[1])))};
+        sample.missing = s > 0 && (i * 7 + s) % 23 == 0;
+        column.push_back(sample);
+      }
+      snps.push_back(column);
+    }
+  }
+
+  // P(het) and P(hom allele2) of a sample.
+  static double het(const bw::Sample& x) { return x.values[1] / 255.0; }
+  static double hom(const bw::Sample& x) { return (255.0 - x.values[0] - x.values[1]) / 255.0; }
+
+  void writeBgen(const TempDir& dir) const {
+    bw::Options o;
+    o.samples = static_cast<uint32_t>(ids.size());
+    o.ids = ids;
+    std::vector<bw::Variant> variants;
+    for (size_t s = 0; s < kSnps; ++s) {
+      bw::Variant v;
+      v.rsid = "rs" + std::to_string(s);
+      v.position = static_cast<uint32_t>(1000 + s);
+      v.samples = snps[s];
+      variants.push_back(v);
+    }
+    dir.write("set.bgen", bw::write(o, variants));
+    dir.write("set.fam", testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + "/examples/vcf/unrelated.fam"));
+  }
+
+  void writeVcf(const TempDir& dir) const {
+    std::string out = "##fileformat=VCFv4.2\n##contig=<ID=1>\n"
+                      "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+                      "##FORMAT=<ID=GP,Number=G,Type=Float,Description=\"Genotype probabilities\">\n"
+                      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
+    for (const std::string& id : ids) out += "\t" + id;
+    char value[64];
+    for (size_t s = 0; s < kSnps; ++s) {
+      out += "\n1\t" + std::to_string(1000 + s) + "\trs" + std::to_string(s) + "\tA\tG\t.\t.\t.\tGT:GP";
+      for (const bw::Sample& x : snps[s]) {
+        if (x.missing) {
+          out += "\t./.:.";
+          continue;
+        }
+        std::snprintf(value, sizeof value, "\t0/0:%.8f,%.8f,%.8f", x.values[0] / 255.0, het(x), hom(x));
+        out += value;
+      }
+    }
+    dir.write("set.vcf", out + "\n");
+  }
+
+  // IMPUTE's info of SNP s as the table gives it: over the tested
+  // individuals, a missing one at the mean dosage of every individual's
+  // called ones and knowing nothing (the binomial variance).
+  double tableInfo(size_t s) const { return info(s, true); }
+  // As --minfo takes it: over every individual's called genotypes.
+  double filterInfo(size_t s) const { return info(s, false); }
+
+ private:
+  double info(size_t s, bool overTested) const {
+    double calledAll = 0, sumAll = 0;
+    for (const bw::Sample& x : snps[s]) {
+      if (!x.missing) calledAll += 1, sumAll += het(x) + 2 * hom(x);
+    }
+    const double fill = sumAll / calledAll;
+    double n = 0, sum = 0, variances = 0, filled = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      const bw::Sample& x = snps[s][i];
+      if (overTested ? !tested[i] : x.missing) continue;
+      n += 1;
+      if (x.missing) {
+        filled += 1;
+        sum += fill;
+        continue;
+      }
+      sum += het(x) + 2 * hom(x);
+      variances += variance(het(x), hom(x));
+    }
+    const double f = sum / (2 * n);
+    return 1 - (variances + filled * 2 * f * (1 - f)) / (2 * n * f * (1 - f));
+  }
+};
+
+std::vector<double> infoColumn(const std::string& table) {
+  std::istringstream in(table);
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> header;
+  std::istringstream names(line);
+  for (std::string name; std::getline(names, name, '\t');) header.push_back(name);
+  const size_t column = static_cast<size_t>(std::find(header.begin(), header.end(), "INFO") - header.begin());
+  std::vector<double> info;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string field;
+    for (size_t k = 0; k <= column; ++k) std::getline(fields, field, '\t');
+    info.push_back(std::stod(field));
+  }
+  return info;
+}
+
+TEST(ImputeInfo, TableInfoIsImputesOverTheTestedIndividualsThroughBothRoutesAndBothFormats) {
+  TempDir dir;
+  const ProbabilitySet set;
+  set.writeBgen(dir);
+  set.writeVcf(dir);
+  const std::vector<std::string> tsv{"--out-format", "tsv"};
+  const std::string streamed = testing_support::resultOf(dir, {"--gi", "set", "--out-format", "tsv"}, "s.tsv");
+  // A filter needs every genotype at hand: the loaded route.
+  const std::string loaded =
+      testing_support::resultOf(dir, {"--gi", "set", "--out-format", "tsv", "--minfo", "0"}, "l.tsv");
+  EXPECT_EQ(loaded, streamed);
+  const std::string vcf =
+      testing_support::resultOf(dir, {"--vi", "set", "--vcf-dosage", "GP", "--out-format", "tsv"}, "v.tsv");
+  for (const std::string& table : {streamed, vcf}) {
+    const std::vector<double> info = infoColumn(table);
+    ASSERT_EQ(info.size(), ProbabilitySet::kSnps);
+    EXPECT_EQ(info[0], 1.0) << "hard calls";
+    for (size_t s = 1; s < info.size(); ++s) EXPECT_NEAR(info[s], set.tableInfo(s), 1e-4) << "snp " << s;
+  }
+}
+
+TEST(ImputeInfo, MinfoFiltersOnImputesInfoOfTheLoadedIndividuals) {
+  TempDir dir;
+  const ProbabilitySet set;
+  set.writeBgen(dir);
+  constexpr double kLimit = 0.5;
+  size_t removed = 0;
+  for (size_t s = 1; s < ProbabilitySet::kSnps; ++s) {
+    ASSERT_GT(std::fabs(set.filterInfo(s) - kLimit), 1e-3) << "snp " << s << " too near the limit to tell";
+    removed += set.filterInfo(s) < kLimit;
+  }
+  ASSERT_GT(removed, 0u);
+  ASSERT_LT(removed, ProbabilitySet::kSnps - 1);
+  const testing_support::RunResult run =
+      testing_support::runOmbra(dir.path(), {"--gi", "set", "--minfo", "0.5", "--out-format", "tsv", "--out", "m.tsv"});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("--minfo 0.5: " + std::to_string(removed) + " snps removed"), std::string::npos) << run.out;
+}
+
+}  // namespace
