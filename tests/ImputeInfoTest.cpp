@@ -16,7 +16,10 @@
 #include "BgenWriter.h"
 #include "TestSupport.h"
 #include "core/Records.h"
+#include "core/MemoryClass.h"
 #include "formats/BgenFile.h"
+#include "formats/BgenSource.h"
+#include "formats/SourceLoader.h"
 #include "formats/VcfRecords.h"
 
 namespace bw = bgen_writer;
@@ -107,6 +110,45 @@ TEST(ImputeInfo, GpVariancesAndTheOtherFieldsCertain) {
   const std::string ds = "1.2";
   ombra::dosageOfText(ombra::DosageField::kDs, ds.data(), ds.data() + ds.size(), problem, &held);
   EXPECT_EQ(held, 0);
+}
+
+// Rows loaded from a BGEN file whose samples the .fam reorders: the
+// variances follow their dosages, only once asked, and a file of certain
+// calls gets none (memory as before); the SNPs before the first uncertain
+// one, in blocks of their own, hold 0.
+TEST(ImputeInfo, LoadedRowsHoldVariancesOnlyWhereSomeAreUncertain) {
+  TempDir dir;
+  bw::Options o;
+  o.samples = 3;
+  o.ids = {"a", "b", "c"};
+  const std::vector<ombra::SampleName> fam = {{"F", "c"}, {"F", "a"}, {"F", "b"}};
+  const size_t certain = ombra::snpsPerBlock(fam.size()) + 3;  // past the first block
+  std::vector<bw::Variant> variants(certain + 1);
+  for (size_t s = 0; s < certain; ++s) {
+    variants[s].samples = {{2, false, {255, 0}}, {2, false, {0, 255}}, {2, false, {0, 0}}};
+  }
+  variants[certain].samples = {{2, false, {200, 50}}, {2, false, {10, 100}}, {2, true, {0, 0}}};
+  dir.write("all.bgen", bw::write(o, variants));
+  dir.write("calls.bgen", bw::write(o, std::vector<bw::Variant>(variants.begin(), variants.end() - 1)));
+  for (const char* file : {"all.bgen", "calls.bgen"}) {
+    for (bool wanted : {false, true}) {
+      ombra::BgenSource source(dir.file(file), "", fam, "set.fam");
+      source.keepVariances(wanted);
+      MemoryClass<char> tracker;
+      std::vector<GenotypeRow> rows;
+      ombra::loadRows(source, tracker, rows);
+      const bool held = wanted && std::string(file) == "all.bgen";
+      for (const GenotypeRow& row : rows) ASSERT_EQ(row.variances != nullptr, held) << file << wanted;
+      if (!held) continue;
+      const size_t sample[3] = {2, 0, 1};  // the file's sample of each individual
+      for (size_t i = 0; i < rows.size(); ++i) {
+        for (size_t s = 0; s < certain; ++s) ASSERT_EQ(rows[i].variances[s], 0) << i << " " << s;
+        EXPECT_NEAR(varianceOf(rows[i].variances[certain]),
+                    expectedVariance(variants[certain].samples[sample[i]], false, 2, 8), kHeld)
+            << i;
+      }
+    }
+  }
 }
 
 // A set of the example's 200 unrelated individuals (5 without a trait) and

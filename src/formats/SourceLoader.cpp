@@ -85,8 +85,36 @@ namespace {
 uint16_t* slotRow(MemoryClass<char>& tracker, size_t snps, size_t i) {
   char* row = nullptr;
   tracker.Vector(row, static_cast<int>(2 * std::max<size_t>(snps, 1)));
-  if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
+  if (row == nullptr) {
+    stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
+  }
   return reinterpret_cast<uint16_t*>(row);
+}
+
+// Gives every row a variance row of `snps` slots, its first `filled` ones
+// (SNPs of certain calls) 0.
+void holdVarianceRows(MemoryClass<char>& tracker, size_t snps, size_t filled, std::vector<GenotypeRow>& rows) {
+  requireMemory(2.0 * static_cast<double>(rows.size()) * static_cast<double>(snps),
+                "The genotype probabilities' variances of " + std::to_string(rows.size()) + " individuals and " +
+                    std::to_string(snps) + " snps",
+                moreMemoryAdvice() + ", or fewer snps or individuals, or the fixed layout without --minfo.");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rows[i].variances = slotRow(tracker, snps, i);
+    std::fill(rows[i].variances, rows[i].variances + filled, 0);
+  }
+}
+
+// Places `count` SNP columns of variances into the rows from slot `first`
+// on. Certain calls need no variances: the rows get them at the first that
+// is not 0, so that hard calls cost no more memory.
+void placeVariances(const uint16_t* block, size_t count, size_t snps, size_t first, MemoryClass<char>& tracker,
+                    std::vector<GenotypeRow>& rows) {
+  const size_t values = count * rows.size();
+  if (rows[0].variances == nullptr && std::any_of(block, block + values, [](uint16_t v) { return v != 0; })) {
+    holdVarianceRows(tracker, snps, first, rows);
+  }
+  if (rows[0].variances == nullptr) return;
+  dosageColumnsToRows(block, count, rows.size(), rows, first, &GenotypeRow::variances);
 }
 
 }  // namespace
@@ -100,8 +128,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
   }
   const bool dosages = source.hasDosages();
   const bool variances = dosages && source.givesVariances();
-  const double slotBytes = (dosages ? 2.0 : 0.0) + (variances ? 2.0 : 0.0);
-  requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + slotBytes * static_cast<double>(snps)),
+  requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + (dosages ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(samples) + " individuals and " + std::to_string(snps) + " snps",
                 moreMemoryAdvice() + ", or fewer snps or individuals.");
   rows.clear();
@@ -112,7 +139,6 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
     rows.push_back(GenotypeRow{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
     if (dosages) rows.back().dosages = slotRow(tracker, snps, i);
-    if (variances) rows.back().variances = slotRow(tracker, snps, i);
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);
@@ -125,7 +151,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     if (dosages) {
       source.readDosages(first, count, block.data(), dosageBlock.data(), variances ? varianceBlock.data() : nullptr);
       dosageColumnsToRows(dosageBlock.data(), count, samples, rows, first);
-      if (variances) dosageColumnsToRows(varianceBlock.data(), count, samples, rows, first, &GenotypeRow::variances);
+      if (variances) placeVariances(varianceBlock.data(), count, snps, first, tracker, rows);
     } else {
       source.readSnps(first, count, block.data());
     }
