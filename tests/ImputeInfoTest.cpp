@@ -152,25 +152,28 @@ TEST(ImputeInfo, LoadedRowsHoldVariancesOnlyWhereSomeAreUncertain) {
 }
 
 // A set of the example's 200 unrelated individuals (5 without a trait) and
-// SNPs of 8-bit probabilities, as a BGEN file and as a VCF with GP; some
-// samples missing, one SNP of hard calls.
+// SNPs of 8-bit probabilities, as a BGEN file and as a VCF with GP: first
+// `certain` SNPs of hard calls, then kUncertain of probabilities, some
+// samples missing.
 struct ProbabilitySet {
-  static constexpr size_t kSnps = 24;
+  static constexpr size_t kUncertain = 23;
+  size_t certain;
   std::vector<std::string> ids;
   std::vector<bool> tested;                    // per individual: it has a trait
   std::vector<std::vector<bw::Sample>> snps;   // per SNP, per individual
 
-  ProbabilitySet() {
+  explicit ProbabilitySet(size_t certainSnps = 1) : certain(certainSnps) {
     std::istringstream fam(testing_support::readFile(std::string(OMBRA_SOURCE_DIR) + "/examples/vcf/unrelated.fam"));
     for (std::string fid, iid, father, mother, sex, trait; fam >> fid >> iid >> father >> mother >> sex >> trait;) {
       ids.push_back(iid);
       tested.push_back(trait != "0" && trait != "-9");
     }
     std::mt19937 random(5);
-    for (size_t s = 0; s < kSnps; ++s) {
-      // The SNP's frequency and how sure the imputation is vary with s.
-      const double f = 0.08 + 0.8 * static_cast<double>(s) / kSnps;
-      const double sure = 0.15 + 0.2 * static_cast<double>(s % 5);
+    for (size_t s = 0; s < certain + kUncertain; ++s) {
+      // The SNP's frequency and how sure the imputation is vary with k.
+      const size_t k = s < certain ? 0 : s - certain + 1;
+      const double f = 0.08 + 0.8 * static_cast<double>(k) / (kUncertain + 1);
+      const double sure = 0.15 + 0.2 * static_cast<double>(k % 5);
       std::vector<bw::Sample> column;
       for (size_t i = 0; i < ids.size(); ++i) {
         std::binomial_distribution<int> call(2, f);
@@ -178,13 +181,13 @@ struct ProbabilitySet {
         // Odd SNPs' uncertain part leans to the heterozygote, where
         // MACH's r-squared and IMPUTE's info part.
         double p[3] = {(1 - f) * (1 - f), 2 * f * (1 - f), f * f};
-        if (s % 2 == 1) p[0] = p[2] = 0.1, p[1] = 0.8;
+        if (k % 2 == 1) p[0] = p[2] = 0.1, p[1] = 0.8;
         for (int g = 0; g < 3; ++g) p[g] = (1 - sure) * p[g] + sure * (g == copies);
-        if (s == 0) p[0] = copies == 0, p[1] = copies == 1, p[2] = copies == 2;
+        if (k == 0) p[0] = copies == 0, p[1] = copies == 1, p[2] = copies == 2;
         bw::Sample sample;
         const uint32_t a = static_cast<uint32_t>(std::lround(255 * p[0]));
         sample.values = {a, std::min<uint32_t>(255 - a, static_cast<uint32_t>(std::lround(255 * p[1])))};
-        sample.missing = s > 0 && (i * 7 + s) % 23 == 0;
+        sample.missing = k > 0 && (i * 7 + k) % 23 == 0;
         column.push_back(sample);
       }
       snps.push_back(column);
@@ -200,7 +203,7 @@ struct ProbabilitySet {
     o.samples = static_cast<uint32_t>(ids.size());
     o.ids = ids;
     std::vector<bw::Variant> variants;
-    for (size_t s = 0; s < kSnps; ++s) {
+    for (size_t s = 0; s < snps.size(); ++s) {
       bw::Variant v;
       v.rsid = "rs" + std::to_string(s);
       v.position = static_cast<uint32_t>(1000 + s);
@@ -218,7 +221,7 @@ struct ProbabilitySet {
                       "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
     for (const std::string& id : ids) out += "\t" + id;
     char value[64];
-    for (size_t s = 0; s < kSnps; ++s) {
+    for (size_t s = 0; s < snps.size(); ++s) {
       out += "\n1\t" + std::to_string(1000 + s) + "\trs" + std::to_string(s) + "\tA\tG\t.\t.\t.\tGT:GP";
       for (const bw::Sample& x : snps[s]) {
         if (x.missing) {
@@ -293,25 +296,45 @@ std::vector<double> infoColumn(const std::string& table) {
   return info;
 }
 
+// The table's INFO against IMPUTE's of `set` (1 for its hard calls).
+void expectTableInfo(const ProbabilitySet& set, const std::string& table, const std::string& label) {
+  const std::vector<double> info = infoColumn(table);
+  ASSERT_EQ(info.size(), set.snps.size()) << label;
+  for (size_t s = 0; s < set.certain; ++s) ASSERT_EQ(info[s], 1.0) << label << ": hard calls, snp " << s;
+  for (size_t s = set.certain; s < info.size(); ++s) {
+    EXPECT_NEAR(info[s], set.tableInfo(s), 1e-4) << label << ": snp " << s;
+  }
+}
+
 TEST(ImputeInfo, TableInfoIsImputesOverTheTestedIndividualsThroughBothRoutesAndBothFormats) {
   TempDir dir;
   const ProbabilitySet set;
   set.writeBgen(dir);
   set.writeVcf(dir);
-  const std::vector<std::string> tsv{"--out-format", "tsv"};
   const std::string streamed = testing_support::resultOf(dir, {"--gi", "set", "--out-format", "tsv"}, "s.tsv");
   // A filter needs every genotype at hand: the loaded route.
   const std::string loaded =
       testing_support::resultOf(dir, {"--gi", "set", "--out-format", "tsv", "--minfo", "0"}, "l.tsv");
   EXPECT_EQ(loaded, streamed);
-  const std::string vcf =
-      testing_support::resultOf(dir, {"--vi", "set", "--vcf-dosage", "GP", "--out-format", "tsv"}, "v.tsv");
-  for (const std::string& table : {streamed, vcf}) {
-    const std::vector<double> info = infoColumn(table);
-    ASSERT_EQ(info.size(), ProbabilitySet::kSnps);
-    EXPECT_EQ(info[0], 1.0) << "hard calls";
-    for (size_t s = 1; s < info.size(); ++s) EXPECT_NEAR(info[s], set.tableInfo(s), 1e-4) << "snp " << s;
-  }
+  expectTableInfo(set, streamed, "BGEN");
+  expectTableInfo(set, testing_support::resultOf(dir, {"--vi", "set", "--vcf-dosage", "GP", "--out-format", "tsv"},
+                                                 "v.tsv"),
+                  "VCF GP");
+}
+
+// Streamed in windows of one block: the first windows, of hard calls, hold
+// no variances; the rows take them, zeroed, inside a later one.
+TEST(ImputeInfo, StreamedRowsTakeVariancesAtTheFirstUncertainWindow) {
+  TempDir dir;
+  const ProbabilitySet set(300);
+  set.writeBgen(dir);
+  setenv("OMBRA_STREAM_BLOCKS", "1", 1);
+  const std::string streamed =
+      testing_support::resultOf(dir, {"--gi", "set", "--p", "0", "--out-format", "tsv"}, "s.tsv");
+  unsetenv("OMBRA_STREAM_BLOCKS");
+  expectTableInfo(set, streamed, "streamed");
+  EXPECT_EQ(testing_support::resultOf(dir, {"--gi", "set", "--p", "0", "--out-format", "tsv", "--minfo", "0"}, "l.tsv"),
+            streamed);
 }
 
 TEST(ImputeInfo, MinfoFiltersOnImputesInfoOfTheLoadedIndividuals) {
@@ -320,14 +343,14 @@ TEST(ImputeInfo, MinfoFiltersOnImputesInfoOfTheLoadedIndividuals) {
   set.writeBgen(dir);
   constexpr double kLimit = 0.5;
   size_t removed = 0, machRemoved = 0;
-  for (size_t s = 1; s < ProbabilitySet::kSnps; ++s) {
+  for (size_t s = set.certain; s < set.snps.size(); ++s) {
     ASSERT_GT(std::fabs(set.filterInfo(s) - kLimit), 1e-3) << "snp " << s << " too near the limit to tell";
     removed += set.filterInfo(s) < kLimit;
     machRemoved += set.machFilterInfo(s) < kLimit;
   }
   ASSERT_GT(removed, 0u);
   ASSERT_NE(removed, machRemoved) << "the data do not tell IMPUTE's info from MACH's r-squared";
-  ASSERT_LT(removed, ProbabilitySet::kSnps - 1);
+  ASSERT_LT(removed, ProbabilitySet::kUncertain);
   const testing_support::RunResult run =
       testing_support::runOmbra(dir.path(), {"--gi", "set", "--minfo", "0.5", "--out-format", "tsv", "--out", "m.tsv"});
   ASSERT_EQ(run.status, 0) << run.out;

@@ -82,7 +82,8 @@ struct GenotypeRow {
   // the codes (which then hold the nearest calls); null for hard calls.
   uint16_t* dosages = nullptr;
   // Beside dosages read from genotype probabilities, when IMPUTE's info is
-  // wanted: each slot's variance (kVarianceOne units); null otherwise.
+  // wanted: each slot's variance (kVarianceOne units); null otherwise, and
+  // while every one would be 0 (see DataSet::probabilities).
   uint16_t* variances = nullptr;
 };
 
@@ -110,6 +111,9 @@ struct DataSet {
   int size = 0;                   // individuals read
   long markerCount = 0;           // markers in the list when it was read: its rows fit that many
   bool selectedWhileReading = false;  // the sample selection was applied line by line
+  // Its dosages come from genotype probabilities whose variances are held:
+  // a row without them holds only certain calls (variance 0) at its slots.
+  bool probabilities = false;
 
   bool unrelated() const { return kind == SetKind::kUnrelated; }
   const char* name() const { return unrelated() ? "unrelated" : "family"; }

@@ -90,7 +90,7 @@ std::vector<double> copiesFromDosages(const Loaded& test) {
 struct DosageMoments {
   std::vector<double> called, sum, squares, variances;
   std::vector<char> fractional;  // per SNP: whether some called dosage is not a whole number of copies
-  bool probabilities = true;     // every row of dosages holds their variances
+  bool probabilities = true;     // every row of dosages is of probabilities (DataSet::probabilities)
   double frequency(size_t s) const { return called[s] > 0 ? sum[s] / (2 * called[s]) : 0; }
   // IMPUTE's info from probabilities, else MACH's r-squared;
   // 1 for whole-call dosages, as certain as calls.
@@ -112,7 +112,7 @@ DosageMoments dosageMoments(const Loaded& test, bool wanted) {
   moments.variances.assign(m, 0.0);
   for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
     for (const GenotypeRow& row : set->rows) {
-      if (row.dosages != nullptr && row.variances == nullptr) moments.probabilities = false;
+      if (row.dosages != nullptr && !set->probabilities) moments.probabilities = false;
       for (size_t s = 0; s < m; ++s) {
         double value = 0;
         if (row.dosages != nullptr) {

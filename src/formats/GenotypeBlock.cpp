@@ -69,12 +69,15 @@ bool anyDosages(const Cohort& cohort, const std::vector<GenotypeEntry>& entries)
                      [&](const GenotypeEntry& entry) { return rowOf(cohort, entry).dosages != nullptr; });
 }
 
-// Whether every entry with dosages holds their variances.
+// Whether the entry's variance is known: calls, or dosages of probabilities.
+bool knownVariance(const Cohort& cohort, const GenotypeEntry& entry) {
+  return rowOf(cohort, entry).dosages == nullptr || cohort.set(entry.set).probabilities;
+}
+
+// Whether every entry's is.
 bool allVariances(const Cohort& cohort, const std::vector<GenotypeEntry>& entries) {
-  return std::all_of(entries.begin(), entries.end(), [&](const GenotypeEntry& entry) {
-    const GenotypeRow& row = rowOf(cohort, entry);
-    return row.dosages == nullptr || row.variances != nullptr;
-  });
+  return std::all_of(entries.begin(), entries.end(),
+                     [&](const GenotypeEntry& entry) { return knownVariance(cohort, entry); });
 }
 
 // Adds the variances of one entry's called dosages of `count` SNPs.
@@ -121,7 +124,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   for (size_t i = 0; i < n; ++i) {
     rows[i] = &rowOf(cohort, entries[i]);
     dosages = dosages || rows[i]->dosages != nullptr;
-    variances = variances && (rows[i]->dosages == nullptr || rows[i]->variances != nullptr);
+    variances = variances && knownVariance(cohort, entries[i]);
   }
   shapeBlock(n, width, dosages, variances, block);
   block.snps.resize(count);
@@ -146,7 +149,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
       decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data(), fractions);
-      if (block.probabilities) {
+      if (block.probabilities && rows[i]->variances != nullptr) {
         addVariances(rows[i]->dosages + firstSlot, rows[i]->variances + firstSlot, count, block.variances.data());
       }
       std::fill(out + count, out + width, 0.0);
@@ -196,7 +199,9 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
         absent = own.dosages[slot] == kMissingDosage;
         value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
         if (fractionOf(own.dosages[slot]) != 0) block.wholeCalls[k] = 0;
-        if (block.probabilities && !absent) block.variances[k] += varianceOf(own.variances[slot]);
+        if (block.probabilities && own.variances != nullptr && !absent) {
+          block.variances[k] += varianceOf(own.variances[slot]);
+        }
       } else {
         const int code = genotypeCode(own.codes, slot);
         absent = code == 3;

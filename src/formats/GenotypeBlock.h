@@ -46,7 +46,7 @@ struct GenotypeBlock {
   bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0, but for
                                  // probabilities, whose INFO needs it)
   std::vector<char> wholeCalls;  // per column: whether every called value is a whole number of copies
-  // Every entry of dosages holds their variances (genotype probabilities).
+  // Every entry of dosages holds probabilities' (DataSet::probabilities).
   bool probabilities = false;
   std::vector<double> variances;  // per column, with probabilities: the sum of the called entries' variances
 

@@ -119,8 +119,7 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
   if (snps <= rowCapacity) return;
   const int bytes = rowBytes(static_cast<long>(snps));
   const size_t people = cohort.family.rows.size() + cohort.unrelated.rows.size();
-  const double slotBytes = (holdsDosages() ? 2.0 : 0.0) + (holdsVariances() ? 2.0 : 0.0);
-  requireMemory(static_cast<double>(people) * (bytes + slotBytes * static_cast<double>(snps)),
+  requireMemory(static_cast<double>(people) * (bytes + (holdsDosages() ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(people) + " individuals and " + std::to_string(snps) + " snps",
                 moreMemoryAdvice() + ", or fewer snps or individuals.");
   releaseRows(cohort);
@@ -131,9 +130,7 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
     for (GenotypeRow& row : set->rows) {
       row.codes = newRow(bytes);
       if (source->hasDosages()) row.dosages = newDosageRow(snps);
-      if (source->hasVariances()) row.variances = newDosageRow(snps);
-      if (row.codes == nullptr || (source->hasDosages() && row.dosages == nullptr) ||
-          (source->hasVariances() && row.variances == nullptr)) {
+      if (row.codes == nullptr || (source->hasDosages() && row.dosages == nullptr)) {
         stopRun("Out of memory while storing the genotypes.\n");
       }
       const size_t at = static_cast<size_t>(row.fileSeq);
@@ -141,8 +138,27 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
       rowOfIndividual[at] = row;
     }
     source->attachRows(rowOfIndividual);
+    source->whenUncertain([this, set] { holdVariances(*set); });
   }
   rowCapacity = snps;
+}
+
+void GenotypeStore::holdVariances(DataSet& set) {
+  const size_t people = set.rows.size();
+  requireMemory(2.0 * static_cast<double>(people) * static_cast<double>(rowCapacity),
+                "The genotype probabilities' variances of " + std::to_string(people) + " individuals and " +
+                    std::to_string(rowCapacity) + " snps",
+                moreMemoryAdvice() + ", or fewer snps or individuals, or the fixed layout without --minfo.");
+  std::vector<GenotypeRow> rowOfIndividual;
+  for (GenotypeRow& row : set.rows) {
+    row.variances = newDosageRow(rowCapacity);
+    if (row.variances == nullptr) stopRun("Out of memory while storing the genotypes.\n");
+    std::fill(row.variances, row.variances + rowCapacity, 0);
+    const size_t at = static_cast<size_t>(row.fileSeq);
+    if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1);
+    rowOfIndividual[at] = row;
+  }
+  stream(set.kind)->attachVariances(rowOfIndividual);
 }
 
 bool GenotypeStore::holdsDosages() const {
@@ -152,12 +168,6 @@ bool GenotypeStore::holdsDosages() const {
   return false;
 }
 
-bool GenotypeStore::holdsVariances() const {
-  for (const auto& source : streams) {
-    if (source && source->hasVariances()) return true;
-  }
-  return false;
-}
 
 void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {
   for (const auto& source : streams) {

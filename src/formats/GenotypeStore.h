@@ -106,8 +106,6 @@ class GenotypeStore {
   GenotypeStream* stream(SetKind kind) { return streams[kind == SetKind::kUnrelated ? 1 : 0].get(); }
   // Whether a stream reads dosages.
   bool holdsDosages() const;
-  // Whether a stream reads the dosages' variances.
-  bool holdsVariances() const;
   // The marker in slot 0 of the rows.
   size_t firstRowSnp() const { return rowFirstSnp; }
   // Rows of `snps` SNPs for every individual, attached to the streams.
@@ -125,6 +123,10 @@ class GenotypeStore {
   void watchWindows(std::function<void(const Cohort&, size_t count)> watcher) { windowWatcher = std::move(watcher); }
 
  private:
+  // Gives the rows of `set` variances of the rows' capacity, zeroed, and
+  // attaches them to its stream.
+  void holdVariances(DataSet& set);
+
   Adjustment adjustment;
   bool streamed = false;
   MemoryClass<char> rows;

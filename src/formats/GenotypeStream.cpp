@@ -27,6 +27,14 @@ void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual)
   spare.clear();
   spareDosages.clear();
   spareVariances.clear();
+  variancesAttached = false;
+}
+
+void GenotypeStream::attachVariances(const std::vector<GenotypeRow>& rowOfIndividual) {
+  for (size_t i = 0; i < targets.size() && i < rowOfIndividual.size(); ++i) {
+    if (!leftOut[i]) targets[i].variances = rowOfIndividual[i].variances;
+  }
+  variancesAttached = true;
 }
 
 void GenotypeStream::prepareSpare(size_t snps) {
@@ -120,7 +128,17 @@ void GenotypeStream::place(size_t count, size_t firstSlot) {
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
   columnsToRows(staged.data(), groups, source->sampleCount(), targets, firstSlot / 4);
   if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, source->sampleCount(), targets, firstSlot);
-  if (hasVariances()) {
+  if (hasVariances()) placeVariances(count, firstSlot);
+}
+
+void GenotypeStream::placeVariances(size_t count, size_t firstSlot) {
+  const size_t values = count * source->sampleCount();
+  if (!variancesAttached &&
+      std::any_of(stagedVariances.begin(), stagedVariances.begin() + static_cast<std::ptrdiff_t>(values),
+                  [](uint16_t variance) { return variance != 0; })) {
+    giveVariances();
+  }
+  if (variancesAttached) {
     dosageColumnsToRows(stagedVariances.data(), count, source->sampleCount(), targets, firstSlot,
                         &GenotypeRow::variances);
   }

@@ -4,6 +4,7 @@
 #ifndef OMBRA_FORMATS_GENOTYPESTREAM_H
 #define OMBRA_FORMATS_GENOTYPESTREAM_H
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,8 +32,14 @@ class GenotypeStream {
   void swapAlleles(std::vector<bool> swapped);
   // Whether the source reads dosages, which then fill the rows' dosages.
   bool hasDosages() const { return source->hasDosages(); }
-  // Whether it reads the dosages' variances too, which fill the rows' variances.
+  // Whether it reads the dosages' variances too, which fill the rows'
+  // variances once the rows have them: at the first that is not 0 the
+  // stream calls `uncertain`, which gives them (attachVariances).
   bool hasVariances() const { return source->hasDosages() && source->givesVariances(); }
+  void whenUncertain(std::function<void()> uncertain) { giveVariances = std::move(uncertain); }
+  // The variance rows of the individuals of the file (in file order; null
+  // for one left out), zeroed.
+  void attachVariances(const std::vector<GenotypeRow>& rowOfIndividual);
   // The row that receives the codes (and dosages) of each individual of the
   // file, in file order; codes null for an individual left out of the run.
   void attachRows(const std::vector<GenotypeRow>& rowOfIndividual);
@@ -47,6 +54,8 @@ class GenotypeStream {
   // Moves `count` (at most a block's) SNP columns staged in `staged` into
   // the rows from slot `firstSlot` (a multiple of 4) on.
   void place(size_t count, size_t firstSlot);
+  // The variances of those columns, once some is not 0.
+  void placeVariances(size_t count, size_t firstSlot);
   // Reads file SNPs first .. first + length - 1 into the staged slots from
   // `slot` on, swapping those that swap.
   void readRun(size_t first, size_t length, size_t slot);
@@ -72,6 +81,8 @@ class GenotypeStream {
   std::vector<uint16_t> spareDosages;
   std::vector<uint16_t> stagedVariances;  // the same, for a source giving variances
   std::vector<uint16_t> spareVariances;
+  bool variancesAttached = false;
+  std::function<void()> giveVariances;
   std::vector<char> leftOut;         // per individual of the file
 };
 
