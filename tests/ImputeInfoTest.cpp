@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "BgenWriter.h"
+#include "HeldRows.h"
 #include "TestSupport.h"
 #include "core/Records.h"
 #include "core/MemoryClass.h"
 #include "formats/BgenFile.h"
 #include "formats/BgenSource.h"
+#include "formats/GenotypeBlock.h"
 #include "formats/SourceLoader.h"
 #include "formats/VcfRecords.h"
 
@@ -148,6 +150,53 @@ TEST(ImputeInfo, LoadedRowsHoldVariancesOnlyWhereSomeAreUncertain) {
             << i;
       }
     }
+  }
+}
+
+// A block of calls (some missing), dosages with variances and whole-call
+// dosages without (some missing) side by side: IMPUTE's info while the set
+// is of probabilities (rows without variances certain, missing ones
+// counted even where the owner counts none), else MACH's r-squared; a
+// block and resident SNPs alike.
+TEST(ImputeInfo, BlockInfoOfCallsDosagesAndVariancesSideBySide) {
+  constexpr size_t kPeople = 11, kSnps = 6;
+  std::vector<std::vector<unsigned char>> packed(kPeople, std::vector<unsigned char>((kSnps + 3) / 4, 0));
+  std::vector<std::vector<uint16_t>> dosages(kPeople, std::vector<uint16_t>(kSnps));
+  std::vector<std::vector<uint16_t>> variances(kPeople, std::vector<uint16_t>(kSnps));
+  std::vector<double> fill(kSnps), sum(kSnps), squares(kSnps), uncertainty(kSnps), filled(kSnps);
+  std::vector<Marker> markers(kSnps);
+  for (size_t s = 0; s < kSnps; ++s) fill[s] = 0.4 + 0.2 * static_cast<double>(s);
+  for (size_t i = 0; i < kPeople; ++i) {
+    for (size_t s = 0; s < kSnps; ++s) {
+      const unsigned code = (i * 5 + s * 3) % 7 == 2 ? 3 : (i + s) % 3;
+      packed[i][s / 4] |= static_cast<unsigned char>(code << (2 * (3 - s % 4)));
+      const uint16_t units = static_cast<uint16_t>(code * kDosageOne + (i % 3 == 1 && code < 2 ? 1000 + 97 * s : 0));
+      dosages[i][s] = code == 3 ? kMissingDosage : units;
+      variances[i][s] = code == 3 || i % 3 != 1 ? 0 : static_cast<uint16_t>(3000 + 1000 * i + 50 * s);
+      const double value = code == 3 ? fill[s] : (i % 3 == 0 ? code : dosageCopies(units));
+      sum[s] += value, squares[s] += value * value, filled[s] += code == 3;
+      uncertainty[s] += varianceOf(variances[i][s]);
+    }
+  }
+  testing_support::HeldRows rows(packed, fill, markers);
+  for (size_t i = 0; i < kPeople; ++i) {
+    if (i % 3 != 0) rows.cohort.unrelated.rows[i].dosages = dosages[i].data();
+    if (i % 3 == 1) rows.cohort.unrelated.rows[i].variances = variances[i].data();
+  }
+  for (bool probabilities : {true, false}) {
+    rows.cohort.unrelated.probabilities = probabilities;
+    ombra::GenotypeBlock block;
+    block.countMissing = false;
+    ombra::readBlock(rows.store, rows.cohort, rows.entries, 0, kSnps, 8, block);
+    const ombra::GenotypeBlock named = ombra::residentBlock(rows.store, rows.cohort, rows.entries, {3, 0, 5});
+    for (size_t s = 0; s < kSnps; ++s) {
+      const double n = kPeople, f = sum[s] / (2 * n), binomial = 2 * f * (1 - f);
+      const double expected = probabilities ? 1 - (uncertainty[s] + filled[s] * binomial) / (n * binomial)
+                                            : (squares[s] / n - (sum[s] / n) * (sum[s] / n)) / binomial;
+      EXPECT_NEAR(block.imputationInfo(s), expected, 1e-12) << probabilities << " snp " << s;
+    }
+    const size_t at[3] = {3, 0, 5};
+    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(named.imputationInfo(k), block.imputationInfo(at[k])) << probabilities;
   }
 }
 
