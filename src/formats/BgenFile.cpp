@@ -43,23 +43,6 @@ inline uint16_t scaled(uint64_t x, uint64_t max) {
   return static_cast<uint16_t>((x * (2 * uint64_t{kDosageOne}) + max) / (2 * max));
 }
 
-// 8-bit probabilities of a diploid sample, the commonest layout-2 block:
-// the dosage of every stored pair (a = P(hom allele1), b = P(het)),
-// kBadPair where a + b > 255; and of every phased pair by its sum.
-constexpr uint16_t kBadPair = 0xFFFE;
-const struct EightBitTables {
-  uint16_t unphased[65536];
-  uint16_t phasedBySum[511];
-  EightBitTables() : unphased(), phasedBySum() {
-    for (unsigned a = 0; a < 256; ++a) {
-      for (unsigned b = 0; b < 256; ++b) {
-        unphased[a | b << 8] = a + b > 255 ? kBadPair : scaled(b + 2 * (255 - a - b), 255);
-      }
-    }
-    for (unsigned sum = 0; sum < 511; ++sum) phasedBySum[sum] = scaled(510 - sum, 255);
-  }
-} kEightBit;
-
 // The variance of the copies of allele2 of a sample with the
 // probabilities P(one copy) = het and P(two copies) = homSecond (a haploid
 // sample's one copy counting two).
@@ -77,6 +60,27 @@ inline uint16_t pairVariance(uint64_t a, uint64_t b, bool phased, uint64_t max) 
   if (phased) return copiesVariance(x * (1 - y) + (1 - x) * y, (1 - x) * (1 - y));
   return copiesVariance(y, 1 - x - y);
 }
+
+// 8-bit probabilities of a diploid sample, the commonest layout-2 block:
+// the dosage of every stored pair (a = P(hom allele1), b = P(het)),
+// kBadPair where a + b > 255; and of every phased pair by its sum. The
+// variances of every pair, unphased and phased.
+constexpr uint16_t kBadPair = 0xFFFE;
+const struct EightBitTables {
+  uint16_t unphased[65536];
+  uint16_t phasedBySum[511];
+  uint16_t variance[2][65536];  // unphased, phased
+  EightBitTables() : unphased(), phasedBySum(), variance() {
+    for (unsigned a = 0; a < 256; ++a) {
+      for (unsigned b = 0; b < 256; ++b) {
+        unphased[a | b << 8] = a + b > 255 ? kBadPair : scaled(b + 2 * (255 - a - b), 255);
+        variance[0][a | b << 8] = a + b > 255 ? 0 : pairVariance(a, b, false, 255);
+        variance[1][a | b << 8] = pairVariance(a, b, true, 255);
+      }
+    }
+    for (unsigned sum = 0; sum < 511; ++sum) phasedBySum[sum] = scaled(510 - sum, 255);
+  }
+} kEightBit;
 
 }  // namespace
 
@@ -482,7 +486,7 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
         dosages[i] = dosage;
       }
       if (variances != nullptr) {
-        variances[i] = (ploidy[i] & 0x80) ? 0 : pairVariance(pair[0], pair[1], phased != 0, 255);
+        variances[i] = (ploidy[i] & 0x80) ? 0 : kEightBit.variance[phased][pair[0] | pair[1] << 8];
       }
       continue;
     }
