@@ -168,7 +168,6 @@ bool GenotypeStore::holdsDosages() const {
   return false;
 }
 
-
 void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {
   for (const auto& source : streams) {
     if (source) source->fill(snps, count);
