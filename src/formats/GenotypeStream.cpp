@@ -133,7 +133,7 @@ void GenotypeStream::place(size_t count, size_t firstSlot) {
 
 void GenotypeStream::placeVariances(size_t count, size_t firstSlot) {
   const size_t values = count * source->sampleCount();
-  if (!variancesAttached &&
+  if (!variancesAttached && giveVariances &&
       std::any_of(stagedVariances.begin(), stagedVariances.begin() + static_cast<std::ptrdiff_t>(values),
                   [](uint16_t variance) { return variance != 0; })) {
     giveVariances();
