@@ -56,8 +56,8 @@ class GenotypeSource {
   }
 
   // Sources of genotype probabilities (BGEN, VCF GP) can give each dosage's
-  // variance, for IMPUTE's info; they do once asked (2 bytes more a sample
-  // and SNP in the rows).
+  // variance, for IMPUTE's info; they do once asked (the rows then take 2
+  // bytes more an individual and SNP, from the first uncertain genotype).
   virtual bool hasProbabilities() const { return false; }
   void keepVariances(bool wanted) { variancesWanted = wanted; }
   bool givesVariances() const { return variancesWanted && hasProbabilities(); }
