@@ -29,8 +29,8 @@ namespace {
 // Statistic k of a SNP's result as the fixed layout writes it.
 std::string fixedStatistic(const ombra::SnpResult& result, size_t k) {
   std::string out;
-  ombra::columns::fixedStatistic(out, result.values[ombra::base::statistic(k)], false);
-  ombra::columns::fixedPValue(out, result.values[ombra::base::fixedP(k)], false);
+  ombra::columns::fixedStatisticOrNA(out, result.values[ombra::base::statistic(k)], false);
+  ombra::columns::fixedPValueOrNA(out, result.values[ombra::base::fixedP(k)], false);
   return out;
 }
 
@@ -60,7 +60,11 @@ TEST(StatisticTerms, DegenerateDataGiveIeeeResults) {
   const ombra::StatisticTerms onePedigree({1, -1, 0.5, 0.5, 1, -1, 0}, 4, {4, 4});
   ombra::SnpResult result = untestedResult();
   onePedigree.statistics(onePedigree.snpTerms({2, 0, 1, 1, 1, 0, 2}, batch), tool, result);
-  EXPECT_EQ(fixedStatistic(result, 1), "           -nan                 nan");
+  EXPECT_EQ(fixedStatistic(result, 1), "             NA                  NA");
+  // One pedigree alone: SS has no spread to weigh it by either.
+  const ombra::StatisticTerms pedigreeOnly({1, -1, 0.5, 0.5}, 4, {4});
+  pedigreeOnly.statistics(pedigreeOnly.snpTerms({2, 0, 1, 1}, batch), tool, result);
+  EXPECT_EQ(fixedStatistic(result, 0), "             NA                  NA");
   // Unrelated data only, no association: T = 0 and p = 1.
   const ombra::StatisticTerms unrelated({1, -1, 1, -1}, 0, {});
   unrelated.statistics(unrelated.snpTerms({1, 1, 2, 2}, batch), tool, result);
@@ -227,7 +231,7 @@ TEST_F(ResultFiles, OutNamesTheResultFile) {
   EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(dir.exists("result.txt"));
   expectGolden(dir.read("res.txt"), "family_only.intercept.result.txt");
-  const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--out", "no/res.txt"});
+  const RunResult failed = runOmbra(dir.path(), {"--f", "fam", "--p", "1", "--out", "no/res.txt"});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.out.find("The output no/res.txt of --out cannot be written: its folder no does not exist.\n"),
             std::string::npos);

@@ -39,6 +39,8 @@ struct Options {
   bool zeroMagic = false;
   std::vector<std::string> ids;  // the identifier block; none when empty
   uint32_t samples = 0;
+  int zlibLevel = 6;
+  std::string zlibTail;  // bytes after each zlib stream, inside its block (a reader ignores them)
 };
 
 inline void put16(std::string& out, uint32_t v) {
@@ -50,13 +52,14 @@ inline void put32(std::string& out, uint32_t v) {
   put16(out, v >> 16);
 }
 
-inline std::string compress(const std::string& raw, int compression) {
+inline std::string compress(const std::string& raw, int compression, const Options& o) {
   if (compression == 1) {
     uLongf size = compressBound(raw.size());
     std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 6);
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size(),
+              o.zlibLevel);
     out.resize(size);
-    return out;
+    return out + o.zlibTail;
   }
   std::string out(ZSTD_compressBound(raw.size()), '\0');
   out.resize(ZSTD_compress(&out[0], out.size(), raw.data(), raw.size(), 3));
@@ -71,7 +74,7 @@ inline std::string genotypeBlock(const Options& o, const Variant& v) {
     }
     if (o.compression == 0) return raw;
     std::string out;
-    const std::string packed = compress(raw, 1);
+    const std::string packed = compress(raw, 1, o);
     put32(out, static_cast<uint32_t>(packed.size()));
     return out + packed;
   }
@@ -101,7 +104,7 @@ inline std::string genotypeBlock(const Options& o, const Variant& v) {
     put32(out, static_cast<uint32_t>(raw.size()));
     return out + raw;
   }
-  const std::string packed = compress(raw, o.compression);
+  const std::string packed = compress(raw, o.compression, o);
   put32(out, static_cast<uint32_t>(packed.size() + 4));
   put32(out, static_cast<uint32_t>(raw.size()));
   return out + packed;

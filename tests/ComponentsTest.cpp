@@ -155,7 +155,9 @@ class PcaLoading : public ::testing::Test {
  protected:
   void SetUp() override {
     dir.write("f.map", mapOf(5));
-    dir.write("f.ped", withGenotypes("F 1 0 0 1 1\nF 2 0 0 1 2\nG 3 0 0 2 1\n", 5, 7));
+    // Six, so that two components leave the test a degree of freedom.
+    dir.write("f.ped", withGenotypes("F 1 0 0 1 1\nF 2 0 0 1 2\nG 3 0 0 2 1\nH 4 0 0 1 2\nH 5 0 0 2 1\nI 6 0 0 1 1\n",
+                                     5, 7));
   }
   RunResult load(const std::string& pcaFile, const std::string& count) {
     dir.write("p.txt", pcaFile);
@@ -166,7 +168,8 @@ class PcaLoading : public ::testing::Test {
 };
 
 TEST_F(PcaLoading, ReadsTabsBlanksAndSkipsEmptyLines) {
-  const RunResult run = load("F\t1\t1\t1\t0.5\t1\n\nF 2  2\t 0 -0.25 2 extra\nG\t3\t1\t1\t1e-1\t3", "2");
+  const RunResult run = load("F\t1\t1\t1\t0.5\t1\n\nF 2  2\t 0 -0.25 2 extra\nG\t3\t1\t1\t1e-1\t3\n"
+                            "H 4 1 1 0.2 0.3\nH 5 2 1 0.4 -1\nI 6 1 1 -0.3 0.7", "2");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(dir.exists("result.txt"));
 }
@@ -179,7 +182,7 @@ TEST_F(PcaLoading, FailuresStopWithTheirMessages) {
   EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nCan not found the same individual H\t9 in the "
                        "pedigree. However, this individual is coming up in the PCA data file.\n");
   run = load("F\t1\t1\t1\t0.5\t\n", "1");
-  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nSome individuals do not have PCA. They are:\nF 2\nG 3\n");
+  EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nSome individuals do not have PCA. They are:\nF 2\nG 3\nH 4\nH 5\nI 6\n");
   EXPECT_EQ(run.status, 1);
   run = load("   \n", "0");
   EXPECT_EQ(tail(run), "Load calculated PCA from file p.txt...\nThe individual \t has not enought PCA are required 0\n");
@@ -191,7 +194,7 @@ TEST_F(PcaLoading, FailuresStopWithTheirMessages) {
 TEST_F(PcaLoading, AFileSavedWithNoComponentsLoadsBack) {
   RunResult run = runOmbra(dir.path(), {"--f", "f", "--p", "0", "--op", "zero.txt"});
   ASSERT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(dir.read("zero.txt"), "F\t1\t1\t1\t\nF\t2\t2\t1\t\nG\t3\t1\t1\t\n");
+  EXPECT_EQ(dir.read("zero.txt"), "F\t1\t1\t1\t\nF\t2\t2\t1\t\nG\t3\t1\t1\t\nH\t4\t2\t1\t\nH\t5\t1\t1\t\nI\t6\t1\t1\t\n");
   run = runOmbra(dir.path(), {"--f", "f", "--p", "0", "--rp", "zero.txt"});
   EXPECT_EQ(run.status, 0) << run.out;
 }

@@ -147,6 +147,8 @@ TEST_F(Design, PhenotypeZerosAreValuesInACountAndMissingInACaseControlColumn) {
   EXPECT_EQ(run({"--p", "2", "--pheno", "decimal.txt"}, "decimal.out"), counts);
   const std::string na = run({"--p", "2", "--pheno", "na.txt"}, "na.out");
   EXPECT_NE(na, counts);
+  // Without zeros a quantitative column reads as it always has, saying nothing new.
+  EXPECT_EQ(last.out.find("is read as"), std::string::npos) << last.out;
   EXPECT_EQ(run({"--p", "2", "--pheno", "counts.txt", "--mt", "0"}, "mt.out"), na);
   EXPECT_NE(last.out.find("quantitative (0 a value; NA and -9 missing, and 0 from --mt)"), std::string::npos)
       << last.out;

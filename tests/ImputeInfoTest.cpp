@@ -375,18 +375,35 @@ TEST(ImputeInfo, TableInfoIsImputesOverTheTestedIndividualsThroughBothRoutesAndB
 }
 
 // Streamed in windows of one block: the first windows, of hard calls, hold
-// no variances; the rows take them, zeroed, inside a later one.
-TEST(ImputeInfo, StreamedRowsTakeVariancesAtTheFirstUncertainWindow) {
+// no variances; the rows take them, zeroed, inside a later one. Decoded and
+// placed on 1, 2 and 3 threads, the loaded route's bytes, INFO included; again
+// with an individual of the file left out of the run (a spare row's).
+TEST(ImputeInfo, StreamedRowsTakeVariancesAtTheFirstUncertainWindowOnAnyThreads) {
   TempDir dir;
   const ProbabilitySet set(300);
   set.writeBgen(dir);
-  setenv("OMBRA_STREAM_BLOCKS", "1", 1);
-  const std::string streamed =
-      testing_support::resultOf(dir, {"--gi", "set", "--p", "0", "--out-format", "tsv"}, "s.tsv");
-  unsetenv("OMBRA_STREAM_BLOCKS");
-  expectTableInfo(set, streamed, "streamed");
-  EXPECT_EQ(testing_support::resultOf(dir, {"--gi", "set", "--p", "0", "--out-format", "tsv", "--minfo", "0"}, "l.tsv"),
-            streamed);
+  const std::string fam = testing_support::readFile(dir.file("set.fam"));
+  for (const bool leftOut : {false, true}) {
+    if (leftOut) {
+      // The 150th individual: in the second or third share of the threads.
+      size_t at = 0;
+      for (int line = 0; line < 149; ++line) at = fam.find('\n', at) + 1;
+      dir.write("set.fam", fam.substr(0, at) + fam.substr(fam.find('\n', at) + 1));
+    }
+    const std::vector<std::string> run{"--gi", "set", "--p", "0", "--out-format", "tsv"};
+    std::vector<std::string> loadedRun = run;
+    loadedRun.insert(loadedRun.end(), {"--minfo", "0"});
+    const std::string loaded = testing_support::resultOf(dir, loadedRun, "l.tsv");
+    if (!leftOut) expectTableInfo(set, loaded, "loaded");
+    setenv("OMBRA_STREAM_BLOCKS", "1", 1);
+    for (const char* threads : {"1", "2", "3"}) {
+      std::vector<std::string> streamed = run;
+      streamed.insert(streamed.end(), {"--threads", threads});
+      EXPECT_EQ(testing_support::resultOf(dir, streamed, "s.tsv"), loaded)
+          << threads << " threads" << (leftOut ? ", one left out" : "");
+    }
+    unsetenv("OMBRA_STREAM_BLOCKS");
+  }
 }
 
 TEST(ImputeInfo, MinfoFiltersOnImputesInfoOfTheLoadedIndividuals) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numerics/MetricKernels.h"
+#include "numerics/OpenBlas.h"
 
 namespace {
 
@@ -84,6 +85,48 @@ TEST(MetricKernels, RowSumsAreTheMetricsTermsInRowOrder) {
       }
       ASSERT_EQ(cross[j], c) << count << " wide, column " << j;
       ASSERT_EQ(squares[j], s) << count << " wide, column " << j;
+    }
+  }
+}
+
+// A large family's r'(V^-1 - I)r two ways: from the eigenvectors and shifts
+// (the rotation, where V has no Cholesky factor) and from V's Cholesky factor
+// (the triangular solve): the same sums to rounding, at one column and many.
+TEST(MetricKernels, RotatedAndFactoredSquaresAgree) {
+  const ombra::OpenBlas& blas = ombra::openBlas();
+  if (!blas.loaded()) GTEST_SKIP() << "OpenBLAS is not there";
+  const size_t m = 40, offset = 3, n = offset + m + 2, width = 11;
+  std::mt19937 random(17);
+  std::normal_distribution<double> normal;
+  // K = B B' / m, positive definite; V = h2 K + (1 - h2) I.
+  std::vector<double> b(m * m), k(m * m, 0.0);
+  for (double& value : b) value = normal(random);
+  for (size_t i = 0; i < m; ++i) {
+    for (size_t j = 0; j < m; ++j) {
+      for (size_t l = 0; l < m; ++l) k[i * m + j] += b[i * m + l] * b[j * m + l] / m;
+    }
+  }
+  const double h2 = 0.6;
+  std::vector<double> vectors = k, values(m), v(m * m);
+  for (size_t i = 0; i < m * m; ++i) v[i] = h2 * k[i] + (i % (m + 1) == 0 ? 1 - h2 : 0.0);
+  const int size = static_cast<int>(m);
+  int info = 0, lwork = 10 * size * size;
+  std::vector<double> work(static_cast<size_t>(lwork));
+  blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &lwork, &info);
+  ASSERT_EQ(info, 0);
+  ombra::RotatedBlock block{offset, m, vectors.data(), std::vector<double>(m)};
+  for (size_t i = 0; i < m; ++i) block.shifts[i] = 1 / (h2 * values[i] + 1 - h2) - 1;
+  blas.dpotrf("L", &size, v.data(), &size, &info);
+  ASSERT_EQ(info, 0);
+  std::vector<double> r(n * width);
+  for (double& value : r) value = normal(random);
+  for (size_t count : {size_t{1}, width}) {
+    std::vector<double> rotated(count, 1.0), factored(count, 1.0);
+    ombra::addRotatedSquares(block, r.data(), width, count, rotated.data());
+    ombra::addFactoredSquares(block, v, r.data(), width, count, factored.data());
+    for (size_t j = 0; j < count; ++j) {
+      EXPECT_NEAR(factored[j], rotated[j], 1e-10 * std::fabs(rotated[j])) << count << " columns, column " << j;
+      EXPECT_NE(rotated[j], 1.0);
     }
   }
 }

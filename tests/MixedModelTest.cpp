@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -16,8 +17,10 @@
 #include "association/MixedModel.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "core/ResourceLimits.h"
 #include "design/Kinship.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/ResidualKernels.h"
 
 namespace {
 
@@ -27,6 +30,26 @@ using Dense = std::vector<std::vector<long double>>;
 // pedigree with an inbred child, a half-sibship) and unrelated individuals,
 // with random genotypes, a familial trait and a design of a constant, two
 // scores and a covariate.
+// A pedigree of `members` (at least 8): four founding couples, then each
+// member the child of an earlier father and an earlier mother.
+std::vector<std::array<const char*, 3>> largePedigree(size_t members, std::mt19937& random) {
+  static std::vector<std::string> names;
+  names.clear();
+  names.reserve(members + 1);
+  for (size_t i = 0; i < members; ++i) names.push_back("L" + std::to_string(i));
+  names.push_back("0");
+  std::vector<std::array<const char*, 3>> people;
+  for (size_t i = 0; i < members; ++i) {
+    size_t father = members, mother = members;  // unknown
+    if (i >= 8) {
+      do father = random() % i; while (father % 2 != 0);
+      do mother = random() % i; while (mother % 2 != 1);
+    }
+    people.push_back({names[i].c_str(), names[father].c_str(), names[mother].c_str()});
+  }
+  return people;
+}
+
 struct Fixture {
   static constexpr size_t kSnps = 24;
   Cohort cohort;
@@ -38,7 +61,9 @@ struct Fixture {
   std::vector<std::vector<double>> relationships;
   std::unique_ptr<testing_support::HeldRows> rows;
 
-  explicit Fixture(unsigned seed, bool swapAlleles = false) {
+  // With `large`, a pedigree of that many members joins the families (a
+  // family of 32 or more takes the matrix products).
+  explicit Fixture(unsigned seed, bool swapAlleles = false, size_t large = 0) {
     std::mt19937 random(seed);
     auto add = [&](const std::string& fam, std::vector<std::array<const char*, 3>> people) {
       Pedigree pedigree;
@@ -60,6 +85,7 @@ struct Fixture {
     // runs through its row, whose weights are zero.
     add("S", {{"alone", "0", "0"}});
     add("H", {{"a", "d", "m1"}, {"b", "d", "m2"}, {"c", "d", "m2"}});
+    if (large > 0) add("L", largePedigree(large, random));
     std::normal_distribution<double> normal;
     std::vector<double> familyEffect;
     for (const Pedigree& pedigree : cohort.family.pedigrees) {
@@ -296,6 +322,41 @@ TEST(MixedModel, WaldTestIsGeneralisedLeastSquares) {
   }
 }
 
+// A family large enough for the matrix products (its decomposition by
+// divide and conquer, its V^-1 - I kept as eigenvectors, each block rotated
+// by one product) gives the same test as the dense computation; the block
+// route's columns come out the same whichever block holds them, at the
+// run's width.
+TEST(MixedModel, LargeFamilyTakesTheProducts) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
+  const Fixture fixture(5, false, 60);
+  for (double h2 : {0.35, 0.8}) {
+    const ombra::MixedModel model(fixture.sample, fixture.relationships, fixture.design, h2);
+    const std::vector<ombra::SnpResult> results = testedBlocks(fixture, model);
+    for (size_t s = 1; s < Fixture::kSnps; ++s) {
+      const std::string what = "h2 " + std::to_string(h2) + " snp " + std::to_string(s);
+      const Expected gls = denseWald(fixture, s, h2);
+      expectClose(lmmBeta(results[s]), gls.beta, 1e-9, what + " beta");
+      expectClose(lmmSe(results[s]), gls.se, 1e-9, what + " se");
+      expectClose(lmmStatistic(results[s]), gls.statistic, 1e-9, what + " statistic");
+    }
+  }
+  const ombra::MixedModel estimated(fixture.sample, fixture.relationships, fixture.design, std::nan(""));
+  EXPECT_GT(estimated.fit().h2, 0);
+  // One SNP alone (the one-SNP route's product of one column) agrees too.
+  const size_t n = fixture.size();
+  const ombra::Projection projection(fixture.design);
+  std::vector<double> column(n), work;
+  for (size_t s = 1; s < Fixture::kSnps; ++s) {
+    for (size_t i = 0; i < n; ++i) column[i] = fixture.genotype(i, s);
+    projection.residualise(column);
+    double cross = 0, squares = 0;
+    estimated.snpSums(column.data(), 1, &cross, &squares, work);
+    const Expected gls = denseWald(fixture, s, estimated.fit().h2);
+    expectClose(cross / squares, gls.beta, 1e-9, "snp " + std::to_string(s) + " alone");
+  }
+}
+
 TEST(MixedModel, AlleleSwapTurnsTheEffectOnly) {
   if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: the block route is not taken";
   const Fixture fixture(5), swapped(5, true);
@@ -429,6 +490,102 @@ TEST(MixedModel, SumsDoNotDependOnTheColumnsBesideThem) {
     EXPECT_EQ(lmmBeta(one.results[s]), lmmBeta(two[0].results[s])) << s;
     EXPECT_EQ(two[1].results[s].values.size(), ombra::base::kColumns) << s;  // the other trait has no mixed model
   }
+}
+
+// The design of the fixture widened to 11 columns.
+ombra::DesignMatrix widerDesign(const Fixture& fixture) {
+  ombra::DesignMatrix wider = fixture.design;
+  wider.columns = 11;
+  for (size_t k = 4; k < wider.columns; ++k) {
+    for (size_t h = 0; h < fixture.size(); ++h) wider.values.push_back(std::cos(static_cast<double>(h * k)));
+  }
+  return wider;
+}
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A SNP's numbers do not depend on the route (a block, or one SNP) nor on
+// the block's width: the residuals of any block take the one-SNP route's
+// sums, so that a memory bound that changes the route (or keeps OpenBLAS
+// out) changes no byte. The residuals bit for bit, then every column of the
+// whole test (the three statistics, the plain regression and the mixed
+// model) at two block widths, and the mixed model's BETA from one column.
+TEST(SnpRoutes, NumbersDoNotDependOnTheRouteOrTheBlockWidth) {
+  const Fixture fixture(13);
+  const size_t n = fixture.size();
+  const ombra::DesignMatrix wider = widerDesign(fixture);
+  for (const ombra::DesignMatrix* design : {&fixture.design, &wider}) {
+    const ombra::Projection projection(*design);
+    const std::string what = std::to_string(design->columns) + " design columns";
+    // Widths of whole vector registers and not (13: the last five alone).
+    for (size_t width : {size_t{8}, size_t{24}, size_t{13}}) {
+      std::vector<double> values(n * width), coefficients(design->columns * width);
+      for (size_t h = 0; h < n; ++h) {
+        for (size_t s = 0; s < width; ++s) values[h * width + s] = fixture.genotype(h, s);
+      }
+      ombra::residualiseColumns(projection.byEntry(), projection.designByEntry(), design->columns, n, values.data(),
+                                width, coefficients.data());
+      for (size_t s = 0; s < width; ++s) {
+        std::vector<double> column(n);
+        for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
+        projection.residualise(column);
+        for (size_t h = 0; h < n; ++h) {
+          ASSERT_TRUE(sameBits(values[h * width + s], column[h])) << what << ", width " << width << ", snp " << s;
+        }
+      }
+    }
+    const ombra::MixedModel model(fixture.sample, fixture.relationships, *design, 0.45);
+    std::vector<double> trait = fixture.sample.traits;
+    projection.residualise(trait);
+    const ombra::TraitFit plain = ombra::traitFit(trait, design->columns);
+    const ombra::StatisticTerms terms(trait, fixture.sample.familyEntries, fixture.sample.familyEntryEnd);
+    const ombra::LmmModel lmm(model);
+    const ombra::BlockTest blocks(fixture.sample, projection, terms, tsvLayout({&lmm}),
+                                  ombra::TraitModels{&plain, {&lmm}});
+    std::vector<std::vector<ombra::SnpResult>> byWidth;
+    for (size_t width : {size_t{8}, size_t{32}}) {
+      ombra::BlockTest::Scratch scratch;
+      ombra::BlockTest::Output out;
+      for (size_t first = 0; first < Fixture::kSnps; first += width) {
+        ombra::GenotypeBlock block = fixture.rows->block(first, std::min(width, Fixture::kSnps - first), width);
+        blocks.testBlock(block, scratch, out);
+      }
+      byWidth.push_back(out.results);
+    }
+    for (size_t s = 1; s < Fixture::kSnps; ++s) {
+      const std::vector<double>& one = byWidth[0][s].values;
+      const std::vector<double>& other = byWidth[1][s].values;
+      ASSERT_EQ(one.size(), other.size());
+      for (size_t k = 0; k < one.size(); ++k) {
+        EXPECT_TRUE(sameBits(one[k], other[k]) || (std::isnan(one[k]) && std::isnan(other[k])))
+            << what << ", snp " << s << ", column " << k << ": " << one[k] << " against " << other[k];
+      }
+      std::vector<double> column(n), work;
+      for (size_t h = 0; h < n; ++h) column[h] = fixture.genotype(h, s);
+      projection.residualise(column);
+      double cross = 0, squares = 0;
+      model.snpSums(column.data(), 1, &cross, &squares, work);
+      const double floor = ombra::squaresFloor(model.floorPerVariance(), byWidth[0][s].f);
+      EXPECT_TRUE(sameBits(ombra::waldTest(cross, squares, floor, model.trait()).beta, lmmBeta(byWidth[0][s])))
+          << what << ", snp " << s;
+    }
+  }
+}
+
+// A large family's decomposition asks for its memory (four m x m matrices)
+// before it starts; small families take no such step.
+TEST(MixedModel, ALargeFamilyAsksForItsMemoryFirst) {
+  if (!ombra::openBlas().loaded()) GTEST_SKIP() << "OpenBLAS is not there: no family takes the products";
+  const Fixture large(5, false, 60), small(5);
+  ombra::setMemoryOption(ombra::readMemory().resident / 1048576.0 + 0.05);
+  const testing_support::StopShown stop =
+      testing_support::stopOf([&] { ombra::MixedModel(large.sample, large.relationships, large.design, 0.5); });
+  const testing_support::StopShown smallStop =
+      testing_support::stopOf([&] { ombra::MixedModel(small.sample, small.relationships, small.design, 0.5); });
+  ombra::setMemoryOption(0);
+  EXPECT_EQ(stop.status, 1);
+  EXPECT_NE(stop.out.find("decomposition of a family of 60 tested members"), std::string::npos) << stop.out;
+  EXPECT_EQ(smallStop.status, -1) << smallStop.out;
 }
 
 TEST(MixedModel, NoFreedomStopsTheRun) {

@@ -147,12 +147,14 @@ TEST(Loading, GenotypeErrorStopsWithStatusOne) {
 TEST(Loading, BinaryUnrelatedSetIsAlignedToTheSharedAlleles) {
   TempDir dir;
   dir.write("f.bim", "1 rs1 0 5 A G 1\n1 rs2 0 6 C 0 0\n");
-  dir.write("f.fam", "F 1 0 0 1 1\n");
-  dir.write("f.bed", std::string(1, '\x40'));  // A G, C C
+  // Each set has a second individual with both genotypes missing, so that
+  // the test has the degree of freedom it needs, its numbers unchanged.
+  dir.write("f.fam", "F 1 0 0 1 1\nG 3 0 0 1 2\n");
+  dir.write("f.bed", std::string("\x40\xf0", 2));  // A G, C C; missing
   dir.write("u.bim", "1 rs1 0 5 G A 2\n1 rs2 0 6 T C 1\n");
-  dir.write("u.fam", "U 2 0 0 1 2\n");
-  dir.write("u.bed", std::string(1, '\x50'));  // G A, T C
-  const RunResult run = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--additive", "a", "--out", "r.txt"});
+  dir.write("u.fam", "U 2 0 0 1 2\nV 4 0 0 1 1\n");
+  dir.write("u.bed", std::string("\x50\xf0", 2));  // G A, T C; missing
+  const RunResult run = runOmbra(dir.path(), {"--bf", "f", "--bi", "u", "--additive", "a", "--p", "0", "--out", "r.txt"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.find("u.bim"), std::string::npos);
   // Allele T of rs2 joins the shared marker as its second allele.

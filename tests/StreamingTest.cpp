@@ -3,14 +3,18 @@
 // run goes) against runs from the same data loaded whole.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <random>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
+#include "core/RunEnd.h"
 #include "formats/GenotypeStream.h"
 #include "outputs/ResultTable.h"
 #include "outputs/StatisticStore.h"
@@ -24,10 +28,10 @@ using testing_support::TempDir;
 
 const std::string kExamples = std::string(OMBRA_SOURCE_DIR) + "/examples/";
 
-// Codes from a formula, read in any order.
+// Codes from a formula, read in any order, by `readers` threads at once.
 class FormulaSource : public ombra::GenotypeSource {
  public:
-  FormulaSource(size_t samples, size_t snps) : n(samples), list(snps) {}
+  FormulaSource(size_t samples, size_t snps, size_t readers = 1) : n(samples), list(snps), most(readers) {}
   static int code(size_t i, size_t s) { return static_cast<int>((i * 5 + s * 11 + (i * s) % 7) % 4); }
   size_t sampleCount() const override { return n; }
   const std::vector<Marker>& markers() const override { return list; }
@@ -40,15 +44,23 @@ class FormulaSource : public ombra::GenotypeSource {
       }
     }
   }
+  size_t concurrentReaders() const override { return most; }
+  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t*,
+                     uint16_t*) override {
+    EXPECT_LT(reader, most);
+    readSnps(first, count, codes);
+  }
 
  private:
   size_t n;
   std::vector<Marker> list;
+  size_t most;
 };
 
 int swappedCode(int code) { return code == 0 ? 2 : code == 2 ? 0 : code; }
 
 TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
+  for (size_t threads : {1, 3})
   for (size_t n : {1, 5, 9}) {
     const size_t fileSnps = 5000;  // the kept SNPs span more than one block
     std::vector<size_t> kept;
@@ -61,7 +73,7 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
     }
     std::vector<bool> swapped(fileSnps, false);
     for (size_t s : {0, 2, 7, 4097}) swapped[s] = true;
-    ombra::GenotypeStream stream(std::make_unique<FormulaSource>(n, fileSnps));
+    ombra::GenotypeStream stream(std::make_unique<FormulaSource>(n, fileSnps, threads));
     stream.keepSnps(runs);
     stream.swapAlleles(swapped);
     // Individual 1 is left out; the others' rows are in reverse order.
@@ -71,7 +83,7 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
     stream.attachRows(rowOf);
     std::vector<size_t> wanted;
     for (size_t k = 3; k < kept.size(); k += 2) wanted.push_back(k);
-    stream.fill(wanted.data(), wanted.size());
+    stream.fill(wanted.data(), wanted.size(), threads);
     for (size_t i = 0; i < n; ++i) {
       if (i == 1) continue;
       const unsigned char* row = rows[n - 1 - i].data();
@@ -79,11 +91,60 @@ TEST(GenotypeStream, RowsHoldTheKeptSnpsWithSwapsAndZeroPadding) {
         const size_t s = kept[wanted[j]];
         const bool swaps = s == 0 || s == 2 || s == 7 || s == 4097;
         const int expected = swaps ? swappedCode(FormulaSource::code(i, s)) : FormulaSource::code(i, s);
-        ASSERT_EQ(genotypeCode(row, j), expected) << n << " " << i << " " << j;
+        ASSERT_EQ(genotypeCode(row, j), expected) << threads << " " << n << " " << i << " " << j;
       }
       if (wanted.size() % 4 != 0) {
         EXPECT_EQ(row[wanted.size() / 4] & (0xFF >> (2 * (wanted.size() % 4))), 0);
       }
+    }
+  }
+}
+
+// Every SNP of the file: one run, split between threads.
+TEST(GenotypeStream, ThreadsShareALongRun) {
+  const size_t n = 7, snps = 3001;
+  for (size_t threads : {1, 2, 3}) {
+    ombra::GenotypeStream stream(std::make_unique<FormulaSource>(n, snps, threads));
+    std::vector<std::vector<unsigned char>> rows(n, std::vector<unsigned char>(snps / 4 + 1, 0xFF));
+    std::vector<GenotypeRow> rowOf(n);
+    for (size_t i = 0; i < n; ++i) rowOf[i].codes = rows[i].data();
+    stream.attachRows(rowOf);
+    std::vector<size_t> wanted(snps);
+    std::iota(wanted.begin(), wanted.end(), size_t{0});
+    stream.fill(wanted.data(), wanted.size(), threads);
+    for (size_t i = 0; i < n; ++i) {
+      for (size_t s = 0; s < snps; ++s) ASSERT_EQ(genotypeCode(rows[i].data(), s), FormulaSource::code(i, s)) << s;
+    }
+  }
+}
+
+// Two damaged SNPs read on several threads: the run stops at the first,
+// as on one thread, even when the later one fails first.
+TEST(GenotypeStream, ThreadsStopAtTheFirstDamagedSnp) {
+  class Damaged : public FormulaSource {
+   public:
+    Damaged() : FormulaSource(6, 3000, 4) {}
+    void readSnps(size_t first, size_t count, unsigned char* out) override {
+      for (size_t s = first; s < first + count; ++s) {
+        if (s == 500) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (s == 500 || s == 1800) ombra::stopRun("damaged snp " + std::to_string(s) + "\n");
+      }
+      FormulaSource::readSnps(first, count, out);
+    }
+  };
+  for (size_t threads : {1, 4}) {
+    ombra::GenotypeStream stream(std::make_unique<Damaged>());
+    std::vector<std::vector<unsigned char>> rows(6, std::vector<unsigned char>(3000 / 4, 0));
+    std::vector<GenotypeRow> rowOf(6);
+    for (size_t i = 0; i < 6; ++i) rowOf[i].codes = rows[i].data();
+    stream.attachRows(rowOf);
+    std::vector<size_t> wanted(3000);
+    std::iota(wanted.begin(), wanted.end(), size_t{0});
+    try {
+      stream.fill(wanted.data(), wanted.size(), threads);
+      ADD_FAILURE() << "no stop at " << threads << " threads";
+    } catch (const ombra::RunStop& stop) {
+      EXPECT_EQ(stop.message, "damaged snp 500\n") << threads << " threads";
     }
   }
 }
@@ -186,6 +247,26 @@ TEST_F(Streaming, PlinkFilesetsGiveTheTextResultAtEveryWindow) {
   }
 }
 
+// Dosages streamed from BGEN (zlib blocks, decoded on every thread) and
+// from VCF: the same bytes for any thread count and window.
+TEST_F(Streaming, DosageFilesGiveTheSameBytesOnAnyThreads) {
+  const std::string imputed = kExamples + "imputed/";
+  const std::vector<std::vector<std::string>> runs{
+      {"--gf", imputed + "family", "--gi", imputed + "unrelated", "--out-format", "tsv"},
+      {"--vf", imputed + "family", "--vi", imputed + "unrelated", "--vcf-dosage", "DS", "--out-format", "tsv"}};
+  for (const std::vector<std::string>& run : runs) {
+    std::vector<std::string> args = run;
+    args.insert(args.end(), {"--threads", "1"});
+    const std::string expected = result(args);
+    ASSERT_NE(expected.find('\n'), std::string::npos) << run[0];
+    StreamWindow oneBlock("1");
+    for (const char* threads : {"2", "3"}) {
+      args.back() = threads;
+      EXPECT_EQ(result(args), expected) << run[0] << " at " << threads << " threads";
+    }
+  }
+}
+
 TEST_F(Streaming, LoadedComponentsAndThreadsChangeNothing) {
   RunResult saved = runOmbra(dir.path(), {"--bf", "pl_family", "--bi", "pl_unrelated", "--p", "4", "--op", "pcs.txt"});
   ASSERT_EQ(saved.status, 0) << saved.out;
@@ -237,15 +318,15 @@ TEST_F(Streaming, ACutOffVcfLeavesNoResult) {
 // of one of 256) must still give the whole run's lines.
 TEST_F(Streaming, ASnpsNumbersDoNotDependOnWhereItsBlockEnds) {
   const std::string unrelated = kExamples + "unrelated";
-  RunResult saved = runOmbra(dir.path(), {"--i", unrelated, "--p", "195", "--op", "pcs.txt"});
+  RunResult saved = runOmbra(dir.path(), {"--i", unrelated, "--p", "190", "--op", "pcs.txt"});
   ASSERT_EQ(saved.status, 0) << saved.out;
   std::string first100;
   for (int k = 1; k <= 100; ++k) first100 += "rs" + std::to_string(1000000 + k) + "\n";
   dir.write("first100.txt", first100);
-  const std::string whole = result({"--i", unrelated, "--p", "195", "--rp", "pcs.txt"});
+  const std::string whole = result({"--i", unrelated, "--p", "190", "--rp", "pcs.txt"});
   size_t end = 0;
   for (int line = 0; line < 100; ++line) end = whole.find('\n', end) + 1;
-  EXPECT_EQ(result({"--i", unrelated, "--p", "195", "--rp", "pcs.txt", "--extract", "first100.txt"}),
+  EXPECT_EQ(result({"--i", unrelated, "--p", "190", "--rp", "pcs.txt", "--extract", "first100.txt"}),
             whole.substr(0, end));
 }
 

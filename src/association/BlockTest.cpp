@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "numerics/MetricKernels.h"
-#include "numerics/OpenBlas.h"
+#include "numerics/ResidualKernels.h"
 #include "numerics/VectorClones.h"
 #include "stats/upperTail.h"
 
@@ -24,19 +24,14 @@ uint64_t nextId() {
 constexpr size_t kBlockCells = size_t{1} << 19;
 
 // g = g - X (P g): the residuals on the design of the block's SNPs (held
-// transposed, `width` columns side by side per entry) by two matrix
-// products; `coefficients` is scratch.
+// transposed, `width` columns side by side per entry), each column's sums in
+// the order of Projection::residualise, so that the one-SNP route and any
+// block width give a SNP the same residuals; `coefficients` is scratch.
 void residualiseBlock(const Projection& projection, double* g, size_t width, std::vector<double>& coefficients) {
   const DesignMatrix& design = projection.design();
-  const int p = static_cast<int>(design.columns);
-  const int entries = static_cast<int>(design.entries);
-  const int columns = static_cast<int>(width);
-  coefficients.resize(static_cast<size_t>(p) * width);
-  const OpenBlas& blas = openBlas();
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, p, entries, 1.0, g, columns, projection.byEntry(), p,
-             0.0, coefficients.data(), columns);
-  blas.dgemm(CblasColMajor, CblasNoTrans, CblasTrans, columns, entries, p, -1.0, coefficients.data(), columns,
-             design.values.data(), entries, 1.0, g, columns);
+  coefficients.resize(design.columns * width);
+  residualiseColumns(projection.byEntry(), projection.designByEntry(), design.columns, design.entries, g, width,
+                     coefficients.data());
 }
 
 }  // namespace
@@ -100,7 +95,8 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
   const size_t count = block.count();
   const size_t width = block.width;
   // Coefficients = (X'X)^-1 X' G, then G - X coefficients: the residuals
-  // of every SNP of the block at once (G is held transposed).
+  // of every SNP of the block at once (G is held transposed), in the order
+  // of the one-SNP route.
   double* g = block.values.data();
   residualiseBlock(projection, g, width, scratch.coefficients);
   prepareModels(scratch);

@@ -45,6 +45,7 @@ void LmmModel::takeStripe(const ResidualBlock& block, size_t begin, size_t end, 
 
 void LmmModel::finishBlock(const ResidualBlock& block, ModelScratch* scratch, ModelRows rows) const {
   Sums& sums = static_cast<Sums&>(*scratch);
+  mixed.familySquares(block.residuals, block.width, block.width, sums.squares.data());
   mixed.lessExplained(sums.explained.data(), block.width, sums.squares.data());
   for (size_t j = 0; j < block.count; ++j) {
     if (block.results[j].monomorphic) continue;

@@ -6,8 +6,10 @@
 #include <limits>
 #include <utility>
 
+#include "core/Memory.h"
 #include "core/RunEnd.h"
 #include "association/Projection.h"
+#include "association/TestChecks.h"
 #include "numerics/Matrix.h"
 #include "numerics/OpenBlas.h"
 #include "numerics/MetricKernels.h"
@@ -24,23 +26,46 @@ constexpr double kTolerance = 1e-7;
 // A family this large is rotated by a matrix product.
 constexpr size_t kProductFamily = 32;
 
+// Whether a family of m tested entries goes through the matrix products:
+// its decomposition by divide and conquer, V^-1 - I kept as its
+// eigenvectors, each SNP rotated by them. Smaller families keep the loops
+// (and their numbers).
+bool largeFamily(size_t m) { return m >= kProductFamily && openBlas().loaded(); }
+
+// LAPACK's decomposition of the symmetric m x m `vectors` in place
+// (dsyevd for a large family, dsyev for a small one); false when it failed.
+bool lapackDecompose(size_t m, std::vector<double>& values, std::vector<double>& vectors) {
+  const OpenBlas& blas = openBlas();
+  const int size = static_cast<int>(m);
+  int info = 0, query = -1, bestInts = 0;
+  double best = 0;
+  if (!largeFamily(m)) {
+    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &info);
+    std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
+    const int length = static_cast<int>(work.size());
+    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, &info);
+    return info == 0;
+  }
+  blas.dsyevd("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &bestInts, &query, &info);
+  if (info != 0) return false;
+  std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
+  std::vector<int> ints(static_cast<size_t>(std::max(1, bestInts)));
+  const int length = static_cast<int>(work.size()), intLength = static_cast<int>(ints.size());
+  blas.dsyevd("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, ints.data(), &intLength,
+              &info);
+  return info == 0;
+}
+
 // The eigenvalues and eigenvectors of the symmetric m x m matrix `a`
 // (row-major); vectors[i * m + k] is component k of eigenvector i.
 void eigenDecompose(const std::vector<double>& a, size_t m, std::vector<double>& values, std::vector<double>& vectors) {
   values.assign(m, 0.0);
   vectors = a;
-  const OpenBlas& blas = openBlas();
-  if (blas.loaded()) {
+  requireOpenBlas("The mixed model's decompositions of the families' kinship", "");
+  if (openBlas().loaded()) {
     // Column-major and row-major agree on a symmetric matrix; LAPACK leaves
     // eigenvector i in column i, that is at [i * m + k].
-    const int size = static_cast<int>(m);
-    int info = 0, query = -1;
-    double best = 0;
-    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), &best, &query, &info);
-    std::vector<double> work(static_cast<size_t>(std::max(1.0, best)));
-    const int length = static_cast<int>(work.size());
-    blas.dsyev("V", "L", &size, vectors.data(), &size, values.data(), work.data(), &length, &info);
-    if (info == 0) return;
+    if (lapackDecompose(m, values, vectors)) return;
     vectors = a;
   }
   // K is positive semi-definite, so its singular value decomposition is its
@@ -126,6 +151,13 @@ FamilyRotation::FamilyRotation(const TestedSample& sample, const std::vector<std
       block.begin = begin;
       block.size = m;
       std::vector<double> values;
+      if (largeFamily(m)) {
+        // Its eigenvectors, dsyevd's workspace (twice as much) and later
+        // the factor of its V, each m x m.
+        requireMemory(4 * 8.0 * static_cast<double>(m) * static_cast<double>(m),
+                      "The mixed model's decomposition of a family of " + std::to_string(m) + " tested members",
+                      "Please give the run more memory (--memory) or split the pedigree.");
+      }
       eigenDecompose(relationships[f], m, values, block.vectors);
       // Rounding can leave a zero eigenvalue a hair below zero.
       for (size_t i = 0; i < m; ++i) lambda[begin + i] = std::max(0.0, values[i]);
@@ -182,7 +214,7 @@ void FamilyRotation::rotate(const double* in, size_t width, const double* scale,
 MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector<double>>& relationships,
                        const DesignMatrix& design, double fixedH2)
     : rotation(sample, relationships), n(sample.size()), p(design.columns) {
-  if (n <= p + 1) {
+  if (!leavesFreedom(n, p)) {
     stopRun("The mixed model has no degree of freedom left: " + std::to_string(n) + " tested individuals for " +
             std::to_string(p) + " columns of the design and the snp. Please use fewer components (--p) or "
             "covariates.\n");
@@ -277,6 +309,15 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   for (const FamilyRotation::Block& block : rotation.familyBlocks()) {
     lone(next, block.begin);
     const size_t m = block.size;
+    if (largeFamily(m)) {
+      // Kept as its eigenvectors and shifts, never as an m x m matrix.
+      RotatedBlock rotated{block.begin, m, block.vectors.data(), std::vector<double>(m)};
+      for (size_t i = 0; i < m; ++i) rotated.shifts[i] = weight[block.begin + i] - 1;
+      rotatedFamilies.push_back(std::move(rotated));
+      excess.push_back(Excess{block.begin, m, {}});
+      next = block.begin + m;
+      continue;
+    }
     Excess part{block.begin, m, std::vector<double>(m * m, 0.0)};
     for (size_t r = 0; r < m; ++r) {
       for (size_t c = 0; c < m; ++c) {
@@ -297,7 +338,16 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
   for (const Excess& part : excess) excessRows.emplace_back(part.begin, part.begin + part.size);
   const size_t columns = (p + 3) / 4 * 4;
   excessDesign.assign(columns * excessEnd, 0.0);
+  auto rotatedFamily = rotatedFamilies.begin();
   for (const Excess& part : excess) {
+    if (part.values.empty() && part.size > 1) {
+      std::vector<double> product;
+      rotatedProduct(*rotatedFamily++, design.values.data(), n, p, product);
+      for (size_t c = 0; c < part.size; ++c) {
+        std::copy_n(product.data() + c * p, p, excessDesign.data() + (part.begin + c) * columns);
+      }
+      continue;
+    }
     for (size_t k = 0; k < p; ++k) {
       const double* x = design.values.data() + k * n + part.begin;
       for (size_t c = 0; c < part.size; ++c) {
@@ -307,12 +357,52 @@ MixedModel::MixedModel(const TestedSample& sample, const std::vector<std::vector
       }
     }
   }
+  // The large families' rows take V^-1 - I through their eigenvectors per
+  // SNP (familySquares).
+  excess.erase(std::remove_if(excess.begin(), excess.end(), [](const Excess& part) { return part.values.empty(); }),
+               excess.end());
+  factorFamilies(sample, relationships);
   rotatedTrait = traitFit(std::move(residual), p);
   nullFit.sigma2 = rotatedTrait.squares / static_cast<double>(n - p);
 }
 
 void MixedModel::rowSums(const double* r, size_t stride, size_t count, double* cross, double* squares) const {
   metricRowSums(r, stride, count, n, weighted.data(), excess, cross, squares);
+}
+
+void MixedModel::familySquares(const double* r, size_t stride, size_t count, double* squares) const {
+  for (size_t f = 0; f < rotatedFamilies.size(); ++f) {
+    if (familyFactors[f].empty()) {
+      addRotatedSquares(rotatedFamilies[f], r, stride, count, squares);
+    } else {
+      addFactoredSquares(rotatedFamilies[f], familyFactors[f], r, stride, count, squares);
+    }
+  }
+}
+
+void MixedModel::factorFamilies(const TestedSample& sample, const std::vector<std::vector<double>>& relationships) {
+  const double h2 = nullFit.h2;
+  size_t begin = 0;
+  auto family = rotatedFamilies.begin();
+  for (size_t f = 0; f < sample.familyEntryEnd.size() && f < relationships.size(); ++f) {
+    const size_t end = sample.familyEntryEnd[f], m = end - begin;
+    if (family != rotatedFamilies.end() && family->begin == begin && family->size == m) {
+      // V = h2 K + (1 - h2) I over the family, its diagonal as varianceShare writes it.
+      std::vector<double> v(m * m);
+      for (size_t a = 0; a < m; ++a) {
+        for (size_t b = 0; b < m; ++b) v[a * m + b] = h2 * relationships[f][a * m + b];
+        v[a * m + a] = varianceShare(h2, relationships[f][a * m + a]);
+      }
+      const int size = static_cast<int>(m);
+      int info = 0;
+      openBlas().dpotrf("L", &size, v.data(), &size, &info);
+      if (info != 0) v.clear();
+      familyFactors.push_back(std::move(v));
+      ++family;
+    }
+    begin = end;
+  }
+  familyFactors.resize(rotatedFamilies.size());
 }
 
 void MixedModel::explainedSums(const double* r, size_t stride, size_t count, double* c, size_t cStride) const {
@@ -337,6 +427,7 @@ void MixedModel::lessExplained(const double* c, size_t width, double* squares) c
 void MixedModel::snpSums(const double* r, size_t width, double* cross, double* squares,
                          std::vector<double>& work) const {
   rowSums(r, width, width, cross, squares);
+  familySquares(r, width, width, squares);
   work.resize(p * width);
   explainedSums(r, width, width, work.data(), width);
   lessExplained(work.data(), width, squares);

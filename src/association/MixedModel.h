@@ -95,14 +95,18 @@ class MixedModel {
   // genotype's residual squares there (`squares`). `work` is scratch.
   void snpSums(const double* residuals, size_t width, double* cross, double* squares,
                std::vector<double>& work) const;
-  // snpSums in its three steps, the same numbers, for a caller that goes
+  // snpSums in its four steps, the same numbers, for a caller that goes
   // through a block in stripes of columns while they are in the cache: for
   // `count` columns whose rows lie `stride` apart, rowSums sets cross and
-  // squares without the design's share, and explainedSums sets c = X'(V^-1
+  // squares without the design's share and without the large families' V^-1
+  // - I, which familySquares then adds to the squares of a whole block at
+  // once (a triangular solve per family), and explainedSums sets c = X'(V^-1
   // - I) r (p rows, `cStride` apart); lessExplained then takes c' A^-1 c
   // from each of `width` columns' squares. No column's bits depend on how
-  // the columns are grouped.
+  // the columns are grouped (but a single column's on its own, see
+  // kRotatedColumns).
   void rowSums(const double* residuals, size_t stride, size_t count, double* cross, double* squares) const;
+  void familySquares(const double* residuals, size_t stride, size_t count, double* squares) const;
   // rowSums takes this many stripes of eight columns together where it can.
   static constexpr size_t kRowGroup = kMetricRowGroup;
   void explainedSums(const double* residuals, size_t stride, size_t count, double* c, size_t cStride) const;
@@ -144,7 +148,12 @@ class MixedModel {
   NullModelFit nullFit;
   // V^-1 - I over the entries it is not zero on (sigma2 left aside).
   using Excess = DiagonalBlock;
-  std::vector<Excess> excess;    // in entry order
+  std::vector<Excess> excess;    // in entry order; the small families' only once built
+  std::vector<RotatedBlock> rotatedFamilies;  // the large families' (their vectors the rotation's)
+  // Per large family: V's Cholesky factor over its rows (column-major lower;
+  // empty where V is not positive definite, and the rotation stands in).
+  std::vector<std::vector<double>> familyFactors;
+  void factorFamilies(const TestedSample& sample, const std::vector<std::vector<double>>& relationships);
   size_t excessEnd = 0;          // the entry after the last with V^-1 - I not zero
   // X'(V^-1 - I) over entries before excessEnd, an entry's weights side by
   // side, p padded with zeros to a multiple of four: [h * columns + k].

@@ -10,11 +10,11 @@ std::vector<ColumnSpec> baseColumns() {
   std::vector<ColumnSpec> specs;
   for (const char* name : kBaseNames) {
     std::vector<ColumnSpec> three = chiSquareColumns(name, false);
-    three[0].fixed = columns::fixedStatistic;
+    three[0].fixed = columns::fixedStatisticOrNA;
     specs.insert(specs.end(), three.begin(), three.end());
     // The fixed layout's p-value, as it has always been written (see
     // StatisticTerms::statistics); not in the tsv table.
-    specs.push_back({std::string("P_") + name, nullptr, columns::fixedPValue, 1.0});
+    specs.push_back({std::string("P_") + name, nullptr, columns::fixedPValueOrNA, 1.0});
   }
   specs.push_back({"BETA", columns::number, nullptr});
   specs.push_back({"SE", columns::number, nullptr});

@@ -31,6 +31,10 @@ Projection::Projection(const DesignMatrix& design) : matrix(design) {
       projection[size_t(k) * p + r] = sum;
     }
   }
+  entryMajor.resize(size_t(n) * size_t(p));
+  for (int k = 0; k < n; ++k) {
+    for (int r = 0; r < p; ++r) entryMajor[size_t(k) * p + r] = x[r * n + k];
+  }
   work.FreeMatrix(xtx, p);
   work.FreeMatrix(inverse, p);
 }

@@ -21,11 +21,14 @@ class Projection {
 
   // (X'X)^-1 X' held entry by entry: [h * columns + k].
   const double* byEntry() const { return projection.data(); }
+  // The design held entry by entry: [h * columns + k].
+  const double* designByEntry() const { return entryMajor.data(); }
   const DesignMatrix& design() const { return matrix; }
 
  private:
   const DesignMatrix& matrix;
   std::vector<double> projection;
+  std::vector<double> entryMajor;
 };
 
 }  // namespace ombra

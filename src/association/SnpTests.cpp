@@ -6,9 +6,10 @@
 #include "association/BlockTest.h"
 #include "association/Projection.h"
 #include "association/StatisticTerms.h"
+#include "association/TestChecks.h"
+#include "core/SharedWork.h"
 #include "formats/GenotypeBlock.h"
 #include "numerics/OpenBlas.h"
-#include "numerics/SharedWork.h"
 #include "outputs/Progress.h"
 
 namespace ombra {
@@ -70,7 +71,9 @@ void testInBlocks(Cohort& cohort, GenotypeStore& store, const std::vector<GroupW
   for (size_t first = 0; first < blocks; first += window) {
     progress.update(std::min(snps, first * width));
     const size_t count = std::min(window, blocks - first);
-    if (store.streaming()) store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width);
+    if (store.streaming()) {
+      store.fillWindow(cohort, first * width, std::min(snps, (first + count) * width) - first * width, threads);
+    }
     shareWork(count * groupCount, threads, [&](size_t unit, size_t worker) {
       const size_t firstSnp = (first + unit / groupCount) * width;
       const GroupWork& group = groups[unit % groupCount];
@@ -168,19 +171,34 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
   for (size_t t = 0; t < traits; ++t) group.sinks[t]->put(lines[t]);
 }
 
+// The design, once the data are known to give the statistics a meaning:
+// checked before the projection is made of it and before any result.
+const DesignMatrix& checkedDesign(const TestedSample& sample, const DesignMatrix& design,
+                                  const std::vector<std::vector<double>>& traits, bool otherModels) {
+  requireDefinedStatistics(sample, otherModels);
+  requireFreedom(sample.size(), design.columns);
+  for (const std::vector<double>& trait : traits) requireFiniteSquares(trait);
+  return design;
+}
+
 }  // namespace
 
-bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept && openBlas().loaded(); }
+bool testsInBlocks(Adjustment adjustment) { return adjustment == Adjustment::kIntercept; }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  std::vector<const Model*> runModels)
-    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits}) {
+    : AssociationTest(testedSample, design, std::vector<std::vector<double>>{testedSample.traits},
+                      !runModels.empty()) {
   models = std::move(runModels);
 }
 
 AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
                                  const std::vector<std::vector<double>>& traits)
-    : sample(testedSample), projection(design) {
+    : AssociationTest(testedSample, design, traits, false) {}
+
+AssociationTest::AssociationTest(const TestedSample& testedSample, const DesignMatrix& design,
+                                 const std::vector<std::vector<double>>& traits, bool otherModels)
+    : sample(testedSample), projection(checkedDesign(testedSample, design, traits, otherModels)) {
   plain.reserve(traits.size());
   terms.reserve(traits.size());
   for (const std::vector<double>& trait : traits) {

@@ -17,9 +17,11 @@
 
 namespace ombra {
 
-// Whether the test runs on blocks of SNPs: the default adjustment's route
-// whenever OpenBLAS is there. The legacy adjustment keeps the one-SNP loop,
-// so that it reproduces earlier results byte for byte.
+// Whether the test runs on blocks of SNPs: the default adjustment's route,
+// with OpenBLAS or without (its residuals take the one-SNP route's sums, so
+// a memory bound that keeps OpenBLAS out changes no byte of them). The
+// legacy adjustment keeps the one-SNP loop, so that it reproduces earlier
+// results byte for byte.
 bool testsInBlocks(Adjustment adjustment);
 
 class AssociationTest {
@@ -47,6 +49,10 @@ class AssociationTest {
   void testEverySnp(Cohort& cohort, GenotypeStore& store, int threads, ResultSink& sink) const;
 
  private:
+  // `otherModels`: whether models beside the three statistics are tested,
+  // which may stand where the three are not defined.
+  AssociationTest(const TestedSample& sample, const DesignMatrix& design,
+                  const std::vector<std::vector<double>>& traits, bool otherModels);
   friend void testEverySnp(const std::vector<const AssociationTest*>&, const std::vector<std::vector<ResultSink*>>&,
                            Cohort&, GenotypeStore&, int);
   const TestedSample& sample;

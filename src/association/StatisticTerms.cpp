@@ -1,5 +1,7 @@
 #include "association/StatisticTerms.h"
 
+#include <cmath>
+
 #include "association/Model.h"
 #include "numerics/VectorClones.h"
 #include "stats/upperTail.h"
@@ -471,6 +473,8 @@ double StatisticTerms::ssStatistic(const SnpTerms& terms) const {
   const double unrelatedVariance = unrelatedSquares * terms.genotypeSquares / u;
   if (unrelated > 0 && terms.pedigrees > 0) return total * total / (unrelatedVariance + d);
   if (unrelated > 0) return total * total / unrelatedVariance;
+  // One pedigree alone has no spread of family sums to weigh it by.
+  if (terms.pedigrees < 2) return std::nan("");
   return total * total / d;
 }
 

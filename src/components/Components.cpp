@@ -295,6 +295,8 @@ bool gramRoute(const RouteInput& in, bool approximate, Decomposition& result) {
   genotypes.snps = in.snps;
   genotypes.fill = in.fill;
   genotypes.dosageColumns = in.dosageRows;
+  requireOpenBlas(std::string("The components of the ") + (approximate ? "approximate" : "Gram") + " route",
+                  "Or give --pca-method exact, whose numbers never need it.");
   LeadingComponents leading;
   setBlasThreads(in.threads);
   const bool computed = approximate ? approximateDecomposition(genotypes, wanted, in.threads, leading)
@@ -511,7 +513,7 @@ ComponentScores computeComponents(Cohort& cohort, GenotypeStore& store, const Pc
     // would be taken from rows of every SNP.
     const std::vector<size_t> wanted(snps.begin(), snps.end());
     store.holdStreamedRows(cohort, std::max<size_t>(wanted.size(), 1));
-    store.fillRows(cohort, wanted.data(), wanted.size(), 0);
+    store.fillRows(cohort, wanted.data(), wanted.size(), 0, static_cast<size_t>(std::max(1, settings.threads)));
     std::iota(snps.begin(), snps.end(), 0);
   }
   std::vector<double> fill;

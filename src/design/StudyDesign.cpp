@@ -154,14 +154,16 @@ void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
   const size_t column = columns[k];
   const std::string& phenotypeFile = table.path();
   const Reading reading = readingOf(cohort, column);
-  long affected = 0, unaffected = 0, other = 0, missing = 0;
+  long affected = 0, unaffected = 0, other = 0, missing = 0, zeros = 0;
   const double missingValue = leadingDouble(missingTrait);
   cohort.forEachIndividual([&](const std::string& famId, Individual& person, const DataSet&) {
     const std::vector<std::string>* row = table.row(famId, person.indId);
     static const std::string kNone;
     const std::string& text = row != nullptr ? (*row)[column] : kNone;
     double value = 0;
-    const bool zeroMissing = reading == Reading::kCaseControl && isNumber(text, value) && value == 0;
+    const bool zero = isNumber(text, value) && value == 0;
+    zeros += zero;
+    const bool zeroMissing = reading == Reading::kCaseControl && zero;
     if (text.empty() || isMissingCode(text) || zeroMissing) {
       person.trait = missingTrait;
       person.traitValue = missingValue;
@@ -182,6 +184,9 @@ void PhenotypeTable::apply(Cohort& cohort, size_t k, bool report) const {
   std::cout << "Phenotype " << table.names()[column] << " from " << phenotypeFile << ": " << affected
             << " affected, " << unaffected << " unaffected, " << other << " other values, " << missing
             << " missing.\n";
+  // A quantitative column without zeros (of any code) reads as it always
+  // has: no line.
+  if (reading == Reading::kQuantitative && zeros == 0) return;
   std::cout << "Phenotype " << table.names()[column] << " is read as "
             << (reading == Reading::kCaseControl ? "case-control (1 unaffected, 2 affected; 0, NA and -9 missing"
                                                  : "quantitative (0 a value; NA and -9 missing")

@@ -1,9 +1,9 @@
 #include "formats/BgenFile.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
@@ -110,14 +110,27 @@ void BgenFile::readAt(uint64_t offset, size_t count, void* out, const std::strin
   if (offset > fileSize || count > fileSize - offset) {
     stopRun("The BGEN file " + filePath + " ends inside " + what + ": it is truncated.\n");
   }
+  if (!readFully(offset, count, out)) stopRun("The BGEN file " + filePath + " could not be read (" + what + ").\n");
+}
+
+bool BgenFile::readFully(uint64_t offset, size_t count, void* out) const {
   auto* to = static_cast<unsigned char*>(out);
   while (count > 0) {
     const ssize_t got = ::pread(file.fd, to, count, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) stopRun("The BGEN file " + filePath + " could not be read (" + what + ").\n");
+    if (got <= 0) return false;
     to += got;
     offset += static_cast<uint64_t>(got);
     count -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+void BgenFile::readBlock(const BgenRecord& variant, size_t index, unsigned char* out) const {
+  // Within the file, checked when listed: only the read itself can fail,
+  // and the message (which reads the record's name again) is made then.
+  if (!readFully(variant.blockStart, variant.blockBytes, out)) {
+    stopRun("The BGEN file " + filePath + " could not be read (the genotype block of " + where(index) + ").\n");
   }
 }
 
@@ -344,12 +357,33 @@ std::string BgenFile::where(size_t index) const {
          std::to_string(r.recordStart) + ") of " + filePath;
 }
 
-const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index) {
+BgenBlockBuffers::~BgenBlockBuffers() {
+  if (deflate != nullptr) libdeflate_free_decompressor(deflate);
+}
+
+bool BgenFile::inflate(const unsigned char* data, size_t bytes, size_t stated, BgenBlockBuffers& buffers) const {
+  if (compressionKind == BgenCompression::kZstd) {
+    const size_t made = ZSTD_decompress(buffers.inflated.data(), stated, data, bytes);
+    return !ZSTD_isError(made) && made == stated;
+  }
+  if (buffers.deflate == nullptr) buffers.deflate = libdeflate_alloc_decompressor();
+  if (buffers.deflate == nullptr) stopRun("Out of memory while inflating the genotype blocks of " + filePath + ".\n");
+  // As zlib's uncompress: the checksum is checked, bytes after the stream
+  // are ignored, and the stream must fill the stated size exactly.
+  size_t made = 0;
+  return libdeflate_zlib_decompress(buffers.deflate, data, bytes, buffers.inflated.data(), stated, &made) ==
+             LIBDEFLATE_SUCCESS &&
+         made == stated;
+}
+
+const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index, BgenBlockBuffers& buffers) const {
+  std::vector<unsigned char>& stored = buffers.stored;
+  std::vector<unsigned char>& inflated = buffers.inflated;
   const uint64_t stated = variant.inflatedBytes;
   const uint64_t bytes = variant.blockBytes;  // within the file, checked when listed
   if (compressionKind == BgenCompression::kNone) {
     stored.resize(bytes + kPadBytes);
-    readAt(variant.blockStart, bytes, stored.data(), "the genotype block of " + where(index));
+    readBlock(variant, index, stored.data());
     std::memset(stored.data() + bytes, 0, kPadBytes);
     return stored.data();
   }
@@ -363,17 +397,9 @@ const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index
             " compressed bytes can hold.\n");
   }
   stored.resize(bytes);
-  readAt(variant.blockStart, bytes, stored.data(), "the genotype block of " + where(index));
+  readBlock(variant, index, stored.data());
   inflated.resize(stated + kPadBytes);
-  bool right = false;
-  if (compressionKind == BgenCompression::kZlib) {
-    uLongf made = static_cast<uLongf>(stated);
-    right = uncompress(inflated.data(), &made, stored.data(), static_cast<uLong>(bytes)) == Z_OK && made == stated;
-  } else {
-    const size_t made = ZSTD_decompress(inflated.data(), stated, stored.data(), bytes);
-    right = !ZSTD_isError(made) && made == stated;
-  }
-  if (!right) {
+  if (!inflate(stored.data(), bytes, stated, buffers)) {
     stopRun("The genotype block of " + where(index) + " does not inflate to its stated " + std::to_string(stated) +
             " bytes: the file is corrupt.\n");
   }
@@ -381,10 +407,10 @@ const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index
   return inflated.data();
 }
 
-void BgenFile::readDosages(size_t index, uint16_t* dosages, uint16_t* variances) {
+void BgenFile::readDosages(size_t index, uint16_t* dosages, uint16_t* variances, BgenBlockBuffers& buffers) const {
   if (index >= records.size()) stopRun("A variant beyond the last one of " + filePath + " was asked for.\n");
   const BgenRecord& variant = records[index];
-  const unsigned char* data = blockData(variant, index);
+  const unsigned char* data = blockData(variant, index, buffers);
   if (layoutNumber == 1) {
     decodeLayout1(data, index, dosages, variances);
   } else {
@@ -446,7 +472,9 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
   const unsigned char* probs = data + 10 + n;
   const uint64_t available = 8 * uint64_t{bytes - 10 - n};
   uint64_t needed = 0;
+  bool allDiploid = true;  // called or missing
   for (size_t i = 0; i < n; ++i) {
+    allDiploid = allDiploid && (ploidy[i] & 63) == 2;
     const unsigned z = ploidy[i] & 63;
     if (z > 2) {
       stopRun("Sample " + std::to_string(i + 1) + " of " + where(index) + " has ploidy " + std::to_string(z) +
@@ -463,6 +491,24 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
   auto bad = [&](size_t i) {
     stopRun("The probabilities of sample " + std::to_string(i + 1) + " in " + where(index) + " sum above 1.\n");
   };
+  if (bits == 8 && allDiploid && !phased) {
+    // The commonest block, without a branch per sample; a missing sample's
+    // stored pair is not looked at.
+    static_assert(kMissingDosage != kBadPair, "a missing sample is not a bad pair");
+    for (size_t i = 0; i < n; ++i) {
+      const uint16_t dosage = kEightBit.unphased[probs[2 * i] | probs[2 * i + 1] << 8];
+      dosages[i] = (ploidy[i] & 0x80) ? kMissingDosage : dosage;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      if (dosages[i] == kBadPair) bad(i);
+    }
+    if (variances == nullptr) return;
+    for (size_t i = 0; i < n; ++i) {
+      const uint16_t variance = kEightBit.variance[0][probs[2 * i] | probs[2 * i + 1] << 8];
+      variances[i] = (ploidy[i] & 0x80) ? 0 : variance;
+    }
+    return;
+  }
   uint64_t at = 0;  // bit of the next probability
   auto next = [&] {
     uint64_t word;

@@ -34,6 +34,8 @@
 
 #include "core/Records.h"
 
+struct libdeflate_decompressor;
+
 namespace ombra {
 
 // One listed record: a variant with two alleles.
@@ -80,6 +82,22 @@ struct BgenRegion {
 
 enum class BgenCompression { kNone = 0, kZlib = 1, kZstd = 2 };
 
+// The buffers of one reader of genotype blocks, reused from block to block:
+// each thread that reads blocks at the same time as others keeps its own.
+class BgenBlockBuffers {
+ public:
+  BgenBlockBuffers() = default;
+  BgenBlockBuffers(const BgenBlockBuffers&) = delete;
+  BgenBlockBuffers& operator=(const BgenBlockBuffers&) = delete;
+  ~BgenBlockBuffers();
+
+ private:
+  friend class BgenFile;
+  std::vector<unsigned char> stored;    // the block as the file stores it
+  std::vector<unsigned char> inflated;  // its inflated form
+  libdeflate_decompressor* deflate = nullptr;  // made on the first zlib block
+};
+
 class BgenFile {
  public:
   // Reads the header, the sample identifiers and the identifying data of
@@ -115,7 +133,12 @@ class BgenFile {
   // (each is read at its offset); buffers are reused between calls. With
   // `variances`, each sample's variance of the copies there too (0 where
   // missing; see kVarianceOne).
-  void readDosages(size_t index, uint16_t* dosages, uint16_t* variances = nullptr);
+  void readDosages(size_t index, uint16_t* dosages, uint16_t* variances = nullptr) {
+    readDosages(index, dosages, variances, ownBuffers);
+  }
+  // The same through `buffers`: threads that each hold their own may read
+  // at the same time (once the constructor has listed the records).
+  void readDosages(size_t index, uint16_t* dosages, uint16_t* variances, BgenBlockBuffers& buffers) const;
 
   // "variant 12 (rs7, at byte 4567) of FILE": the message prefix for a
   // listed variant.
@@ -130,7 +153,10 @@ class BgenFile {
   bool readRecord(uint64_t offset, size_t number, BgenVariant& variant, uint64_t& next);
   // The block's data of `variant`, inflated; returns its first byte (the
   // buffer holds 8 zero bytes after its end, for whole-word bit reads).
-  const unsigned char* blockData(const BgenRecord& record, size_t index);
+  const unsigned char* blockData(const BgenRecord& record, size_t index, BgenBlockBuffers& buffers) const;
+  // Inflates `bytes` stored bytes into `stated` bytes of `buffers.inflated`;
+  // false when they do not make exactly that many.
+  bool inflate(const unsigned char* data, size_t bytes, size_t stated, BgenBlockBuffers& buffers) const;
   // The rsid (or, without one, the SNPID) of a record, read again from the
   // file when the listed names have been released.
   std::string recordName(size_t index) const;
@@ -141,6 +167,11 @@ class BgenFile {
   // Copies `count` bytes at `offset` into `out`; stops when the file ends
   // before them.
   void readAt(uint64_t offset, size_t count, void* out, const std::string& what) const;
+  // The same without the check against the file's size: false when the
+  // read fails.
+  bool readFully(uint64_t offset, size_t count, void* out) const;
+  // The stored bytes of the genotype block of listed variant `index`.
+  void readBlock(const BgenRecord& variant, size_t index, unsigned char* out) const;
 
   // Closes the file however the object ends, a stop thrown by a test's or
   // fuzzer's handler in the constructor included.
@@ -166,9 +197,8 @@ class BgenFile {
   std::vector<BgenRecord> records;
   size_t skipped = 0;
   bool throughIndex = false;
-  // Reused between variants: the stored block, its inflated form.
-  std::vector<unsigned char> stored;
-  std::vector<unsigned char> inflated;
+  // The buffers of readDosages without buffers of the caller's.
+  BgenBlockBuffers ownBuffers;
   // The listing pass reads through this window of the file.
   std::vector<unsigned char> window;
   uint64_t windowStart = 0;

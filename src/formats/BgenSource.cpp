@@ -90,57 +90,77 @@ void BgenSource::nameSamples(const std::string& samplePath, const std::vector<Sa
   seqOfSample = std::move(match.seqOfSample);
   inFileOrder = match.inFileOrder;
   ignored = match.ignored;
-  fileDosages.resize(file.sampleCount());
 }
 
-void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances) {
+void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances,
+                        ReaderBuffers& buffers) {
   if (snp >= sites.size()) stopRun("A snp beyond the last one of " + file.path() + " was asked for.\n");
   if (dosages == nullptr) {
-    ownDosages.resize(individualCount);
-    dosages = ownDosages.data();
+    buffers.ownDosages.resize(individualCount);
+    dosages = buffers.ownDosages.data();
   }
-  if (variances != nullptr) fileVariances.resize(file.sampleCount());
-  uint16_t* readVariances = variances != nullptr ? fileVariances.data() : nullptr;
-  if (inFileOrder) {
-    // The individuals are the first samples in order: decode in place.
-    if (fileDosages.size() == individualCount) {
-      file.readDosages(snp, dosages, variances);
-    } else {
-      file.readDosages(snp, fileDosages.data(), readVariances);
-      std::memcpy(dosages, fileDosages.data(), individualCount * sizeof(uint16_t));
-      if (variances != nullptr) std::memcpy(variances, readVariances, individualCount * sizeof(uint16_t));
-    }
+  std::vector<uint16_t>& fileDosages = buffers.fileDosages;
+  if (inFileOrder && file.sampleCount() == individualCount) {
+    // The individuals are the samples in order: decode in place.
+    file.readDosages(snp, dosages, variances, buffers.block);
   } else {
-    file.readDosages(snp, fileDosages.data(), readVariances);
-    for (size_t s = 0; s < seqOfSample.size(); ++s) {
-      if (seqOfSample[s] < 0) continue;
-      dosages[seqOfSample[s]] = fileDosages[s];
-      if (variances != nullptr) variances[seqOfSample[s]] = readVariances[s];
+    fileDosages.resize(file.sampleCount());
+    if (variances != nullptr) buffers.fileVariances.resize(file.sampleCount());
+    uint16_t* fileVariances = variances != nullptr ? buffers.fileVariances.data() : nullptr;
+    file.readDosages(snp, fileDosages.data(), fileVariances, buffers.block);
+    if (inFileOrder) {
+      std::memcpy(dosages, fileDosages.data(), individualCount * sizeof(uint16_t));
+      if (variances != nullptr) std::memcpy(variances, fileVariances, individualCount * sizeof(uint16_t));
+    } else {
+      for (size_t s = 0; s < seqOfSample.size(); ++s) {
+        if (seqOfSample[s] < 0) continue;
+        dosages[seqOfSample[s]] = fileDosages[s];
+        if (variances != nullptr) variances[seqOfSample[s]] = fileVariances[s];
+      }
     }
   }
   uint64_t sum = 0;
-  for (size_t i = 0; i < individualCount; ++i) {
-    const uint16_t dosage = dosages[i];
-    column[i >> 2] |= static_cast<unsigned char>(nearestCode(dosage) << (6 - 2 * (i & 3)));
-    sum += dosage == kMissingDosage ? 0 : dosage;
+  for (size_t i = 0; i < individualCount; ++i) sum += dosages[i] == kMissingDosage ? 0 : dosages[i];
+  // Four codes a byte, the first in the top bits; the last byte's unused
+  // slots stay 0.
+  const size_t whole = individualCount / 4;
+  for (size_t b = 0; b < whole; ++b) {
+    const uint16_t* four = dosages + 4 * b;
+    column[b] = static_cast<unsigned char>(nearestCode(four[0]) << 6 | nearestCode(four[1]) << 4 |
+                                           nearestCode(four[2]) << 2 | nearestCode(four[3]));
+  }
+  for (size_t i = 4 * whole; i < individualCount; ++i) {
+    column[i >> 2] |= static_cast<unsigned char>(nearestCode(dosages[i]) << (6 - 2 * (i & 3)));
   }
   sites[snp].allele2Count = static_cast<double>(sum) / kDosageOne;
 }
 
-void BgenSource::readSnps(size_t first, size_t count, unsigned char* out) {
+void BgenSource::readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                        uint16_t* variances) {
   const size_t column = columnBytes(individualCount);
-  std::memset(out, 0, count * column);
-  for (size_t j = 0; j < count; ++j) decode(first + j, out + j * column, nullptr, nullptr);
+  std::memset(codes, 0, count * column);
+  for (size_t j = 0; j < count; ++j) {
+    decode(first + j, codes + j * column, dosages == nullptr ? nullptr : dosages + j * individualCount,
+           variances == nullptr ? nullptr : variances + j * individualCount, buffers);
+  }
+}
+
+void BgenSource::readSnps(size_t first, size_t count, unsigned char* out) {
+  readBy(ownBuffers, first, count, out, nullptr, nullptr);
 }
 
 void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
                              uint16_t* variances) {
-  const size_t column = columnBytes(individualCount);
-  std::memset(codes, 0, count * column);
-  for (size_t j = 0; j < count; ++j) {
-    decode(first + j, codes + j * column, dosages + j * individualCount,
-           variances != nullptr ? variances + j * individualCount : nullptr);
-  }
+  readBy(ownBuffers, first, count, codes, dosages, variances);
+}
+
+void BgenSource::prepareReaders(size_t count) {
+  while (readers.size() < count) readers.push_back(std::make_unique<ReaderBuffers>());
+}
+
+void BgenSource::readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                               uint16_t* variances) {
+  readBy(*readers.at(reader), first, count, codes, dosages, variances);
 }
 
 }  // namespace ombra

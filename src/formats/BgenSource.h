@@ -15,6 +15,7 @@
 #ifndef OMBRA_FORMATS_BGENSOURCE_H
 #define OMBRA_FORMATS_BGENSOURCE_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,11 @@ class BgenSource : public GenotypeSource {
   void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
                    uint16_t* variances = nullptr) override;
   bool hasProbabilities() const override { return true; }
+  // Every thread may decode: each record is read at its offset.
+  size_t concurrentReaders() const override { return SIZE_MAX; }
+  void prepareReaders(size_t readers) override;
+  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                     uint16_t* variances) override;
 
   // BGEN samples that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -60,10 +66,19 @@ class BgenSource : public GenotypeSource {
  private:
   void nameSamples(const std::string& samplePath, const std::vector<SampleName>& individuals,
                    const std::string& famPath);
+  // What one reader reuses from SNP to SNP.
+  struct ReaderBuffers {
+    BgenBlockBuffers block;
+    std::vector<uint16_t> fileDosages;  // per BGEN sample, of the SNP being decoded
+    std::vector<uint16_t> ownDosages;   // per individual, when the caller wants codes only
+    std::vector<uint16_t> fileVariances;  // per BGEN sample, when variances are wanted
+  };
   // Decodes SNP `snp` into its column of codes (zeroed before) and, when
   // `dosages` is not null, its dosages in the individuals' order.
   // With `variances`, their variances too.
-  void decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances);
+  void decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances, ReaderBuffers& buffers);
+  void readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+              uint16_t* variances);
 
   BgenFile file;
   size_t individualCount = 0;
@@ -71,9 +86,8 @@ class BgenSource : public GenotypeSource {
   bool inFileOrder = false;
   size_t ignored = 0;
   std::vector<Marker> sites;
-  std::vector<uint16_t> fileDosages;  // per BGEN sample, of the SNP being decoded
-  std::vector<uint16_t> ownDosages;   // per individual, when the caller wants codes only
-  std::vector<uint16_t> fileVariances;  // per BGEN sample, when variances are wanted
+  ReaderBuffers ownBuffers;  // of readSnps and readDosages
+  std::vector<std::unique_ptr<ReaderBuffers>> readers;  // of readDosagesBy
 };
 
 }  // namespace ombra

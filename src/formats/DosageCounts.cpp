@@ -4,6 +4,7 @@
 #include <array>
 
 #include "core/Records.h"
+#include "core/SharedWork.h"
 
 namespace ombra {
 
@@ -68,17 +69,31 @@ void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerC
   counts.copies.resize(markerCount, 0);
   counts.called.resize(markerCount, 0);
   counts.units.resize(markerCount, 0);
-  for (size_t r = 0; r < rowCount; ++r) {
-    const uint16_t* row = rows[r];
+  // 32-bit sums, twice as many to a vector register, emptied before a
+  // pass of rows could overflow them (a called dosage is at most 2^15 units).
+  static_assert(2 * kDosageOne <= 32768, "a pass's units fit in 32 bits");
+  constexpr size_t kUnitRowsPerPass = 65536;
+  std::vector<uint32_t> units(markerCount);
+  std::vector<uint32_t> called(markerCount);
+  for (size_t first = 0; first < rowCount; first += kUnitRowsPerPass) {
+    std::fill(units.begin(), units.end(), 0u);
+    std::fill(called.begin(), called.end(), 0u);
+    for (size_t r = first; r < std::min(rowCount, first + kUnitRowsPerPass); ++r) {
+      const uint16_t* row = rows[r];
+      for (size_t s = 0; s < markerCount; ++s) {
+        const uint32_t isCalled = row[s] != kMissingDosage;
+        units[s] += row[s] & (0u - isCalled);
+        called[s] += isCalled;
+      }
+    }
     for (size_t s = 0; s < markerCount; ++s) {
-      const bool called = row[s] != kMissingDosage;
-      counts.units[s] += called ? row[s] : 0;
-      counts.called[s] += called;
+      counts.units[s] += units[s];
+      counts.called[s] += called[s];
     }
   }
 }
 
-DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount) {
+DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount, size_t threads) {
   std::vector<const unsigned char*> calls;
   std::vector<const uint16_t*> dosages;
   for (const DataSet* set : {&cohort.family, &cohort.unrelated}) {
@@ -90,9 +105,27 @@ DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount) {
       }
     }
   }
-  DosageCounts counts;
-  addDosageCounts(calls.data(), calls.size(), markerCount, counts);
-  addDosageUnits(dosages.data(), dosages.size(), markerCount, counts);
+  // Each thread counts a share of the SNPs (whole bytes of codes) over every row.
+  const size_t share = 4 * ((markerCount + 4 * threads - 1) / (4 * std::max<size_t>(1, threads)));
+  const size_t parts = share == 0 ? 0 : (markerCount + share - 1) / share;
+  std::vector<DosageCounts> partCounts(std::max<size_t>(1, parts));
+  shareWork(parts, threads, [&](size_t part, size_t) {
+    const size_t first = part * share;
+    const size_t count = std::min(share, markerCount - first);
+    std::vector<const unsigned char*> partCalls(calls);
+    for (const unsigned char*& row : partCalls) row += first / 4;
+    std::vector<const uint16_t*> partDosages(dosages);
+    for (const uint16_t*& row : partDosages) row += first;
+    addDosageCounts(partCalls.data(), partCalls.size(), count, partCounts[part]);
+    addDosageUnits(partDosages.data(), partDosages.size(), count, partCounts[part]);
+  });
+  DosageCounts counts = std::move(partCounts[0]);
+  for (size_t part = 1; part < parts; ++part) {
+    const DosageCounts& more = partCounts[part];
+    counts.copies.insert(counts.copies.end(), more.copies.begin(), more.copies.end());
+    counts.called.insert(counts.called.end(), more.called.begin(), more.called.end());
+    counts.units.insert(counts.units.end(), more.units.begin(), more.units.end());
+  }
   return counts;
 }
 

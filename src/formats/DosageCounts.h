@@ -28,7 +28,8 @@ void addDosageUnits(const uint16_t* const* rows, size_t rowCount, size_t markerC
 
 // The counts of every row of both data sets of `cohort` over its first
 // `markerCount` SNPs: a row's dosages where it has them, else its codes.
-DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount);
+// Whole counts, the same however the SNPs are shared between `threads`.
+DosageCounts cohortDosageCounts(const Cohort& cohort, size_t markerCount, size_t threads = 1);
 // Whether a row of `cohort` holds dosages.
 bool holdsDosages(const Cohort& cohort);
 

@@ -25,16 +25,30 @@ inline unsigned fractionOf(uint16_t dosage) {
   return dosage != kMissingDosage ? dosage & (kDosageOne - 1u) : 0u;
 }
 
+// Where one entry's dosages go: its values, and the per-SNP counts and
+// sums it joins.
+struct DosageTargets {
+  double* __restrict out;
+  size_t* __restrict missing;
+  unsigned* __restrict fractions;  // gathers the bits of the called dosages' fractions
+  double* __restrict sums;
+  double* __restrict squares;
+};
+
 // One entry's dosages of `count` SNPs as copies, a missing one at its SNP's
-// fill value (values[j][3]) and counted; whole copies come out exactly as
-// their codes do. fractions[j] gathers the bits of the called dosages' fractions.
-void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double (*values)[4],
-                   double* __restrict out, size_t* __restrict missing, unsigned* __restrict fractions) {
+// fill value and counted, added to the sums and squares in one pass (each
+// SNP's sums in entry order, as for rows of codes); whole copies come out
+// exactly as their codes do.
+void decodeDosages(const uint16_t* __restrict dosages, size_t count, const double* __restrict fill,
+                   const DosageTargets& to) {
   for (size_t j = 0; j < count; ++j) {
     const bool absent = dosages[j] == kMissingDosage;
-    out[j] = absent ? values[j][3] : dosageCopies(dosages[j]);
-    missing[j] += absent;
-    fractions[j] |= fractionOf(dosages[j]);
+    const double value = absent ? fill[j] : dosageCopies(dosages[j]);
+    to.out[j] = value;
+    to.sums[j] += value;
+    to.squares[j] += value * value;
+    to.missing[j] += absent;
+    to.fractions[j] |= fractionOf(dosages[j]);
   }
 }
 
@@ -56,6 +70,14 @@ void countMissingCodes(const unsigned char* row, size_t bytes, size_t* missing) 
     for (size_t k = b; k < b + 8; ++k) countMissingByte(row[k], missing + 4 * k);
   }
   for (; b < bytes; ++b) countMissingByte(row[b], missing + 4 * b);
+}
+
+// Fetches the cache lines of a row's `count` dosages ahead of their use:
+// each row lies apart from the others, out of the hardware's sight.
+void prefetchDosages(const uint16_t* dosages, size_t count) {
+  constexpr size_t kLine = 64 / sizeof(uint16_t);
+  for (size_t j = 0; j < count; j += kLine) __builtin_prefetch(dosages + j);
+  if (count > 0) __builtin_prefetch(dosages + count - 1);
 }
 
 const GenotypeRow& rowOf(const Cohort& cohort, const GenotypeEntry& entry) {
@@ -148,13 +170,16 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   for (size_t i = 0; i < n; ++i) {
     double* out = block.values.data() + i * width;
     if (rows[i]->dosages != nullptr) {
-      decodeDosages(rows[i]->dosages + firstSlot, count, values, out, block.missing.data(), fractions);
+      if (i + kAhead < n && rows[i + kAhead]->dosages != nullptr) {
+        prefetchDosages(rows[i + kAhead]->dosages + firstSlot, count);
+      }
+      // The zero columns past `count` add nothing to their sums.
+      decodeDosages(rows[i]->dosages + firstSlot, count, block.fill.data(),
+                    {out, block.missing.data(), fractions, block.sums.data(), block.squares.data()});
       if (block.probabilities && rows[i]->variances != nullptr) {
         addVariances(rows[i]->dosages + firstSlot, rows[i]->variances + firstSlot, count, block.variances.data());
       }
       std::fill(out + count, out + width, 0.0);
-      addRow(block.sums.data(), out, width);
-      addSquares(block.squares.data(), out, width);
       continue;
     }
     if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead]->codes + firstByte);

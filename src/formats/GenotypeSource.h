@@ -55,6 +55,20 @@ class GenotypeSource {
     readSnps(first, count, codes);
   }
 
+  // Sources that can decode SNPs on several threads at once: prepareReaders
+  // makes buffers for `readers` of them, and readDosagesBy then reads as
+  // readDosages does (variances included), through the buffers of `reader`
+  // < readers; calls with different readers may run at the same time, on
+  // different SNPs. A source that reads its file in order (text, htslib)
+  // offers one reader.
+  virtual size_t concurrentReaders() const { return 1; }
+  virtual void prepareReaders(size_t readers) { (void)readers; }
+  virtual void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                             uint16_t* variances) {
+    (void)reader;
+    readDosages(first, count, codes, dosages, variances);
+  }
+
   // Sources of genotype probabilities (BGEN, VCF GP) can give each dosage's
   // variance, for IMPUTE's info; they do once asked (the rows then take 2
   // bytes more an individual and SNP, from the first uncertain genotype).

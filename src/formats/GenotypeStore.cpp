@@ -51,8 +51,8 @@ double GenotypeStore::value(const DataSet& set, int seq, size_t snp) const {
   return code != 3 ? code : missingValue(snp);
 }
 
-void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps) {
-  meanDosages(cohortDosageCounts(cohort, snps), meanDosage);
+void GenotypeStore::computeMeanDosages(const Cohort& cohort, size_t snps, size_t threads) {
+  meanDosages(cohortDosageCounts(cohort, snps, threads), meanDosage);
 }
 
 uint16_t* GenotypeStore::newDosageRow(size_t snps) {
@@ -168,12 +168,12 @@ bool GenotypeStore::holdsDosages() const {
   return false;
 }
 
-void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp) {
+void GenotypeStore::fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp, size_t threads) {
   for (const auto& source : streams) {
-    if (source) source->fill(snps, count);
+    if (source) source->fill(snps, count, std::max<size_t>(1, threads));
   }
   rowFirstSnp = firstSnp;
-  computeMeanDosages(cohort, count);
+  computeMeanDosages(cohort, count, threads);
 }
 
 size_t GenotypeStore::windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const {
@@ -185,10 +185,10 @@ size_t GenotypeStore::windowSnps(const Cohort& cohort, size_t widestBlock, size_
   return widestBlock * std::max<size_t>(1, blocks);
 }
 
-void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count) {
+void GenotypeStore::fillWindow(Cohort& cohort, size_t firstSnp, size_t count, size_t threads) {
   window.resize(count);
   std::iota(window.begin(), window.end(), firstSnp);
-  fillRows(cohort, window.data(), count, firstSnp);
+  fillRows(cohort, window.data(), count, firstSnp, threads);
   markersRead->read(firstSnp, count, markers);
   if (windowWatcher) windowWatcher(cohort, count);
 }

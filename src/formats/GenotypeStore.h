@@ -68,7 +68,7 @@ class GenotypeStore {
   double value(const DataSet& set, int seq, size_t snp) const;
   // Counts the called genotypes and allele2 copies of the first `snps` SNPs
   // of every row of `cohort` into `meanDosage`.
-  void computeMeanDosages(const Cohort& cohort, size_t snps);
+  void computeMeanDosages(const Cohort& cohort, size_t snps, size_t threads = 1);
 
   // A new row of `bytes` bytes, or null when memory ran out.
   unsigned char* newRow(int bytes);
@@ -111,13 +111,15 @@ class GenotypeStore {
   // Rows of `snps` SNPs for every individual, attached to the streams.
   void holdStreamedRows(Cohort& cohort, size_t snps);
   // Reads markers snps[0..count) into the rows' slots 0..count-1 and their
-  // mean dosages into `meanDosage`.
-  void fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp);
+  // mean dosages into `meanDosage`, decoding on up to `threads` threads
+  // (the same rows for any number).
+  void fillRows(Cohort& cohort, const size_t* snps, size_t count, size_t firstSnp, size_t threads = 1);
   // SNPs of a window of the test: whole blocks of `widestBlock` SNPs within
   // a bound on the rows' memory, for `threads` threads.
   size_t windowSnps(const Cohort& cohort, size_t widestBlock, size_t threads) const;
-  // Reads markers firstSnp .. firstSnp + count - 1 into the rows.
-  void fillWindow(Cohort& cohort, size_t firstSnp, size_t count);
+  // Reads markers firstSnp .. firstSnp + count - 1 into the rows, on up to
+  // `threads` threads.
+  void fillWindow(Cohort& cohort, size_t firstSnp, size_t count, size_t threads = 1);
   // Has `watcher` called after each window is read, when the rows' slots
   // and `markers` hold the window's SNPs (a count made as the test reads).
   void watchWindows(std::function<void(const Cohort&, size_t count)> watcher) { windowWatcher = std::move(watcher); }

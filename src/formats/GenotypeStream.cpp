@@ -1,10 +1,44 @@
 #include "formats/GenotypeStream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <mutex>
 
+#include "core/SharedWork.h"
 #include "formats/SourceLoader.h"
 
 namespace ombra {
+
+namespace {
+
+// As shareWork, but the failure rethrown is that of the lowest unit that
+// failed, the one a single thread meets first: the message of a damaged
+// file does not depend on the threads. Units past a failed one are skipped.
+template <class Body>
+void shareInOrder(size_t units, size_t threads, Body&& body) {
+  std::mutex guard;
+  size_t firstFailed = SIZE_MAX;
+  std::exception_ptr failure;
+  std::atomic<size_t> stopAt{SIZE_MAX};
+  shareWork(units, threads, [&](size_t unit, size_t worker) {
+    if (unit > stopAt.load()) return;
+    try {
+      body(unit, worker);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(guard);
+      if (unit < firstFailed) {
+        firstFailed = unit;
+        failure = std::current_exception();
+        stopAt = unit;
+      }
+    }
+  });
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace
 
 GenotypeStream::GenotypeStream(std::unique_ptr<GenotypeSource> genotypes) : source(std::move(genotypes)) {}
 
@@ -27,6 +61,7 @@ void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual)
   spare.clear();
   spareDosages.clear();
   spareVariances.clear();
+  spareShare = 0;
   variancesAttached = false;
 }
 
@@ -37,26 +72,35 @@ void GenotypeStream::attachVariances(const std::vector<GenotypeRow>& rowOfIndivi
   variancesAttached = true;
 }
 
-void GenotypeStream::prepareSpare(size_t snps) {
-  if (spare.size() >= columnBytes(snps) && (!hasDosages() || spareDosages.size() >= snps) &&
-      (!hasVariances() || spareVariances.size() >= snps)) {
+size_t GenotypeStream::placeShare(size_t threads) const {
+  return 4 * columnBytes((source->sampleCount() + threads - 1) / threads);
+}
+
+// One spare row per share of place(), so that no two threads write to one.
+void GenotypeStream::prepareSpare(size_t snps, size_t share) {
+  const size_t parts = (source->sampleCount() + share - 1) / share;
+  const size_t bytes = columnBytes(snps);
+  if (share == spareShare && spare.size() >= parts * bytes && (!hasDosages() || spareDosages.size() >= parts * snps) &&
+      (!hasVariances() || spareVariances.size() >= parts * snps)) {
     return;
   }
-  spare.resize(columnBytes(snps));
-  if (hasDosages()) spareDosages.resize(snps);
-  if (hasVariances()) spareVariances.resize(snps);
+  spare.assign(parts * bytes, 0);
+  if (hasDosages()) spareDosages.assign(parts * snps, 0);
+  if (hasVariances()) spareVariances.assign(parts * snps, 0);
+  spareShare = share;
   for (size_t i = 0; i < targets.size(); ++i) {
     if (!leftOut[i]) continue;
-    targets[i].codes = spare.data();
-    if (hasDosages()) targets[i].dosages = spareDosages.data();
-    if (hasVariances()) targets[i].variances = spareVariances.data();
+    targets[i].codes = spare.data() + (i / share) * bytes;
+    if (hasDosages()) targets[i].dosages = spareDosages.data() + (i / share) * snps;
+    if (hasVariances()) targets[i].variances = spareVariances.data() + (i / share) * snps;
   }
 }
 
-void GenotypeStream::fill(const size_t* snps, size_t count) {
+void GenotypeStream::fill(const size_t* snps, size_t count, size_t threads) {
   const size_t samples = source->sampleCount();
   if (samples == 0 || count == 0) return;
-  prepareSpare(count);
+  threads = std::max<size_t>(1, threads);
+  prepareSpare(count, placeShare(threads));
   const size_t stride = columnBytes(samples);
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
@@ -68,29 +112,30 @@ void GenotypeStream::fill(const size_t* snps, size_t count) {
   };
   for (size_t done = 0; done < count; done += perBlock) {
     const size_t chunk = std::min(perBlock, count - done);
+    runs.clear();
     if (!matched.empty()) {
       chunkSnps.resize(chunk);
       for (size_t j = 0; j < chunk; ++j) chunkSnps[j] = fileSnp(done + j);
-      stageMatched(chunkSnps);
-      place(chunk, done);
-      continue;
+      planMatched(chunkSnps);
+    } else {
+      // Consecutive SNPs of the file come in one read.
+      for (size_t j = 0; j < chunk;) {
+        const size_t first = fileSnp(done + j);
+        size_t length = 1;
+        while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
+        runs.push_back(Run{first, length, j});
+        j += length;
+      }
     }
-    // Consecutive SNPs of the file come in one read.
-    for (size_t j = 0; j < chunk;) {
-      const size_t first = fileSnp(done + j);
-      size_t length = 1;
-      while (j + length < chunk && fileSnp(done + j + length) == first + length) ++length;
-      readRun(first, length, j);
-      j += length;
-    }
-    place(chunk, done);
+    readRuns(threads);
+    place(chunk, done, threads);
   }
 }
 
 // Another data set's order may run backwards through this file, which a
 // source that streams its file reads again from the start: each chunk is
 // read in the file's order instead.
-void GenotypeStream::stageMatched(const std::vector<size_t>& fileSnps) {
+void GenotypeStream::planMatched(const std::vector<size_t>& fileSnps) {
   order.clear();
   for (size_t j = 0; j < fileSnps.size(); ++j) order.emplace_back(fileSnps[j], j);
   std::sort(order.begin(), order.end());
@@ -100,48 +145,80 @@ void GenotypeStream::stageMatched(const std::vector<size_t>& fileSnps) {
            order[k + length].second == order[k].second + length) {
       ++length;
     }
-    readRun(order[k].first, length, order[k].second);
+    runs.push_back(Run{order[k].first, length, order[k].second});
     k += length;
   }
 }
 
-void GenotypeStream::readRun(size_t first, size_t length, size_t slot) {
+void GenotypeStream::readRuns(size_t threads) {
+  const size_t readers = std::min(threads, source->concurrentReaders());
+  if (readers <= 1) {
+    for (const Run& run : runs) readRun(run, nullptr);
+    return;
+  }
+  // Pieces of a few SNPs, several per thread, so that the threads end
+  // together; each SNP is decoded alone, so the pieces change no number.
+  size_t total = 0;
+  for (const Run& run : runs) total += run.length;
+  const size_t most = std::max<size_t>(1, total / (4 * readers));
+  std::vector<Run> pieces;
+  for (const Run& run : runs) {
+    for (size_t at = 0; at < run.length; at += most) {
+      pieces.push_back(Run{run.first + at, std::min(most, run.length - at), run.slot + at});
+    }
+  }
+  source->prepareReaders(readers);
+  shareInOrder(pieces.size(), readers, [&](size_t piece, size_t worker) { readRun(pieces[piece], &worker); });
+}
+
+void GenotypeStream::readRun(const Run& run, const size_t* reader) {
   const size_t samples = source->sampleCount();
   const size_t stride = columnBytes(samples);
-  if (hasDosages()) {
-    source->readDosages(first, length, staged.data() + slot * stride, stagedDosages.data() + slot * samples,
-                        hasVariances() ? stagedVariances.data() + slot * samples : nullptr);
+  unsigned char* codes = staged.data() + run.slot * stride;
+  uint16_t* dosages = hasDosages() ? stagedDosages.data() + run.slot * samples : nullptr;
+  uint16_t* variances = hasVariances() ? stagedVariances.data() + run.slot * samples : nullptr;
+  if (reader != nullptr) {
+    source->readDosagesBy(*reader, run.first, run.length, codes, dosages, variances);
+  } else if (hasDosages()) {
+    source->readDosages(run.first, run.length, codes, dosages, variances);
   } else {
-    source->readSnps(first, length, staged.data() + slot * stride);
+    source->readSnps(run.first, run.length, codes);
   }
-  for (size_t k = 0; k < length && !swapsAlleles.empty(); ++k) {
-    if (first + k >= swapsAlleles.size() || !swapsAlleles[first + k]) continue;
-    swapColumn(staged.data() + (slot + k) * stride);
-    if (hasDosages()) swapDosages(stagedDosages.data() + (slot + k) * samples);
+  for (size_t k = 0; k < run.length && !swapsAlleles.empty(); ++k) {
+    if (run.first + k >= swapsAlleles.size() || !swapsAlleles[run.first + k]) continue;
+    swapColumn(codes + k * stride);
+    if (hasDosages()) swapDosages(dosages + k * samples);
   }
 }
 
-void GenotypeStream::place(size_t count, size_t firstSlot) {
-  const size_t stride = columnBytes(source->sampleCount());
+void GenotypeStream::place(size_t count, size_t firstSlot, size_t threads) {
+  const size_t samples = source->sampleCount();
+  const size_t stride = columnBytes(samples);
   const size_t groups = (count + 3) / 4;
   std::fill(staged.begin() + static_cast<std::ptrdiff_t>(count * stride),
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
-  columnsToRows(staged.data(), groups, source->sampleCount(), targets, firstSlot / 4);
-  if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, source->sampleCount(), targets, firstSlot);
-  if (hasVariances()) placeVariances(count, firstSlot);
+  const bool variances = hasVariances() && holdVariances(count);
+  // Whole bytes of codes per thread: each row is written by one thread.
+  const size_t share = placeShare(threads);
+  const size_t parts = (samples + share - 1) / share;
+  shareInOrder(parts, threads, [&](size_t part, size_t) {
+    const SampleSpan span{part * share, std::min(samples, (part + 1) * share)};
+    columnsToRows(staged.data(), groups, samples, targets, firstSlot / 4, span);
+    if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, samples, targets, firstSlot, span);
+    if (variances) {
+      dosageColumnsToRows(stagedVariances.data(), count, samples, targets, firstSlot, span, &GenotypeRow::variances);
+    }
+  });
 }
 
-void GenotypeStream::placeVariances(size_t count, size_t firstSlot) {
+bool GenotypeStream::holdVariances(size_t count) {
   const size_t values = count * source->sampleCount();
   if (!variancesAttached && giveVariances &&
       std::any_of(stagedVariances.begin(), stagedVariances.begin() + static_cast<std::ptrdiff_t>(values),
                   [](uint16_t variance) { return variance != 0; })) {
     giveVariances();
   }
-  if (variancesAttached) {
-    dosageColumnsToRows(stagedVariances.data(), count, source->sampleCount(), targets, firstSlot,
-                        &GenotypeRow::variances);
-  }
+  return variancesAttached;
 }
 
 void GenotypeStream::swapDosages(uint16_t* column) const {

@@ -47,32 +47,47 @@ class GenotypeStream {
   // Writes the codes of SNPs snps[0] .. snps[count - 1] (ascending, among
   // the kept ones) into slots 0 .. count - 1 of every attached row; unused
   // low slots of the last byte become 0. A file that ends early stops the
-  // run with a message naming it and the SNP.
-  void fill(const size_t* snps, size_t count);
+  // run with a message naming it and the SNP (the first such SNP, however
+  // many threads). Up to `threads` threads decode, where the source can.
+  void fill(const size_t* snps, size_t count, size_t threads = 1);
 
  private:
+  // File SNPs first .. first + length - 1, for the staged slots from `slot` on.
+  struct Run {
+    size_t first;
+    size_t length;
+    size_t slot;
+  };
   // Moves `count` (at most a block's) SNP columns staged in `staged` into
-  // the rows from slot `firstSlot` (a multiple of 4) on.
-  void place(size_t count, size_t firstSlot);
-  // The variances of those columns, once some is not 0.
-  void placeVariances(size_t count, size_t firstSlot);
-  // Reads file SNPs first .. first + length - 1 into the staged slots from
-  // `slot` on, swapping those that swap.
-  void readRun(size_t first, size_t length, size_t slot);
-  // Stages the file SNPs fileSnps[0..count) in slots 0..count-1, reading
-  // them in increasing file order.
-  void stageMatched(const std::vector<size_t>& fileSnps);
+  // the rows from slot `firstSlot` (a multiple of 4) on, individuals shared
+  // between `threads`; their variances too, once the rows hold them.
+  void place(size_t count, size_t firstSlot, size_t threads);
+  // Whether the rows take the variances of `count` staged columns: once
+  // some is not 0, the rows are given them (before the threads of place()).
+  bool holdVariances(size_t count);
+  // Reads a run into the staged slots, swapping the SNPs that swap, through
+  // the source's buffers of `reader` (none: its own).
+  void readRun(const Run& run, const size_t* reader);
+  // Reads `runs`, in their order on one thread, else split between threads.
+  void readRuns(size_t threads);
+  // The runs that stage the file SNPs fileSnps[0..count) in slots
+  // 0..count-1, in increasing file order.
+  void planMatched(const std::vector<size_t>& fileSnps);
   void swapColumn(unsigned char* column) const;
   void swapDosages(uint16_t* column) const;
-  // Points the rows of individuals left out at spare rows of `snps` SNPs.
-  void prepareSpare(size_t snps);
+  // Individuals per thread of place(): whole bytes of codes.
+  size_t placeShare(size_t threads) const;
+  // Points the rows of individuals left out at spare rows of `snps` SNPs,
+  // one for each `share` of individuals.
+  void prepareSpare(size_t snps, size_t share);
 
   std::unique_ptr<GenotypeSource> source;
   SnpRuns keptSnps;
   bool selected = false;  // false: every SNP is kept
   std::vector<size_t> matched;       // per SNP of the run before keepSnps: its file SNP; empty: itself
   std::vector<size_t> chunkSnps;     // scratch of fill: the file SNPs of a chunk
-  std::vector<std::pair<size_t, size_t>> order;  // scratch of stageMatched: (file SNP, slot)
+  std::vector<std::pair<size_t, size_t>> order;  // scratch of planMatched: (file SNP, slot)
+  std::vector<Run> runs;             // scratch of fill: the runs of a chunk
   std::vector<bool> swapsAlleles;    // per file SNP; empty: none swaps
   std::vector<GenotypeRow> targets;        // per individual of the file: its row, or the spare row
   std::vector<unsigned char> spare;  // receives the codes of individuals left out
@@ -81,6 +96,7 @@ class GenotypeStream {
   std::vector<uint16_t> spareDosages;
   std::vector<uint16_t> stagedVariances;  // the same, for a source giving variances
   std::vector<uint16_t> spareVariances;
+  size_t spareShare = 0;             // the share the spare rows were made for
   bool variancesAttached = false;
   std::function<void()> giveVariances;
   std::vector<char> leftOut;         // per individual of the file

@@ -4,6 +4,7 @@
 #ifndef OMBRA_FORMATS_SOURCELOADER_H
 #define OMBRA_FORMATS_SOURCELOADER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,17 +30,26 @@ void rowsToColumns(const std::vector<const unsigned char*>& rows, size_t first, 
 // Copies of allele2 in `bytes` packed codes (missing codes count 0).
 uint64_t allele2Copies(const unsigned char* codes, size_t bytes);
 
+// Individuals from .. to - 1 of a block (multiples of 4, or `to` past the
+// last), so that threads can each move their own; by default every one.
+struct SampleSpan {
+  size_t from = 0;
+  size_t to = SIZE_MAX;
+};
+
 // Writes `groups` groups of four SNP columns of a block in GenotypeSource's
 // layout (the columns of the last group padded with zero columns) into byte
-// `firstByte` onwards of rows[i].codes for every individual i of the block.
+// `firstByte` onwards of rows[i].codes for every individual i of the block
+// (of `span`).
 void columnsToRows(const unsigned char* block, size_t groups, size_t samples, std::vector<GenotypeRow>& rows,
-                   size_t firstByte);
+                   size_t firstByte, SampleSpan span = {});
 
 // Writes `count` SNP columns of dosages (`samples` a column, SNP-major) into
 // slots firstSlot .. firstSlot + count - 1 of rows[i].dosages (or of the
-// rows' other 16-bit slots: variances) for every individual i.
+// rows' other 16-bit slots: variances) for every individual i (of `span`).
 void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, std::vector<GenotypeRow>& rows,
-                         size_t firstSlot, uint16_t* GenotypeRow::*slots = &GenotypeRow::dosages);
+                         size_t firstSlot, SampleSpan span = {},
+                         uint16_t* GenotypeRow::*slots = &GenotypeRow::dosages);
 
 // SNPs per block for `samples` individuals: a multiple of 4 whose block
 // stays within a few megabytes (at least 4).

@@ -7,8 +7,8 @@
 #include <limits>
 #include <random>
 
+#include "core/SharedWork.h"
 #include "numerics/OpenBlas.h"
-#include "numerics/SharedWork.h"
 
 namespace ombra {
 

@@ -8,6 +8,7 @@
 #define OMBRA_EXPLAINED_KERNELS 1
 #endif
 
+#include "numerics/OpenBlas.h"
 #include "numerics/VectorClones.h"
 
 namespace ombra {
@@ -267,6 +268,60 @@ void subtractQuadratic(const double* __restrict c, size_t width, const double* e
       for (size_t j = 0; j < width; ++j) squares[j] -= eab * ca[j] * cb[j];
     }
   }
+}
+
+void addRotatedSquares(const RotatedBlock& block, const double* r, size_t stride, size_t count, double* squares) {
+  const size_t m = block.size;
+  const int size = static_cast<int>(m), width = static_cast<int>(count);
+  thread_local std::vector<double> rotated, sums;  // per thread: U' r, and the sums
+  rotated.resize(m * count);
+  sums.assign(count, 0.0);
+  openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, size, width, size, 1.0, block.vectors, size,
+                   r + block.begin * stride, static_cast<int>(stride), 0.0, rotated.data(), width);
+  for (size_t i = 0; i < m; ++i) {
+    const double shift = block.shifts[i];
+    const double* t = rotated.data() + i * count;
+    for (size_t j = 0; j < count; ++j) sums[j] += shift * t[j] * t[j];
+  }
+  for (size_t j = 0; j < count; ++j) squares[j] += sums[j];
+}
+
+void addFactoredSquares(const RotatedBlock& block, const std::vector<double>& factor, const double* r, size_t stride,
+                        size_t count, double* squares) {
+  const size_t m = block.size;
+  thread_local std::vector<double> solved, sums, plain;  // per thread: the block's rows, solved in place
+  solved.resize(m * count);
+  for (size_t i = 0; i < m; ++i) std::copy_n(r + (block.begin + i) * stride, count, solved.data() + i * count);
+  // Column-major, the rows are count x m (ld count): X L' = R' gives X = (L^-1 R)'.
+  const int size = static_cast<int>(m), width = static_cast<int>(count);
+  openBlas().dtrsm(CblasColMajor, CblasRight, CblasLower, CblasTrans, CblasNonUnit, width, size, 1.0, factor.data(),
+                   size, solved.data(), width);
+  sums.assign(count, 0.0);
+  plain.assign(count, 0.0);
+  for (size_t i = 0; i < m; ++i) {
+    const double* y = solved.data() + i * count;
+    const double* row = r + (block.begin + i) * stride;
+    for (size_t j = 0; j < count; ++j) {
+      sums[j] += y[j] * y[j];
+      plain[j] += row[j] * row[j];
+    }
+  }
+  for (size_t j = 0; j < count; ++j) squares[j] += sums[j] - plain[j];
+}
+
+void rotatedProduct(const RotatedBlock& block, const double* x, size_t xStride, size_t p, std::vector<double>& out) {
+  const size_t m = block.size;
+  const int size = static_cast<int>(m), columns = static_cast<int>(p);
+  // t = U' x (m x p), scaled by the shifts, then out = U t.
+  std::vector<double> t(m * p);
+  openBlas().dgemm(CblasRowMajor, CblasNoTrans, CblasTrans, size, columns, size, 1.0, block.vectors, size,
+                   x + block.begin, static_cast<int>(xStride), 0.0, t.data(), columns);
+  for (size_t i = 0; i < m; ++i) {
+    for (size_t k = 0; k < p; ++k) t[i * p + k] *= block.shifts[i];
+  }
+  out.resize(m * p);
+  openBlas().dgemm(CblasRowMajor, CblasTrans, CblasNoTrans, size, columns, size, 1.0, block.vectors, size, t.data(),
+                   columns, 0.0, out.data(), columns);
 }
 
 }  // namespace ombra

@@ -38,6 +38,36 @@ void weightedColumnSums(const double* weights, size_t columns, const double* r, 
                         const std::vector<std::pair<size_t, size_t>>& rows, size_t count, double* out,
                         size_t outStride);
 
+// A large family's share of V^-1 - I kept as its eigenvectors and shifts:
+// E = U diag(shifts) U', with vectors[i * size + k] component k of
+// eigenvector i (the rows of U'), over rows [begin, begin + size).
+struct RotatedBlock {
+  size_t begin = 0, size = 0;
+  const double* vectors = nullptr;
+  std::vector<double> shifts;
+};
+
+// squares[j] += r_j' E r_j for j < count over a rotated block's rows of r
+// (`stride` apart): t = U' r_j for the `count` columns by one matrix product
+// (OpenBLAS, which must be loaded), then the shifts times t^2 added in
+// eigenvector order, and that sum added to squares[j]. A column's bits
+// depend on `count` (the run's block width, 1 on the one-SNP route), as the
+// residualisation's do, and not on the other columns' values.
+void addRotatedSquares(const RotatedBlock& block, const double* r, size_t stride, size_t count, double* squares);
+
+// squares[j] += r_j' E r_j for j < count, as addRotatedSquares, from V's
+// Cholesky factor instead (E = V^-1 - I over the block's rows, V = L L',
+// `factor` column-major lower as LAPACK's dpotrf leaves it): y = L^-1 r_j
+// for the `count` columns by one triangular solve (OpenBLAS), then the sum
+// of y^2 less the sum of r_j^2, each in row order. Half the products of the
+// rotation's; a column's bits depend on `count` as there.
+void addFactoredSquares(const RotatedBlock& block, const std::vector<double>& factor, const double* r, size_t stride,
+                        size_t count, double* squares);
+
+// out (size x p, row-major) = E x over the block's rows of the p columns of
+// x (column k at x + k * xStride), by two matrix products (OpenBLAS).
+void rotatedProduct(const RotatedBlock& block, const double* x, size_t xStride, size_t p, std::vector<double>& out);
+
 // squares[j] -= c_j' E c_j for j < width, where c_j is column j of c (p
 // rows, `width` apart) and E the p x p matrix e (row-major): the terms
 // e[a][b] c[a][j] c[b][j] taken for a, then b, in order.

@@ -5,14 +5,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/RunEnd.h"
 #include "core/ResourceLimits.h"
+#include "core/RunEnd.h"
 
 namespace ombra {
 
@@ -131,8 +132,11 @@ int reserveBuffers(void* handle, int threads) {
   return (static_cast<int>(buffers.size()) + 1) / 2;
 }
 
+double neededBytes() { return kLibraryBytes + buffersFor(1) * kBufferBytes + kRunBytes; }
+std::string neededMegabytes() { return megabytes(neededBytes()); }
+
 void sayBuiltInKernels(double room) {
-  std::cout << "OpenBLAS needs about " << megabytes(kLibraryBytes + buffersFor(1) * kBufferBytes + kRunBytes)
+  std::cout << "OpenBLAS needs about " << neededMegabytes()
             << " MB of address space, more than the address-space limit leaves (" << megabytes(room)
             << " MB); the built-in kernels are used instead.\n";
 }
@@ -186,6 +190,8 @@ OpenBlas loadLibrary(int wanted) {
   bind(handle, "dormtr_", library.dormtr);
   bind(handle, "dsyev_", library.dsyev);
   bind(handle, "dsyevd_", library.dsyevd);
+  bind(handle, "dpotrf_", library.dpotrf);
+  bind(handle, "cblas_dtrsm", library.dtrsm);
   bind(handle, "openblas_set_num_threads", setLibraryThreads);
   if (setLibraryThreads != nullptr) library.setThreads = setThreadsQuietly;
   if (threads == 0 || !library.loaded()) return library;
@@ -218,6 +224,13 @@ const OpenBlas& openBlas() { return loadOpenBlas(1); }
 void setBlasThreads(int count) {
   const OpenBlas& library = openBlas();
   if (library.loaded()) library.setThreads(count < 1 ? 1 : count);
+}
+
+void requireOpenBlas(const std::string& what, const std::string& alternative) {
+  if (!openBlas().heldBack) return;
+  stopRun(what + " need OpenBLAS, which the address-space limit (ulimit -v) keeps out: without it they would "
+          "differ in their last digits from a run without the limit. Please raise the limit by about " +
+          megabytes(std::max(neededBytes() - addressSpaceRoom(), 1048576.0)) + " MB." + (alternative.empty() ? "" : " " + alternative) + "\n");
 }
 
 }  // namespace ombra

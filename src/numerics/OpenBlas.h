@@ -5,6 +5,8 @@
 
 #include <cblas.h>
 
+#include <string>
+
 extern "C" {
 void dsytrd_(const char* uplo, const int* n, double* a, const int* lda, double* d, double* e, double* tau,
              double* work, const int* lwork, int* info);
@@ -17,6 +19,7 @@ void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const i
             const int* lwork, int* info);
 void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w, double* work,
              const int* lwork, int* iwork, const int* liwork, int* info);
+void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
 void dormtr_(const char* side, const char* uplo, const char* trans, const int* m, const int* n, const double* a,
              const int* lda, const double* tau, double* c, const int* ldc, double* work, const int* lwork,
              int* info);
@@ -35,6 +38,8 @@ struct OpenBlas {
   decltype(&dormtr_) dormtr = nullptr;
   decltype(&dsyev_) dsyev = nullptr;
   decltype(&dsyevd_) dsyevd = nullptr;
+  decltype(&dpotrf_) dpotrf = nullptr;
+  decltype(&cblas_dtrsm) dtrsm = nullptr;
   // openblas_set_num_threads, called through setBlasThreads only.
   void (*setThreads)(int) = nullptr;
   // Not loaded because its buffers would not fit the address-space limit
@@ -44,7 +49,8 @@ struct OpenBlas {
   // as OpenBLAS's buffers leave room for under an address-space limit.
   int threadRoom = 1;
   bool loaded() const {
-    return dsyrk && ssyrk && dgemm && sgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && setThreads;
+    return dsyrk && ssyrk && dgemm && sgemm && dsytrd && dsterf && dstemr && dormtr && dsyev && dsyevd && dpotrf && dtrsm &&
+           setThreads;
   }
 };
 
@@ -63,6 +69,11 @@ const OpenBlas& openBlas();
 // says what its products need (one thread where its own threads each call
 // a product, the run's threads where one product has the machine).
 void setBlasThreads(int count);
+// Stops the run when an address-space limit held the library back and
+// `what` would be computed without it: the built-in kernels give its numbers
+// in other last digits, and a run must write the same bytes under any bound.
+// `alternative` (may be empty) names another way, a sentence.
+void requireOpenBlas(const std::string& what, const std::string& alternative);
 
 }  // namespace ombra
 

@@ -90,7 +90,13 @@ void ResultSink::reportGenomicControl() const {
             << " tested snps:";
   char value[64];
   for (size_t k = 0; k < tallies.size(); ++k) {
-    std::snprintf(value, sizeof value, " %s %.4f", tallies[k]->columns.name.c_str(), tallies[k]->tested.inflation());
+    // A statistic undefined for every SNP has no median: NA, not "nan".
+    const double inflation = tallies[k]->tested.inflation();
+    if (std::isnan(inflation)) {
+      std::snprintf(value, sizeof value, " %s NA", tallies[k]->columns.name.c_str());
+    } else {
+      std::snprintf(value, sizeof value, " %s %.4f", tallies[k]->columns.name.c_str(), inflation);
+    }
     std::cout << value << (k + 1 < tallies.size() ? "," : "\n");
   }
   std::cout << "Snps with p < 5e-8:";

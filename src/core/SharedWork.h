@@ -1,8 +1,8 @@
 // Units of work shared out between threads, each unit taken by whichever
 // thread is free, with the failure of any thread (memory running out) ending
 // the work as it would on the calling thread.
-#ifndef OMBRA_NUMERICS_SHAREDWORK_H
-#define OMBRA_NUMERICS_SHAREDWORK_H
+#ifndef OMBRA_CORE_SHAREDWORK_H
+#define OMBRA_CORE_SHAREDWORK_H
 
 #include <algorithm>
 #include <atomic>
@@ -43,4 +43,4 @@ void shareWork(size_t units, size_t threads, Body&& body) {
 
 }  // namespace ombra
 
-#endif  // OMBRA_NUMERICS_SHAREDWORK_H
+#endif  // OMBRA_CORE_SHAREDWORK_H
