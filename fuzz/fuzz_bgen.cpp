@@ -2,8 +2,9 @@
 // beside a fixed .fam of four individuals (F a, F b, G c, F d) and a .sample
 // file naming four samples for files without an identifier block. An
 // accepted file must give every dosage within 0..2 copies or missing, codes
-// that are the nearest whole copies, and allele2 counts that are the sums
-// of the dosages.
+// that are the nearest whole copies, allele2 counts that are the sums of
+// the dosages; with variances asked for, the same dosages, and variance 0
+// where a dosage is missing.
 #include "FuzzSupport.h"
 #include "formats/BgenSource.h"
 
@@ -22,9 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ombra::BgenSource source(path, samplePath, fam, "set.fam");
     const size_t m = source.markers().size();
     unsigned char codes[1];
-    uint16_t dosages[4];
+    uint16_t dosages[4], again[4], variances[4];
     for (size_t s = 0; s < m; ++s) {
       source.readDosages(s, 1, codes, dosages);
+      source.readDosages(s, 1, codes, again, variances);
+      for (size_t i = 0; i < 4; ++i) {
+        FUZZ_CHECK(again[i] == dosages[i]);
+        FUZZ_CHECK(dosages[i] != kMissingDosage || variances[i] == 0);
+      }
       double sum = 0;
       for (size_t i = 0; i < 4; ++i) {
         const int code = codes[0] >> (6 - 2 * i) & 3;

@@ -45,7 +45,8 @@ class FormulaSource : public ombra::GenotypeSource {
     }
   }
   size_t concurrentReaders() const override { return most; }
-  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t*) override {
+  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t*,
+                     uint16_t*) override {
     EXPECT_LT(reader, most);
     readSnps(first, count, codes);
   }

@@ -344,6 +344,8 @@ void runProgram(int argc, char** argv) {
     settings.missingTrait = options.study.missingTrait;
     settings.missingGenotype = options.missingGenotype;
     settings.vcfDosage = options.vcfDosage;
+    // The fixed layout has no INFO column.
+    settings.probabilityInfo = options.resultFormat != ResultFormat::kFixed || !options.selection.minfo.empty();
     settings.bgenRegion = bgenRegion(options.selection);
     settings.matchBy = options.matchBy;
     if (selections.snps.active()) {

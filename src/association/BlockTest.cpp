@@ -70,15 +70,6 @@ BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSq
     : BlockTest(testedSample, leastSquares, std::vector<const StatisticTerms*>{&statisticTerms},
                 std::vector<ResultLayout>{std::move(resultLayout)}, std::vector<TraitModels>{std::move(traitModels)}) {}
 
-double imputationInfo(double sum, double squares, size_t n) {
-  const double entries = static_cast<double>(n);
-  const double mean = sum / entries;
-  const double f = mean / 2;
-  const double expected = 2 * f * (1 - f);
-  if (!(expected > 0)) return 1;
-  return (squares / entries - mean * mean) / expected;
-}
-
 BlockTest::BlockTest(const TestedSample& testedSample, const Projection& leastSquares,
                      std::vector<const StatisticTerms*> traitTerms, std::vector<ResultLayout> traitLayouts,
                      std::vector<TraitModels> traitModels)
@@ -135,7 +126,7 @@ void BlockTest::testBlock(GenotypeBlock& block, Scratch& scratch, Output* outs) 
       result.values = untested;
       // Whole-call dosages (hard calls held as dosages) are as certain as calls: INFO 1.
       if (block.dosages && !block.wholeCalls[j]) {
-        result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+        result.values[base::kInfo] = block.imputationInfo(j);
       }
       if (result.monomorphic) result.note = "monomorphic";
       outs[t].results.push_back(std::move(result));

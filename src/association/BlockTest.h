@@ -53,11 +53,6 @@ void crossAndSquares(const double* g, size_t width, size_t n, const double* y, d
 void putPlainEffects(const TraitFit& plain, const ResultLayout& layout, const double* g, size_t count, size_t width,
                      double* cross, double* squares, SnpResult* results);
 
-// The imputation quality of a SNP from the sum and the sum of squares of
-// its values over n entries: their variance over the binomial 2f(1 - f),
-// f = sum / 2n, as MACH's r-squared; 1 when f is 0 or 1.
-double imputationInfo(double sum, double squares, size_t n);
-
 class BlockTest {
  public:
   // What a block leaves for the writer: its lines and its SNPs' numbers

@@ -154,7 +154,7 @@ void testOneByOne(const Cohort& cohort, const GenotypeStore& store, const GroupW
       result.values = untested[t];
       // Whole-call dosages (hard calls held as dosages) are as certain as calls: INFO 1.
       if (block.dosages && !block.wholeCalls[j]) {
-        result.values[base::kInfo] = imputationInfo(block.sums[j], block.squares[j], n);
+        result.values[base::kInfo] = block.imputationInfo(j);
       }
       if (!result.monomorphic) {
         group.terms[t]->statistics(group.terms[t]->snpTerms(genotypes, batch), tool, result);

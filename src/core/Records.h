@@ -63,6 +63,15 @@ struct Pedigree {
 // is kept to within half a unit; kMissingDosage where the sample has none.
 constexpr uint16_t kDosageOne = 16384;
 constexpr uint16_t kMissingDosage = 0xFFFF;
+// The uncertainty of a dosage read from genotype probabilities, for
+// IMPUTE's info: the variance E[g^2] - E[g]^2 of the copies (at most 1), in
+// units of 1/kVarianceOne, within 1/131070 of it.
+constexpr uint16_t kVarianceOne = 0xFFFF;
+inline uint16_t varianceUnits(double variance) {
+  const double held = variance > 0 ? (variance < 1 ? variance : 1.0) : 0.0;
+  return static_cast<uint16_t>(held * kVarianceOne + 0.5);
+}
+inline double varianceOf(uint16_t units) { return static_cast<double>(units) / kVarianceOne; }
 
 // One packed genotype row.
 struct GenotypeRow {
@@ -72,6 +81,10 @@ struct GenotypeRow {
   // A data set of imputed data also holds a dosage per SNP slot, beside
   // the codes (which then hold the nearest calls); null for hard calls.
   uint16_t* dosages = nullptr;
+  // Beside dosages read from genotype probabilities, when IMPUTE's info is
+  // wanted: each slot's variance (kVarianceOne units); null otherwise, and
+  // while every one would be 0 (see DataSet::probabilities).
+  uint16_t* variances = nullptr;
 };
 
 // The value of a dosage in copies of allele2.
@@ -98,6 +111,9 @@ struct DataSet {
   int size = 0;                   // individuals read
   long markerCount = 0;           // markers in the list when it was read: its rows fit that many
   bool selectedWhileReading = false;  // the sample selection was applied line by line
+  // Its dosages come from genotype probabilities whose variances are held:
+  // a row without them holds only certain calls (variance 0) at its slots.
+  bool probabilities = false;
 
   bool unrelated() const { return kind == SetKind::kUnrelated; }
   const char* name() const { return unrelated() ? "unrelated" : "family"; }

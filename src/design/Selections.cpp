@@ -17,6 +17,7 @@
 #include "formats/DosageCounts.h"
 #include "formats/GenotypeStream.h"
 #include "formats/MarkerStream.h"
+#include "formats/ImputationInfo.h"
 
 namespace ombra {
 
@@ -44,6 +45,7 @@ long dropIndividuals(Loaded& test, DataSet& set, Stays stays) {
     if (newSeq[i] < 0) {
       test.store.freeRow(set.rows[i].codes);
       if (set.rows[i].dosages != nullptr) test.store.freeRow(reinterpret_cast<unsigned char*>(set.rows[i].dosages));
+      if (set.rows[i].variances != nullptr) test.store.freeRow(reinterpret_cast<unsigned char*>(set.rows[i].variances));
       continue;
     }
     newSeq[i] = static_cast<int>(kept);
@@ -82,20 +84,20 @@ std::vector<double> copiesFromDosages(const Loaded& test) {
 }
 
 // Per SNP, over the called genotypes of every loaded individual (dosages
-// where a data set has them): their count, sum and sum of squares; empty
-// unless `wanted` and some data set has dosages.
+// where a data set has them): their count, sum and sum of squares, and of
+// dosages read from genotype probabilities the sum of their variances;
+// empty unless `wanted` and some data set has dosages.
 struct DosageMoments {
-  std::vector<double> called, sum, squares;
+  std::vector<double> called, sum, squares, variances;
   std::vector<char> fractional;  // per SNP: whether some called dosage is not a whole number of copies
+  bool probabilities = true;     // every row of dosages is of probabilities (DataSet::probabilities)
   double frequency(size_t s) const { return called[s] > 0 ? sum[s] / (2 * called[s]) : 0; }
-  // Their variance over the binomial 2f(1 - f), as MACH's r-squared; 1 for
-  // a SNP without variation and for whole-call dosages, as certain as calls.
+  // IMPUTE's info from probabilities, else MACH's r-squared;
+  // 1 for whole-call dosages, as certain as calls.
   double info(size_t s) const {
     if (!(called[s] > 0) || !fractional[s]) return 1;
-    const double mean = sum[s] / called[s];
-    const double f = mean / 2;
-    const double expected = 2 * f * (1 - f);
-    return expected > 0 ? (squares[s] / called[s] - mean * mean) / expected : 1;
+    if (probabilities) return probabilityInfo(sum[s], variances[s], 0, called[s]);
+    return machInfo(sum[s], squares[s], called[s]);
   }
 };
 
@@ -107,14 +109,17 @@ DosageMoments dosageMoments(const Loaded& test, bool wanted) {
   moments.sum.assign(m, 0.0);
   moments.squares.assign(m, 0.0);
   moments.fractional.assign(m, 0);
+  moments.variances.assign(m, 0.0);
   for (const DataSet* set : {&test.cohort.family, &test.cohort.unrelated}) {
     for (const GenotypeRow& row : set->rows) {
+      if (row.dosages != nullptr && !set->probabilities) moments.probabilities = false;
       for (size_t s = 0; s < m; ++s) {
         double value = 0;
         if (row.dosages != nullptr) {
           if (row.dosages[s] == kMissingDosage) continue;
           value = dosageCopies(row.dosages[s]);
           moments.fractional[s] |= row.dosages[s] % kDosageOne != 0;
+          if (row.variances != nullptr) moments.variances[s] += varianceOf(row.variances[s]);
         } else {
           const int code = genotypeCode(row.codes, s);
           if (code == 3) continue;
@@ -167,6 +172,8 @@ void keepSnps(Loaded& test, const std::vector<size_t>& kept) {
       if (!packed.empty()) std::memcpy(row.codes, packed.data(), packed.size());
       if (row.dosages == nullptr) continue;
       for (size_t j = 0; j < kept.size(); ++j) row.dosages[j] = row.dosages[kept[j]];
+      if (row.variances == nullptr) continue;
+      for (size_t j = 0; j < kept.size(); ++j) row.variances[j] = row.variances[kept[j]];
     }
   }
   const long after = static_cast<long>(kept.size());

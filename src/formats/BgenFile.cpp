@@ -43,17 +43,39 @@ inline uint16_t scaled(uint64_t x, uint64_t max) {
   return static_cast<uint16_t>((x * (2 * uint64_t{kDosageOne}) + max) / (2 * max));
 }
 
+// The variance of the copies of allele2 of a sample with the
+// probabilities P(one copy) = het and P(two copies) = homSecond (a haploid
+// sample's one copy counting two).
+inline uint16_t copiesVariance(double het, double homSecond) {
+  const double mean = het + 2 * homSecond;
+  return varianceUnits(het + 4 * homSecond - mean * mean);
+}
+
+// The variance of a diploid sample's stored pair (units of 1/max): phased,
+// the probabilities of allele1 on each haplotype; unphased, P(hom allele1)
+// and P(het).
+inline uint16_t pairVariance(uint64_t a, uint64_t b, bool phased, uint64_t max) {
+  const double x = static_cast<double>(a) / static_cast<double>(max);
+  const double y = static_cast<double>(b) / static_cast<double>(max);
+  if (phased) return copiesVariance(x * (1 - y) + (1 - x) * y, (1 - x) * (1 - y));
+  return copiesVariance(y, 1 - x - y);
+}
+
 // 8-bit probabilities of a diploid sample, the commonest layout-2 block:
 // the dosage of every stored pair (a = P(hom allele1), b = P(het)),
-// kBadPair where a + b > 255; and of every phased pair by its sum.
+// kBadPair where a + b > 255; and of every phased pair by its sum. The
+// variances of every pair, unphased and phased.
 constexpr uint16_t kBadPair = 0xFFFE;
 const struct EightBitTables {
   uint16_t unphased[65536];
   uint16_t phasedBySum[511];
-  EightBitTables() : unphased(), phasedBySum() {
+  uint16_t variance[2][65536];  // unphased, phased
+  EightBitTables() : unphased(), phasedBySum(), variance() {
     for (unsigned a = 0; a < 256; ++a) {
       for (unsigned b = 0; b < 256; ++b) {
         unphased[a | b << 8] = a + b > 255 ? kBadPair : scaled(b + 2 * (255 - a - b), 255);
+        variance[0][a | b << 8] = a + b > 255 ? 0 : pairVariance(a, b, false, 255);
+        variance[1][a | b << 8] = pairVariance(a, b, true, 255);
       }
     }
     for (unsigned sum = 0; sum < 511; ++sum) phasedBySum[sum] = scaled(510 - sum, 255);
@@ -385,18 +407,18 @@ const unsigned char* BgenFile::blockData(const BgenRecord& variant, size_t index
   return inflated.data();
 }
 
-void BgenFile::readDosages(size_t index, uint16_t* dosages, BgenBlockBuffers& buffers) const {
+void BgenFile::readDosages(size_t index, uint16_t* dosages, uint16_t* variances, BgenBlockBuffers& buffers) const {
   if (index >= records.size()) stopRun("A variant beyond the last one of " + filePath + " was asked for.\n");
   const BgenRecord& variant = records[index];
   const unsigned char* data = blockData(variant, index, buffers);
   if (layoutNumber == 1) {
-    decodeLayout1(data, index, dosages);
+    decodeLayout1(data, index, dosages, variances);
   } else {
-    decodeLayout2(data, variant.inflatedBytes, index, dosages);
+    decodeLayout2(data, variant.inflatedBytes, index, dosages, variances);
   }
 }
 
-void BgenFile::decodeLayout1(const unsigned char* data, size_t index, uint16_t* dosages) const {
+void BgenFile::decodeLayout1(const unsigned char* data, size_t index, uint16_t* dosages, uint16_t* variances) const {
   // Three probabilities in 1/32768 units, which need not sum to 1 (imputed
   // data of this version often do not); each is rounded, so a sum above 1
   // by up to two units is rounding. All three 0 is a missing sample.
@@ -404,6 +426,7 @@ void BgenFile::decodeLayout1(const unsigned char* data, size_t index, uint16_t* 
     const unsigned char* p = data + 6 * size_t{i};
     const uint32_t homFirst = le16(p), het = le16(p + 2), homSecond = le16(p + 4);
     const uint32_t sum = homFirst + het + homSecond;
+    if (variances != nullptr) variances[i] = copiesVariance(het / 32768.0, homSecond / 32768.0);
     if (sum == 0) {
       dosages[i] = kMissingDosage;
       continue;
@@ -416,7 +439,8 @@ void BgenFile::decodeLayout1(const unsigned char* data, size_t index, uint16_t* 
   }
 }
 
-void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t index, uint16_t* dosages) const {
+void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t index, uint16_t* dosages,
+                             uint16_t* variances) const {
   const size_t n = samples;
   if (bytes < 10 + n) {
     stopRun("The genotype block of " + where(index) + " is " + std::to_string(bytes) + " bytes long, too short for " +
@@ -478,6 +502,11 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
     for (size_t i = 0; i < n; ++i) {
       if (dosages[i] == kBadPair) bad(i);
     }
+    if (variances == nullptr) return;
+    for (size_t i = 0; i < n; ++i) {
+      const uint16_t variance = kEightBit.variance[0][probs[2 * i] | probs[2 * i + 1] << 8];
+      variances[i] = (ploidy[i] & 0x80) ? 0 : variance;
+    }
     return;
   }
   uint64_t at = 0;  // bit of the next probability
@@ -502,26 +531,37 @@ void BgenFile::decodeLayout2(const unsigned char* data, size_t bytes, size_t ind
         if (dosage == kBadPair) bad(i);
         dosages[i] = dosage;
       }
+      if (variances != nullptr) {
+        variances[i] = (ploidy[i] & 0x80) ? 0 : kEightBit.variance[phased][pair[0] | pair[1] << 8];
+      }
       continue;
     }
     if ((ploidy[i] & 0x80) || z == 0) {
       at += uint64_t{z} * bits;
       dosages[i] = kMissingDosage;
+      if (variances != nullptr) variances[i] = 0;
       continue;
     }
     uint64_t second = 0;  // copies of allele2, in units of 1/max
+    uint64_t stored[2] = {0, 0};  // the sample's stored probabilities
     if (phased) {
-      for (unsigned h = 0; h < z; ++h) second += max - next();
+      for (unsigned h = 0; h < z; ++h) second += max - (stored[h] = next());
       if (z == 1) second *= 2;
     } else if (z == 2) {
-      const uint64_t homFirst = next();
-      const uint64_t het = next();
+      const uint64_t homFirst = stored[0] = next();
+      const uint64_t het = stored[1] = next();
       if (homFirst + het > max) bad(i);
       second = het + 2 * (max - homFirst - het);
     } else {
-      second = 2 * (max - next());
+      second = 2 * (max - (stored[0] = next()));
     }
     dosages[i] = scaled(second, max);
+    if (variances == nullptr) continue;
+    if (z == 1) {
+      variances[i] = copiesVariance(0, static_cast<double>(max - stored[0]) / static_cast<double>(max));
+    } else {
+      variances[i] = pairVariance(stored[0], stored[1], phased != 0, max);
+    }
   }
 }
 

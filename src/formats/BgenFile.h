@@ -130,11 +130,15 @@ class BgenFile {
 
   // Fills `dosages` with sampleCount() values, in the file's sample order:
   // the dosages of listed variant `index`. Any order of variants is allowed
-  // (each is read at its offset); buffers are reused between calls.
-  void readDosages(size_t index, uint16_t* dosages) { readDosages(index, dosages, ownBuffers); }
+  // (each is read at its offset); buffers are reused between calls. With
+  // `variances`, each sample's variance of the copies there too (0 where
+  // missing; see kVarianceOne).
+  void readDosages(size_t index, uint16_t* dosages, uint16_t* variances = nullptr) {
+    readDosages(index, dosages, variances, ownBuffers);
+  }
   // The same through `buffers`: threads that each hold their own may read
   // at the same time (once the constructor has listed the records).
-  void readDosages(size_t index, uint16_t* dosages, BgenBlockBuffers& buffers) const;
+  void readDosages(size_t index, uint16_t* dosages, uint16_t* variances, BgenBlockBuffers& buffers) const;
 
   // "variant 12 (rs7, at byte 4567) of FILE": the message prefix for a
   // listed variant.
@@ -157,8 +161,9 @@ class BgenFile {
   // file when the listed names have been released.
   std::string recordName(size_t index) const;
   void keep(const BgenVariant& variant);
-  void decodeLayout1(const unsigned char* data, size_t index, uint16_t* dosages) const;
-  void decodeLayout2(const unsigned char* data, size_t bytes, size_t index, uint16_t* dosages) const;
+  void decodeLayout1(const unsigned char* data, size_t index, uint16_t* dosages, uint16_t* variances) const;
+  void decodeLayout2(const unsigned char* data, size_t bytes, size_t index, uint16_t* dosages,
+                     uint16_t* variances) const;
   // Copies `count` bytes at `offset` into `out`; stops when the file ends
   // before them.
   void readAt(uint64_t offset, size_t count, void* out, const std::string& what) const;

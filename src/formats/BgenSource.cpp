@@ -92,7 +92,8 @@ void BgenSource::nameSamples(const std::string& samplePath, const std::vector<Sa
   ignored = match.ignored;
 }
 
-void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, ReaderBuffers& buffers) {
+void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances,
+                        ReaderBuffers& buffers) {
   if (snp >= sites.size()) stopRun("A snp beyond the last one of " + file.path() + " was asked for.\n");
   if (dosages == nullptr) {
     buffers.ownDosages.resize(individualCount);
@@ -101,15 +102,20 @@ void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, Re
   std::vector<uint16_t>& fileDosages = buffers.fileDosages;
   if (inFileOrder && file.sampleCount() == individualCount) {
     // The individuals are the samples in order: decode in place.
-    file.readDosages(snp, dosages, buffers.block);
+    file.readDosages(snp, dosages, variances, buffers.block);
   } else {
     fileDosages.resize(file.sampleCount());
-    file.readDosages(snp, fileDosages.data(), buffers.block);
+    if (variances != nullptr) buffers.fileVariances.resize(file.sampleCount());
+    uint16_t* fileVariances = variances != nullptr ? buffers.fileVariances.data() : nullptr;
+    file.readDosages(snp, fileDosages.data(), fileVariances, buffers.block);
     if (inFileOrder) {
       std::memcpy(dosages, fileDosages.data(), individualCount * sizeof(uint16_t));
+      if (variances != nullptr) std::memcpy(variances, fileVariances, individualCount * sizeof(uint16_t));
     } else {
       for (size_t s = 0; s < seqOfSample.size(); ++s) {
-        if (seqOfSample[s] >= 0) dosages[seqOfSample[s]] = fileDosages[s];
+        if (seqOfSample[s] < 0) continue;
+        dosages[seqOfSample[s]] = fileDosages[s];
+        if (variances != nullptr) variances[seqOfSample[s]] = fileVariances[s];
       }
     }
   }
@@ -129,29 +135,32 @@ void BgenSource::decode(size_t snp, unsigned char* column, uint16_t* dosages, Re
   sites[snp].allele2Count = static_cast<double>(sum) / kDosageOne;
 }
 
-void BgenSource::readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes,
-                        uint16_t* dosages) {
+void BgenSource::readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                        uint16_t* variances) {
   const size_t column = columnBytes(individualCount);
   std::memset(codes, 0, count * column);
   for (size_t j = 0; j < count; ++j) {
-    decode(first + j, codes + j * column, dosages == nullptr ? nullptr : dosages + j * individualCount, buffers);
+    decode(first + j, codes + j * column, dosages == nullptr ? nullptr : dosages + j * individualCount,
+           variances == nullptr ? nullptr : variances + j * individualCount, buffers);
   }
 }
 
 void BgenSource::readSnps(size_t first, size_t count, unsigned char* out) {
-  readBy(ownBuffers, first, count, out, nullptr);
+  readBy(ownBuffers, first, count, out, nullptr, nullptr);
 }
 
-void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
-  readBy(ownBuffers, first, count, codes, dosages);
+void BgenSource::readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                             uint16_t* variances) {
+  readBy(ownBuffers, first, count, codes, dosages, variances);
 }
 
 void BgenSource::prepareReaders(size_t count) {
   while (readers.size() < count) readers.push_back(std::make_unique<ReaderBuffers>());
 }
 
-void BgenSource::readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
-  readBy(*readers.at(reader), first, count, codes, dosages);
+void BgenSource::readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                               uint16_t* variances) {
+  readBy(*readers.at(reader), first, count, codes, dosages, variances);
 }
 
 }  // namespace ombra

@@ -48,11 +48,14 @@ class BgenSource : public GenotypeSource {
   bool hasDosages() const override { return true; }
   // Codes are the nearest whole number of copies (a half rounds up), 3
   // where the dosage is missing.
-  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
+  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                   uint16_t* variances = nullptr) override;
+  bool hasProbabilities() const override { return true; }
   // Every thread may decode: each record is read at its offset.
   size_t concurrentReaders() const override { return SIZE_MAX; }
   void prepareReaders(size_t readers) override;
-  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
+  void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                     uint16_t* variances) override;
 
   // BGEN samples that match no individual.
   size_t ignoredSamples() const { return ignored; }
@@ -68,11 +71,14 @@ class BgenSource : public GenotypeSource {
     BgenBlockBuffers block;
     std::vector<uint16_t> fileDosages;  // per BGEN sample, of the SNP being decoded
     std::vector<uint16_t> ownDosages;   // per individual, when the caller wants codes only
+    std::vector<uint16_t> fileVariances;  // per BGEN sample, when variances are wanted
   };
   // Decodes SNP `snp` into its column of codes (zeroed before) and, when
   // `dosages` is not null, its dosages in the individuals' order.
-  void decode(size_t snp, unsigned char* column, uint16_t* dosages, ReaderBuffers& buffers);
-  void readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes, uint16_t* dosages);
+  // With `variances`, their variances too.
+  void decode(size_t snp, unsigned char* column, uint16_t* dosages, uint16_t* variances, ReaderBuffers& buffers);
+  void readBy(ReaderBuffers& buffers, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+              uint16_t* variances);
 
   BgenFile file;
   size_t individualCount = 0;

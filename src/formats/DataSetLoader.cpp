@@ -587,6 +587,8 @@ void DataSetLoader::readBgenSet(const std::string& prefix, DataSet& set) {
 
 // A SNP-major source (VCF/BCF, BGEN) streamed or loaded into the store.
 void DataSetLoader::takeSource(std::unique_ptr<GenotypeSource> source, const std::string& path, DataSet& set) {
+  source->keepVariances(settings.probabilityInfo);
+  set.probabilities = source->hasDosages() && source->givesVariances();
   const long count = static_cast<long>(source->markers().size());
   const bool sharedMarkers = set.unrelated() && store.markerCount() > 0;
   if (!set.unrelated()) familyMarkerFile = path;

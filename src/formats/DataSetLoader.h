@@ -37,6 +37,9 @@ struct LoadSettings {
   std::string missingTrait = "0";
   std::string missingGenotype = "0";  // one letter
   DosageField vcfDosage = DosageField::kGt;  // the FORMAT field of VCF/BCF genotypes
+  // Whether IMPUTE's info is wanted (shown or filtered on): sources of
+  // genotype probabilities then hold each dosage's variance.
+  bool probabilityInfo = false;
   // The region of --chr and --from-bp/--to-bp, which a BGEN set with an
   // index reads alone.
   std::optional<BgenRegion> bgenRegion;

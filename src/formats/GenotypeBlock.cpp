@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "formats/CodeDecoding.h"
+#include "formats/ImputationInfo.h"
 
 namespace ombra {
 
@@ -86,11 +87,31 @@ bool anyDosages(const Cohort& cohort, const std::vector<GenotypeEntry>& entries)
                      [&](const GenotypeEntry& entry) { return rowOf(cohort, entry).dosages != nullptr; });
 }
 
+// Whether the entry's variance is known: calls, or dosages of probabilities.
+bool knownVariance(const Cohort& cohort, const GenotypeEntry& entry) {
+  return rowOf(cohort, entry).dosages == nullptr || cohort.set(entry.set).probabilities;
+}
+
+// Whether every entry's is.
+bool allVariances(const Cohort& cohort, const std::vector<GenotypeEntry>& entries) {
+  return std::all_of(entries.begin(), entries.end(),
+                     [&](const GenotypeEntry& entry) { return knownVariance(cohort, entry); });
+}
+
+// Adds the variances of one entry's called dosages of `count` SNPs.
+void addVariances(const uint16_t* dosages, const uint16_t* variances, size_t count, double* sums) {
+  for (size_t j = 0; j < count; ++j) {
+    if (dosages[j] != kMissingDosage) sums[j] += varianceOf(variances[j]);
+  }
+}
+
 // The block's storage for `entries` x `width` values and its sums, zeroed.
-void shapeBlock(size_t entries, size_t width, bool dosages, GenotypeBlock& block) {
+void shapeBlock(size_t entries, size_t width, bool dosages, bool probabilities, GenotypeBlock& block) {
   block.entries = entries;
   block.width = width;
   block.dosages = dosages;
+  block.probabilities = dosages && probabilities;
+  if (block.probabilities) block.variances.assign(width, 0.0);
   block.values.resize(block.entries * width);
   block.sums.assign(width, 0.0);
   block.missing.assign(width, 0);
@@ -117,12 +138,13 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
   // no block allocates them.
   thread_local std::vector<const GenotypeRow*> rows;
   rows.resize(n);
-  bool dosages = false;
+  bool dosages = false, variances = true;
   for (size_t i = 0; i < n; ++i) {
     rows[i] = &rowOf(cohort, entries[i]);
     dosages = dosages || rows[i]->dosages != nullptr;
+    variances = variances && knownVariance(cohort, entries[i]);
   }
-  shapeBlock(n, width, dosages, block);
+  shapeBlock(n, width, dosages, variances, block);
   block.snps.resize(count);
   std::iota(block.snps.begin(), block.snps.end(), firstSnp);
   const size_t firstSlot = firstSnp - store.firstRowSnp();
@@ -144,13 +166,16 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
       // The zero columns past `count` add nothing to their sums.
       decodeDosages(rows[i]->dosages + firstSlot, count, block.fill.data(),
                     {out, block.missing.data(), fractions, block.sums.data(), block.squares.data()});
+      if (block.probabilities && rows[i]->variances != nullptr) {
+        addVariances(rows[i]->dosages + firstSlot, rows[i]->variances + firstSlot, count, block.variances.data());
+      }
       std::fill(out + count, out + width, 0.0);
       continue;
     }
     if (i + kAhead < n) __builtin_prefetch(rows[i + kAhead]->codes + firstByte);
     const unsigned char* row = rows[i]->codes + firstByte;
     decodeCodes(row, count, block.fill.data(), out, block.sums.data());
-    if (block.countMissing) countMissingCodes(row, bytes, block.missing.data());
+    if (block.countMissing || block.probabilities) countMissingCodes(row, bytes, block.missing.data());
     std::fill(out + count, out + width, 0.0);
     if (dosages) addSquares(block.squares.data(), out, width);
   }
@@ -160,7 +185,7 @@ void readBlock(const GenotypeStore& store, const Cohort& cohort, const std::vect
 void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,
               const std::vector<size_t>& snps, GenotypeBlock& block) {
   const size_t count = snps.size();
-  shapeBlock(entries.size(), count, anyDosages(cohort, entries), block);
+  shapeBlock(entries.size(), count, anyDosages(cohort, entries), allVariances(cohort, entries), block);
   block.snps = snps;
   block.fill.resize(count);
   block.markers.resize(count);
@@ -182,6 +207,9 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
         absent = own.dosages[slot] == kMissingDosage;
         value = absent ? block.fill[k] : dosageCopies(own.dosages[slot]);
         if (fractionOf(own.dosages[slot]) != 0) block.wholeCalls[k] = 0;
+        if (block.probabilities && own.variances != nullptr && !absent) {
+          block.variances[k] += varianceOf(own.variances[slot]);
+        }
       } else {
         const int code = genotypeCode(own.codes, slot);
         absent = code == 3;
@@ -193,6 +221,12 @@ void readSnps(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEn
       if (block.dosages) block.squares[k] += value * value;
     }
   }
+}
+
+double GenotypeBlock::imputationInfo(size_t j) const {
+  const double n = static_cast<double>(entries);
+  if (probabilities) return probabilityInfo(sums[j], variances[j], static_cast<double>(missing[j]), n);
+  return machInfo(sums[j], squares[j], n);
 }
 
 GenotypeBlock residentBlock(GenotypeStore& store, Cohort& cohort, const std::vector<GenotypeEntry>& entries,

@@ -43,8 +43,17 @@ struct GenotypeBlock {
   std::vector<double> sums;      // per column: the sum of its values, added in entry order
   std::vector<double> squares;   // per column: the sum of its values' squares, in entry order (with dosages)
   std::vector<size_t> missing;   // per SNP: entries whose genotype or dosage is missing (filled)
-  bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0)
+  bool countMissing = true;      // set by the owner: whether `missing` is counted (else left at 0, but for
+                                 // probabilities, whose INFO needs it)
   std::vector<char> wholeCalls;  // per column: whether every called value is a whole number of copies
+  // Every entry of dosages holds probabilities' (DataSet::probabilities).
+  bool probabilities = false;
+  std::vector<double> variances;  // per column, with probabilities: the sum of the called entries' variances
+
+  // The imputation quality of SNP j over the entries (with dosages): IMPUTE's
+  // info with probabilities (a filled entry knowing nothing), else MACH's
+  // r-squared of the values.
+  double imputationInfo(size_t j) const;
 
   size_t count() const { return snps.size(); }
   // Entries with a called genotype or a dosage at SNP j.

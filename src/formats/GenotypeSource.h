@@ -46,22 +46,38 @@ class GenotypeSource {
   // 3 where missing) and, for a dosage source, `dosages` with the same SNPs:
   // SNP j's sampleCount() values at dosages + j * sampleCount(), in sample
   // order.
-  virtual void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+  // With `variances` (givesVariances() only), each dosage's variance there
+  // too, laid out as the dosages.
+  virtual void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                           uint16_t* variances = nullptr) {
     (void)dosages;
+    (void)variances;
     readSnps(first, count, codes);
   }
 
   // Sources that can decode SNPs on several threads at once: prepareReaders
   // makes buffers for `readers` of them, and readDosagesBy then reads as
-  // readDosages does, through the buffers of `reader` < readers; calls with
-  // different readers may run at the same time, on different SNPs. A
-  // source that reads its file in order (text, htslib) offers one reader.
+  // readDosages does (variances included), through the buffers of `reader`
+  // < readers; calls with different readers may run at the same time, on
+  // different SNPs. A source that reads its file in order (text, htslib)
+  // offers one reader.
   virtual size_t concurrentReaders() const { return 1; }
   virtual void prepareReaders(size_t readers) { (void)readers; }
-  virtual void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages) {
+  virtual void readDosagesBy(size_t reader, size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                             uint16_t* variances) {
     (void)reader;
-    readDosages(first, count, codes, dosages);
+    readDosages(first, count, codes, dosages, variances);
   }
+
+  // Sources of genotype probabilities (BGEN, VCF GP) can give each dosage's
+  // variance, for IMPUTE's info; they do once asked (the rows then take 2
+  // bytes more an individual and SNP, from the first uncertain genotype).
+  virtual bool hasProbabilities() const { return false; }
+  void keepVariances(bool wanted) { variancesWanted = wanted; }
+  bool givesVariances() const { return variancesWanted && hasProbabilities(); }
+
+ private:
+  bool variancesWanted = false;
 };
 
 }  // namespace ombra

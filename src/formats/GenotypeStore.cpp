@@ -75,6 +75,8 @@ void GenotypeStore::releaseRows(Cohort& cohort) {
       row.codes = nullptr;
       if (row.dosages != nullptr) freeRow(reinterpret_cast<unsigned char*>(row.dosages));
       row.dosages = nullptr;
+      if (row.variances != nullptr) freeRow(reinterpret_cast<unsigned char*>(row.variances));
+      row.variances = nullptr;
     }
   }
 }
@@ -136,8 +138,27 @@ void GenotypeStore::holdStreamedRows(Cohort& cohort, size_t snps) {
       rowOfIndividual[at] = row;
     }
     source->attachRows(rowOfIndividual);
+    source->whenUncertain([this, set] { holdVariances(*set); });
   }
   rowCapacity = snps;
+}
+
+void GenotypeStore::holdVariances(DataSet& set) {
+  const size_t people = set.rows.size();
+  requireMemory(2.0 * static_cast<double>(people) * static_cast<double>(rowCapacity),
+                "The genotype probabilities' variances of " + std::to_string(people) + " individuals and " +
+                    std::to_string(rowCapacity) + " snps",
+                moreMemoryAdvice() + ", or fewer snps or individuals, or the fixed layout without --minfo.");
+  std::vector<GenotypeRow> rowOfIndividual;
+  for (GenotypeRow& row : set.rows) {
+    row.variances = newDosageRow(rowCapacity);
+    if (row.variances == nullptr) stopRun("Out of memory while storing the genotypes.\n");
+    std::fill(row.variances, row.variances + rowCapacity, 0);
+    const size_t at = static_cast<size_t>(row.fileSeq);
+    if (rowOfIndividual.size() <= at) rowOfIndividual.resize(at + 1);
+    rowOfIndividual[at] = row;
+  }
+  stream(set.kind)->attachVariances(rowOfIndividual);
 }
 
 bool GenotypeStore::holdsDosages() const {

@@ -125,6 +125,10 @@ class GenotypeStore {
   void watchWindows(std::function<void(const Cohort&, size_t count)> watcher) { windowWatcher = std::move(watcher); }
 
  private:
+  // Gives the rows of `set` variances of the rows' capacity, zeroed, and
+  // attaches them to its stream.
+  void holdVariances(DataSet& set);
+
   Adjustment adjustment;
   bool streamed = false;
   MemoryClass<char> rows;

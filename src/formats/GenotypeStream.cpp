@@ -60,7 +60,16 @@ void GenotypeStream::attachRows(const std::vector<GenotypeRow>& rowOfIndividual)
   }
   spare.clear();
   spareDosages.clear();
+  spareVariances.clear();
   spareShare = 0;
+  variancesAttached = false;
+}
+
+void GenotypeStream::attachVariances(const std::vector<GenotypeRow>& rowOfIndividual) {
+  for (size_t i = 0; i < targets.size() && i < rowOfIndividual.size(); ++i) {
+    if (!leftOut[i]) targets[i].variances = rowOfIndividual[i].variances;
+  }
+  variancesAttached = true;
 }
 
 size_t GenotypeStream::placeShare(size_t threads) const {
@@ -71,16 +80,19 @@ size_t GenotypeStream::placeShare(size_t threads) const {
 void GenotypeStream::prepareSpare(size_t snps, size_t share) {
   const size_t parts = (source->sampleCount() + share - 1) / share;
   const size_t bytes = columnBytes(snps);
-  if (share == spareShare && spare.size() >= parts * bytes && (!hasDosages() || spareDosages.size() >= parts * snps)) {
+  if (share == spareShare && spare.size() >= parts * bytes && (!hasDosages() || spareDosages.size() >= parts * snps) &&
+      (!hasVariances() || spareVariances.size() >= parts * snps)) {
     return;
   }
   spare.assign(parts * bytes, 0);
   if (hasDosages()) spareDosages.assign(parts * snps, 0);
+  if (hasVariances()) spareVariances.assign(parts * snps, 0);
   spareShare = share;
   for (size_t i = 0; i < targets.size(); ++i) {
     if (!leftOut[i]) continue;
     targets[i].codes = spare.data() + (i / share) * bytes;
     if (hasDosages()) targets[i].dosages = spareDosages.data() + (i / share) * snps;
+    if (hasVariances()) targets[i].variances = spareVariances.data() + (i / share) * snps;
   }
 }
 
@@ -93,6 +105,7 @@ void GenotypeStream::fill(const size_t* snps, size_t count, size_t threads) {
   const size_t perBlock = snpsPerBlock(samples);
   staged.resize(perBlock * stride);
   if (hasDosages()) stagedDosages.resize(perBlock * samples);
+  if (hasVariances()) stagedVariances.resize(perBlock * samples);
   const auto fileSnp = [&](size_t k) {
     const size_t snp = selected ? keptSnps.fileSnp(snps[k]) : snps[k];
     return matched.empty() ? snp : matched[snp];
@@ -163,10 +176,11 @@ void GenotypeStream::readRun(const Run& run, const size_t* reader) {
   const size_t stride = columnBytes(samples);
   unsigned char* codes = staged.data() + run.slot * stride;
   uint16_t* dosages = hasDosages() ? stagedDosages.data() + run.slot * samples : nullptr;
+  uint16_t* variances = hasVariances() ? stagedVariances.data() + run.slot * samples : nullptr;
   if (reader != nullptr) {
-    source->readDosagesBy(*reader, run.first, run.length, codes, dosages);
+    source->readDosagesBy(*reader, run.first, run.length, codes, dosages, variances);
   } else if (hasDosages()) {
-    source->readDosages(run.first, run.length, codes, dosages);
+    source->readDosages(run.first, run.length, codes, dosages, variances);
   } else {
     source->readSnps(run.first, run.length, codes);
   }
@@ -183,6 +197,7 @@ void GenotypeStream::place(size_t count, size_t firstSlot, size_t threads) {
   const size_t groups = (count + 3) / 4;
   std::fill(staged.begin() + static_cast<std::ptrdiff_t>(count * stride),
             staged.begin() + static_cast<std::ptrdiff_t>(groups * 4 * stride), 0);
+  const bool variances = hasVariances() && holdVariances(count);
   // Whole bytes of codes per thread: each row is written by one thread.
   const size_t share = placeShare(threads);
   const size_t parts = (samples + share - 1) / share;
@@ -190,7 +205,20 @@ void GenotypeStream::place(size_t count, size_t firstSlot, size_t threads) {
     const SampleSpan span{part * share, std::min(samples, (part + 1) * share)};
     columnsToRows(staged.data(), groups, samples, targets, firstSlot / 4, span);
     if (hasDosages()) dosageColumnsToRows(stagedDosages.data(), count, samples, targets, firstSlot, span);
+    if (variances) {
+      dosageColumnsToRows(stagedVariances.data(), count, samples, targets, firstSlot, span, &GenotypeRow::variances);
+    }
   });
+}
+
+bool GenotypeStream::holdVariances(size_t count) {
+  const size_t values = count * source->sampleCount();
+  if (!variancesAttached && giveVariances &&
+      std::any_of(stagedVariances.begin(), stagedVariances.begin() + static_cast<std::ptrdiff_t>(values),
+                  [](uint16_t variance) { return variance != 0; })) {
+    giveVariances();
+  }
+  return variancesAttached;
 }
 
 void GenotypeStream::swapDosages(uint16_t* column) const {

@@ -4,6 +4,7 @@
 #ifndef OMBRA_FORMATS_GENOTYPESTREAM_H
 #define OMBRA_FORMATS_GENOTYPESTREAM_H
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,14 @@ class GenotypeStream {
   void swapAlleles(std::vector<bool> swapped);
   // Whether the source reads dosages, which then fill the rows' dosages.
   bool hasDosages() const { return source->hasDosages(); }
+  // Whether it reads the dosages' variances too, which fill the rows'
+  // variances once the rows have them: at the first that is not 0 the
+  // stream calls `uncertain`, which gives them (attachVariances).
+  bool hasVariances() const { return source->hasDosages() && source->givesVariances(); }
+  void whenUncertain(std::function<void()> uncertain) { giveVariances = std::move(uncertain); }
+  // The variance rows of the individuals of the file (in file order; null
+  // for one left out), zeroed.
+  void attachVariances(const std::vector<GenotypeRow>& rowOfIndividual);
   // The row that receives the codes (and dosages) of each individual of the
   // file, in file order; codes null for an individual left out of the run.
   void attachRows(const std::vector<GenotypeRow>& rowOfIndividual);
@@ -51,8 +60,11 @@ class GenotypeStream {
   };
   // Moves `count` (at most a block's) SNP columns staged in `staged` into
   // the rows from slot `firstSlot` (a multiple of 4) on, individuals shared
-  // between `threads`.
+  // between `threads`; their variances too, once the rows hold them.
   void place(size_t count, size_t firstSlot, size_t threads);
+  // Whether the rows take the variances of `count` staged columns: once
+  // some is not 0, the rows are given them (before the threads of place()).
+  bool holdVariances(size_t count);
   // Reads a run into the staged slots, swapping the SNPs that swap, through
   // the source's buffers of `reader` (none: its own).
   void readRun(const Run& run, const size_t* reader);
@@ -82,7 +94,11 @@ class GenotypeStream {
   std::vector<unsigned char> staged; // SNP-major columns on their way into the rows
   std::vector<uint16_t> stagedDosages;  // the same, for a source with dosages
   std::vector<uint16_t> spareDosages;
+  std::vector<uint16_t> stagedVariances;  // the same, for a source giving variances
+  std::vector<uint16_t> spareVariances;
   size_t spareShare = 0;             // the share the spare rows were made for
+  bool variancesAttached = false;
+  std::function<void()> giveVariances;
   std::vector<char> leftOut;         // per individual of the file
 };
 

@@ -214,6 +214,10 @@ void keepSnpsOfRows(std::vector<GenotypeRow>& rows, size_t ownSnps, const std::v
       const uint16_t dosage = dosages[snps[k]];
       row.dosages[k] = !swapped.empty() && swapped[k] ? otherAlleleDosage(dosage) : dosage;
     }
+    // A variance is the same counted from either allele.
+    if (row.variances == nullptr) continue;
+    std::copy(row.variances, row.variances + ownSnps, dosages.begin());
+    for (size_t k = 0; k < snps.size(); ++k) row.variances[k] = dosages[snps[k]];
   }
 }
 

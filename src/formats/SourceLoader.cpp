@@ -80,6 +80,46 @@ uint64_t allele2Copies(const unsigned char* codes, size_t bytes) {
   return total;
 }
 
+namespace {
+
+// A row of `snps` 16-bit slots from `tracker` for individual `i`.
+uint16_t* slotRow(MemoryClass<char>& tracker, size_t snps, size_t i) {
+  char* row = nullptr;
+  tracker.Vector(row, static_cast<int>(2 * std::max<size_t>(snps, 1)));
+  if (row == nullptr) {
+    stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
+  }
+  return reinterpret_cast<uint16_t*>(row);
+}
+
+// Gives every row a variance row of `snps` slots, its first `filled` ones
+// (SNPs of certain calls) 0.
+void holdVarianceRows(MemoryClass<char>& tracker, size_t snps, size_t filled, std::vector<GenotypeRow>& rows) {
+  requireMemory(2.0 * static_cast<double>(rows.size()) * static_cast<double>(snps),
+                "The genotype probabilities' variances of " + std::to_string(rows.size()) + " individuals and " +
+                    std::to_string(snps) + " snps",
+                moreMemoryAdvice() + ", or fewer snps or individuals, or the fixed layout without --minfo.");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rows[i].variances = slotRow(tracker, snps, i);
+    std::fill(rows[i].variances, rows[i].variances + filled, 0);
+  }
+}
+
+// Places `count` SNP columns of variances into the rows from slot `first`
+// on. Certain calls need no variances: the rows get them at the first that
+// is not 0, so that hard calls cost no more memory.
+void placeVariances(const uint16_t* block, size_t count, size_t snps, size_t first, MemoryClass<char>& tracker,
+                    std::vector<GenotypeRow>& rows) {
+  const size_t values = count * rows.size();
+  if (rows[0].variances == nullptr && std::any_of(block, block + values, [](uint16_t v) { return v != 0; })) {
+    holdVarianceRows(tracker, snps, first, rows);
+  }
+  if (rows[0].variances == nullptr) return;
+  dosageColumnsToRows(block, count, rows.size(), rows, first, SampleSpan{}, &GenotypeRow::variances);
+}
+
+}  // namespace
+
 void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<GenotypeRow>& rows) {
   const size_t samples = source.sampleCount();
   const size_t snps = source.markers().size();
@@ -88,6 +128,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     stopRun("The data set has more individuals or snps than this program can hold.\n");
   }
   const bool dosages = source.hasDosages();
+  const bool variances = dosages && source.givesVariances();
   requireMemory(static_cast<double>(samples) * (static_cast<double>(length) + (dosages ? 2.0 * snps : 0.0)),
                 "The genotypes of " + std::to_string(samples) + " individuals and " + std::to_string(snps) + " snps",
                 moreMemoryAdvice() + ", or fewer snps or individuals.");
@@ -98,22 +139,20 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
     tracker.Vector(row, static_cast<int>(length));
     if (row == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
     rows.push_back(GenotypeRow{static_cast<int>(i), reinterpret_cast<unsigned char*>(row), static_cast<int>(i)});
-    if (!dosages) continue;
-    char* dosageRow = nullptr;
-    tracker.Vector(dosageRow, static_cast<int>(2 * std::max<size_t>(snps, 1)));
-    if (dosageRow == nullptr) stopRun("Out of memory while storing the genotypes of individual " + std::to_string(i + 1) + ".\n");
-    rows.back().dosages = reinterpret_cast<uint16_t*>(dosageRow);
+    if (dosages) rows.back().dosages = slotRow(tracker, snps, i);
   }
   if (samples == 0) return;
   const size_t perBlock = snpsPerBlock(samples);
   const size_t stride = columnBytes(samples);
   std::vector<unsigned char> block(perBlock * stride);
   std::vector<uint16_t> dosageBlock(dosages ? perBlock * samples : 0);
+  std::vector<uint16_t> varianceBlock(variances ? perBlock * samples : 0);
   for (size_t first = 0; first < snps; first += perBlock) {
     const size_t count = std::min(perBlock, snps - first);
     if (dosages) {
-      source.readDosages(first, count, block.data(), dosageBlock.data());
+      source.readDosages(first, count, block.data(), dosageBlock.data(), variances ? varianceBlock.data() : nullptr);
       dosageColumnsToRows(dosageBlock.data(), count, samples, rows, first);
+      if (variances) placeVariances(varianceBlock.data(), count, snps, first, tracker, rows);
     } else {
       source.readSnps(first, count, block.data());
     }
@@ -125,7 +164,7 @@ void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<Ge
 }
 
 void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, std::vector<GenotypeRow>& rows,
-                         size_t firstSlot, SampleSpan span) {
+                         size_t firstSlot, SampleSpan span, uint16_t* GenotypeRow::*slots) {
   // Sixteen individuals at a time: each SNP's cache line of their dosages
   // is read once, and sixteen rows are written side by side.
   constexpr size_t kTile = 16;
@@ -133,7 +172,7 @@ void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, st
   for (size_t first = span.from; first < end; first += kTile) {
     const size_t members = std::min(kTile, end - first);
     uint16_t* row[kTile];
-    for (size_t k = 0; k < members; ++k) row[k] = rows[first + k].dosages + firstSlot;
+    for (size_t k = 0; k < members; ++k) row[k] = rows[first + k].*slots + firstSlot;
     for (size_t j = 0; j < count; ++j) {
       const uint16_t* column = block + j * samples + first;
       for (size_t k = 0; k < members; ++k) row[k][j] = column[k];

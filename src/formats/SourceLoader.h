@@ -16,7 +16,8 @@ namespace ombra {
 // Replaces `rows` with one row per individual of `source` (seq = its
 // position in the source's sample order), each a block of `tracker` of
 // rowBytes(M) bytes for the source's M markers (and, for a source with
-// dosages, a dosage row of 2M bytes), filled from its blocks in increasing
+// dosages, a dosage row of 2M bytes, and a variance row as much when it
+// givesVariances()), filled from its blocks in increasing
 // SNP order. Stops the run when the rows would not fit in memory.
 void loadRows(GenotypeSource& source, MemoryClass<char>& tracker, std::vector<GenotypeRow>& rows);
 
@@ -44,10 +45,11 @@ void columnsToRows(const unsigned char* block, size_t groups, size_t samples, st
                    size_t firstByte, SampleSpan span = {});
 
 // Writes `count` SNP columns of dosages (`samples` a column, SNP-major) into
-// slots firstSlot .. firstSlot + count - 1 of rows[i].dosages for every
-// individual i (of `span`).
+// slots firstSlot .. firstSlot + count - 1 of rows[i].dosages (or of the
+// rows' other 16-bit slots: variances) for every individual i (of `span`).
 void dosageColumnsToRows(const uint16_t* block, size_t count, size_t samples, std::vector<GenotypeRow>& rows,
-                         size_t firstSlot, SampleSpan span = {});
+                         size_t firstSlot, SampleSpan span = {},
+                         uint16_t* GenotypeRow::*slots = &GenotypeRow::dosages);
 
 // SNPs per block for `samples` individuals: a multiple of 4 whose block
 // stays within a few megabytes (at least 4).

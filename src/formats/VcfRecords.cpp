@@ -109,7 +109,7 @@ class VcfTextReader : public VcfRecordReader {
   void readHeader();
   [[noreturn]] void stopCutOff(int columns) const;
   bool hasGt() override { return keyIndex(formatColumn(), "GT") >= 0; }
-  void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void fieldDosages(DosageField field, uint16_t* out, uint16_t* variances, std::vector<size_t>& leftOut) override;
   void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
   // The FORMAT column of the current record; empty when it has none.
   std::string_view formatColumn() const {
@@ -287,7 +287,7 @@ void VcfTextReader::genotypes(unsigned char* codes) {
   if (columnEnd != lineEnd) stopAt("has more sample columns than the header names (" + std::to_string(n) + ")");
 }
 
-void VcfTextReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) {
+void VcfTextReader::fieldDosages(DosageField field, uint16_t* out, uint16_t* variances, std::vector<size_t>& leftOut) {
   const size_t n = samples.size();
   if (n == 0) return;
   const std::string_view format = formatColumn();
@@ -310,9 +310,11 @@ void VcfTextReader::fieldDosages(DosageField field, uint16_t* out, std::vector<s
     const std::string_view value = subfield(p, columnEnd, index);
     if (value.data() == nullptr || value == ".") {
       out[c] = kMissingDosage;
+      if (variances != nullptr) variances[c] = 0;
       leftOut.push_back(c);
     } else {
-      out[c] = dosageOfText(field, value.data(), value.data() + value.size(), problem);
+      out[c] = dosageOfText(field, value.data(), value.data() + value.size(), problem,
+                            variances != nullptr ? variances + c : nullptr);
       if (!problem.empty()) stopAtValue(field, value, c, problem);
     }
     p = columnEnd + 1;
@@ -365,7 +367,7 @@ class BcfReader : public VcfRecordReader {
     if (bcf_unpack(record, BCF_UN_FMT) != 0) stopAt("cannot be read: the file is corrupt or truncated");
     return bcf_get_fmt(header, record, "GT") != nullptr;
   }
-  void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) override;
+  void fieldDosages(DosageField field, uint16_t* out, uint16_t* variances, std::vector<size_t>& leftOut) override;
   void findLeftOut(DosageField field, std::vector<size_t>& leftOut) override;
   // Reads the values of `field` (a field declared Integer as the whole
   // numbers it holds); returns their count a sample.
@@ -505,7 +507,7 @@ void BcfReader::valueText(size_t at, size_t each, std::string& text) const {
   }
 }
 
-void BcfReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) {
+void BcfReader::fieldDosages(DosageField field, uint16_t* out, uint16_t* variances, std::vector<size_t>& leftOut) {
   const size_t n = samples.size();
   if (n == 0) return;
   const size_t each = fetchValues(field);
@@ -516,12 +518,14 @@ void BcfReader::fieldDosages(DosageField field, uint16_t* out, std::vector<size_
     // field out, as a VCF sample drops a trailing field.
     if (leftOutAt(c * each, each)) {
       out[c] = kMissingDosage;
+      if (variances != nullptr) variances[c] = 0;
       leftOut.push_back(c);
       continue;
     }
     // The values as text, so that both formats share one reading of them.
     valueText(c * each, each, text);
-    out[c] = dosageOfText(field, text.data(), text.data() + text.size(), problem);
+    out[c] = dosageOfText(field, text.data(), text.data() + text.size(), problem,
+                          variances != nullptr ? variances + c : nullptr);
     if (!problem.empty()) stopAtValue(field, text, c, problem);
   }
 }
@@ -543,9 +547,9 @@ void VcfRecordReader::stopAtValue(DosageField field, std::string_view value, siz
   stopAt("has the " + name + " value " + std::string(value) + " for sample " + samples[c] + ", " + problem);
 }
 
-void VcfRecordReader::dosages(DosageField field, uint16_t* out) {
+void VcfRecordReader::dosages(DosageField field, uint16_t* out, uint16_t* variances) {
   leftOut.clear();
-  fieldDosages(field, out, leftOut);
+  fieldDosages(field, out, variances, leftOut);
   if (leftOut.empty() || !hasGt()) return;
   calls.resize(samples.size());
   genotypes(calls.data());
@@ -622,8 +626,10 @@ bool readNumber(const char*& text, const char* end, double& value) {
 
 }  // namespace
 
-uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem) {
+uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem,
+                      uint16_t* variance) {
   problem.clear();
+  if (variance != nullptr) *variance = 0;
   if (text == end) {
     problem = "which is empty";
     return kMissingDosage;
@@ -667,6 +673,8 @@ uint16_t dosageOfText(DosageField field, const char* text, const char* end, std:
       return kMissingDosage;
     }
     dosage = numbers[1] + 2 * numbers[2];
+    const double moment = numbers[1] + 4 * numbers[2];
+    if (variance != nullptr) *variance = varianceUnits(moment - dosage * dosage);
   }
   if (!(dosage >= 0 && dosage <= 2)) {
     problem = "which is outside [0, 2]";

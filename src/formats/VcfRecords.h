@@ -39,8 +39,10 @@ const char* dosageFieldName(DosageField field);
 // kMissingDosage for ".". On an empty value, a value that is not a number,
 // out of range, or (GP) probabilities that do not sum to 1 within 0.01,
 // returns kMissingDosage and sets `problem` to what is wrong. A number too
-// small for a double (1e-400) is 0.
-uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem);
+// small for a double (1e-400) is 0. With `variance`, GP's variance of the
+// copies there (see kVarianceOne; 0 for the other fields and a missing one).
+uint16_t dosageOfText(DosageField field, const char* text, const char* end, std::string& problem,
+                      uint16_t* variance = nullptr);
 
 class VcfRecordReader {
  public:
@@ -70,8 +72,9 @@ class VcfRecordReader {
   // export leaves DS out where it equals the call): missing when the call
   // is, or the record has no GT. An empty value, a value that cannot be
   // read, a field of the wrong size or too few or too many sample columns
-  // stops the run naming the record and the sample.
-  void dosages(DosageField field, uint16_t* out);
+  // stops the run naming the record and the sample. With `variances`, the
+  // dosages' variances (GP's; 0 for calls) there too.
+  void dosages(DosageField field, uint16_t* out, uint16_t* variances = nullptr);
   // Sample columns of the current record, which has `field`, whose value
   // is left out or "." and whose GT is called: those that take their call.
   size_t callsTaken(DosageField field);
@@ -84,8 +87,9 @@ class VcfRecordReader {
   // Whether the current record has GT in its FORMAT.
   virtual bool hasGt() = 0;
   // The values of `field` into out[c]; the columns whose value is left out
-  // or "." are put in `leftOut` (out[c] is then kMissingDosage).
-  virtual void fieldDosages(DosageField field, uint16_t* out, std::vector<size_t>& leftOut) = 0;
+  // or "." are put in `leftOut` (out[c] is then kMissingDosage); with
+  // `variances`, theirs there (as dosageOfText gives them).
+  virtual void fieldDosages(DosageField field, uint16_t* out, uint16_t* variances, std::vector<size_t>& leftOut) = 0;
   // The columns whose value of `field` is left out or ".", into `leftOut`.
   virtual void findLeftOut(DosageField field, std::vector<size_t>& leftOut) = 0;
   // The message for an unreadable `value` of sample column c.

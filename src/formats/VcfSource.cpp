@@ -120,7 +120,8 @@ void VcfSource::seek(size_t first) {
   }
 }
 
-void VcfSource::readDosages(size_t first, size_t count, unsigned char* out, uint16_t* dosages) {
+void VcfSource::readDosages(size_t first, size_t count, unsigned char* out, uint16_t* dosages,
+                            uint16_t* variances) {
   if (!hasDosages()) {
     readSnps(first, count, out);
     return;
@@ -130,19 +131,22 @@ void VcfSource::readDosages(size_t first, size_t count, unsigned char* out, uint
   std::memset(out, 0, count * column);
   for (size_t j = 0; j < count; ++j) {
     advance();
-    decodeDosages(out + j * column, dosages + j * individualCount, nextSnp);
+    decodeDosages(out + j * column, dosages + j * individualCount,
+                  variances != nullptr ? variances + j * individualCount : nullptr, nextSnp);
     ++nextSnp;
   }
 }
 
-void VcfSource::decodeDosages(unsigned char* column, uint16_t* dosages, size_t snp) {
+void VcfSource::decodeDosages(unsigned char* column, uint16_t* dosages, uint16_t* variances, size_t snp) {
+  // Calls are certain: variance 0.
+  if (variances != nullptr) columnVariances.assign(columnDosages.size(), 0);
   if (fromGt[snp]) {
     reader->genotypes(codes.data());
     for (size_t c = 0; c < codes.size(); ++c) {
       columnDosages[c] = codes[c] == 3 ? kMissingDosage : static_cast<uint16_t>(codes[c] * kDosageOne);
     }
   } else {
-    reader->dosages(field, columnDosages.data());
+    reader->dosages(field, columnDosages.data(), variances != nullptr ? columnVariances.data() : nullptr);
   }
   uint64_t units = 0;
   for (size_t c = 0; c < columnDosages.size(); ++c) {
@@ -150,6 +154,7 @@ void VcfSource::decodeDosages(unsigned char* column, uint16_t* dosages, size_t s
     if (seq < 0) continue;
     const uint16_t dosage = columnDosages[c];
     dosages[seq] = dosage;
+    if (variances != nullptr) variances[seq] = columnVariances[c];
     column[seq >> 2] |= static_cast<unsigned char>(nearestCode(dosage) << (6 - 2 * (seq & 3)));
     units += dosage == kMissingDosage ? 0 : dosage;
   }

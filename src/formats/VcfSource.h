@@ -45,7 +45,9 @@ class VcfSource : public GenotypeSource {
   void readSnps(size_t first, size_t count, unsigned char* out) override;
   bool hasDosages() const override { return field != DosageField::kGt; }
   DosageField dosageField() const { return field; }
-  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages) override;
+  void readDosages(size_t first, size_t count, unsigned char* codes, uint16_t* dosages,
+                   uint16_t* variances = nullptr) override;
+  bool hasProbabilities() const override { return field == DosageField::kGp; }
   // Records kept whose dosages come from GT, for want of the dosage field.
   size_t recordsWithoutField() const { return withoutField; }
   // Samples of the records with the field whose value is left out or "."
@@ -70,7 +72,7 @@ class VcfSource : public GenotypeSource {
   void seek(size_t first);
   // The current record's dosages into `dosages` (in the individuals' order)
   // and their nearest calls into a SNP-major column.
-  void decodeDosages(unsigned char* column, uint16_t* dosages, size_t snp);
+  void decodeDosages(unsigned char* column, uint16_t* dosages, uint16_t* variances, size_t snp);
 
   std::string path;
   size_t individualCount = 0;
@@ -87,6 +89,7 @@ class VcfSource : public GenotypeSource {
   size_t withoutField = 0;
   size_t callsTaken = 0;
   std::vector<uint16_t> columnDosages;      // per sample column, of the current record
+  std::vector<uint16_t> columnVariances;    // the same, when variances are wanted
 };
 
 // True for a record this source keeps: one ALT allele, REF and ALT made of
