@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 
 #include "core/SharedWork.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/ValueDecoding.h"
 
 namespace ombra {
 
@@ -227,23 +227,9 @@ class CentredProducts {
 
   template <class T>
   void decodeRow(int s, T* out) const {
-    const unsigned char* row = packed_.data() + static_cast<size_t>(s) * rowBytes_;
-    const double* values = values_.data() + static_cast<size_t>(s) * 4;
-    // The values of each half byte's two codes side by side, so that a
-    // byte becomes two 16-byte copies instead of four lookups (a tenth of
-    // a pass's time went to decoding).
-    T pairs[16][2];
-    for (int code = 0; code < 16; ++code) {
-      pairs[code][0] = static_cast<T>(values[code >> 2]);
-      pairs[code][1] = static_cast<T>(values[code & 3]);
-    }
-    const int whole = cols_ / 4;
-    for (int b = 0; b < whole; ++b) {
-      const unsigned byte = row[b];
-      std::memcpy(out + 4 * b, pairs[byte >> 4], sizeof pairs[0]);
-      std::memcpy(out + 4 * b + 2, pairs[byte & 15], sizeof pairs[0]);
-    }
-    for (int j = 4 * whole; j < cols_; ++j) out[j] = static_cast<T>(values[(row[j / 4] >> (2 * (3 - j % 4))) & 3]);
+    // In vector registers: a tenth of a pass's time went to decoding.
+    decodeValues(packed_.data() + static_cast<size_t>(s) * rowBytes_, static_cast<size_t>(cols_),
+                 values_.data() + static_cast<size_t>(s) * 4, out);
   }
 
   int snps_;
