@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
 
 #include "core/SharedWork.h"
 #include "numerics/OpenBlas.h"
+#include "numerics/ValueDecoding.h"
 
 namespace ombra {
 
@@ -89,10 +89,14 @@ int appendOrthonormal(Basis& basis, Basis block) {
 // 34 rows (4 MB) spent a third of each pass on that traffic, and blocks of
 // 138 rows cut a pass's processor time by about a tenth. Wider still
 // (64 MB) went out of the cache and lost it again.
-int approxBlockRows(int cols, int valueBytes = sizeof(double)) {
-  constexpr long kBlockBytes = long{1} << 24;
+constexpr long kBlockBytes = long{1} << 24;
+// Blocks of singles are smaller: on an AMD EPYC (C = 20,000, S = 20,000,
+// two threads) their passes ran fastest at about 80 rows (6 MB) and were a
+// sixth slower at 16 MB; 52 rows (4 MB) lost half of that again.
+constexpr long kSingleBlockBytes = long{6} << 20;
+int approxBlockRows(int cols, int valueBytes = sizeof(double), long blockBytes = kBlockBytes) {
   const long most = 2048L * sizeof(double) / valueBytes;
-  return static_cast<int>(std::clamp(kBlockBytes / valueBytes / std::max(cols, 1), 32L, most));
+  return static_cast<int>(std::clamp(blockBytes / valueBytes / std::max(cols, 1), 32L, most));
 }
 
 // Products with the centred matrix A (S x C). Its rows are first copied
@@ -112,7 +116,7 @@ class CentredProducts {
         rowBytes_((static_cast<size_t>(cols_) + 3) / 4),
         threads_(threads),
         blockRows_(approxBlockRows(cols_)),
-        singleRows_(approxBlockRows(cols_, sizeof(float))),
+        singleRows_(approxBlockRows(cols_, sizeof(float), kSingleBlockBytes)),
         packed_(static_cast<size_t>(snps_) * rowBytes_, 0),
         values_(static_cast<size_t>(snps_) * 4) {
     shareWork(kLanes, threads_, [&](size_t lane, size_t) {
@@ -227,23 +231,9 @@ class CentredProducts {
 
   template <class T>
   void decodeRow(int s, T* out) const {
-    const unsigned char* row = packed_.data() + static_cast<size_t>(s) * rowBytes_;
-    const double* values = values_.data() + static_cast<size_t>(s) * 4;
-    // The values of each half byte's two codes side by side, so that a
-    // byte becomes two 16-byte copies instead of four lookups (a tenth of
-    // a pass's time went to decoding).
-    T pairs[16][2];
-    for (int code = 0; code < 16; ++code) {
-      pairs[code][0] = static_cast<T>(values[code >> 2]);
-      pairs[code][1] = static_cast<T>(values[code & 3]);
-    }
-    const int whole = cols_ / 4;
-    for (int b = 0; b < whole; ++b) {
-      const unsigned byte = row[b];
-      std::memcpy(out + 4 * b, pairs[byte >> 4], sizeof pairs[0]);
-      std::memcpy(out + 4 * b + 2, pairs[byte & 15], sizeof pairs[0]);
-    }
-    for (int j = 4 * whole; j < cols_; ++j) out[j] = static_cast<T>(values[(row[j / 4] >> (2 * (3 - j % 4))) & 3]);
+    // In vector registers: a tenth of a pass's time went to decoding.
+    decodeValues(packed_.data() + static_cast<size_t>(s) * rowBytes_, static_cast<size_t>(cols_),
+                 values_.data() + static_cast<size_t>(s) * 4, out);
   }
 
   int snps_;
