@@ -15,6 +15,19 @@ typedef float FloatLanes __attribute__((vector_size(16 * sizeof(float))));
 typedef int64_t DoubleIndices __attribute__((vector_size(8 * sizeof(int64_t))));
 typedef double DoubleLanes __attribute__((vector_size(8 * sizeof(double))));
 
+// table[index[lane]] in every lane: one permutation where g++ has it (clang,
+// which builds the fuzz targets, lacks __builtin_shuffle: lane by lane).
+template <int N, class Lanes, class Indices>
+inline Lanes lookup(const Lanes& table, const Indices& index) {
+#if defined(__clang__)
+  Lanes value;
+  for (int lane = 0; lane < N; ++lane) value[lane] = table[index[lane]];
+  return value;
+#else
+  return __builtin_shuffle(table, index);
+#endif
+}
+
 template <class T>
 inline T codeValue(const unsigned char* codes, size_t j, const double* values) {
   return static_cast<T>(values[(codes[j / 4] >> (6 - 2 * (j % 4))) & 3u]);
@@ -33,7 +46,7 @@ __attribute__((always_inline)) inline void decodeFloatLanes(const unsigned char*
                              static_cast<uint32_t>(codes[j / 4 + 2]) << 16 |
                              static_cast<uint32_t>(codes[j / 4 + 3]) << 24;
     const FloatIndices index = ((FloatIndices{} + static_cast<int32_t>(ordered)) >> shifts) & 3;
-    const FloatLanes value = __builtin_shuffle(table, index);
+    const FloatLanes value = lookup<16>(table, index);
     std::memcpy(out + j, &value, sizeof value);
   }
   for (; j < count; ++j) out[j] = codeValue<float>(codes, j, values);
@@ -48,7 +61,7 @@ __attribute__((always_inline)) inline void decodeDoubleLanes(const unsigned char
   for (; j + 8 <= count; j += 8) {
     const int64_t pair = codes[j / 4] | (codes[j / 4 + 1] << 8);
     const DoubleIndices index = ((DoubleIndices{} + pair) >> shifts) & 3;
-    const DoubleLanes value = __builtin_shuffle(table, index);
+    const DoubleLanes value = lookup<8>(table, index);
     std::memcpy(out + j, &value, sizeof value);
   }
   for (; j < count; ++j) out[j] = codeValue<double>(codes, j, values);
